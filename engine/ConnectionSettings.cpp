@@ -1,0 +1,62 @@
+#include "engine/ConnectionSettings.h"
+
+#include <cwctype>
+#include <limits>
+
+int32_t ParseLeadingInt(const std::wstring& text)
+{
+    size_t i = 0;
+    while (i < text.size() && std::iswspace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+        negative = text[i] == L'-';
+        ++i;
+    }
+    // Saturate rather than wrap, so a long run of digits cannot turn into a
+    // small, plausible-looking number.
+    const int64_t limit = negative ? -int64_t(std::numeric_limits<int32_t>::min())
+                                   : int64_t(std::numeric_limits<int32_t>::max());
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        value = value * 10 + (text[i] - L'0');
+        if (value > limit) {
+            value = limit;
+            break;
+        }
+    }
+    return int32_t(negative ? -value : value);
+}
+
+static uint8_t PositionOrZero(int position, int count)
+{
+    return (position >= 0 && position < count) ? uint8_t(position) : uint8_t(0);
+}
+
+ConnectionSettings SettingsFromControls(const ControlValues& c)
+{
+    ConnectionSettings s;
+    s.useSerial = c.communication == CommSerial ? 1 : 0;
+    s.isUdp = c.communication == CommUdp ? 1 : 0;
+    s.isServer = c.mode == ModeServer ? 1 : 0;
+
+    if (s.useSerial) {
+        s.serialPort = c.serialPortText;
+        const int32_t baud = ParseLeadingInt(c.baudText);
+        s.baud = baud == 0 ? 115200u : uint32_t(baud);
+        const int32_t dataBits = ParseLeadingInt(c.dataBitsText);
+        s.dataBits = uint8_t(dataBits == 0 ? 8 : dataBits);
+        s.stopBits = PositionOrZero(c.stopBits, 3);
+        s.parity = PositionOrZero(c.parity, 5);
+        s.flowControl = PositionOrZero(c.flowControl, 3);
+    } else {
+        // An empty box keeps the default; any other text is taken as typed.
+        if (s.isServer)
+            s.ip = L"0.0.0.0";
+        else if (!c.ipText.empty())
+            s.ip = c.ipText;
+        if (!c.portText.empty())
+            s.port = uint16_t(uint32_t(ParseLeadingInt(c.portText)));
+    }
+    return s;
+}

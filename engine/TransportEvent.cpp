@@ -1,0 +1,72 @@
+#include "engine/TransportEvent.h"
+
+#include "engine/Transport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <memory>
+
+static std::atomic<PostMessageFunction> g_post{&PostMessageW};
+
+PostMessageFunction SetPostMessageFunction(PostMessageFunction post)
+{
+    return g_post.exchange(post ? post : &PostMessageW);
+}
+
+// Waiting only helps when another thread drains the queue: never while the
+// window's own thread is the poster, or is blocked in Stop, or is gone.
+static bool WorthRetrying(const TransportBase& transport, HWND wnd)
+{
+    return !transport.m_stopRequested && IsWindow(wnd) &&
+           GetWindowThreadProcessId(wnd, nullptr) != GetCurrentThreadId();
+}
+
+bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind,
+                        const std::wstring& text, const std::wstring& peer,
+                        std::vector<uint8_t> data)
+{
+    const HWND wnd = transport.m_notifyWnd;
+    if (!wnd)
+        return false;
+
+    auto record = std::make_unique<TransportEvent>();
+    record->kind = kind;
+    record->text = text;
+    record->peer = peer;
+    record->data = std::move(data);
+
+    DWORD pause = 1;
+    for (;;) {
+        if (g_post.load()(wnd, WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(record.get()))) {
+            record.release(); // the window owns it now
+            return true;
+        }
+        if (!WorthRetrying(transport, wnd))
+            return false;
+        Sleep(pause);
+        pause = std::min<DWORD>(pause * 2, 16);
+    }
+}
+
+std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length)
+{
+    if (length == 0 || length > size_t(INT_MAX))
+        return {};
+    const auto source = reinterpret_cast<const char*>(bytes);
+    const int size = int(length);
+
+    UINT codePage = CP_UTF8;
+    int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, source, size, nullptr, 0);
+    if (chars <= 0) {
+        codePage = CP_ACP;
+        chars = MultiByteToWideChar(CP_ACP, 0, source, size, nullptr, 0);
+    }
+    if (chars <= 0)
+        return {};
+
+    std::wstring text(size_t(chars), L'\0');
+    const int written = MultiByteToWideChar(codePage, 0, source, size, text.data(), chars);
+    text.resize(size_t(std::max(written, 0)));
+    return text;
+}

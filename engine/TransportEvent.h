@@ -1,0 +1,47 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The numbers double as the kinds of log lines.
+enum class TransportEventKind : uint32_t {
+    Status = 0,
+    Received = 1,
+    Sent = 2,
+    Error = 3,
+    ClientAdded = 4,
+    ClientRemoved = 5,
+};
+
+// lParam carries one heap TransportEvent; the receiving window owns it from
+// the post on and frees it on every path.
+constexpr UINT WM_TRANSPORT_EVENT = WM_APP + 0x65;
+
+struct TransportEvent {
+    TransportEventKind kind = TransportEventKind::Status;
+    std::wstring text;
+    std::wstring peer;
+    std::vector<uint8_t> data;
+};
+
+class TransportBase;
+
+// Posts one event to the transport's notify window; false when it was not
+// delivered (the record is then freed here). A failed post is retried while
+// the transport is meant to run and the window exists, so a full message
+// queue slows the link down instead of dropping what it received.
+bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind,
+                        const std::wstring& text, const std::wstring& peer = {},
+                        std::vector<uint8_t> data = {});
+
+// Tests replace the post call to provoke the queue-full path, which the
+// platform under test never produces. Returns the previous function.
+using PostMessageFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+PostMessageFunction SetPostMessageFunction(PostMessageFunction post);
+
+// Strict UTF-8 when the block is valid UTF-8 as a whole, else the ANSI code
+// page. No state is carried between blocks; NUL bytes stay in the text.
+std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length);

@@ -1,0 +1,83 @@
+#include "engine/ConnectionController.h"
+#include "tests/EventWindow.h"
+#include "tests/LoopbackPeer.h"
+
+#include <gtest/gtest.h>
+
+using Kind = TransportEventKind;
+
+static const std::vector<uint8_t> kPayload = {'p', 'i', 'n', 'g'};
+
+TEST(ConnectionController, SendBeforeAnyStartHasNowhereToGo)
+{
+    ConnectionController controller;
+    EXPECT_FALSE(controller.Send(kPayload));
+    EXPECT_FALSE(controller.AnyWorker());
+}
+
+TEST(ConnectionController, TcpClientStartSendStop)
+{
+    Listener listener;
+    EventWindow window;
+    ConnectionController controller;
+    controller.SetNotifyWindow(window.Handle());
+    ConnectionSettings settings;
+    settings.port = listener.Port();
+    controller.Start(settings);
+    PeerSocket peer = listener.Accept(5000);
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client connected", 5000));
+
+    ASSERT_TRUE(controller.Send(kPayload));
+    EXPECT_EQ(peer.Receive(kPayload.size(), 5000), kPayload);
+
+    controller.StopAll();
+    EXPECT_FALSE(controller.AnyWorker());
+    EXPECT_TRUE(peer.WaitClosed(2000));
+    EXPECT_FALSE(controller.Send(kPayload));
+    ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client disconnected", 2000));
+}
+
+TEST(ConnectionController, SendFollowsTheFlagsOfTheLastStart)
+{
+    Listener listener;
+    EventWindow window;
+    ConnectionController controller;
+    controller.SetNotifyWindow(window.Handle());
+    ConnectionSettings client;
+    client.port = listener.Port();
+    controller.Start(client);
+    PeerSocket peer = listener.Accept(5000);
+    ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client connected", 5000));
+
+    // A new start stops the running client first, whichever link it chooses.
+    ConnectionSettings server = client;
+    server.isServer = 1;
+    controller.Start(server);
+    EXPECT_TRUE(peer.WaitClosed(2000));
+    EXPECT_FALSE(controller.TcpClient().IsRunning());
+    EXPECT_FALSE(controller.Send(kPayload));
+
+    ConnectionSettings serial;
+    serial.useSerial = 1;
+    serial.isServer = 1;
+    controller.Start(serial);
+    EXPECT_FALSE(controller.Send(kPayload));
+    EXPECT_FALSE(controller.Send({}));
+    controller.StopAll();
+    EXPECT_FALSE(controller.AnyWorker());
+}
+
+TEST(ConnectionController, RefusedConnectEndsWithErrorOnly)
+{
+    EventWindow window;
+    ConnectionController controller;
+    controller.SetNotifyWindow(window.Handle());
+    ConnectionSettings settings;
+    settings.port = ClosedLoopbackPort();
+    controller.Start(settings);
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) > 0; }, 10000));
+    EXPECT_FALSE(controller.Send(kPayload));
+    controller.StopAll();
+    EXPECT_FALSE(window.Has(Kind::Status, L"TCP client disconnected"));
+}

@@ -1,0 +1,136 @@
+#include "engine/ConnectionSettings.h"
+
+#include <gtest/gtest.h>
+
+TEST(SettingsFromControls, EmptyControlsGiveTheDefaults)
+{
+    const ConnectionSettings tcp = SettingsFromControls(ControlValues{});
+    EXPECT_EQ(tcp.useSerial, 0u);
+    EXPECT_EQ(tcp.isUdp, 0u);
+    EXPECT_EQ(tcp.isServer, 0u);
+    EXPECT_EQ(tcp.ip, L"127.0.0.1");
+    EXPECT_EQ(tcp.port, 5000);
+
+    ControlValues serialControls;
+    serialControls.communication = CommSerial;
+    const ConnectionSettings serial = SettingsFromControls(serialControls);
+    EXPECT_EQ(serial.useSerial, 1u);
+    EXPECT_EQ(serial.ip, L"127.0.0.1");
+    EXPECT_EQ(serial.port, 5000);
+    EXPECT_EQ(serial.serialPort, L"");
+    EXPECT_EQ(serial.baud, 115200u);
+    EXPECT_EQ(serial.dataBits, 8);
+    EXPECT_EQ(serial.stopBits, 0);
+    EXPECT_EQ(serial.parity, 0);
+    EXPECT_EQ(serial.flowControl, 0u);
+}
+
+TEST(SettingsFromControls, RecordDefaultsMatchTheFirstStart)
+{
+    const ConnectionSettings s;
+    EXPECT_EQ(s.ip, L"127.0.0.1");
+    EXPECT_EQ(s.port, 5000);
+    EXPECT_EQ(s.baud, 115200u);
+    EXPECT_EQ(s.dataBits, 8);
+}
+
+TEST(SettingsFromControls, PortTextIsCutToSixteenBits)
+{
+    const struct {
+        const wchar_t* text;
+        uint16_t port;
+    } cases[] = {
+        {L"5000", 5000},   {L"70000", 4464}, {L"65536", 0},      {L"abc", 0},
+        {L"", 5000},       {L"12ab", 12},    {L" 80", 80},       {L"-1", 65535},
+        {L"+21", 21},      {L"99999999999", 65535}, // saturates at 2^31 - 1 first
+    };
+    for (const auto& c : cases) {
+        ControlValues controls;
+        controls.communication = CommTcp;
+        controls.portText = c.text;
+        EXPECT_EQ(SettingsFromControls(controls).port, c.port) << "port text \"" << c.text << '"';
+    }
+}
+
+TEST(SettingsFromControls, ServerModeListensOnEveryAddress)
+{
+    ControlValues controls;
+    controls.communication = CommTcp;
+    controls.mode = ModeServer;
+    controls.ipText = L"192.0.2.7";
+    EXPECT_EQ(SettingsFromControls(controls).ip, L"0.0.0.0");
+    controls.communication = CommUdp;
+    EXPECT_EQ(SettingsFromControls(controls).ip, L"0.0.0.0");
+
+    controls.mode = ModeClient;
+    controls.ipText = L"not an address";
+    EXPECT_EQ(SettingsFromControls(controls).ip, L"not an address");
+}
+
+TEST(SettingsFromControls, ListPositionsSelectTheTransport)
+{
+    ControlValues controls;
+    controls.communication = CommUdp;
+    controls.mode = ModeServer;
+    ConnectionSettings s = SettingsFromControls(controls);
+    EXPECT_EQ(s.isUdp, 1u);
+    EXPECT_EQ(s.useSerial, 0u);
+    EXPECT_EQ(s.isServer, 1u);
+
+    controls.communication = CommSerial;
+    s = SettingsFromControls(controls);
+    EXPECT_EQ(s.useSerial, 1u);
+    EXPECT_EQ(s.isUdp, 0u);
+}
+
+TEST(SettingsFromControls, SerialFieldsFromTheirBoxesAndLists)
+{
+    ControlValues controls;
+    controls.communication = CommSerial;
+    controls.serialPortText = L"COM3";
+    controls.baudText = L"9600 baud";
+    controls.dataBitsText = L"7";
+    controls.stopBits = 2;
+    controls.parity = 4;
+    controls.flowControl = 1;
+    controls.ipText = L"10.0.0.1";
+    controls.portText = L"1234";
+    const ConnectionSettings s = SettingsFromControls(controls);
+    EXPECT_EQ(s.serialPort, L"COM3");
+    EXPECT_EQ(s.baud, 9600u);
+    EXPECT_EQ(s.dataBits, 7);
+    EXPECT_EQ(s.stopBits, 2);
+    EXPECT_EQ(s.parity, 4);
+    EXPECT_EQ(s.flowControl, 1u);
+    // The network boxes are not read for a serial link.
+    EXPECT_EQ(s.ip, L"127.0.0.1");
+    EXPECT_EQ(s.port, 5000);
+}
+
+TEST(SettingsFromControls, OutOfRangeSerialValues)
+{
+    ControlValues controls;
+    controls.communication = CommSerial;
+    controls.baudText = L"fast";
+    controls.dataBitsText = L"263"; // low 8 bits: 7
+    controls.stopBits = 3;
+    controls.parity = 5;
+    controls.flowControl = -1;
+    const ConnectionSettings s = SettingsFromControls(controls);
+    EXPECT_EQ(s.baud, 115200u);
+    EXPECT_EQ(s.dataBits, 7);
+    EXPECT_EQ(s.stopBits, 0);
+    EXPECT_EQ(s.parity, 0);
+    EXPECT_EQ(s.flowControl, 0u);
+}
+
+TEST(SettingsFromControls, NetworkLinkKeepsSerialDefaults)
+{
+    ControlValues controls;
+    controls.communication = CommTcp;
+    controls.baudText = L"9600";
+    controls.serialPortText = L"COM9";
+    const ConnectionSettings s = SettingsFromControls(controls);
+    EXPECT_EQ(s.baud, 115200u);
+    EXPECT_EQ(s.serialPort, L"");
+}

@@ -1,0 +1,133 @@
+#include "tests/EventWindow.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+static const wchar_t kClassName[] = L"FerrolinkTestEventWindow";
+
+EventWindow::EventWindow()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kClassName;
+    RegisterClassW(&wc); // fails harmlessly when already registered
+    m_wnd = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            wc.hInstance, this);
+}
+
+EventWindow::~EventWindow()
+{
+    DestroyWindow(m_wnd);
+    // Events still queued for the dead window would leak; take them here.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_REMOVE))
+        delete reinterpret_cast<TransportEvent*>(msg.lParam);
+}
+
+LRESULT CALLBACK EventWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_NCCREATE) {
+        auto create = reinterpret_cast<CREATESTRUCTW*>(lp);
+        SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto self = reinterpret_cast<EventWindow*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+    if (msg == WM_TRANSPORT_EVENT) {
+        std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
+        if (self && event)
+            self->m_events.push_back(std::move(event));
+        return 0;
+    }
+    return DefWindowProcW(wnd, msg, wp, lp);
+}
+
+bool EventWindow::WaitUntil(const std::function<bool(const EventWindow&)>& done, int timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (done(*this))
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(std::min<ULONGLONG>(deadline - now, 20)),
+                                  QS_ALLINPUT);
+    }
+}
+
+bool EventWindow::WaitForText(TransportEventKind kind, const std::wstring& text, int timeoutMs)
+{
+    return WaitUntil([&](const EventWindow& w) { return w.Has(kind, text); }, timeoutMs);
+}
+
+void EventWindow::PumpFor(int ms)
+{
+    WaitUntil([](const EventWindow&) { return false; }, ms);
+}
+
+size_t EventWindow::Count(TransportEventKind kind) const
+{
+    size_t n = 0;
+    for (const auto& e : m_events)
+        n += e->kind == kind ? 1 : 0;
+    return n;
+}
+
+bool EventWindow::Has(TransportEventKind kind, const std::wstring& text) const
+{
+    for (const auto& e : m_events)
+        if (e->kind == kind && e->text == text)
+            return true;
+    return false;
+}
+
+std::vector<uint8_t> EventWindow::ReceivedBytes() const
+{
+    std::vector<uint8_t> bytes;
+    for (const auto& e : m_events)
+        if (e->kind == TransportEventKind::Received)
+            bytes.insert(bytes.end(), e->data.begin(), e->data.end());
+    return bytes;
+}
+
+std::vector<std::wstring> EventWindow::Texts() const
+{
+    std::vector<std::wstring> texts;
+    for (const auto& e : m_events)
+        if (e->kind != TransportEventKind::Received)
+            texts.push_back(e->text);
+    return texts;
+}
+
+size_t CountProcessThreads()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    CloseHandle(snapshot);
+    return count;
+}
+
+std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(count);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = uint8_t(x);
+    }
+    return bytes;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "engine/TransportEvent.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A message-only window on the test thread that collects posted transport
+// events, as the main window would receive them.
+class EventWindow {
+public:
+    EventWindow();
+    ~EventWindow();
+    EventWindow(const EventWindow&) = delete;
+    EventWindow& operator=(const EventWindow&) = delete;
+
+    HWND Handle() const { return m_wnd; }
+
+    // Pumps messages until the predicate holds over the events collected so
+    // far, or the time-out passes. Never blocks longer than the time-out.
+    bool WaitUntil(const std::function<bool(const EventWindow&)>& done, int timeoutMs);
+    bool WaitForText(TransportEventKind kind, const std::wstring& text, int timeoutMs);
+    // Pumps for a fixed time, to see what else arrives.
+    void PumpFor(int ms);
+
+    const std::vector<std::unique_ptr<TransportEvent>>& Events() const { return m_events; }
+    size_t Count(TransportEventKind kind) const;
+    bool Has(TransportEventKind kind, const std::wstring& text) const;
+    // Received bytes joined in arrival order.
+    std::vector<uint8_t> ReceivedBytes() const;
+    std::vector<std::wstring> Texts() const;
+    void Clear() { m_events.clear(); }
+
+private:
+    static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+    HWND m_wnd = nullptr;
+    std::vector<std::unique_ptr<TransportEvent>> m_events;
+};
+
+size_t CountProcessThreads();
+
+std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The far end of a link under test: plain blocking sockets on loopback,
+// every wait bounded.
+class PeerSocket {
+public:
+    PeerSocket() = default;
+    explicit PeerSocket(SOCKET s) : m_socket(s) {}
+    ~PeerSocket() { Close(); }
+    PeerSocket(PeerSocket&& other) noexcept : m_socket(other.m_socket) { other.m_socket = INVALID_SOCKET; }
+    PeerSocket& operator=(PeerSocket&& other) noexcept;
+    PeerSocket(const PeerSocket&) = delete;
+    PeerSocket& operator=(const PeerSocket&) = delete;
+
+    bool Valid() const { return m_socket != INVALID_SOCKET; }
+    SOCKET Get() const { return m_socket; }
+    void Close();
+
+    bool SendAll(const std::vector<uint8_t>& bytes);
+    // Up to `count` bytes; fewer when the time-out passes or the link closes.
+    std::vector<uint8_t> Receive(size_t count, int timeoutMs, int pauseBetweenReadsMs = 0);
+    // True when the other side closed (recv gave 0) within the time-out;
+    // any bytes still arriving are collected in `rest`.
+    bool WaitClosed(int timeoutMs, std::vector<uint8_t>* rest = nullptr);
+
+private:
+    SOCKET m_socket = INVALID_SOCKET;
+};
+
+class Listener {
+public:
+    // Binds port 0 on the given numeric loopback address.
+    explicit Listener(const wchar_t* address = L"127.0.0.1", int backlog = SOMAXCONN);
+
+    bool Valid() const { return m_socket.Valid(); }
+    uint16_t Port() const { return m_port; }
+    PeerSocket Accept(int timeoutMs);
+    void Close() { m_socket.Close(); }
+
+private:
+    PeerSocket m_socket;
+    uint16_t m_port = 0;
+};
+
+// A port on 127.0.0.1 that nothing listens on (bound, then released).
+uint16_t ClosedLoopbackPort();
