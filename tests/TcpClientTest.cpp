@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <system_error>
 #include <thread>
 
 using Kind = TransportEventKind;
