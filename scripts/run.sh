@@ -5,10 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLINK_BUILD:-$root/build}
 
-"$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$build" --target ferrolink
+FERROLINK_BUILD="$build" "$root/scripts/build.sh" --target ferrolink
 prefix="$build/wineprefix-run"
 "$root/scripts/wine-prefix.sh" "$prefix"
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -63,6 +63,24 @@ bool Connected(EventWindow& window)
 
 } // namespace
 
+// A client connected to a peer on 127.0.0.1, for the cases that start from
+// an open link.
+class TcpClientConnected : public testing::Test {
+protected:
+    bool Connect()
+    {
+        client.Start(window.Handle(), ClientSettings(L"127.0.0.1", listener.Port()));
+        peer = listener.Accept(5000);
+        return peer.Valid() && Connected(window);
+    }
+    void TearDown() override { client.Stop(); }
+
+    Listener listener;
+    EventWindow window;
+    TcpClientTransport client;
+    PeerSocket peer;
+};
+
 class TcpClientLoopback : public testing::TestWithParam<const wchar_t*> {};
 
 TEST_P(TcpClientLoopback, ConnectsAndExchangesBytesBothWays)
@@ -159,14 +177,9 @@ TEST(TcpClient, StopDuringTheConnectWaitReturnsWithinItAndLeavesNoThread)
     EXPECT_EQ(CountProcessThreads(), threadsBefore);
 }
 
-TEST(TcpClient, LargeBurstArrivesInBufferSizedBlocksThenPeerCloses)
+TEST_F(TcpClientConnected, LargeBurstArrivesInBufferSizedBlocksThenPeerCloses)
 {
-    Listener listener;
-    EventWindow window;
-    TcpClientTransport client;
-    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", listener.Port()));
-    PeerSocket peer = listener.Accept(5000);
-    ASSERT_TRUE(Connected(window));
+    ASSERT_TRUE(Connect());
 
     const std::vector<uint8_t> burst = PatternBytes(3 * 8192 + 100, 7);
     ASSERT_TRUE(peer.SendAll(burst));
@@ -184,17 +197,11 @@ TEST(TcpClient, LargeBurstArrivesInBufferSizedBlocksThenPeerCloses)
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client disconnected", 5000));
     EXPECT_FALSE(client.IsRunning());
     EXPECT_FALSE(client.QueueSend(Bytes("too late")));
-    client.Stop();
 }
 
-TEST(TcpClient, ManyQueuedPayloadsReachASlowReaderCompleteAndInOrder)
+TEST_F(TcpClientConnected, ManyQueuedPayloadsReachASlowReaderCompleteAndInOrder)
 {
-    Listener listener;
-    EventWindow window;
-    TcpClientTransport client;
-    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", listener.Port()));
-    PeerSocket peer = listener.Accept(5000);
-    ASSERT_TRUE(Connected(window));
+    ASSERT_TRUE(Connect());
 
     // Far more than the socket buffers hold, so sends are refused part-way
     // and must be resumed where they stopped.
@@ -209,21 +216,14 @@ TEST(TcpClient, ManyQueuedPayloadsReachASlowReaderCompleteAndInOrder)
     ASSERT_EQ(received.size(), expected.size());
     EXPECT_TRUE(received == expected);
     EXPECT_FALSE(peer.WaitClosed(100)); // nothing more, no duplicates
-    client.Stop();
 }
 
-TEST(TcpClient, EmptyPayloadIsQueuedAndSendsNothing)
+TEST_F(TcpClientConnected, EmptyPayloadIsQueuedAndSendsNothing)
 {
-    Listener listener;
-    EventWindow window;
-    TcpClientTransport client;
-    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", listener.Port()));
-    PeerSocket peer = listener.Accept(5000);
-    ASSERT_TRUE(Connected(window));
+    ASSERT_TRUE(Connect());
     EXPECT_TRUE(client.QueueSend({}));
     ASSERT_TRUE(client.QueueSend(Bytes("after")));
     EXPECT_EQ(peer.Receive(5, 5000), Bytes("after"));
-    client.Stop();
 }
 
 TEST(TcpClient, RepeatedStartStopLeavesNoThreadOrSocketBehind)
@@ -288,14 +288,9 @@ struct PostReplacement {
 
 } // namespace
 
-TEST(TcpClient, FullMessageQueueSlowsReceivingButLosesNothing)
+TEST_F(TcpClientConnected, FullMessageQueueSlowsReceivingButLosesNothing)
 {
-    Listener listener;
-    EventWindow window;
-    TcpClientTransport client;
-    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", listener.Port()));
-    PeerSocket peer = listener.Accept(5000);
-    ASSERT_TRUE(Connected(window));
+    ASSERT_TRUE(Connect());
 
     PostReplacement full(&MostlyFullQueue);
     const std::vector<uint8_t> flood = PatternBytes(256 * 1024, 3);
@@ -305,17 +300,11 @@ TEST(TcpClient, FullMessageQueueSlowsReceivingButLosesNothing)
     sender.join();
     ASSERT_TRUE(all);
     EXPECT_TRUE(window.ReceivedBytes() == flood);
-    client.Stop();
 }
 
-TEST(TcpClient, StopIsNotHeldUpByAQueueThatNeverDrains)
+TEST_F(TcpClientConnected, StopIsNotHeldUpByAQueueThatNeverDrains)
 {
-    Listener listener;
-    EventWindow window;
-    TcpClientTransport client;
-    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", listener.Port()));
-    PeerSocket peer = listener.Accept(5000);
-    ASSERT_TRUE(Connected(window));
+    ASSERT_TRUE(Connect());
 
     PostReplacement full(&AlwaysFullQueue);
     ASSERT_TRUE(peer.SendAll(Bytes("stuck")));
