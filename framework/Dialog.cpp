@@ -1,0 +1,107 @@
+#include "framework/Dialog.h"
+
+Dialog::~Dialog()
+{
+    Destroy();
+}
+
+bool Dialog::Create(HWND owner)
+{
+    m_ended = false;
+    m_result = 0;
+    return CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), owner, Proc,
+                              reinterpret_cast<LPARAM>(this)) != nullptr;
+}
+
+void Dialog::Destroy()
+{
+    if (m_wnd)
+        DestroyWindow(m_wnd);
+}
+
+INT_PTR Dialog::DoModal(HWND owner)
+{
+    if (!Create(owner))
+        return -1;
+    if (owner)
+        EnableWindow(owner, FALSE);
+
+    MSG msg{};
+    bool quit = false;
+    while (!m_ended && m_wnd) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            quit = got == 0;
+            break;
+        }
+        RouteMessage(msg);
+    }
+
+    if (owner)
+        EnableWindow(owner, TRUE);
+    Destroy();
+    // The loop swallowed a WM_QUIT that belongs to the caller's loop.
+    if (quit)
+        PostQuitMessage(int(msg.wParam));
+    return m_result;
+}
+
+void Dialog::RouteMessage(MSG& msg)
+{
+    if (PreTranslateMessage(msg))
+        return;
+    if (m_wnd && IsDialogMessageW(m_wnd, &msg))
+        return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+}
+
+void Dialog::EndDialog(int result)
+{
+    m_result = result;
+    m_ended = true;
+}
+
+INT_PTR Dialog::OnMessage(UINT msg, WPARAM wp, LPARAM)
+{
+    switch (msg) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_COMMAND:
+        if (LOWORD(wp) == IDOK) {
+            OnOK();
+            return TRUE;
+        }
+        if (LOWORD(wp) == IDCANCEL) {
+            OnCancel();
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK Dialog::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_INITDIALOG) {
+        SetWindowLongPtrW(wnd, DWLP_USER, lp);
+        reinterpret_cast<Dialog*>(lp)->m_wnd = wnd;
+    }
+    auto self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(wnd, DWLP_USER));
+    if (!self)
+        return FALSE; // messages before WM_INITDIALOG
+
+    INT_PTR result = FALSE;
+    try {
+        result = self->OnMessage(msg, wp, lp);
+    } catch (...) {
+        result = FALSE; // nothing may cross into the system's dispatcher
+    }
+    if (msg == WM_NCDESTROY) {
+        // No later message may reach an object that is going away.
+        SetWindowLongPtrW(wnd, DWLP_USER, 0);
+        self->m_wnd = nullptr;
+        self->m_ended = true;
+    }
+    return result;
+}

@@ -1,0 +1,273 @@
+#include "res/resource.h"
+#include "tests/EventWindow.h"
+#include "tests/LoopbackPeer.h"
+#include "ui/MainDlg.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The main window created modeless on the test thread and driven the way a
+// person would, through its controls' notifications.
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dialog.Create()); }
+
+    Window Item(int id) const { return dialog.Item(id); }
+    std::wstring Caption() const { return Window(dialog.Handle()).Text(); }
+
+    void Choose(int comboId, int position)
+    {
+        Item(comboId).Select(position);
+        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(Item(comboId).Handle()));
+    }
+    void Click(int id)
+    {
+        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(Item(id).Handle()));
+    }
+    bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
+    {
+        const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
+        for (;;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                dialog.RouteMessage(msg);
+            if (done())
+                return true;
+            if (GetTickCount64() >= deadline)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+    void PressKey(HWND target, WPARAM key)
+    {
+        MSG msg{target, WM_KEYDOWN, key, 1, GetTickCount(), {}};
+        dialog.RouteMessage(msg);
+    }
+    void SetCtrl(bool down)
+    {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = down ? 0x80 : 0;
+        SetKeyboardState(keys);
+    }
+    std::wstring Log() const { return Item(IDC_LOG_EDIT).Text(); }
+    bool Contains(const std::wstring& text, const std::wstring& part) const
+    {
+        return text.find(part) != std::wstring::npos;
+    }
+
+    CMainDlg dialog;
+};
+
+} // namespace
+
+TEST_F(MainWindow, StartsIdleAndDisconnected)
+{
+    EXPECT_EQ(Item(IDC_STATUS).Text(), L"Idle");
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Connect");
+    EXPECT_EQ(Caption(), L"Ferrolink");
+    EXPECT_FALSE(Item(IDC_HEX_CHECK).Visible());
+    EXPECT_TRUE(Item(IDC_TIMESTAMP).Checked());
+    EXPECT_TRUE(Item(IDC_AUTOSCROLL).Checked());
+    EXPECT_FALSE(Item(IDC_PAUSE_RX).Checked());
+    EXPECT_EQ(Item(IDC_REPEAT_MS).Text(), L"1000");
+    EXPECT_EQ(Item(IDC_IP_EDIT).Text(), L"127.0.0.1");
+    EXPECT_EQ(Item(IDC_PORT_EDIT).Text(), L"5000");
+    EXPECT_EQ(Item(IDC_BAUD).Text(), L"115200");
+    EXPECT_EQ(Item(IDC_DATA_BITS).Text(), L"8");
+    EXPECT_TRUE(Contains(Log(), L"SYS Ready.\r\n"));
+    EXPECT_TRUE(Item(IDC_LOG_TABS));
+    EXPECT_TRUE(Item(IDC_SEND_TABS));
+    EXPECT_FALSE(dialog.Connected());
+    // The log edit takes far more than the edit control's default 30000.
+    EXPECT_GE(Item(IDC_LOG_EDIT).Send(EM_GETLIMITTEXT), LRESULT(0x7FFFFFFE));
+}
+
+TEST_F(MainWindow, SerialChoiceSwapsTheControlSets)
+{
+    Choose(IDC_COMM_COMBO, CommSerial);
+    for (int id : kNetworkSet)
+        EXPECT_FALSE(Item(id).Visible()) << id;
+    for (int id : kSerialSet)
+        EXPECT_TRUE(Item(id).Visible()) << id;
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Open");
+    EXPECT_EQ(Item(IDC_CONNECT).RectInParent().left, 612);
+
+    Choose(IDC_COMM_COMBO, CommTcp);
+    for (int id : kNetworkSet)
+        EXPECT_TRUE(Item(id).Visible()) << id;
+    for (int id : kSerialSet)
+        EXPECT_FALSE(Item(id).Visible()) << id;
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Connect");
+    EXPECT_EQ(Item(IDC_CONNECT).RectInParent().left, 484);
+}
+
+TEST_F(MainWindow, ServerModeListensOnEveryAddress)
+{
+    Choose(IDC_MODE_COMBO, ModeServer);
+    EXPECT_EQ(Item(IDC_IP_EDIT).Text(), L"0.0.0.0");
+    EXPECT_FALSE(Item(IDC_IP_EDIT).Enabled());
+    Choose(IDC_MODE_COMBO, ModeClient);
+    EXPECT_EQ(Item(IDC_IP_EDIT).Text(), L"127.0.0.1");
+    EXPECT_TRUE(Item(IDC_IP_EDIT).Enabled());
+    Item(IDC_IP_EDIT).SetText(L"::1");
+    Choose(IDC_MODE_COMBO, ModeClient);
+    EXPECT_EQ(Item(IDC_IP_EDIT).Text(), L"::1");
+}
+
+TEST_F(MainWindow, ConnectsToALoopbackPeerAndNoticesItLeaving)
+{
+    Listener listener;
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
+    Click(IDC_CONNECT);
+    EXPECT_EQ(Caption(), L"TCP - Client - 127.0.0.1:" + std::to_wstring(listener.Port()));
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Disconnect");
+    for (int id : {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_IP_EDIT, IDC_PORT_EDIT, IDC_SERIAL_PORT, IDC_BAUD,
+                   IDC_DATA_BITS, IDC_STOP_BITS, IDC_PARITY, IDC_FLOW, IDC_REFRESH_PORTS})
+        EXPECT_FALSE(Item(id).Enabled()) << id;
+
+    PeerSocket peer = listener.Accept(5000);
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP client connected"; }, 5000));
+    ASSERT_TRUE(peer.SendAll({'p', 'i', 'n', 'g'}));
+    ASSERT_TRUE(PumpUntil([&] { return Contains(Log(), L"RX  ping"); }, 5000));
+
+    peer.Close();
+    ASSERT_TRUE(PumpUntil([&] { return !dialog.Connected(); }, 5000));
+    EXPECT_EQ(Item(IDC_STATUS).Text(), L"TCP client disconnected");
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Connect");
+    EXPECT_EQ(Caption(), L"Ferrolink");
+    EXPECT_TRUE(Item(IDC_PORT_EDIT).Enabled());
+    EXPECT_TRUE(Item(IDC_IP_EDIT).Enabled());
+}
+
+TEST_F(MainWindow, RefusedConnectReturnsToConnect)
+{
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(ClosedLoopbackPort()));
+    Click(IDC_CONNECT);
+    EXPECT_TRUE(dialog.Connected());
+    ASSERT_TRUE(PumpUntil([&] { return !dialog.Connected(); }, 10000));
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Connect");
+    EXPECT_EQ(Caption(), L"Ferrolink");
+    EXPECT_TRUE(Contains(Log(), L"ERR TCP connect failed (WSA 10061)"));
+    EXPECT_EQ(Item(IDC_STATUS).Text(), L"TCP client connecting...");
+}
+
+TEST_F(MainWindow, ConnectThenDisconnectLeavesNoWorker)
+{
+    Listener listener;
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
+    Click(IDC_CONNECT);
+    Click(IDC_CONNECT);
+    EXPECT_FALSE(dialog.Connected());
+    EXPECT_FALSE(dialog.Controller().AnyWorker());
+    EXPECT_EQ(Item(IDC_STATUS).Text(), L"Disconnected");
+    const std::wstring log = Log();
+    const size_t starting = log.find(L"SYS Starting connection...");
+    ASSERT_NE(starting, std::wstring::npos);
+    EXPECT_NE(log.find(L"SYS Disconnected.", starting), std::wstring::npos);
+}
+
+TEST_F(MainWindow, PauseRxDropsDataButNotStatus)
+{
+    Listener listener;
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
+    Item(IDC_PAUSE_RX).SetCheck(true);
+    Click(IDC_CONNECT);
+    PeerSocket peer = listener.Accept(5000);
+    ASSERT_TRUE(PumpUntil([&] { return Contains(Log(), L"SYS TCP client connected"); }, 5000));
+    ASSERT_TRUE(peer.SendAll({'q', 'u', 'i', 'e', 't'}));
+    peer.Close();
+    ASSERT_TRUE(PumpUntil([&] { return !dialog.Connected(); }, 5000));
+    EXPECT_FALSE(Contains(Log(), L"quiet"));
+}
+
+TEST_F(MainWindow, SendWithoutALinkIsLoggedAsAnError)
+{
+    Item(IDC_SEND_EDIT).SetText(L"hello");
+    Click(IDC_SEND);
+    EXPECT_TRUE(Contains(Log(), L"ERR Send failed: no active transport.\r\n"));
+}
+
+TEST_F(MainWindow, EnterInTheSendEditIsTakenWhenEnterSends)
+{
+    Item(IDC_ENTER_SENDS).SetCheck(true);
+    const HWND edit = Item(IDC_SEND_EDIT).Handle();
+    SetFocus(edit);
+    SetCtrl(false);
+    PressKey(edit, VK_RETURN);
+    EXPECT_FALSE(dialog.Ended());
+    EXPECT_TRUE(Contains(Log(), L"Send failed: no active transport."));
+
+    Item(IDC_SEND_EDIT).SetText(L"ab");
+    Item(IDC_SEND_EDIT).Send(EM_SETSEL, 1, 1);
+    SetCtrl(true);
+    PressKey(edit, VK_RETURN);
+    SetCtrl(false);
+    EXPECT_EQ(Item(IDC_SEND_EDIT).Text(), L"a\r\nb");
+    EXPECT_FALSE(dialog.Ended());
+}
+
+TEST_F(MainWindow, EnterInASingleLineBoxKeepsTheWindowOpen)
+{
+    for (int id : {IDC_IP_EDIT, IDC_PORT_EDIT, IDC_FIND_EDIT}) {
+        SetFocus(Item(id).Handle());
+        PressKey(Item(id).Handle(), VK_RETURN);
+        PumpUntil([] { return false; }, 20);
+        EXPECT_FALSE(dialog.Ended()) << id;
+        EXPECT_TRUE(IsWindow(dialog.Handle())) << id;
+    }
+}
+
+TEST_F(MainWindow, EscapeClosesTheWindowAndStopsTheLink)
+{
+    Listener listener;
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
+    Click(IDC_CONNECT);
+    PeerSocket peer = listener.Accept(5000);
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP client connected"; }, 5000));
+    SendMessageW(dialog.Handle(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(dialog.Ended());
+    EXPECT_EQ(dialog.Result(), IDCANCEL);
+    EXPECT_FALSE(dialog.Controller().AnyWorker());
+    EXPECT_TRUE(peer.WaitClosed(2000));
+}
+
+TEST_F(MainWindow, ClientListFollowsClientEvents)
+{
+    auto post = [&](TransportEventKind kind, const wchar_t* peer) {
+        auto* e = new TransportEvent{kind, L"", peer, {}};
+        SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(e));
+    };
+    const Window list = Item(IDC_CLIENT_LIST);
+    post(TransportEventKind::ClientAdded, L"127.0.0.1:50001");
+    post(TransportEventKind::ClientAdded, L"::1:50002");
+    EXPECT_EQ(list.Send(LB_GETCOUNT), 2);
+    post(TransportEventKind::ClientRemoved, L"10.0.0.1:1"); // not listed: nothing changes
+    EXPECT_EQ(list.Send(LB_GETCOUNT), 2);
+    post(TransportEventKind::ClientRemoved, L"127.0.0.1:50001");
+    ASSERT_EQ(list.Send(LB_GETCOUNT), 1);
+    wchar_t text[64] = {};
+    list.Send(LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_STREQ(text, L"::1:50002");
+    EXPECT_EQ(SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, 0), 0);
+}
+
+TEST_F(MainWindow, MinimumTrackingSize)
+{
+    MINMAXINFO info{};
+    SendMessageW(dialog.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, 980);
+    EXPECT_EQ(info.ptMinTrackSize.y, 620);
+}
+
+TEST_F(MainWindow, NewSessionIsOnTheSystemMenu)
+{
+    const HMENU menu = GetSystemMenu(dialog.Handle(), FALSE);
+    wchar_t text[64] = {};
+    ASSERT_GT(GetMenuStringW(menu, IDM_NEW_SESSION, text, 64, MF_BYCOMMAND), 0);
+    EXPECT_STREQ(text, L"New Session");
+}

@@ -1,0 +1,32 @@
+#include "ui/LogLine.h"
+
+#include <cwchar>
+
+const wchar_t* LogTag(TransportEventKind kind)
+{
+    switch (kind) {
+    case TransportEventKind::Received:
+        return L"RX  ";
+    case TransportEventKind::Sent:
+        return L"TX  ";
+    case TransportEventKind::Error:
+        return L"ERR ";
+    default:
+        return L"SYS ";
+    }
+}
+
+std::wstring FormatLogLine(TransportEventKind kind, const std::wstring& text, const SYSTEMTIME* stamp)
+{
+    std::wstring line;
+    if (stamp) {
+        wchar_t buffer[32];
+        swprintf(buffer, 32, L"[%04u-%02u-%02u %02u:%02u:%02u] ", stamp->wYear, stamp->wMonth, stamp->wDay,
+                 stamp->wHour, stamp->wMinute, stamp->wSecond);
+        line = buffer;
+    }
+    line += LogTag(kind);
+    line += text;
+    line += L"\r\n";
+    return line;
+}

@@ -1,0 +1,479 @@
+#include "ui/MainDlg.h"
+
+#include "engine/EventRules.h"
+#include "res/resource.h"
+#include "ui/ControlRules.h"
+#include "ui/LogLine.h"
+#include "ui/SerialOptions.h"
+
+#include <commctrl.h>
+
+#include <memory>
+
+namespace {
+
+constexpr UINT_PTR kRepeatTimer = 1;
+constexpr UINT_PTR kRefreshTimer = 2;
+
+// Controls that only make sense while no link is open.
+const int kConnectionControls[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_PORT_EDIT, IDC_SERIAL_PORT,
+                                   IDC_BAUD,       IDC_DATA_BITS,  IDC_STOP_BITS, IDC_PARITY,
+                                   IDC_FLOW,       IDC_REFRESH_PORTS};
+
+const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_SERIAL_PORT, IDC_BAUD,
+                                     IDC_DATA_BITS,  IDC_STOP_BITS,  IDC_PARITY,  IDC_FLOW};
+
+void AddItems(Window combo, const wchar_t* const* items, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        combo.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
+}
+
+int FindExact(Window combo, const std::wstring& text)
+{
+    return int(combo.Send(CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(text.c_str())));
+}
+
+TabInsets MeasureTabInsets(HWND tabs)
+{
+    RECT r{0, 0, 1000, 1000};
+    if (tabs)
+        TabCtrl_AdjustRect(tabs, FALSE, &r);
+    return {int(r.left), int(r.top), int(1000 - r.right), int(1000 - r.bottom)};
+}
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+} // namespace
+
+CMainDlg::CMainDlg() : Dialog(IDD_FERROLINK_DIALOG) {}
+
+CMainDlg::~CMainDlg()
+{
+    m_controller.StopAll();
+    Destroy();
+    if (m_font)
+        DeleteObject(m_font);
+    if (m_bkBrush)
+        DeleteObject(m_bkBrush);
+}
+
+BOOL CMainDlg::OnInitDialog()
+{
+    const HWND wnd = Handle();
+    const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    SendMessageW(wnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(wnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    SetWindowTextW(wnd, L"Ferrolink");
+
+    if (HMENU menu = GetSystemMenu(wnd, FALSE)) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, IDM_NEW_SESSION, L"New Session");
+    }
+
+    const wchar_t* const communications[] = {L"TCP", L"UDP", L"Serial"};
+    const wchar_t* const modes[] = {L"Client", L"Server"};
+    AddItems(Item(IDC_COMM_COMBO), communications, 3);
+    AddItems(Item(IDC_MODE_COMBO), modes, 2);
+    FillSerialOptionLists();
+    RefreshSerialPorts();
+
+    for (int id : kCombosWithItemHeight) {
+        Item(id).Send(CB_SETITEMHEIGHT, WPARAM(-1), 20);
+        Item(id).Send(CB_SETITEMHEIGHT, 0, 20);
+    }
+
+    Item(IDC_TIMESTAMP).SetCheck(true);
+    Item(IDC_AUTOSCROLL).SetCheck(true);
+    Item(IDC_REPEAT_MS).SetText(L"1000");
+
+    m_font = CreateFontW(-14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
+    m_bkBrush = CreateSolidBrush(RGB(0, 0, 0));
+
+    CreateTabs(IDC_LOG_TABS, m_logTabs);
+    const HWND logEdit = Item(IDC_LOG_EDIT).Handle();
+    m_logEdit.Attach(logEdit, [logEdit](UINT msg, WPARAM wp, LPARAM, LRESULT&) {
+        return SelectAllOnCtrlA(logEdit, msg, wp);
+    });
+    SendMessageW(logEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    // The log outgrows the edit's default limit long before it is trimmed.
+    SendMessageW(logEdit, EM_SETLIMITTEXT, 0, 0);
+    Item(IDC_LOG_EDIT).SetText(L"");
+
+    CreateTabs(IDC_SEND_TABS, m_sendTabs);
+    const HWND sendEdit = Item(IDC_SEND_EDIT).Handle();
+    m_sendEdit.Attach(sendEdit, [sendEdit](UINT msg, WPARAM wp, LPARAM, LRESULT&) {
+        return SelectAllOnCtrlA(sendEdit, msg, wp);
+    });
+
+    Item(IDC_HEX_CHECK).Show(false);
+
+    ApplySettingsToControls(ConnectionSettings{});
+    Item(IDC_HISTORY).Send(CB_RESETCONTENT);
+
+    m_controller.SetNotifyWindow(wnd);
+    SetConnectedState(false);
+    OnCommunicationChanged();
+    AppendLog(TransportEventKind::Status, L"Ready.");
+    m_refreshTimerId = SetTimer(wnd, kRefreshTimer, 100, nullptr);
+    LayoutForClientSize();
+    return TRUE;
+}
+
+void CMainDlg::CreateTabs(int id, HWND& tabs)
+{
+    tabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_FLATBUTTONS, 0,
+                           0, 0, 0, Handle(), reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr),
+                           nullptr);
+    SendMessageW(tabs, WM_SETFONT, SendMessageW(Handle(), WM_GETFONT, 0, 0), FALSE);
+    const wchar_t* const names[] = {L"ASCII", L"Hex"};
+    for (int i = 0; i < 2; ++i) {
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<wchar_t*>(names[i]);
+        TabCtrl_InsertItem(tabs, i, &item);
+    }
+    // Below the views it frames, or it would paint over them.
+    SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_COMMAND:
+        if (LOWORD(wp) != IDOK && LOWORD(wp) != IDCANCEL) {
+            OnCommand(LOWORD(wp), HIWORD(wp));
+            return TRUE;
+        }
+        break;
+    case WM_TRANSPORT_EVENT:
+        SetWindowLongPtrW(Handle(), DWLP_MSGRESULT, OnTransportEvent(wp, lp));
+        return TRUE;
+    case WM_TIMER:
+        OnTimer(wp);
+        return TRUE;
+    case WM_SIZE:
+        if (Item(IDC_LOG_EDIT))
+            LayoutControls(LOWORD(lp), HIWORD(lp));
+        return TRUE;
+    case WM_GETMINMAXINFO:
+        reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{980, 620};
+        return TRUE;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        // A read-only edit asks with WM_CTLCOLORSTATIC.
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lp)) == IDC_LOG_EDIT && m_bkBrush) {
+            SetTextColor(reinterpret_cast<HDC>(wp), RGB(120, 255, 120));
+            SetBkColor(reinterpret_cast<HDC>(wp), RGB(0, 0, 0));
+            return reinterpret_cast<INT_PTR>(m_bkBrush);
+        }
+        return FALSE;
+    case WM_SYSCOMMAND:
+        if ((wp & 0xFFF0) == IDM_NEW_SESSION)
+            return TRUE; // starting a further copy comes with the new-session command
+        return FALSE;
+    case WM_DESTROY:
+        OnDestroy();
+        return FALSE;
+    }
+    return Dialog::OnMessage(msg, wp, lp);
+}
+
+void CMainDlg::OnCommand(int id, int code)
+{
+    switch (id) {
+    case IDC_CONNECT:
+        if (code == BN_CLICKED)
+            OnConnect();
+        break;
+    case IDC_COMM_COMBO:
+        if (code == CBN_SELCHANGE)
+            OnCommunicationChanged();
+        break;
+    case IDC_MODE_COMBO:
+        if (code == CBN_SELCHANGE)
+            OnModeChanged();
+        break;
+    case IDC_REFRESH_PORTS:
+        if (code == BN_CLICKED)
+            RefreshSerialPorts();
+        break;
+    case IDC_SEND:
+        if (code == BN_CLICKED)
+            OnSend();
+        break;
+    case IDC_CLEAR:
+        if (code == BN_CLICKED)
+            Item(IDC_LOG_EDIT).SetText(L"");
+        break;
+    }
+}
+
+bool CMainDlg::PreTranslateMessage(MSG& msg)
+{
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == Item(IDC_SEND_EDIT).Handle() &&
+        Item(IDC_ENTER_SENDS).Checked()) {
+        if (GetKeyState(VK_CONTROL) & 0x8000)
+            Item(IDC_SEND_EDIT).Send(EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"\r\n"));
+        else
+            OnSend();
+        return true;
+    }
+    return false;
+}
+
+// Enter in a single-line box lands here. It must not close the window: the
+// link, the connection choices and the window position would go with it.
+void CMainDlg::OnOK()
+{
+    if (GetFocus() == Item(IDC_SEND_EDIT).Handle() && Item(IDC_ENTER_SENDS).Checked())
+        OnSend();
+}
+
+void CMainDlg::OnCancel()
+{
+    if (m_repeatTimerId)
+        KillTimer(Handle(), m_repeatTimerId);
+    if (m_refreshTimerId)
+        KillTimer(Handle(), m_refreshTimerId);
+    m_repeatTimerId = m_refreshTimerId = 0;
+    m_controller.StopAll();
+    EndDialog(IDCANCEL);
+}
+
+void CMainDlg::OnDestroy()
+{
+    m_controller.StopAll();
+    // Events the stopped workers posted last would otherwise leak with the window.
+    DeleteQueuedEvents();
+}
+
+void CMainDlg::DeleteQueuedEvents()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, Handle(), WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_REMOVE))
+        delete reinterpret_cast<TransportEvent*>(msg.lParam);
+}
+
+void CMainDlg::OnConnect()
+{
+    if (m_connected) {
+        m_controller.StopAll();
+        Item(IDC_STATUS).SetText(L"Disconnected");
+        AppendLog(TransportEventKind::Status, L"Disconnected.");
+        SetConnectedState(false);
+        UpdateWindowTitle(nullptr);
+        return;
+    }
+    const ConnectionSettings settings = ReadSettingsFromControls();
+    AppendLog(TransportEventKind::Status, L"Starting connection...");
+    m_controller.Start(settings);
+    SetConnectedState(true);
+    UpdateWindowTitle(&settings);
+}
+
+LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
+{
+    std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
+    if (!event)
+        return 0;
+    const EventReaction reaction = ReactionTo(event->kind, event->text, Item(IDC_PAUSE_RX).Checked());
+    const Window clients = Item(IDC_CLIENT_LIST);
+    if (reaction.clientList == ClientListChange::Add) {
+        clients.Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(event->peer.c_str()));
+    } else if (reaction.clientList == ClientListChange::Remove) {
+        const LRESULT index = clients.Send(LB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(event->peer.c_str()));
+        if (index != LB_ERR)
+            clients.Send(LB_DELETESTRING, WPARAM(index));
+    }
+    if (reaction.showStatus)
+        Item(IDC_STATUS).SetText(event->text);
+    if (reaction.endConnected) {
+        SetConnectedState(false);
+        UpdateWindowTitle(nullptr);
+    }
+    if (reaction.log)
+        AppendLog(event->kind, event->text, event->data);
+    return 0;
+}
+
+void CMainDlg::OnSend()
+{
+    const std::wstring text = Item(IDC_SEND_EDIT).Text();
+    const std::string utf8 = ToUtf8(text);
+    const std::vector<uint8_t> payload(utf8.begin(), utf8.end());
+    if (!m_controller.Send(payload)) {
+        AppendLog(TransportEventKind::Error, L"Send failed: no active transport.");
+        return;
+    }
+    AppendLog(TransportEventKind::Sent, text, payload);
+}
+
+void CMainDlg::OnTimer(UINT_PTR id)
+{
+    if (id == kRepeatTimer && m_repeatTimerId)
+        OnSend();
+}
+
+void CMainDlg::SetConnectedState(bool connected)
+{
+    m_connected = connected;
+    if (!connected && m_repeatTimerId) {
+        KillTimer(Handle(), m_repeatTimerId);
+        m_repeatTimerId = 0;
+        Item(IDC_REPEAT).SetCheck(false);
+    }
+    Item(IDC_CONNECT).SetText(ConnectCaption(IsSerialChosen(), connected));
+    for (int id : kConnectionControls)
+        Item(id).Enable(!connected);
+    if (connected)
+        Item(IDC_IP_EDIT).Enable(false);
+    else
+        OnModeChanged();
+    LayoutForClientSize();
+}
+
+void CMainDlg::UpdateWindowTitle(const ConnectionSettings* settings)
+{
+    SetWindowTextW(Handle(), WindowTitle(settings).c_str());
+}
+
+bool CMainDlg::IsSerialChosen() const
+{
+    return Item(IDC_COMM_COMBO).Selection() == CommSerial;
+}
+
+ConnectionSettings CMainDlg::ReadSettingsFromControls() const
+{
+    ControlValues c;
+    c.communication = Item(IDC_COMM_COMBO).Selection();
+    c.mode = Item(IDC_MODE_COMBO).Selection();
+    c.ipText = Item(IDC_IP_EDIT).Text();
+    c.portText = Item(IDC_PORT_EDIT).Text();
+    c.serialPortText = Item(IDC_SERIAL_PORT).Text();
+    c.baudText = Item(IDC_BAUD).Text();
+    c.dataBitsText = Item(IDC_DATA_BITS).Text();
+    c.stopBits = Item(IDC_STOP_BITS).Selection();
+    c.parity = Item(IDC_PARITY).Selection();
+    c.flowControl = Item(IDC_FLOW).Selection();
+    return SettingsFromControls(c);
+}
+
+void CMainDlg::ApplySettingsToControls(const ConnectionSettings& settings)
+{
+    const ControlSelections c = SelectionsFor(settings);
+    Item(IDC_COMM_COMBO).Select(c.communication);
+    Item(IDC_MODE_COMBO).Select(c.mode);
+    Item(IDC_IP_EDIT).SetText(c.ipText);
+    Item(IDC_PORT_EDIT).SetText(c.portText);
+    if (!c.serialPort.empty()) {
+        const int port = FindExact(Item(IDC_SERIAL_PORT), c.serialPort);
+        if (port != CB_ERR)
+            Item(IDC_SERIAL_PORT).Select(port);
+    }
+    Item(IDC_BAUD).SetText(c.baudText);
+    const int dataBits = FindExact(Item(IDC_DATA_BITS), c.dataBitsText);
+    if (dataBits != CB_ERR)
+        Item(IDC_DATA_BITS).Select(dataBits);
+    Item(IDC_STOP_BITS).Select(c.stopBits);
+    Item(IDC_PARITY).Select(c.parity);
+    Item(IDC_FLOW).Select(c.flowControl);
+}
+
+void CMainDlg::FillSerialOptionLists()
+{
+    AddItems(Item(IDC_BAUD), kBaudRates, 8);
+    Item(IDC_BAUD).SetText(L"115200");
+    AddItems(Item(IDC_DATA_BITS), kDataBitsChoices, 4);
+    Item(IDC_DATA_BITS).Select(3);
+    AddItems(Item(IDC_STOP_BITS), kStopBitsChoices, 3);
+    Item(IDC_STOP_BITS).Select(0);
+    AddItems(Item(IDC_PARITY), kParityChoices, 5);
+    Item(IDC_PARITY).Select(0);
+    AddItems(Item(IDC_FLOW), kFlowChoices, 3);
+    Item(IDC_FLOW).Select(0);
+}
+
+void CMainDlg::RefreshSerialPorts()
+{
+    const Window list = Item(IDC_SERIAL_PORT);
+    const std::wstring remembered = list.Text();
+    list.Send(CB_RESETCONTENT);
+    const std::vector<std::wstring> ports = FindSerialPorts();
+    for (const std::wstring& port : ports)
+        list.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.c_str()));
+    const int selection = PortSelectionAfterRefresh(ports, remembered);
+    if (selection >= 0)
+        list.Select(selection);
+}
+
+void CMainDlg::OnCommunicationChanged()
+{
+    const HWND wnd = Handle();
+    SendMessageW(wnd, WM_SETREDRAW, FALSE, 0);
+    const bool serial = IsSerialChosen();
+    for (int id : kNetworkSet)
+        Item(id).Show(!serial);
+    for (int id : kSerialSet)
+        Item(id).Show(serial);
+    OnModeChanged();
+    Item(IDC_CONNECT).SetText(ConnectCaption(serial, false));
+    if (Item(IDC_LOG_EDIT))
+        LayoutForClientSize();
+    SendMessageW(wnd, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
+void CMainDlg::OnModeChanged()
+{
+    if (IsSerialChosen())
+        return;
+    const Window ip = Item(IDC_IP_EDIT);
+    const IpEditState state = IpEditForMode(Item(IDC_MODE_COMBO).Selection(), ip.Text());
+    if (state.text != ip.Text())
+        ip.SetText(state.text);
+    ip.Enable(state.enabled);
+}
+
+void CMainDlg::LayoutForClientSize()
+{
+    const RECT client = Window(Handle()).ClientRect();
+    LayoutControls(client.right, client.bottom);
+}
+
+void CMainDlg::LayoutControls(int cx, int cy)
+{
+    LayoutInput input;
+    input.cx = cx;
+    input.cy = cy;
+    input.serial = IsSerialChosen();
+    input.logTabs = MeasureTabInsets(m_logTabs);
+    input.sendTabs = MeasureTabInsets(m_sendTabs);
+    for (const Placement& p : LayoutFor(input)) {
+        const Window control = Item(p.id);
+        if (!control)
+            continue;
+        control.Move(p.x, p.y, p.width, p.height);
+        if (p.visibility != Visibility::Keep)
+            control.Show(p.visibility == Visibility::Show);
+    }
+}
+
+void CMainDlg::AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>&)
+{
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    const std::wstring line = FormatLogLine(kind, text, Item(IDC_TIMESTAMP).Checked() ? &now : nullptr);
+    const Window log = Item(IDC_LOG_EDIT);
+    const WPARAM end = WPARAM(GetWindowTextLengthW(log.Handle()));
+    log.Send(EM_SETSEL, end, LPARAM(end));
+    log.Send(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+}

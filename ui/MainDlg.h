@@ -1,0 +1,63 @@
+#pragma once
+
+#include "engine/ConnectionController.h"
+#include "framework/Dialog.h"
+#include "framework/Subclass.h"
+#include "ui/Layout.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The program's only window: connection controls, log, send composer.
+class CMainDlg : public Dialog {
+public:
+    CMainDlg();
+    ~CMainDlg() override;
+
+    bool PreTranslateMessage(MSG& msg) override;
+
+    bool Connected() const { return m_connected; }
+    const ConnectionController& Controller() const { return m_controller; }
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    void OnCommand(int id, int code);
+    void OnConnect();
+    LRESULT OnTransportEvent(WPARAM wp, LPARAM lp);
+    void OnCommunicationChanged();
+    void OnModeChanged();
+    void OnSend();
+    void OnTimer(UINT_PTR id);
+    void OnDestroy();
+
+    void SetConnectedState(bool connected);
+    void UpdateWindowTitle(const ConnectionSettings* settings);
+    ConnectionSettings ReadSettingsFromControls() const;
+    void ApplySettingsToControls(const ConnectionSettings& settings);
+    void FillSerialOptionLists();
+    void RefreshSerialPorts();
+    void LayoutControls(int cx, int cy);
+    void LayoutForClientSize();
+    bool IsSerialChosen() const;
+
+    void CreateTabs(int id, HWND& tabs);
+    void AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes = {});
+    void DeleteQueuedEvents();
+
+    ConnectionController m_controller;
+    bool m_connected = false;
+    HFONT m_font = nullptr;
+    HBRUSH m_bkBrush = nullptr;
+    HWND m_logTabs = nullptr;
+    HWND m_sendTabs = nullptr;
+    Subclass m_logEdit;
+    Subclass m_sendEdit;
+    UINT_PTR m_repeatTimerId = 0;
+    UINT_PTR m_refreshTimerId = 0;
+};
