@@ -26,16 +26,18 @@ protected:
 
     // T is constructed as T(HWND, const CREATESTRUCTW&).
     template <class T>
-    static bool Register(const wchar_t* className)
+    static bool Register(const wchar_t* className, UINT style = CS_DBLCLKS, const wchar_t* cursor = IDC_ARROW,
+                         HBRUSH background = nullptr)
     {
         WNDCLASSEXW wc{};
         if (GetClassInfoExW(GetModuleHandleW(nullptr), className, &wc))
             return true;
         wc.cbSize = sizeof(wc);
-        wc.style = CS_DBLCLKS;
+        wc.style = style;
         wc.lpfnWndProc = &Proc<T>;
         wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hCursor = LoadCursorW(nullptr, cursor);
+        wc.hbrBackground = background;
         wc.lpszClassName = className;
         return RegisterClassExW(&wc) != 0;
     }

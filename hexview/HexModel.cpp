@@ -1,0 +1,641 @@
+#include "hexview/HexModel.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+
+int32_t Clamp(int64_t value, int32_t low, int32_t high)
+{
+    return int32_t(std::max<int64_t>(low, std::min<int64_t>(value, high)));
+}
+
+bool Printable(unsigned c)
+{
+    return c >= 0x20 && c <= 0x7E;
+}
+
+int HexValue(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9')
+        return c - 0x30;
+    if (c >= L'a' && c <= L'f')
+        return c - 0x57;
+    if (c >= L'A' && c <= L'F')
+        return c - 0x37;
+    return -1;
+}
+
+} // namespace
+
+void HexModel::Configure(const HexViewConfig& config)
+{
+    m_addressBytes = config.m_addressBytes;
+    m_bytesPerLine = config.m_bytesPerLine;
+    m_readOnly = config.m_readOnly;
+}
+
+void HexModel::SetFontMetrics(int charWidth, int charHeight)
+{
+    m_charWidth = charWidth;
+    m_charHeight = charHeight;
+}
+
+// ---- geometry -------------------------------------------------------------
+
+int HexModel::AddressWidth() const
+{
+    return m_addressBytes != 0 ? (2 * m_addressBytes + 2) * m_charWidth : 0;
+}
+
+int HexModel::HexCellX(int column) const
+{
+    const int gap = column < m_bytesPerLine / 2 ? 0 : m_charWidth;
+    return AddressWidth() + 3 * m_charWidth * column + gap;
+}
+
+int HexModel::DividerX() const
+{
+    return AddressWidth() + (3 * m_bytesPerLine + 2) * m_charWidth - m_charWidth / 2;
+}
+
+int HexModel::CharCellX(int column) const
+{
+    return AddressWidth() + (3 * m_bytesPerLine + 2 + column) * m_charWidth;
+}
+
+int32_t HexModel::TotalRows() const
+{
+    return m_data.empty() ? 1 : int32_t((int64_t(Size()) - 1 + Bpl()) / Bpl());
+}
+
+int32_t HexModel::VisibleRows() const
+{
+    const int height = m_host ? m_host->ClientHeight() : 0;
+    return std::max(1, height / LineHeight());
+}
+
+int32_t HexModel::LastTopRow() const
+{
+    return std::max(0, TotalRows() - VisibleRows());
+}
+
+// ---- operations ----------------------------------------------------------
+
+void HexModel::UpdateScrollInfo()
+{
+    if (m_host)
+        m_host->SetScroll(TotalRows() - 1, VisibleRows(), m_topLine);
+}
+
+void HexModel::ClampTopLine()
+{
+    m_topLine = std::max(0, std::min(m_topLine, LastTopRow()));
+}
+
+void HexModel::Repaint()
+{
+    if (m_host)
+        m_host->Repaint();
+}
+
+void HexModel::TrimToLimit(size_t incoming)
+{
+    const int64_t over = int64_t(m_data.size()) + int64_t(incoming) - m_byteLimit;
+    if (over <= 0)
+        return;
+    const int64_t drop = std::min<int64_t>((over + kTrimStep - 1) / kTrimStep * kTrimStep, int64_t(m_data.size()));
+    m_data.erase(m_data.begin(), m_data.begin() + ptrdiff_t(drop));
+    m_topLine = std::max<int32_t>(0, m_topLine - int32_t(drop / Bpl()));
+    m_caret = std::max<int32_t>(0, m_caret - int32_t(drop));
+    if (m_selAnchor >= 0) {
+        const int64_t anchor = m_selAnchor - drop, end = m_selEnd - drop;
+        if (anchor < 0 && end < 0) {
+            DropSelection();
+        } else {
+            m_selAnchor = int32_t(std::max<int64_t>(0, anchor));
+            m_selEnd = int32_t(std::max<int64_t>(0, end));
+        }
+    }
+}
+
+void HexModel::AppendBytes(const std::vector<uint8_t>& bytes)
+{
+    // A single block larger than the limit keeps only its newest bytes.
+    const size_t keep = size_t(std::min<int64_t>(int64_t(bytes.size()), m_byteLimit));
+    TrimToLimit(keep);
+    m_data.insert(m_data.end(), bytes.end() - ptrdiff_t(keep), bytes.end());
+    UpdateScrollInfo();
+    Repaint();
+}
+
+void HexModel::ScrollToEnd()
+{
+    m_topLine = LastTopRow();
+    UpdateScrollInfo();
+    Repaint();
+}
+
+void HexModel::Clear()
+{
+    m_data.clear();
+    m_topLine = m_caret = m_caretNibble = 0;
+    m_caretInAscii = false;
+    m_contentLength = 0;
+    DropSelection();
+    UpdateScrollInfo();
+    Repaint();
+}
+
+void HexModel::ResetEditor()
+{
+    m_data.assign(1, 0x00);
+    DropSelection();
+    m_caret = m_caretNibble = 0;
+    m_caretInAscii = false;
+    m_topLine = 0;
+    m_contentLength = 0;
+    UpdateScrollInfo();
+    Repaint();
+}
+
+std::vector<uint8_t> HexModel::GetContent() const
+{
+    const int32_t n = std::max(0, std::min(m_contentLength, Size()));
+    return std::vector<uint8_t>(m_data.begin(), m_data.begin() + n);
+}
+
+void HexModel::SelectFound(int32_t index, int32_t length)
+{
+    if (m_data.empty())
+        return;
+    m_selAnchor = Clamp(index, 0, Size() - 1);
+    m_selEnd = std::max<int32_t>(0, int32_t(std::min<int64_t>(int64_t(index) + length, Size()) - 1));
+    m_selInAscii = true;
+    const int32_t row = m_selAnchor / Bpl();
+    const int32_t visible = VisibleRows();
+    if (row < m_topLine || row >= m_topLine + visible) {
+        m_topLine = std::max(0, row - visible / 2);
+        ClampTopLine();
+        UpdateScrollInfo();
+    }
+    if (!m_readOnly) {
+        m_caret = m_selAnchor;
+        m_caretNibble = 0;
+        m_caretInAscii = true;
+    }
+    Repaint();
+}
+
+bool HexModel::Selected(int32_t index) const
+{
+    if (m_selAnchor < 0)
+        return false;
+    return index >= std::min(m_selAnchor, m_selEnd) && index <= std::max(m_selAnchor, m_selEnd);
+}
+
+std::wstring HexModel::SelectionText() const
+{
+    if (m_selAnchor < 0 || m_data.empty())
+        return {};
+    const int32_t lo = Clamp(std::min(m_selAnchor, m_selEnd), 0, Size() - 1);
+    const int32_t hi = Clamp(std::max(m_selAnchor, m_selEnd), 0, Size() - 1);
+    std::wstring text;
+    for (int32_t i = lo; i <= hi; ++i) {
+        const uint8_t b = m_data[size_t(i)];
+        if (m_selInAscii) {
+            text += Printable(b) ? wchar_t(b) : L'.';
+        } else {
+            if (i > lo)
+                text += L' ';
+            text += kDigits[b >> 4];
+            text += kDigits[b & 15];
+        }
+    }
+    return text;
+}
+
+// ---- caret and hit testing -----------------------------------------------
+
+void HexModel::InvalidateCaretRow()
+{
+    if (m_host && !m_data.empty())
+        m_host->RepaintBand((m_caret / Bpl() - m_topLine) * LineHeight(), LineHeight());
+}
+
+void HexModel::SetCaret(int32_t index, bool inAscii, int32_t nibble)
+{
+    InvalidateCaretRow();
+    m_caretNibble = nibble;
+    m_caretInAscii = inAscii;
+    m_caret = m_data.empty() ? 0 : Clamp(index, 0, Size() - 1);
+    if (!m_data.empty()) {
+        const int32_t row = m_caret / Bpl();
+        const int32_t visible = VisibleRows();
+        const int32_t before = m_topLine;
+        if (row < m_topLine)
+            m_topLine = row;
+        else if (row >= m_topLine + visible)
+            m_topLine = row - visible + 1;
+        if (m_topLine != before) {
+            UpdateScrollInfo();
+            Repaint();
+        }
+    }
+    InvalidateCaretRow();
+}
+
+int HexModel::HitTest(int x, int y, int32_t& index, int32_t& nibble) const
+{
+    if (m_data.empty())
+        return HitNothing;
+    const int64_t row = int64_t(m_topLine) + y / LineHeight();
+    if (row < 0 || row >= TotalRows())
+        return HitNothing;
+    const int64_t rowStart = row * Bpl();
+    for (int i = 0; i < Bpl() && rowStart + i < Size(); ++i) {
+        const int x0 = HexCellX(i);
+        if (x >= x0 && x < x0 + 2 * m_charWidth) {
+            index = int32_t(rowStart + i);
+            nibble = x - x0 >= m_charWidth ? 1 : 0;
+            return HitHex;
+        }
+    }
+    const int xa = CharCellX(0);
+    if (x < xa)
+        return HitNothing;
+    const int col = (x - xa) / m_charWidth;
+    if (col >= Bpl() || rowStart + col >= Size())
+        return HitNothing;
+    index = int32_t(rowStart + col);
+    nibble = 0;
+    return HitChar;
+}
+
+// ---- mouse ---------------------------------------------------------------
+
+bool HexModel::OnLButtonDown(int x, int y, bool shift)
+{
+    int32_t index = 0, nibble = 0;
+    const int hit = m_data.empty() ? HitNothing : HitTest(x, y, index, nibble);
+    if (hit == HitNothing)
+        return false;
+    const bool inAscii = hit == HitChar;
+    if (shift) {
+        if (m_selAnchor < 0) {
+            m_selAnchor = m_caret;
+            m_selInAscii = inAscii;
+        }
+    } else {
+        m_selAnchor = index;
+        m_selInAscii = inAscii;
+    }
+    m_selEnd = index;
+    if (!m_readOnly)
+        SetCaret(index, inAscii, hit == HitHex ? nibble : 0);
+    m_dragging = true;
+    Repaint();
+    return true;
+}
+
+void HexModel::OnMouseMove(int x, int y, bool leftButton)
+{
+    if (!m_dragging || !leftButton || m_data.empty())
+        return;
+    int32_t index = 0, nibble = 0;
+    if (HitTest(x, y, index, nibble) != HitNothing && index != m_selEnd) {
+        m_selEnd = index;
+        Repaint();
+    }
+}
+
+bool HexModel::OnLButtonUp()
+{
+    if (!m_dragging)
+        return false;
+    m_dragging = false;
+    return true;
+}
+
+// ---- keys ----------------------------------------------------------------
+
+bool HexModel::OnKeyDown(int key, bool shift)
+{
+    if (m_readOnly) {
+        const int32_t visible = VisibleRows(), last = LastTopRow();
+        switch (key) {
+        case VK_PRIOR: m_topLine = std::max(0, m_topLine - visible); break;
+        case VK_NEXT: m_topLine = m_topLine + visible <= last ? m_topLine + visible : last; break;
+        case VK_END: m_topLine = last; break;
+        case VK_HOME: m_topLine = 0; break;
+        case VK_UP: m_topLine = std::max(0, m_topLine - 1); break;
+        case VK_DOWN: m_topLine = std::min(m_topLine + 1, last); break;
+        default: return false;
+        }
+        UpdateScrollInfo();
+        Repaint();
+        return true;
+    }
+
+    switch (key) {
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+    case VK_PRIOR:
+    case VK_NEXT:
+    case VK_HOME:
+    case VK_END:
+        return MoveCaretByKey(key, shift);
+    case VK_TAB:
+        DropSelection();
+        InvalidateCaretRow();
+        m_caretInAscii = !m_caretInAscii;
+        m_caretNibble = 0;
+        InvalidateCaretRow();
+        return true;
+    case VK_DELETE:
+        DropSelection();
+        if (!m_data.empty()) {
+            m_data[size_t(m_caret)] = 0;
+            InvalidateCaretRow();
+        }
+        return true;
+    case VK_BACK:
+        DropSelection();
+        if (!m_data.empty())
+            Backspace();
+        return true;
+    }
+    return false;
+}
+
+bool HexModel::MoveCaretByKey(int key, bool shift)
+{
+    if (m_data.empty())
+        return true;
+    const bool hex = !m_caretInAscii;
+    // Between the two digits of one byte: the selection is left alone.
+    if (key == VK_LEFT && hex && m_caretNibble == 1 && !shift) {
+        SetCaret(m_caret, false, 0);
+        return true;
+    }
+    if (key == VK_RIGHT && hex && m_caretNibble == 0 && !shift) {
+        SetCaret(m_caret, false, 1);
+        return true;
+    }
+
+    const bool hadSelection = m_selAnchor >= 0;
+    if (!shift) {
+        DropSelection();
+    } else if (m_selAnchor < 0) {
+        m_selAnchor = m_caret;
+        m_selInAscii = m_caretInAscii;
+    }
+
+    const int64_t caret = m_caret, bpl = Bpl(), page = int64_t(VisibleRows()) * bpl;
+    switch (key) {
+    case VK_LEFT:
+        if (caret >= 1)
+            SetCaret(m_caret - 1, m_caretInAscii, hex ? 1 : 0);
+        break;
+    case VK_RIGHT:
+        if (caret + 1 < Size())
+            SetCaret(m_caret + 1, m_caretInAscii, 0);
+        break;
+    case VK_UP: SetCaret(Clamp(caret - bpl, 0, Size() - 1), m_caretInAscii, 0); break;
+    case VK_DOWN: SetCaret(Clamp(caret + bpl, 0, Size() - 1), m_caretInAscii, 0); break;
+    case VK_PRIOR: SetCaret(Clamp(caret - page, 0, Size() - 1), m_caretInAscii, 0); break;
+    case VK_NEXT: SetCaret(Clamp(caret + page, 0, Size() - 1), m_caretInAscii, 0); break;
+    case VK_HOME: SetCaret(0, m_caretInAscii, 0); break;
+    case VK_END: SetCaret(Size() - 1, m_caretInAscii, 0); break;
+    }
+
+    if (shift) {
+        m_selEnd = m_caret;
+        m_selInAscii = m_caretInAscii;
+        Repaint();
+    } else if (hadSelection) {
+        Repaint(); // the dropped selection may span rows the caret never touched
+    }
+    return true;
+}
+
+void HexModel::Backspace()
+{
+    if (m_caretInAscii) {
+        if (m_caret >= 1) {
+            m_data[size_t(m_caret - 1)] = 0;
+            m_contentLength = std::min(m_contentLength, m_caret - 1);
+            SetCaret(m_caret - 1, true, 0);
+        }
+    } else if (m_caretNibble == 1) {
+        InvalidateCaretRow();
+        m_data[size_t(m_caret)] &= 0x0F;
+        m_caretNibble = 0;
+        m_contentLength = std::min(m_contentLength, m_caret);
+        InvalidateCaretRow();
+    } else if (m_caret >= 1) {
+        m_data[size_t(m_caret - 1)] &= 0xF0;
+        m_contentLength = std::min(m_contentLength, m_caret - 1);
+        SetCaret(m_caret - 1, false, 1);
+    }
+}
+
+// ---- characters ------------------------------------------------------------
+
+HexModel::CharResult HexModel::OnChar(wchar_t c)
+{
+    if (c == 3)
+        return CharResult::Copy;
+    if (m_readOnly)
+        return CharResult::Default;
+    if (m_caretInAscii) {
+        if (Printable(c))
+            TypeChar(c);
+        return CharResult::Handled;
+    }
+    const int value = HexValue(c);
+    if (value < 0)
+        return CharResult::Default;
+    TypeHexDigit(value);
+    return CharResult::Handled;
+}
+
+void HexModel::GrowForTyping(int32_t next)
+{
+    if (next >= Size()) {
+        m_data.push_back(0x00);
+        UpdateScrollInfo();
+    }
+    m_contentLength = std::max(m_contentLength, next);
+}
+
+void HexModel::TypeChar(wchar_t c)
+{
+    DropSelection();
+    if (m_data.empty())
+        m_data.push_back(0x00);
+    m_data[size_t(m_caret)] = uint8_t(c);
+    const int32_t next = m_caret + 1;
+    GrowForTyping(next);
+    SetCaret(next, true, 0);
+}
+
+void HexModel::TypeHexDigit(int value)
+{
+    DropSelection();
+    if (m_data.empty())
+        m_data.push_back(0x00);
+    InvalidateCaretRow();
+    uint8_t& b = m_data[size_t(m_caret)];
+    if (m_caretNibble == 0) {
+        b = uint8_t((value << 4) | (b & 0x0F));
+        m_caretNibble = 1;
+        InvalidateCaretRow();
+        return;
+    }
+    b = uint8_t((b & 0xF0) | value);
+    const int32_t next = m_caret + 1;
+    GrowForTyping(next);
+    SetCaret(next, false, 0);
+}
+
+// ---- scrolling and focus -------------------------------------------------
+
+void HexModel::OnVScroll(int code, int trackPosition)
+{
+    const int32_t page = VisibleRows(), last = LastTopRow();
+    switch (code) {
+    case SB_LINEUP: m_topLine = std::max(0, m_topLine - 1); break;
+    case SB_LINEDOWN: m_topLine = std::min(m_topLine + 1, last); break;
+    case SB_PAGEUP: m_topLine = std::max(0, m_topLine - page); break;
+    case SB_PAGEDOWN: m_topLine = std::min(m_topLine + page, last); break;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK: m_topLine = std::min(trackPosition, last); break;
+    case SB_TOP: m_topLine = 0; break;
+    case SB_BOTTOM: m_topLine = last; break;
+    default: break;
+    }
+    UpdateScrollInfo();
+    Repaint();
+}
+
+void HexModel::OnWheel(int delta)
+{
+    const int notches = delta / 120;
+    m_topLine = std::max(0, int32_t(std::min<int64_t>(int64_t(m_topLine) - 3 * notches, LastTopRow())));
+    UpdateScrollInfo();
+    Repaint();
+}
+
+void HexModel::OnFocus(bool focused)
+{
+    m_hasFocus = focused;
+    InvalidateCaretRow();
+}
+
+void HexModel::OnSize()
+{
+    ClampTopLine();
+    UpdateScrollInfo();
+    Repaint();
+}
+
+// ---- drawing ---------------------------------------------------------------
+
+std::wstring HexModel::AddressText(int32_t row) const
+{
+    const uint32_t start = uint32_t(int64_t(row) * Bpl());
+    wchar_t text[16];
+    if (m_addressBytes == 1)
+        swprintf(text, 16, L"%02X  ", start & 0xFF);
+    else if (m_addressBytes == 2)
+        swprintf(text, 16, L"%04X  ", start & 0xFFFF);
+    else
+        swprintf(text, 16, L"%08X  ", start);
+    return text;
+}
+
+void HexModel::Paint(HexRowPainter& painter, int clientWidth, int clientHeight) const
+{
+    painter.Fill(0, 0, clientWidth, clientHeight, HexColours::Background);
+    const int32_t visible = VisibleRows(), total = TotalRows();
+    for (int32_t i = 0; i < visible; ++i) {
+        const int32_t row = m_topLine + i;
+        if (row >= total)
+            break;
+        DrawRow(painter, row, i * LineHeight());
+    }
+}
+
+void HexModel::DrawRow(HexRowPainter& painter, int32_t row, int y) const
+{
+    using namespace HexColours;
+    const int64_t start = int64_t(row) * Bpl();
+    const int64_t count = std::min<int64_t>(Bpl(), int64_t(Size()) - start);
+    if (count < 1)
+        return;
+    const bool showCaret = !m_readOnly && m_hasFocus;
+    const int h = LineHeight(), w = m_charWidth;
+
+    if (m_addressBytes > 0)
+        painter.Text(0, y, AddressText(row), Address);
+
+    for (int i = 0; i < count; ++i) {
+        const int32_t index = int32_t(start + i);
+        const uint8_t b = m_data[size_t(index)];
+        const wchar_t high = kDigits[b >> 4], low = kDigits[b & 15];
+        const int x = HexCellX(i);
+        const bool caretHere = showCaret && index == m_caret;
+        COLORREF fill = Background, text = Text;
+        if (caretHere && !m_caretInAscii) {
+            const int caretX = m_caretNibble == 0 ? x : x + w;
+            painter.Fill(caretX, y, w, h, CaretFill);
+            painter.Char(x, y, high, m_caretNibble == 0 ? Highlight : Text,
+                         m_caretNibble == 0 ? CaretFill : Background);
+            painter.Char(x + w, y, low, m_caretNibble == 1 ? Highlight : Text,
+                         m_caretNibble == 1 ? CaretFill : Background);
+            continue;
+        }
+        if (Selected(index) && !m_selInAscii) {
+            fill = SelectionOwn;
+            text = Highlight;
+        } else if (caretHere && m_caretInAscii) {
+            fill = CaretMirror;
+        } else if (Selected(index) && m_selInAscii) {
+            fill = SelectionOther;
+        }
+        if (fill != Background)
+            painter.Fill(x, y, 2 * w, h, fill);
+        painter.Char(x, y, high, text, fill);
+        painter.Char(x + w, y, low, text, fill);
+    }
+
+    painter.Fill(DividerX(), y, 1, h, Divider);
+
+    for (int i = 0; i < count; ++i) {
+        const int32_t index = int32_t(start + i);
+        const uint8_t b = m_data[size_t(index)];
+        const wchar_t c = Printable(b) ? wchar_t(b) : L'.';
+        const bool caretHere = showCaret && index == m_caret;
+        COLORREF fill = Background, text = Text;
+        if (caretHere && m_caretInAscii) {
+            fill = CaretFill;
+            text = Highlight;
+        } else if (Selected(index) && m_selInAscii) {
+            fill = SelectionOwn;
+            text = Highlight;
+        } else if (caretHere && !m_caretInAscii) {
+            fill = CaretMirror;
+        } else if (Selected(index) && !m_selInAscii) {
+            fill = SelectionOther;
+        }
+        const int x = CharCellX(i);
+        if (fill != Background)
+            painter.Fill(x, y, w, h, fill);
+        painter.Char(x, y, c, text, fill);
+    }
+}

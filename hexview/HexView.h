@@ -1,0 +1,47 @@
+#pragma once
+
+#include "framework/ChildWindow.h"
+#include "hexview/HexModel.h"
+
+#include <cstdint>
+#include <vector>
+
+// The hex dump control: turns messages into model calls and the model into
+// GDI drawing. The window owns this object.
+class CHexView : public ChildWindow, private HexViewHost {
+public:
+    // The object lives until the window is destroyed; null when the window
+    // cannot be created.
+    static CHexView* Create(HWND parent, const RECT& rect, int id, const HexViewConfig& config);
+
+    CHexView(HWND wnd, const CREATESTRUCTW& create);
+    ~CHexView() override;
+
+    void AppendBytes(const std::vector<uint8_t>& bytes) { m_model.AppendBytes(bytes); }
+    void ScrollToEnd() { m_model.ScrollToEnd(); }
+    void Clear() { m_model.Clear(); }
+    void ResetEditor() { m_model.ResetEditor(); }
+    std::vector<uint8_t> GetContent() const { return m_model.GetContent(); }
+    void SelectFound(int32_t index, int32_t length) { m_model.SelectFound(index, length); }
+    void CopySelection();
+
+    const HexModel& Model() const { return m_model; }
+
+protected:
+    LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    int ClientHeight() const override;
+    void Repaint() override;
+    void RepaintBand(int y, int height) override;
+    void SetScroll(int maximum, int page, int position) override;
+
+    void Paint(HDC dc);
+    void CreateFontAndMetrics();
+
+    HexModel m_model;
+    HFONT m_font = nullptr;
+};
+
+// Puts text on the clipboard as CF_UNICODETEXT; silent when that fails.
+void CopyTextToClipboard(HWND owner, const std::wstring& text);
