@@ -53,7 +53,13 @@ protected:
         keys[VK_CONTROL] = down ? 0x80 : 0;
         SetKeyboardState(keys);
     }
-    std::wstring Log() const { return Item(IDC_LOG_EDIT).Text(); }
+    void Tick() const { SendMessageW(dialog.Handle(), WM_TIMER, 2, 0); }
+    // What the log edit shows after the next refresh tick.
+    std::wstring Log() const
+    {
+        Tick();
+        return Item(IDC_LOG_EDIT).Text();
+    }
     bool Contains(const std::wstring& text, const std::wstring& part) const
     {
         return text.find(part) != std::wstring::npos;

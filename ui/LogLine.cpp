@@ -16,6 +16,24 @@ const wchar_t* LogTag(TransportEventKind kind)
     }
 }
 
+std::wstring StripEscapeSequences(const std::wstring& text)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    bool inEscape = false;
+    for (const wchar_t c : text) {
+        if (!inEscape) {
+            if (c == 0x1B)
+                inEscape = true;
+            else
+                out += c;
+        } else if ((c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z')) {
+            inEscape = false;
+        }
+    }
+    return out;
+}
+
 std::wstring FormatLogLine(TransportEventKind kind, const std::wstring& text, const SYSTEMTIME* stamp)
 {
     std::wstring line;
@@ -26,7 +44,7 @@ std::wstring FormatLogLine(TransportEventKind kind, const std::wstring& text, co
         line = buffer;
     }
     line += LogTag(kind);
-    line += text;
+    line += StripEscapeSequences(text);
     line += L"\r\n";
     return line;
 }

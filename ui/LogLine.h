@@ -7,6 +7,11 @@
 // "RX  ", "TX  ", "ERR " or "SYS ".
 const wchar_t* LogTag(TransportEventKind kind);
 
+// Drops each ESC and everything after it up to and including the next ASCII
+// letter (terminal colour and cursor sequences). No state carries between
+// calls: an escape still open at the end swallows the rest of the text.
+std::wstring StripEscapeSequences(const std::wstring& text);
+
 // One log line with its CR LF: "[YYYY-MM-DD hh:mm:ss] " while time stamps
-// are on, the tag, the text.
+// are on, the tag, the text without escape sequences.
 std::wstring FormatLogLine(TransportEventKind kind, const std::wstring& text, const SYSTEMTIME* stamp);

@@ -4,12 +4,15 @@
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
 #include "ui/Layout.h"
+#include "ui/Log.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // The program's only window: connection controls, log, send composer.
+class CHexView;
+
 class CMainDlg : public Dialog {
 public:
     CMainDlg();
@@ -19,6 +22,8 @@ public:
 
     bool Connected() const { return m_connected; }
     const ConnectionController& Controller() const { return m_controller; }
+    const LogState& Log() const { return m_log; }
+    CHexView* LogHexView() const { return m_logHexView; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -34,7 +39,19 @@ private:
     void OnModeChanged();
     void OnSend();
     void OnTimer(UINT_PTR id);
+    void OnNotify(const NMHDR& header);
     void OnDestroy();
+
+    void RefreshLog();
+    void ReloadLogEdit();
+    void ScrollLogToEnd();
+    void OnLogTabChanged();
+    void OnClear();
+    void UpdateCounters();
+    bool HexTabShown() const;
+    void OnCopyLog();
+    void OnSaveLog();
+    void OnFindNext();
 
     void SetConnectedState(bool connected);
     void UpdateWindowTitle(const ConnectionSettings* settings);
@@ -52,6 +69,10 @@ private:
 
     ConnectionController m_controller;
     bool m_connected = false;
+    LogState m_log;
+    // Owned by their windows, which the dialog's destruction takes down.
+    CHexView* m_logHexView = nullptr;
+    CHexView* m_sendHexView = nullptr;
     HFONT m_font = nullptr;
     HBRUSH m_bkBrush = nullptr;
     HWND m_logTabs = nullptr;

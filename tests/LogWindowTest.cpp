@@ -1,0 +1,147 @@
+#include "hexview/HexView.h"
+#include "res/resource.h"
+#include "ui/MainDlg.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+class LogWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dialog.Create());
+        Tick(); // "Ready."
+    }
+    Window Item(int id) const { return dialog.Item(id); }
+    void Post(TransportEventKind kind, const std::wstring& text, std::vector<uint8_t> data = {})
+    {
+        PostMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0,
+                     reinterpret_cast<LPARAM>(new TransportEvent{kind, text, L"peer", std::move(data)}));
+    }
+    void PumpPosted()
+    {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            if (msg.message != WM_TIMER) // ticks are sent by the test itself
+                dialog.RouteMessage(msg);
+    }
+    void Tick() { SendMessageW(dialog.Handle(), WM_TIMER, 2, 0); }
+    void ChooseTab(int index)
+    {
+        const HWND tabs = Item(IDC_LOG_TABS).Handle();
+        TabCtrl_SetCurSel(tabs, index);
+        NMHDR header{tabs, IDC_LOG_TABS, UINT(TCN_SELCHANGE)};
+        SendMessageW(dialog.Handle(), WM_NOTIFY, IDC_LOG_TABS, reinterpret_cast<LPARAM>(&header));
+    }
+    std::wstring Edit() const { return Item(IDC_LOG_EDIT).Text(); }
+    bool Shows(const std::wstring& part) const { return Edit().find(part) != std::wstring::npos; }
+
+    CMainDlg dialog;
+};
+
+} // namespace
+
+TEST_F(LogWindow, EventsReachTheEditOnTheNextTick)
+{
+    Post(TransportEventKind::Received, L"hello", {'h', 'e', 'l', 'l', 'o'});
+    PumpPosted();
+    EXPECT_FALSE(Shows(L"RX  hello"));
+    Tick();
+    EXPECT_TRUE(Shows(L"RX  hello\r\n"));
+    EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 5");
+    EXPECT_EQ(Item(IDC_TX_COUNT).Text(), L"TX: 0");
+    EXPECT_EQ(dialog.LogHexView()->Model().Data().size(), 5u);
+    EXPECT_EQ(size_t(GetWindowTextLengthW(Item(IDC_LOG_EDIT).Handle())), dialog.Log().m_logText.size());
+}
+
+TEST_F(LogWindow, HexTabLeavesTheEditAloneUntilAsciiReturns)
+{
+    ChooseTab(1);
+    EXPECT_FALSE(Item(IDC_LOG_EDIT).Visible());
+    EXPECT_TRUE(IsWindowVisible(dialog.LogHexView()->Handle()) || !IsWindowVisible(dialog.Handle()));
+    const std::wstring before = Edit();
+    Post(TransportEventKind::Received, L"while hidden", {1, 2, 3});
+    PumpPosted();
+    Tick();
+    EXPECT_EQ(Edit(), before);
+    EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 3"); // the counters still move
+    ChooseTab(0);
+    EXPECT_TRUE(Item(IDC_LOG_EDIT).Visible());
+    EXPECT_TRUE(Shows(L"RX  while hidden"));
+}
+
+TEST_F(LogWindow, NulInReceivedTextHidesNothing)
+{
+    Post(TransportEventKind::Received, std::wstring(L"before\0after", 12), {'x'});
+    PumpPosted();
+    Tick();
+    EXPECT_TRUE(Shows(std::wstring(L"before") + kNulPlaceholder + L"after\r\n"));
+    Post(TransportEventKind::Status, L"later line");
+    PumpPosted();
+    Tick();
+    EXPECT_TRUE(Shows(L"SYS later line"));
+    ChooseTab(1);
+    ChooseTab(0); // nothing new: no reload needed, text unchanged
+    EXPECT_TRUE(Shows(L"after\r\n"));
+}
+
+TEST_F(LogWindow, LongLogAllReachesTheEdit)
+{
+    const std::wstring chunk(1000, L'z');
+    for (int i = 0; i < 40; ++i)
+        Post(TransportEventKind::Received, chunk, {'z'});
+    PumpPosted();
+    Tick();
+    EXPECT_GT(dialog.Log().m_logText.size(), 40000u);
+    EXPECT_EQ(size_t(GetWindowTextLengthW(Item(IDC_LOG_EDIT).Handle())), dialog.Log().m_logText.size());
+}
+
+TEST_F(LogWindow, ClearEmptiesEverything)
+{
+    Post(TransportEventKind::Received, L"data", {1, 2});
+    PumpPosted();
+    Tick();
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
+    EXPECT_EQ(Edit(), L"");
+    EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 0");
+    EXPECT_TRUE(dialog.Log().m_rxCapture.empty());
+    EXPECT_TRUE(dialog.LogHexView()->Model().Data().empty());
+    Tick();
+    EXPECT_EQ(Edit(), L"");
+    Post(TransportEventKind::Status, L"fresh");
+    PumpPosted();
+    Tick();
+    EXPECT_EQ(Edit().find(L"SYS fresh"), Edit().size() - 11);
+}
+
+TEST_F(LogWindow, FindNextInTextAndBytes)
+{
+    Post(TransportEventKind::Received, L"OK one", {'O', 'K', '1'});
+    Post(TransportEventKind::Received, L"OK two", {'O', 'K', '2'});
+    PumpPosted();
+    Tick();
+    Item(IDC_FIND_EDIT).SetText(L"OK");
+    const Window edit = Item(IDC_LOG_EDIT);
+    edit.Send(EM_SETSEL, 0, 0);
+    // Enter in the Find box runs Find Next.
+    SetFocus(Item(IDC_FIND_EDIT).Handle());
+    SendMessageW(dialog.Handle(), WM_COMMAND, IDOK, 0);
+    DWORD start = 0, end = 0;
+    edit.Send(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const size_t first = dialog.Log().m_logText.find(L"OK one");
+    EXPECT_EQ(start, first);
+    EXPECT_EQ(end, first + 2);
+    EXPECT_FALSE(dialog.Ended());
+
+    ChooseTab(1);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 0);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 3);
+    EXPECT_EQ(dialog.LogHexView()->Model().SelEnd(), 4);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 0);
+    EXPECT_EQ(GetFocus(), dialog.LogHexView()->Handle());
+}

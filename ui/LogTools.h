@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Next match of `what` in the log text for an edit selection [start, end):
+// searching starts at max(end, start + 1) and wraps to the beginning once.
+// npos when there is none.
+size_t FindInLogText(const std::wstring& text, const std::wstring& what, size_t selStart, size_t selEnd);
+
+// Next match of `pattern` at or after `from`, wrapping to 0 once when `from`
+// is above 0. -1 when there is none or the pattern cannot fit.
+int64_t FindInBytes(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& pattern, int64_t from);
+
+// The find text as the ANSI code page's bytes.
+std::vector<uint8_t> ToAnsiBytes(const std::wstring& text);
+std::string ToUtf8(const std::wstring& text);
+
+// A name whose extension is "bin" in any letter case saves the raw bytes.
+bool IsBinaryLogName(const std::wstring& path);
+
+// Writes the received bytes (for a .bin name) or the log text as UTF-8 with
+// its own CR LF line ends. False when the file cannot be written.
+bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const std::vector<uint8_t>& capture);
