@@ -4,6 +4,8 @@
 #include "framework/MessageBox.h"
 #include "hexview/HexView.h"
 #include "res/resource.h"
+#include "settings/ConnectionStore.h"
+#include "settings/History.h"
 #include "ui/ControlRules.h"
 #include "ui/LogLine.h"
 #include "ui/LogTools.h"
@@ -120,8 +122,11 @@ BOOL CMainDlg::OnInitDialog()
 
     Item(IDC_HEX_CHECK).Show(false);
 
-    ApplySettingsToControls(ConnectionSettings{});
-    Item(IDC_HISTORY).Send(CB_RESETCONTENT);
+    ApplySettingsToControls(LoadConnectionSettings());
+    const Window history = Item(IDC_HISTORY);
+    history.Send(CB_RESETCONTENT);
+    for (const std::wstring& entry : LoadSendHistory())
+        history.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
 
     m_controller.SetNotifyWindow(wnd);
     SetConnectedState(false);
@@ -129,7 +134,49 @@ BOOL CMainDlg::OnInitDialog()
     AppendLog(TransportEventKind::Status, L"Ready.");
     m_refreshTimerId = SetTimer(wnd, kRefreshTimer, 100, nullptr);
     LayoutForClientSize();
+    RestoreWindowRect();
     return TRUE;
+}
+
+// Only where it can be seen: a monitor that is gone would hide the window.
+void CMainDlg::RestoreWindowRect()
+{
+    RECT saved{}, work{};
+    if (!LoadWindowRect(saved) || !SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+        return;
+    RECT overlap{};
+    if (IntersectRect(&overlap, &saved, &work))
+        MoveWindow(Handle(), saved.left, saved.top, saved.right - saved.left, saved.bottom - saved.top, TRUE);
+}
+
+void CMainDlg::SaveWindowState()
+{
+    SaveConnectionSettings(ReadSettingsFromControls());
+    MergeSendHistory(HistoryItems());
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    if (!GetWindowPlacement(Handle(), &placement))
+        return;
+    RECT rect{};
+    if (placement.showCmd == SW_SHOWMINIMIZED || placement.showCmd == SW_SHOWMAXIMIZED || IsIconic(Handle()) ||
+        IsZoomed(Handle()))
+        rect = placement.rcNormalPosition;
+    else
+        GetWindowRect(Handle(), &rect);
+    SaveWindowRect(rect);
+}
+
+HistoryList CMainDlg::HistoryItems() const
+{
+    const Window combo = Item(IDC_HISTORY);
+    HistoryList items;
+    const int count = int(combo.Send(CB_GETCOUNT));
+    for (int i = 0; i < count; ++i) {
+        std::wstring text(size_t(std::max<LRESULT>(0, combo.Send(CB_GETLBTEXTLEN, WPARAM(i)))) + 1, L'\0');
+        text.resize(size_t(std::max<LRESULT>(0, combo.Send(CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text.data())))));
+        items.push_back(text);
+    }
+    return items;
 }
 
 void CMainDlg::CreateTabs(int id, HWND& tabs)
@@ -268,6 +315,7 @@ void CMainDlg::OnCancel()
     if (m_refreshTimerId)
         KillTimer(Handle(), m_refreshTimerId);
     m_repeatTimerId = m_refreshTimerId = 0;
+    SaveWindowState();
     m_controller.StopAll();
     EndDialog(IDCANCEL);
 }
@@ -298,6 +346,7 @@ void CMainDlg::OnConnect()
         return;
     }
     const ConnectionSettings settings = ReadSettingsFromControls();
+    SaveConnectionSettings(settings);
     AppendLog(TransportEventKind::Status, L"Starting connection...");
     m_controller.Start(settings);
     SetConnectedState(true);

@@ -3,6 +3,7 @@
 #include "engine/ConnectionController.h"
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
+#include "settings/History.h"
 #include "ui/Layout.h"
 #include "ui/Log.h"
 
@@ -41,6 +42,10 @@ private:
     void OnTimer(UINT_PTR id);
     void OnNotify(const NMHDR& header);
     void OnDestroy();
+
+    void RestoreWindowRect();
+    void SaveWindowState();
+    HistoryList HistoryItems() const;
 
     void RefreshLog();
     void ReloadLogEdit();

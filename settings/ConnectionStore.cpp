@@ -1,0 +1,69 @@
+#include "settings/ConnectionStore.h"
+
+#include "settings/SettingsStore.h"
+
+#include <climits>
+
+ConnectionSettings LoadConnectionSettings()
+{
+    SettingsLock lock;
+    ConnectionSettings s;
+    s.useSerial = ReadSettingInt(L"Connection", L"Communication", 0) == 1 ? 1 : 0;
+    s.ip = ReadSettingString(L"Connection", L"IP", s.ip);
+    s.port = uint16_t(ReadSettingInt(L"Connection", L"Port", s.port));
+    s.isUdp = ReadSettingInt(L"Connection", L"Protocol", 0) != 0 ? 1 : 0;
+    s.isServer = ReadSettingInt(L"Connection", L"Mode", 0) != 0 ? 1 : 0;
+    s.serialPort = ReadSettingString(L"Serial", L"Port", s.serialPort);
+    s.baud = uint32_t(ReadSettingInt(L"Serial", L"Baud", int32_t(s.baud)));
+    s.dataBits = uint8_t(ReadSettingInt(L"Serial", L"DataBits", s.dataBits));
+    s.stopBits = uint8_t(ReadSettingInt(L"Serial", L"StopBits", s.stopBits));
+    s.parity = uint8_t(ReadSettingInt(L"Serial", L"Parity", s.parity));
+    s.flowControl = uint32_t(ReadSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl)));
+    return s;
+}
+
+void SaveConnectionSettings(const ConnectionSettings& s)
+{
+    SettingsLock lock;
+    WriteSettingInt(L"Connection", L"Communication", s.useSerial == 1 ? 1 : 0);
+    WriteSetting(L"Connection", L"IP", s.ip);
+    WriteSettingInt(L"Connection", L"Port", s.port);
+    WriteSettingInt(L"Connection", L"Protocol", s.isUdp != 0 ? 1 : 0);
+    WriteSettingInt(L"Connection", L"Mode", s.isServer != 0 ? 1 : 0);
+    WriteSetting(L"Serial", L"Port", s.serialPort);
+    WriteSettingInt(L"Serial", L"Baud", int32_t(s.baud));
+    WriteSettingInt(L"Serial", L"DataBits", s.dataBits);
+    WriteSettingInt(L"Serial", L"StopBits", s.stopBits);
+    WriteSettingInt(L"Serial", L"Parity", s.parity);
+    WriteSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl));
+}
+
+static bool LargeEnough(const RECT& r)
+{
+    return int64_t(r.right) - r.left >= kMinStoredWidth && int64_t(r.bottom) - r.top >= kMinStoredHeight;
+}
+
+bool LoadWindowRect(RECT& rect)
+{
+    SettingsLock lock;
+    const int32_t missing = INT32_MIN;
+    const RECT stored{ReadSettingInt(L"Window", L"Left", missing), ReadSettingInt(L"Window", L"Top", missing),
+                      ReadSettingInt(L"Window", L"Right", missing), ReadSettingInt(L"Window", L"Bottom", missing)};
+    if (stored.left == missing || stored.top == missing || stored.right == missing || stored.bottom == missing)
+        return false;
+    if (!LargeEnough(stored))
+        return false;
+    rect = stored;
+    return true;
+}
+
+void SaveWindowRect(const RECT& rect)
+{
+    SettingsLock lock;
+    if (!LargeEnough(rect))
+        return;
+    WriteSettingInt(L"Window", L"Left", rect.left);
+    WriteSettingInt(L"Window", L"Top", rect.top);
+    WriteSettingInt(L"Window", L"Right", rect.right);
+    WriteSettingInt(L"Window", L"Bottom", rect.bottom);
+}

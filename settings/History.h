@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Recently sent texts, most recent first: trimmed, never blank, no exact
+// duplicates, at most 100.
+using HistoryList = std::vector<std::wstring>;
+
+constexpr size_t kHistoryLimit = 100;
+
+void AddToHistoryList(HistoryList& list, const std::wstring& text);
+
+HistoryList LoadSendHistory();
+// Replaces the stored history with this list (normalised).
+void SaveSendHistory(const HistoryList& list);
+// Merges one sent text into what the file holds now.
+void AppendSendHistory(const std::wstring& text);
+// At window close: this window's list first, then the stored entries it
+// lacks (another copy may have added them meanwhile), cut to 100.
+void MergeSendHistory(const HistoryList& list);

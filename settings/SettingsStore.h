@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// The per-user INI file: "<LOCALAPPDATA>\Ferrolink\Ferrolink.ini", or beside
+// the executable when LOCALAPPDATA is missing or too long. The folder is
+// created on every call; nothing caches the path.
+std::wstring SettingsFilePath();
+
+// Holds the cross-process lock for one whole load or save. Waits at most
+// 3000 ms and then goes ahead without the lock: the store never blocks the
+// window for longer.
+class SettingsLock {
+public:
+    static constexpr DWORD kWaitMs = 3000;
+    SettingsLock();
+    ~SettingsLock();
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+
+private:
+    HANDLE m_mutex = nullptr;
+    bool m_owned = false;
+};
+
+extern const wchar_t* const kSettingsMutexName;
+
+// At most 4095 characters of a value are returned.
+std::wstring ReadSettingString(const wchar_t* section, const wchar_t* key, const std::wstring& fallback);
+// An optional minus sign and the leading digits; 0 when there are none,
+// `fallback` when the key is missing.
+int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallback);
+// An empty text writes "Key=" rather than deleting the key.
+void WriteSetting(const wchar_t* section, const wchar_t* key, const std::wstring& text);
+void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value);

@@ -1,0 +1,321 @@
+#include "settings/ConnectionStore.h"
+#include "settings/History.h"
+#include "settings/SettingsStore.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::wstring Env(const wchar_t* name)
+{
+    wchar_t buffer[1024];
+    const DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
+    return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
+}
+
+std::wstring ExeFolder()
+{
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring path = module;
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+// Each test starts from an empty file in this process's own folder.
+class Settings : public testing::Test {
+protected:
+    void SetUp() override { DeleteFileW(SettingsFilePath().c_str()); }
+    void TearDown() override { DeleteFileW(SettingsFilePath().c_str()); }
+
+    void Put(const wchar_t* section, const wchar_t* key, const wchar_t* value)
+    {
+        WritePrivateProfileStringW(section, key, value, SettingsFilePath().c_str());
+    }
+    bool HasKey(const wchar_t* section, const wchar_t* key)
+    {
+        wchar_t buffer[64];
+        GetPrivateProfileStringW(section, key, L"<none>", buffer, 64, SettingsFilePath().c_str());
+        return std::wstring(buffer) != L"<none>";
+    }
+};
+
+struct EnvironmentOverride {
+    explicit EnvironmentOverride(const wchar_t* value) : saved(Env(L"LOCALAPPDATA"))
+    {
+        SetEnvironmentVariableW(L"LOCALAPPDATA", value);
+    }
+    ~EnvironmentOverride() { SetEnvironmentVariableW(L"LOCALAPPDATA", saved.c_str()); }
+    std::wstring saved;
+};
+
+} // namespace
+
+TEST(SettingsPath, UnderLocalAppData)
+{
+    const std::wstring base = Env(L"LOCALAPPDATA");
+    ASSERT_FALSE(base.empty());
+    EXPECT_EQ(SettingsFilePath(), base + L"\\Ferrolink\\Ferrolink.ini");
+    EXPECT_NE(GetFileAttributesW((base + L"\\Ferrolink").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(SettingsPath, BesideTheExecutableWithoutUsableLocalAppData)
+{
+    const std::wstring expected = ExeFolder() + L"\\Ferrolink\\Ferrolink.ini";
+    {
+        EnvironmentOverride unset(nullptr);
+        EXPECT_EQ(SettingsFilePath(), expected);
+    }
+    {
+        const std::wstring tooLong = L"C:\\" + std::wstring(257, L'x'); // 260 characters
+        EnvironmentOverride longValue(tooLong.c_str());
+        EXPECT_EQ(SettingsFilePath(), expected);
+    }
+    {
+        const std::wstring fits = Env(L"LOCALAPPDATA");
+        EnvironmentOverride same(fits.c_str());
+        EXPECT_NE(SettingsFilePath(), expected);
+    }
+    RemoveDirectoryW((ExeFolder() + L"\\Ferrolink").c_str());
+}
+
+TEST_F(Settings, PrimitivesReadBackWhatWasWritten)
+{
+    WriteSetting(L"S", L"Empty", L"");
+    EXPECT_EQ(ReadSettingString(L"S", L"Empty", L"default"), L"");
+    EXPECT_EQ(ReadSettingString(L"S", L"Missing", L"default"), L"default");
+    WriteSetting(L"S", L"Long", std::wstring(5000, L'q'));
+    EXPECT_EQ(ReadSettingString(L"S", L"Long", L""), std::wstring(4095, L'q'));
+    WriteSettingInt(L"S", L"Negative", -42);
+    EXPECT_EQ(ReadSettingInt(L"S", L"Negative", 7), -42);
+    EXPECT_EQ(ReadSettingInt(L"S", L"Missing", 7), 7);
+    WriteSetting(L"S", L"Garbage", L"abc");
+    EXPECT_EQ(ReadSettingInt(L"S", L"Garbage", 7), 0);
+    EXPECT_EQ(ReadSettingInt(L"S", L"Empty", 7), 0);
+    WriteSetting(L"S", L"Quoted", L"\"in quotes\"");
+    EXPECT_EQ(ReadSettingString(L"S", L"Quoted", L""), L"\"in quotes\"");
+}
+
+TEST_F(Settings, EmptyFileGivesTheDefaults)
+{
+    const ConnectionSettings s = LoadConnectionSettings();
+    const ConnectionSettings d;
+    EXPECT_EQ(s.useSerial, d.useSerial);
+    EXPECT_EQ(s.isUdp, d.isUdp);
+    EXPECT_EQ(s.isServer, d.isServer);
+    EXPECT_EQ(s.ip, d.ip);
+    EXPECT_EQ(s.port, d.port);
+    EXPECT_EQ(s.serialPort, d.serialPort);
+    EXPECT_EQ(s.baud, d.baud);
+    EXPECT_EQ(s.dataBits, d.dataBits);
+    EXPECT_EQ(s.stopBits, d.stopBits);
+    EXPECT_EQ(s.parity, d.parity);
+    EXPECT_EQ(s.flowControl, d.flowControl);
+    RECT r{};
+    EXPECT_FALSE(LoadWindowRect(r));
+    EXPECT_TRUE(LoadSendHistory().empty());
+}
+
+TEST_F(Settings, ConnectionValuesAreNormalised)
+{
+    Put(L"Connection", L"Communication", L"2");
+    Put(L"Connection", L"Protocol", L"7");
+    Put(L"Connection", L"Port", L"70000");
+    Put(L"Connection", L"Mode", L"-1");
+    Put(L"Serial", L"DataBits", L"263");
+    Put(L"Serial", L"Baud", L"9600");
+    ConnectionSettings s = LoadConnectionSettings();
+    EXPECT_EQ(s.useSerial, 0u);
+    EXPECT_EQ(s.isUdp, 1u);
+    EXPECT_EQ(s.port, 4464);
+    EXPECT_EQ(s.isServer, 1u);
+    EXPECT_EQ(s.dataBits, 7);
+    EXPECT_EQ(s.baud, 9600u);
+    SaveConnectionSettings(s);
+    EXPECT_EQ(ReadSettingString(L"Connection", L"Communication", L""), L"0");
+    EXPECT_EQ(ReadSettingString(L"Connection", L"Protocol", L""), L"1");
+    EXPECT_EQ(ReadSettingString(L"Connection", L"Mode", L""), L"1");
+    EXPECT_EQ(ReadSettingString(L"Connection", L"Port", L""), L"4464");
+
+    s.useSerial = 1;
+    s.serialPort = L"COM7";
+    s.flowControl = 2;
+    s.ip = L"::1";
+    SaveConnectionSettings(s);
+    const ConnectionSettings back = LoadConnectionSettings();
+    EXPECT_EQ(back.useSerial, 1u);
+    EXPECT_EQ(back.serialPort, L"COM7");
+    EXPECT_EQ(back.flowControl, 2u);
+    EXPECT_EQ(back.ip, L"::1");
+}
+
+TEST_F(Settings, SavesLeaveForeignKeysAlone)
+{
+    Put(L"Connection", L"Extra", L"keep me");
+    Put(L"Other", L"Key", L"mine");
+    SaveConnectionSettings(ConnectionSettings{});
+    SaveWindowRect(RECT{0, 0, 1000, 700});
+    SaveSendHistory({L"a"});
+    AppendSendHistory(L"b");
+    MergeSendHistory({L"c"});
+    EXPECT_EQ(ReadSettingString(L"Connection", L"Extra", L""), L"keep me");
+    EXPECT_EQ(ReadSettingString(L"Other", L"Key", L""), L"mine");
+}
+
+TEST_F(Settings, WindowRectangleRules)
+{
+    RECT r{};
+    SaveWindowRect(RECT{-1600, -20, -700, 600}); // a monitor left of the primary one
+    ASSERT_TRUE(LoadWindowRect(r));
+    EXPECT_EQ(r.left, -1600);
+    EXPECT_EQ(r.top, -20);
+    EXPECT_EQ(r.right, -700);
+    EXPECT_EQ(r.bottom, 600);
+
+    SaveWindowRect(RECT{0, 0, 899, 700}); // too small: the stored one stays
+    ASSERT_TRUE(LoadWindowRect(r));
+    EXPECT_EQ(r.left, -1600);
+
+    Put(L"Window", L"Right", L"899");
+    Put(L"Window", L"Left", L"0");
+    EXPECT_FALSE(LoadWindowRect(r)); // an 899-pixel rectangle is not restored
+    Put(L"Window", L"Right", nullptr);
+    EXPECT_FALSE(LoadWindowRect(r)); // one key missing
+}
+
+TEST(HistoryList, AddRules)
+{
+    HistoryList list;
+    AddToHistoryList(list, L"  hello \t");
+    AddToHistoryList(list, L"   ");
+    AddToHistoryList(list, L"");
+    AddToHistoryList(list, L"Hello");
+    AddToHistoryList(list, L"world");
+    AddToHistoryList(list, L"hello");
+    EXPECT_EQ(list, (HistoryList{L"hello", L"world", L"Hello"}));
+    for (int i = 0; i < 101; ++i)
+        AddToHistoryList(list, L"n" + std::to_wstring(i));
+    EXPECT_EQ(list.size(), 100u);
+    EXPECT_EQ(list.front(), L"n100");
+    EXPECT_EQ(list.back(), L"n1");
+}
+
+TEST_F(Settings, HistoryAppendsAndSaves)
+{
+    AppendSendHistory(L"  first  ");
+    AppendSendHistory(L"second");
+    AppendSendHistory(L"first");
+    AppendSendHistory(L"FIRST");
+    AppendSendHistory(L"   ");
+    EXPECT_EQ(LoadSendHistory(), (HistoryList{L"FIRST", L"first", L"second"}));
+    for (int i = 0; i < 101; ++i)
+        AppendSendHistory(L"t" + std::to_wstring(i));
+    const HistoryList list = LoadSendHistory();
+    EXPECT_EQ(list.size(), 100u);
+    EXPECT_EQ(list.front(), L"t100");
+    EXPECT_EQ(ReadSettingInt(L"History", L"Count", 0), 100);
+
+    SaveSendHistory({L"x", L" y ", L"x", L""});
+    EXPECT_EQ(LoadSendHistory(), (HistoryList{L"y", L"x"})); // a repeated entry keeps its later place
+    EXPECT_EQ(ReadSettingInt(L"History", L"Count", 0), 2);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(HasKey(L"History", (L"Item" + std::to_wstring(i)).c_str())) << i;
+    EXPECT_EQ(ReadSettingString(L"History", L"Item2", L"?"), L"");
+}
+
+TEST_F(Settings, StoredHistoryIsReadDefensively)
+{
+    for (int i = 0; i < 120; ++i)
+        Put(L"History", (L"Item" + std::to_wstring(i)).c_str(), (L"v" + std::to_wstring(i)).c_str());
+    Put(L"History", L"Count", L"250");
+    HistoryList list = LoadSendHistory();
+    EXPECT_EQ(list.size(), 100u);
+    EXPECT_EQ(list.back(), L"v99");
+    Put(L"History", L"Count", L"-3");
+    EXPECT_TRUE(LoadSendHistory().empty());
+
+    Put(L"History", L"Count", L"9");
+    Put(L"History", L"Item3", L"same");
+    Put(L"History", L"Item7", L"same");
+    Put(L"History", L"Item5", L"   ");
+    list = LoadSendHistory();
+    EXPECT_EQ(list, (HistoryList{L"v0", L"v1", L"v2", L"v4", L"v6", L"same", L"v8"}));
+}
+
+TEST_F(Settings, CloseTimeMergesKeepEachOthersEntries)
+{
+    SaveSendHistory({L"old"});
+    // Two windows loaded "old", then each sent something of its own.
+    AppendSendHistory(L"from A");
+    AppendSendHistory(L"from B");
+    MergeSendHistory({L"from A", L"old"});
+    MergeSendHistory({L"from B", L"old"});
+    EXPECT_EQ(LoadSendHistory(), (HistoryList{L"from B", L"old", L"from A"}));
+
+    HistoryList full;
+    for (int i = 0; i < 100; ++i)
+        full.push_back(L"w" + std::to_wstring(i));
+    MergeSendHistory(full);
+    const HistoryList merged = LoadSendHistory();
+    EXPECT_EQ(merged.size(), 100u);
+    EXPECT_EQ(merged, full);
+}
+
+namespace {
+
+HANDLE StartHelper(const std::wstring& arguments)
+{
+    std::wstring command = L"\"" + ExeFolder() + L"\\ferrolink_settings_helper.exe\" " + arguments;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+} // namespace
+
+TEST_F(Settings, ConcurrentAppendsFromSeveralProcessesLoseNothing)
+{
+    std::vector<HANDLE> helpers;
+    for (const wchar_t* tag : {L"p1", L"p2", L"p3", L"p4"}) {
+        const HANDLE h = StartHelper(std::wstring(L"append ") + tag + L" 20");
+        ASSERT_NE(h, nullptr);
+        helpers.push_back(h);
+    }
+    const DWORD done = WaitForMultipleObjects(DWORD(helpers.size()), helpers.data(), TRUE, 50000);
+    for (HANDLE h : helpers) {
+        if (done == WAIT_TIMEOUT)
+            TerminateProcess(h, 1);
+        CloseHandle(h);
+    }
+    ASSERT_NE(done, WAIT_TIMEOUT);
+    const HistoryList list = LoadSendHistory();
+    EXPECT_EQ(list.size(), 80u);
+    for (const wchar_t* tag : {L"p1", L"p2", L"p3", L"p4"})
+        for (int i = 0; i < 20; ++i)
+            EXPECT_NE(std::find(list.begin(), list.end(), std::wstring(tag) + L"-" + std::to_wstring(i)), list.end());
+}
+
+TEST_F(Settings, ALockNeverReleasedDelaysALoadByAboutThreeSeconds)
+{
+    const HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"Local\\FerrolinkTestLockHeld");
+    const HANDLE helper = StartHelper(L"hold");
+    ASSERT_NE(helper, nullptr);
+    const bool ready = WaitForSingleObject(held, 20000) == WAIT_OBJECT_0;
+    const ULONGLONG started = GetTickCount64();
+    if (ready)
+        LoadConnectionSettings();
+    const ULONGLONG waited = GetTickCount64() - started;
+    TerminateProcess(helper, 0);
+    WaitForSingleObject(helper, 5000);
+    CloseHandle(helper);
+    CloseHandle(held);
+    ASSERT_TRUE(ready);
+    EXPECT_GE(waited, 2900u);
+    EXPECT_LT(waited, 6000u);
+}
