@@ -2,6 +2,10 @@
 
 #include "settings/SettingsStore.h"
 
+#include "engine/ConnectionSettings.h"
+
+#include <windows.h>
+
 #include <algorithm>
 #include <cwctype>
 
@@ -22,23 +26,58 @@ std::wstring ItemKey(size_t i)
     return L"Item" + std::to_wstring(i);
 }
 
-// Item 0 first, as stored; an item equal to a later one keeps the later place.
+bool SameKey(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Count or one of Item0 ... Item99.
+bool OwnedKey(const std::wstring& key)
+{
+    if (SameKey(key, L"Count"))
+        return true;
+    for (size_t i = 0; i < kHistoryLimit; ++i)
+        if (SameKey(key, ItemKey(i)))
+            return true;
+    return false;
+}
+
+const std::wstring* Find(const std::vector<SettingEntry>& entries, const std::wstring& key)
+{
+    for (const SettingEntry& e : entries)
+        if (SameKey(e.key, key))
+            return &e.value;
+    return nullptr;
+}
+
+// Item 0 first, as stored; an item equal to a later one keeps the later
+// place. The section is read in one go: 101 single reads make every send slow.
 HistoryList ReadStoredList()
 {
-    int32_t count = ReadSettingInt(L"History", L"Count", 0);
+    const std::vector<SettingEntry> section = ReadSettingSection(L"History");
+    const std::wstring* countText = Find(section, L"Count");
+    int32_t count = countText ? ParseLeadingInt(*countText) : 0;
     count = std::min<int32_t>(count, int32_t(kHistoryLimit));
     HistoryList working;
-    for (int32_t i = 0; i < count; ++i)
-        AddToHistoryList(working, ReadSettingString(L"History", ItemKey(size_t(i)).c_str(), L""));
+    for (int32_t i = 0; i < count; ++i) {
+        const std::wstring* item = Find(section, ItemKey(size_t(i)));
+        AddToHistoryList(working, item ? *item : std::wstring());
+    }
     std::reverse(working.begin(), working.end());
     return working;
 }
 
+// All 100 item keys, those past the count empty; keys of others stay.
 void WriteList(const HistoryList& list)
 {
-    WriteSettingInt(L"History", L"Count", int32_t(list.size()));
+    std::vector<SettingEntry> section;
+    for (SettingEntry& e : ReadSettingSection(L"History"))
+        if (!OwnedKey(e.key))
+            section.push_back(std::move(e));
+    section.push_back({L"Count", std::to_wstring(list.size())});
     for (size_t i = 0; i < kHistoryLimit; ++i)
-        WriteSetting(L"History", ItemKey(i).c_str(), i < list.size() ? list[i] : std::wstring());
+        section.push_back({ItemKey(i), i < list.size() ? list[i] : std::wstring()});
+    WriteSettingSection(L"History", section);
 }
 
 HistoryList Normalised(const HistoryList& list)

@@ -2,6 +2,8 @@
 
 #include "engine/ConnectionSettings.h"
 
+#include <cwchar>
+
 const wchar_t* const kSettingsMutexName = L"Local\\FerrolinkSettingsIniMutex";
 
 std::wstring SettingsFilePath()
@@ -60,13 +62,65 @@ int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallb
     return text == missing ? fallback : ParseLeadingInt(text);
 }
 
+// Reading strips one pair of enclosing quotes, so a text that has its own
+// gets one more pair here and reads back as it was.
+static std::wstring StoredForm(const std::wstring& text)
+{
+    const bool quoted = text.size() >= 2 && text.front() == L'"' && text.back() == L'"';
+    return quoted ? L'"' + text + L'"' : text;
+}
+
 void WriteSetting(const wchar_t* section, const wchar_t* key, const std::wstring& text)
 {
-    // Reading strips one pair of enclosing quotes, so a text that has its own
-    // gets one more pair here and reads back as it was.
-    const bool quoted = text.size() >= 2 && text.front() == L'"' && text.back() == L'"';
-    const std::wstring value = quoted ? L'"' + text + L'"' : text;
-    WritePrivateProfileStringW(section, key, value.c_str(), SettingsFilePath().c_str());
+    WritePrivateProfileStringW(section, key, StoredForm(text).c_str(), SettingsFilePath().c_str());
+}
+
+static std::wstring AsReadBack(std::wstring value)
+{
+    const size_t first = value.find_first_not_of(L" \t");
+    const size_t last = value.find_last_not_of(L" \t");
+    value = first == std::wstring::npos ? std::wstring() : value.substr(first, last - first + 1);
+    if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    if (value.size() > 4095)
+        value.resize(4095);
+    return value;
+}
+
+std::vector<SettingEntry> ReadSettingSection(const wchar_t* section)
+{
+    const std::wstring path = SettingsFilePath();
+    std::vector<wchar_t> buffer(32768);
+    DWORD length = 0;
+    for (;;) {
+        length = GetPrivateProfileSectionW(section, buffer.data(), DWORD(buffer.size()), path.c_str());
+        if (length + 2 < buffer.size())
+            break;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::vector<SettingEntry> entries;
+    for (const wchar_t* line = buffer.data(); *line && line < buffer.data() + length; line += wcslen(line) + 1) {
+        const std::wstring text = line;
+        const size_t equals = text.find(L'=');
+        if (equals == std::wstring::npos)
+            continue;
+        std::wstring key = text.substr(0, equals);
+        const size_t keyEnd = key.find_last_not_of(L" \t");
+        key.resize(keyEnd == std::wstring::npos ? 0 : keyEnd + 1);
+        entries.push_back({key, AsReadBack(text.substr(equals + 1))});
+    }
+    return entries;
+}
+
+void WriteSettingSection(const wchar_t* section, const std::vector<SettingEntry>& entries)
+{
+    std::wstring block;
+    for (const SettingEntry& e : entries) {
+        block += e.key + L"=" + StoredForm(e.value);
+        block += L'\0';
+    }
+    block += L'\0';
+    WritePrivateProfileSectionW(section, block.c_str(), SettingsFilePath().c_str());
 }
 
 void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The per-user INI file: "<LOCALAPPDATA>\Ferrolink\Ferrolink.ini", or beside
 // the executable when LOCALAPPDATA is missing or too long. The folder is
@@ -36,3 +37,13 @@ int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallb
 // An empty text writes "Key=" rather than deleting the key.
 void WriteSetting(const wchar_t* section, const wchar_t* key, const std::wstring& text);
 void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value);
+
+// A whole section in one read or one write, for the history's 101 keys.
+// Values read as ReadSettingString gives them (trimmed, one pair of
+// enclosing quotes removed, at most 4095 characters).
+struct SettingEntry {
+    std::wstring key;
+    std::wstring value;
+};
+std::vector<SettingEntry> ReadSettingSection(const wchar_t* section);
+void WriteSettingSection(const wchar_t* section, const std::vector<SettingEntry>& entries);

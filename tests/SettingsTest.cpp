@@ -155,6 +155,7 @@ TEST_F(Settings, SavesLeaveForeignKeysAlone)
 {
     Put(L"Connection", L"Extra", L"keep me");
     Put(L"Other", L"Key", L"mine");
+    Put(L"History", L"Note", L"foreign");
     SaveConnectionSettings(ConnectionSettings{});
     SaveWindowRect(RECT{0, 0, 1000, 700});
     SaveSendHistory({L"a"});
@@ -162,6 +163,7 @@ TEST_F(Settings, SavesLeaveForeignKeysAlone)
     MergeSendHistory({L"c"});
     EXPECT_EQ(ReadSettingString(L"Connection", L"Extra", L""), L"keep me");
     EXPECT_EQ(ReadSettingString(L"Other", L"Key", L""), L"mine");
+    EXPECT_EQ(ReadSettingString(L"History", L"Note", L""), L"foreign");
 }
 
 TEST_F(Settings, WindowRectangleRules)
@@ -217,6 +219,8 @@ TEST_F(Settings, HistoryAppendsAndSaves)
     EXPECT_EQ(list.front(), L"t100");
     EXPECT_EQ(ReadSettingInt(L"History", L"Count", 0), 100);
 
+    SaveSendHistory({L"\"quoted\"", L"  "});
+    EXPECT_EQ(LoadSendHistory(), (HistoryList{L"\"quoted\""}));
     SaveSendHistory({L"x", L" y ", L"x", L""});
     EXPECT_EQ(LoadSendHistory(), (HistoryList{L"y", L"x"})); // a repeated entry keeps its later place
     EXPECT_EQ(ReadSettingInt(L"History", L"Count", 0), 2);
@@ -240,6 +244,7 @@ TEST_F(Settings, StoredHistoryIsReadDefensively)
     Put(L"History", L"Item3", L"same");
     Put(L"History", L"Item7", L"same");
     Put(L"History", L"Item5", L"   ");
+    Put(L"History", L"item8", L"  \"v8\"  "); // keys in any case; quotes and blanks as a single read gives them
     list = LoadSendHistory();
     EXPECT_EQ(list, (HistoryList{L"v0", L"v1", L"v2", L"v4", L"v6", L"same", L"v8"}));
 }
@@ -284,7 +289,7 @@ TEST_F(Settings, ConcurrentAppendsFromSeveralProcessesLoseNothing)
     std::vector<HANDLE> helpers;
     for (const wchar_t* tag : {L"p1", L"p2", L"p3", L"p4"}) {
         const HANDLE h = StartHelper(std::wstring(L"append ") + tag + L" 20");
-        ASSERT_NE(h, nullptr);
+        ASSERT_NE(h, nullptr) << GetLastError();
         helpers.push_back(h);
     }
     const DWORD done = WaitForMultipleObjects(DWORD(helpers.size()), helpers.data(), TRUE, 50000);
@@ -304,8 +309,10 @@ TEST_F(Settings, ConcurrentAppendsFromSeveralProcessesLoseNothing)
 TEST_F(Settings, ALockNeverReleasedDelaysALoadByAboutThreeSeconds)
 {
     const HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"Local\\FerrolinkTestLockHeld");
+    ASSERT_NE(held, nullptr) << GetLastError();
+    ResetEvent(held);
     const HANDLE helper = StartHelper(L"hold");
-    ASSERT_NE(helper, nullptr);
+    ASSERT_NE(helper, nullptr) << GetLastError();
     const bool ready = WaitForSingleObject(held, 20000) == WAIT_OBJECT_0;
     const ULONGLONG started = GetTickCount64();
     if (ready)

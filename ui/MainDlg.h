@@ -39,6 +39,10 @@ private:
     void OnCommunicationChanged();
     void OnModeChanged();
     void OnSend();
+    void AddToHistory(const std::wstring& text);
+    void OnHistorySelChange();
+    void OnSendTabChanged();
+    void OnRepeat();
     void OnTimer(UINT_PTR id);
     void OnNotify(const NMHDR& header);
     void OnDestroy();
