@@ -1,5 +1,6 @@
 #include "engine/SocketUtil.h"
 
+#include <algorithm>
 #include <cwchar>
 
 std::wstring FormatSocketError(const std::wstring& message)
@@ -27,4 +28,41 @@ void CloseSocketOnce(std::atomic<SOCKET>& socket, bool shutdownFirst)
     if (shutdownFirst)
         shutdown(taken, SD_BOTH);
     closesocket(taken);
+}
+
+// True when the payload went out whole; false when the socket is full (the
+// remainder stays) or failed (the payload is dropped).
+static bool SendPending(SOCKET s, PendingSend& pending)
+{
+    while (!pending.Empty()) {
+        const size_t left = pending.bytes.size() - pending.offset;
+        const int chunk = int(std::min<size_t>(left, 1u << 30));
+        const int sent = send(s, reinterpret_cast<const char*>(pending.bytes.data() + pending.offset), chunk, 0);
+        if (sent == SOCKET_ERROR) {
+            if (WSAGetLastError() != WSAEWOULDBLOCK)
+                pending = PendingSend{};
+            return false;
+        }
+        pending.offset += size_t(sent);
+    }
+    pending = PendingSend{};
+    return true;
+}
+
+void FlushSendQueue(SOCKET s, std::mutex& lock, SendQueue& queue, PendingSend& pending)
+{
+    if (s == INVALID_SOCKET)
+        return;
+    for (;;) {
+        if (pending.Empty()) {
+            std::lock_guard<std::mutex> guard(lock);
+            if (queue.empty())
+                return;
+            pending.bytes = std::move(queue.front());
+            pending.offset = 0;
+            queue.pop_front();
+        }
+        if (!SendPending(s, pending))
+            return;
+    }
 }

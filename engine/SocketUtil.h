@@ -4,7 +4,11 @@
 #include <ws2tcpip.h>
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <vector>
 
 // "message (WSA n)" with the calling thread's last socket error.
 std::wstring FormatSocketError(const std::wstring& message);
@@ -15,3 +19,20 @@ std::wstring FormatEndpoint(const sockaddr* address);
 // A socket shared between Stop and a worker is taken with an exchange
 // first, so whichever side gets the valid value is the one that closes it.
 void CloseSocketOnce(std::atomic<SOCKET>& socket, bool shutdownFirst);
+
+// A payload the socket took only part of (or refused while full); it goes
+// out before anything still queued behind it, so no byte is lost or sent
+// twice.
+struct PendingSend {
+    std::vector<uint8_t> bytes;
+    size_t offset = 0;
+    bool Empty() const { return offset >= bytes.size(); }
+};
+
+using SendQueue = std::deque<std::vector<uint8_t>>;
+
+// Worker step of the stream links: writes the pending remainder, then the
+// queued payloads in order, until the queue is empty or the non-blocking
+// socket refuses more. The lock is never held during a socket call. A send
+// error other than WSAEWOULDBLOCK drops that payload and ends the round.
+void FlushSendQueue(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& pending);

@@ -143,7 +143,7 @@ void TcpClientTransport::ReceiveLoop(const ConnectionSettings& settings)
     std::vector<uint8_t> buffer(kReceiveBufferSize);
     PendingSend pending;
     while (m_running) {
-        FlushSendQueue(pending);
+        FlushSendQueue(m_socket.load(), m_sendMutex, m_sendQueue, pending);
 
         const SOCKET s = m_socket.load();
         if (s == INVALID_SOCKET)
@@ -173,44 +173,4 @@ void TcpClientTransport::ReceiveLoop(const ConnectionSettings& settings)
             break;
         }
     }
-}
-
-// Writes queued payloads in order until the queue is empty or the socket
-// refuses more; a refused remainder waits in `pending` for the next round.
-void TcpClientTransport::FlushSendQueue(PendingSend& pending)
-{
-    const SOCKET s = m_socket.load();
-    if (s == INVALID_SOCKET)
-        return;
-    for (;;) {
-        if (pending.Empty()) {
-            std::lock_guard<std::mutex> lock(m_sendMutex);
-            if (m_sendQueue.empty())
-                return;
-            pending.bytes = std::move(m_sendQueue.front());
-            pending.offset = 0;
-            m_sendQueue.pop_front();
-        }
-        if (!SendPending(s, pending))
-            return;
-    }
-}
-
-// True when the payload went out whole; false when the socket is full (the
-// remainder stays) or failed (the payload is dropped).
-bool TcpClientTransport::SendPending(SOCKET s, PendingSend& pending)
-{
-    while (!pending.Empty()) {
-        const size_t left = pending.bytes.size() - pending.offset;
-        const int chunk = int(std::min<size_t>(left, 1u << 30));
-        const int sent = send(s, reinterpret_cast<const char*>(pending.bytes.data() + pending.offset), chunk, 0);
-        if (sent == SOCKET_ERROR) {
-            if (WSAGetLastError() != WSAEWOULDBLOCK)
-                pending = PendingSend{};
-            return false;
-        }
-        pending.offset += size_t(sent);
-    }
-    pending = PendingSend{};
-    return true;
 }

@@ -22,23 +22,13 @@ public:
     bool QueueSend(const std::vector<uint8_t>& payload);
 
 private:
-    // A payload the socket took only part of; it goes out before anything
-    // still queued behind it.
-    struct PendingSend {
-        std::vector<uint8_t> bytes;
-        size_t offset = 0;
-        bool Empty() const { return offset >= bytes.size(); }
-    };
-
     void Run(ConnectionSettings settings);
     bool Connect(const ConnectionSettings& settings);
     bool ConnectOne(const addrinfoW& address);
     bool WaitForConnect(SOCKET socket);
     void ReceiveLoop(const ConnectionSettings& settings);
-    void FlushSendQueue(PendingSend& pending);
-    bool SendPending(SOCKET socket, PendingSend& pending);
 
     std::atomic<SOCKET> m_socket{INVALID_SOCKET};
     std::mutex m_sendMutex;
-    std::deque<std::vector<uint8_t>> m_sendQueue;
+    SendQueue m_sendQueue;
 };

@@ -16,7 +16,7 @@ WorkerLauncher SetWorkerLauncher(WorkerLauncher launcher)
     return g_launcher.exchange(launcher ? launcher : &LaunchThread);
 }
 
-bool TransportBase::StartWorker(HWND notifyWnd, std::function<void()> body)
+bool TransportBase::StartWorker(HWND notifyWnd, std::function<void()> body, const std::wstring& failureText)
 {
     m_notifyWnd = notifyWnd;
     m_stopRequested = false;
@@ -26,7 +26,7 @@ bool TransportBase::StartWorker(HWND notifyWnd, std::function<void()> body)
         return true;
     } catch (const std::system_error&) {
         m_running = false;
-        PostTransportEvent(*this, TransportEventKind::Error, kWorkerStartFailedText);
+        PostTransportEvent(*this, TransportEventKind::Error, failureText);
         return false;
     }
 }

@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
+
+extern const wchar_t* const kWorkerStartFailedText;
 
 // The outline every transport shares: where events go, whether it runs,
 // and its worker thread. Start, Stop, Run and the send path are each
@@ -30,7 +33,8 @@ protected:
     // Marks the transport running and starts its worker. When no thread can
     // be made, posts an Error and leaves the transport stopped, so the window
     // never shows a link that has no worker behind it.
-    bool StartWorker(HWND notifyWnd, std::function<void()> body);
+    bool StartWorker(HWND notifyWnd, std::function<void()> body,
+                     const std::wstring& failureText = kWorkerStartFailedText);
     void RequestStop();
     void JoinWorker();
 
@@ -41,5 +45,3 @@ private:
 // Tests replace the thread launcher to provoke a failed thread creation.
 using WorkerLauncher = std::thread (*)(std::function<void()> body);
 WorkerLauncher SetWorkerLauncher(WorkerLauncher launcher);
-
-extern const wchar_t* const kWorkerStartFailedText;

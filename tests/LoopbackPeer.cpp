@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 
 static bool WaitReadable(SOCKET s, int timeoutMs)
 {
@@ -119,4 +120,61 @@ uint16_t ClosedLoopbackPort()
     int size = sizeof(address);
     getsockname(s.Get(), reinterpret_cast<sockaddr*>(&address), &size);
     return ntohs(address.sin_port);
+}
+
+PeerSocket ConnectTo(const wchar_t* address, uint16_t port)
+{
+    addrinfoW hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfoW* info = nullptr;
+    if (GetAddrInfoW(address, std::to_wstring(port).c_str(), &hints, &info) != 0)
+        return PeerSocket();
+    PeerSocket s(socket(info->ai_family, SOCK_STREAM, IPPROTO_TCP));
+    if (connect(s.Get(), info->ai_addr, int(info->ai_addrlen)) != 0)
+        s.Close();
+    FreeAddrInfoW(info);
+    return s;
+}
+
+static sockaddr_in Loopback(uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+UdpPeer::UdpPeer() : m_socket(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP))
+{
+    sockaddr_in a = Loopback(0);
+    bind(m_socket.Get(), reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    int size = sizeof(a);
+    getsockname(m_socket.Get(), reinterpret_cast<sockaddr*>(&a), &size);
+    m_port = ntohs(a.sin_port);
+}
+
+bool UdpPeer::SendTo(uint16_t port, const std::vector<uint8_t>& bytes)
+{
+    const sockaddr_in a = Loopback(port);
+    return sendto(m_socket.Get(), reinterpret_cast<const char*>(bytes.data()), int(bytes.size()), 0,
+                  reinterpret_cast<const sockaddr*>(&a), sizeof(a)) != SOCKET_ERROR;
+}
+
+bool UdpPeer::Receive(std::vector<uint8_t>& bytes, int timeoutMs, uint16_t* fromPort)
+{
+    if (!WaitReadable(m_socket.Get(), timeoutMs))
+        return false;
+    std::vector<char> buffer(65536);
+    sockaddr_in from{};
+    int size = sizeof(from);
+    const int n = recvfrom(m_socket.Get(), buffer.data(), int(buffer.size()), 0, reinterpret_cast<sockaddr*>(&from), &size);
+    if (n < 0)
+        return false;
+    bytes.assign(buffer.begin(), buffer.begin() + n);
+    if (fromPort)
+        *fromPort = ntohs(from.sin_port);
+    return true;
 }

@@ -51,3 +51,21 @@ private:
 
 // A port on 127.0.0.1 that nothing listens on (bound, then released).
 uint16_t ClosedLoopbackPort();
+
+// A blocking TCP connection to a numeric address; invalid on failure.
+PeerSocket ConnectTo(const wchar_t* address, uint16_t port);
+
+// A UDP socket bound to 127.0.0.1 on a port of its own.
+class UdpPeer {
+public:
+    UdpPeer();
+    uint16_t Port() const { return m_port; }
+    void Close() { m_socket.Close(); }
+    bool SendTo(uint16_t port, const std::vector<uint8_t>& bytes);
+    // One datagram, or false when none came within the time-out.
+    bool Receive(std::vector<uint8_t>& bytes, int timeoutMs, uint16_t* fromPort = nullptr);
+
+private:
+    PeerSocket m_socket;
+    uint16_t m_port = 0;
+};

@@ -279,3 +279,38 @@ TEST_F(MainWindow, NewSessionIsOnTheSystemMenu)
     ASSERT_GT(GetMenuStringW(menu, IDM_NEW_SESSION, text, 64, MF_BYCOMMAND), 0);
     EXPECT_STREQ(text, L"New Session");
 }
+
+TEST_F(MainWindow, ServerModeListsItsClients)
+{
+    const uint16_t port = ClosedLoopbackPort();
+    Choose(IDC_MODE_COMBO, ModeServer);
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(port));
+    Click(IDC_CONNECT);
+    EXPECT_EQ(Caption(), L"TCP - Server - 0.0.0.0:" + std::to_wstring(port));
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP server listening on " + std::to_wstring(port); }, 5000));
+    const Window list = Item(IDC_CLIENT_LIST);
+    PeerSocket client = ConnectTo(L"127.0.0.1", port);
+    ASSERT_TRUE(PumpUntil([&] { return list.Send(LB_GETCOUNT) == 1; }, 5000));
+    Item(IDC_SEND_EDIT).SetText(L"to all");
+    Click(IDC_SEND);
+    EXPECT_EQ(client.Receive(6, 5000), (std::vector<uint8_t>{'t', 'o', ' ', 'a', 'l', 'l'}));
+    client.Close();
+    ASSERT_TRUE(PumpUntil([&] { return list.Send(LB_GETCOUNT) == 0; }, 5000));
+    EXPECT_TRUE(dialog.Connected()); // a leaving client does not end the server
+    Click(IDC_CONNECT);
+    EXPECT_FALSE(dialog.Controller().AnyWorker());
+}
+
+TEST_F(MainWindow, UdpClientSendsDatagrams)
+{
+    UdpPeer peer;
+    Choose(IDC_COMM_COMBO, CommUdp);
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(peer.Port()));
+    Click(IDC_CONNECT);
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"UDP client ready"; }, 5000));
+    Item(IDC_SEND_EDIT).SetText(L"dgram");
+    Click(IDC_SEND);
+    std::vector<uint8_t> got;
+    ASSERT_TRUE(peer.Receive(got, 5000));
+    EXPECT_EQ(got, (std::vector<uint8_t>{'d', 'g', 'r', 'a', 'm'}));
+}

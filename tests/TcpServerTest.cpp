@@ -1,0 +1,202 @@
+#include "engine/TcpServerTransport.h"
+#include "tests/EventWindow.h"
+#include "tests/LoopbackPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using Kind = TransportEventKind;
+
+namespace {
+
+class TcpServer : public testing::Test {
+protected:
+    void TearDown() override { server.Stop(); }
+
+    bool Listen()
+    {
+        port = ClosedLoopbackPort();
+        ConnectionSettings s;
+        s.isServer = 1;
+        s.ip = L"0.0.0.0";
+        s.port = port;
+        server.Start(window.Handle(), s);
+        return window.WaitForText(Kind::Status, L"TCP server listening on " + std::to_wstring(port), 5000);
+    }
+    // Connects a client and waits for its session to be announced.
+    PeerSocket Join()
+    {
+        const size_t before = window.Count(Kind::ClientAdded);
+        PeerSocket client = ConnectTo(L"127.0.0.1", port);
+        window.WaitUntil([&](const EventWindow& w) { return w.Count(Kind::ClientAdded) > before; }, 5000);
+        return client;
+    }
+    std::vector<std::wstring> PeersOf(Kind kind) const
+    {
+        std::vector<std::wstring> peers;
+        for (const auto& e : window.Events())
+            if (e->kind == kind)
+                peers.push_back(e->peer);
+        return peers;
+    }
+    static std::wstring LocalEndpoint(const PeerSocket& s)
+    {
+        sockaddr_in a{};
+        int size = sizeof(a);
+        getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &size);
+        return L"127.0.0.1:" + std::to_wstring(ntohs(a.sin_port));
+    }
+
+    EventWindow window;
+    TcpServerTransport server;
+    uint16_t port = 0;
+};
+
+} // namespace
+
+TEST_F(TcpServer, PortZeroIsShownAsConfigured)
+{
+    ConnectionSettings s;
+    s.isServer = 1;
+    s.port = 0;
+    server.Start(window.Handle(), s);
+    EXPECT_TRUE(window.WaitForText(Kind::Status, L"TCP server listening on 0", 5000));
+}
+
+TEST_F(TcpServer, PortInUseGivesOneErrorAndNoStop)
+{
+    PeerSocket holder(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(holder.Get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    ASSERT_EQ(listen(holder.Get(), 1), 0);
+    int size = sizeof(a);
+    getsockname(holder.Get(), reinterpret_cast<sockaddr*>(&a), &size);
+    ConnectionSettings s;
+    s.isServer = 1;
+    s.port = ntohs(a.sin_port);
+    server.Start(window.Handle(), s);
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return !w.Events().empty(); }, 5000));
+    window.PumpFor(300);
+    ASSERT_EQ(window.Events().size(), 1u);
+    EXPECT_EQ(window.Events()[0]->kind, Kind::Error);
+    EXPECT_EQ(window.Events()[0]->text.rfind(L"TCP server listen failed (WSA ", 0), 0u);
+}
+
+TEST_F(TcpServer, PayloadsGoToEveryClientAndLeaversAreSkipped)
+{
+    ASSERT_TRUE(Listen());
+    EXPECT_FALSE(server.QueueSendToAll({'x'})); // nobody to send to
+    PeerSocket a = Join(), b = Join(), c = Join();
+    ASSERT_TRUE(a.Valid() && b.Valid() && c.Valid());
+    EXPECT_EQ(PeersOf(Kind::ClientAdded),
+              (std::vector<std::wstring>{LocalEndpoint(a), LocalEndpoint(b), LocalEndpoint(c)}));
+    EXPECT_TRUE(window.Has(Kind::ClientAdded, L"Client connected"));
+
+    const std::vector<uint8_t> payload = {0x00, 0xFF, 'h', 'i', 0x0A};
+    ASSERT_TRUE(server.QueueSendToAll(payload));
+    for (PeerSocket* client : {&a, &b, &c})
+        EXPECT_EQ(client->Receive(payload.size(), 5000), payload);
+
+    ASSERT_TRUE(b.SendAll({0xC3, 0x28}));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Received) == 1; }, 5000));
+    EXPECT_EQ(window.ReceivedBytes(), (std::vector<uint8_t>{0xC3, 0x28}));
+    const std::wstring bPeer = LocalEndpoint(b);
+    b.Close();
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::ClientRemoved) == 1; }, 5000));
+    EXPECT_EQ(PeersOf(Kind::ClientRemoved), (std::vector<std::wstring>{bPeer}));
+    EXPECT_TRUE(window.Has(Kind::ClientRemoved, L"Client disconnected"));
+    EXPECT_FALSE(window.Has(Kind::Status, L"TCP server stopped"));
+
+    ASSERT_TRUE(server.QueueSendToAll({'2'}));
+    EXPECT_EQ(a.Receive(1, 5000), (std::vector<uint8_t>{'2'}));
+    EXPECT_EQ(c.Receive(1, 5000), (std::vector<uint8_t>{'2'}));
+}
+
+TEST_F(TcpServer, StopReportsTheServerThenEachClientInOrder)
+{
+    const size_t threadsBefore = CountProcessThreads();
+    ASSERT_TRUE(Listen());
+    PeerSocket first = Join(), second = Join();
+    const std::wstring firstPeer = LocalEndpoint(first), secondPeer = LocalEndpoint(second);
+    window.Clear();
+    server.Stop();
+    window.PumpFor(200);
+    ASSERT_EQ(window.Events().size(), 3u);
+    EXPECT_EQ(window.Events()[0]->text, L"TCP server stopped");
+    EXPECT_EQ(window.Events()[1]->kind, Kind::ClientRemoved);
+    EXPECT_EQ(window.Events()[1]->peer, firstPeer);
+    EXPECT_EQ(window.Events()[2]->peer, secondPeer);
+    EXPECT_EQ(server.SessionCount(), 0u);
+    EXPECT_FALSE(server.HasWorker());
+    EXPECT_EQ(CountProcessThreads(), threadsBefore);
+    EXPECT_TRUE(first.WaitClosed(2000));
+    EXPECT_TRUE(second.WaitClosed(2000));
+}
+
+TEST_F(TcpServer, SlowClientStillGetsEveryByteInOrder)
+{
+    ASSERT_TRUE(Listen());
+    PeerSocket slow = Join();
+    std::vector<uint8_t> expected;
+    for (uint32_t i = 0; i < 400; ++i) {
+        const std::vector<uint8_t> payload = PatternBytes(10000 + i % 13, i);
+        ASSERT_TRUE(server.QueueSendToAll(payload));
+        expected.insert(expected.end(), payload.begin(), payload.end());
+    }
+    Sleep(500); // its window fills up before it reads
+    const std::vector<uint8_t> received = slow.Receive(expected.size(), 15000);
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
+}
+
+TEST_F(TcpServer, ManyShortLivedClientsLeaveNothingBehind)
+{
+    const size_t threadsBefore = CountProcessThreads();
+    ASSERT_TRUE(Listen());
+    for (int i = 0; i < 200; ++i) {
+        PeerSocket client = ConnectTo(L"127.0.0.1", port);
+        ASSERT_TRUE(client.Valid()) << i;
+        if (i % 4 == 0)
+            client.SendAll({'x'});
+        if (i % 20 == 0)
+            window.PumpFor(0);
+    }
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::ClientRemoved) == 200; }, 20000));
+    server.Stop();
+    EXPECT_EQ(window.Count(Kind::ClientAdded), 200u);
+    EXPECT_EQ(server.SessionCount(), 0u);
+    EXPECT_EQ(CountProcessThreads(), threadsBefore);
+}
+
+namespace {
+
+std::atomic<int> g_launches{0};
+
+// The accept thread starts normally; the first session thread cannot.
+std::thread FailSecondLaunch(std::function<void()> body)
+{
+    if (++g_launches == 2)
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return std::thread(std::move(body));
+}
+
+} // namespace
+
+TEST_F(TcpServer, ClientWithoutAThreadIsClosedAndReported)
+{
+    g_launches = 0;
+    SetWorkerLauncher(&FailSecondLaunch);
+    const bool listening = Listen();
+    PeerSocket refused = ConnectTo(L"127.0.0.1", port);
+    const bool reported = window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) == 1; }, 5000);
+    SetWorkerLauncher(nullptr);
+    ASSERT_TRUE(listening);
+    ASSERT_TRUE(reported);
+    EXPECT_TRUE(refused.WaitClosed(2000));
+    EXPECT_EQ(server.SessionCount(), 0u);
+    PeerSocket accepted = Join(); // the server goes on accepting
+    EXPECT_EQ(window.Count(Kind::ClientAdded), 1u);
+}
