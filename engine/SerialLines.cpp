@@ -1,0 +1,49 @@
+#include "engine/SerialLines.h"
+
+#include <algorithm>
+
+std::vector<SerialLineCutter::Line> SerialLineCutter::OnBytes(const uint8_t* bytes, size_t count, uint32_t nowMs)
+{
+    m_lastReceiveTick = nowMs;
+    m_buffer.insert(m_buffer.end(), bytes, bytes + count);
+    std::vector<Line> lines;
+    auto start = m_buffer.begin();
+    for (auto lf = std::find(start, m_buffer.end(), uint8_t(0x0A)); lf != m_buffer.end();
+         lf = std::find(start, m_buffer.end(), uint8_t(0x0A))) {
+        lines.emplace_back(start, lf + 1);
+        start = lf + 1;
+    }
+    m_buffer.erase(m_buffer.begin(), start);
+    const uint8_t last = count > 0 ? bytes[count - 1] : 0;
+    if (m_buffer.size() > kMaxTail || (count > 0 && (last == 0x0D || last == 0x0A))) {
+        Line tail = Flush();
+        if (!tail.empty())
+            lines.push_back(std::move(tail));
+    }
+    return lines;
+}
+
+SerialLineCutter::Line SerialLineCutter::OnIdle(uint32_t nowMs)
+{
+    // Unsigned difference: the tick counter's wrap does no harm.
+    if (m_buffer.empty() || nowMs - m_lastReceiveTick < kIdleFlushMs)
+        return {};
+    return Flush();
+}
+
+SerialLineCutter::Line SerialLineCutter::Flush()
+{
+    Line tail;
+    tail.swap(m_buffer);
+    return tail;
+}
+
+uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowControl)
+{
+    uint32_t flags = driverFlags & 0xFFFFCCD9u;
+    flags |= parity != 0 ? 0x13u : 0x11u;         // binary, DTR on, parity check
+    flags |= flowControl == 1 ? 0x2004u : 0x1000u; // CTS out + RTS handshake, or RTS on
+    if (flowControl == 2)
+        flags |= 0x300u; // XON/XOFF both ways
+    return flags;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Cuts serial input into lines at LF. A chunk ending in CR or LF, a tail
+// longer than 8192 bytes, or 150 ms without new bytes flushes what is held.
+// The clock is passed in, so tests need no sleeping.
+class SerialLineCutter {
+public:
+    using Line = std::vector<uint8_t>;
+    static constexpr size_t kMaxTail = 8192;
+    static constexpr uint32_t kIdleFlushMs = 150;
+
+    // The lines to post, in order.
+    std::vector<Line> OnBytes(const uint8_t* bytes, size_t count, uint32_t nowMs);
+    // After an empty read: the held tail once it has waited long enough.
+    Line OnIdle(uint32_t nowMs);
+    Line Flush();
+    void Discard() { m_buffer.clear(); }
+    bool Empty() const { return m_buffer.empty(); }
+
+private:
+    Line m_buffer;
+    uint32_t m_lastReceiveTick = 0;
+};
+
+// The DCB flag word for a parity and flow choice; driver bits that the
+// link does not decide are kept.
+uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowControl);

@@ -1,0 +1,292 @@
+#include "engine/SerialLines.h"
+#include "engine/SerialTransport.h"
+#include "tests/EventWindow.h"
+#include "res/resource.h"
+#include "ui/MainDlg.h"
+#include "ui/SerialOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using Kind = TransportEventKind;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes B(const char* text)
+{
+    return Bytes(text, text + strlen(text));
+}
+
+std::vector<Bytes> Feed(SerialLineCutter& cutter, const char* text, uint32_t now)
+{
+    return cutter.OnBytes(reinterpret_cast<const uint8_t*>(text), strlen(text), now);
+}
+
+} // namespace
+
+TEST(SerialLines, CrLfSplitAcrossTwoReads)
+{
+    SerialLineCutter cutter;
+    EXPECT_EQ(Feed(cutter, "ok\r", 0), (std::vector<Bytes>{B("ok\r")}));
+    EXPECT_EQ(Feed(cutter, "\n", 5), (std::vector<Bytes>{B("\n")}));
+    EXPECT_TRUE(cutter.Empty());
+}
+
+TEST(SerialLines, ThreeLinesThenATailThatWaits)
+{
+    SerialLineCutter cutter;
+    EXPECT_EQ(Feed(cutter, "a\nbb\nccc\ntail", 1000), (std::vector<Bytes>{B("a\n"), B("bb\n"), B("ccc\n")}));
+    EXPECT_FALSE(cutter.Empty());
+    EXPECT_TRUE(cutter.OnIdle(1149).empty()); // not yet 150 ms
+    EXPECT_EQ(cutter.OnIdle(1150), B("tail"));
+    EXPECT_TRUE(cutter.OnIdle(5000).empty());
+}
+
+TEST(SerialLines, IdleFlushSurvivesTheTickWrap)
+{
+    SerialLineCutter cutter;
+    Feed(cutter, "x", 0xFFFFFFF0u);
+    EXPECT_TRUE(cutter.OnIdle(0x10u).empty()); // 32 ms later
+    EXPECT_EQ(cutter.OnIdle(0x90u), B("x"));
+}
+
+TEST(SerialLines, EndlessStreamIsFlushedPast8192Bytes)
+{
+    SerialLineCutter cutter;
+    const Bytes chunk(4096, 'z');
+    EXPECT_TRUE(cutter.OnBytes(chunk.data(), chunk.size(), 0).empty());
+    EXPECT_TRUE(cutter.OnBytes(chunk.data(), chunk.size(), 1).empty()); // exactly 8192: still held
+    const auto lines = cutter.OnBytes(chunk.data(), 1, 2);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].size(), 8193u);
+    EXPECT_TRUE(cutter.Empty());
+}
+
+TEST(SerialLines, DiscardDropsTheTail)
+{
+    SerialLineCutter cutter;
+    Feed(cutter, "half", 0);
+    cutter.Discard();
+    EXPECT_TRUE(cutter.OnIdle(1000).empty());
+    EXPECT_TRUE(cutter.Flush().empty());
+}
+
+TEST(SerialFlags, MaskForEachParityAndFlowChoice)
+{
+    const struct {
+        uint8_t parity;
+        uint32_t flow;
+        uint32_t expected;
+    } cases[] = {
+        {0, 0, 0x1011}, {1, 0, 0x1013}, {4, 0, 0x1013}, {0, 1, 0x2015}, {2, 1, 0x2017}, {0, 2, 0x1311},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SerialFlagWord(0, c.parity, c.flow), c.expected) << int(c.parity) << "/" << c.flow;
+    // Bits the link does not decide keep the driver's values ...
+    const uint32_t driver = 0x8 | 0x40 | 0x80 | 0x400 | 0x800 | 0x4000 | 0xFFFF0000u;
+    EXPECT_EQ(SerialFlagWord(driver, 0, 0), driver | 0x1011);
+    // ... and those it decides are cleared first.
+    EXPECT_EQ(SerialFlagWord(0x3337, 0, 0), 0x1011u);
+}
+
+namespace {
+
+const std::wstring kSerialDir = FERROLINK_TEST_SERIAL_DIR;
+
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The far end of the test port, opened as a serial port of its own.
+class SerialPeer {
+public:
+    SerialPeer()
+    {
+        m_handle = CreateFileW(L"\\\\.\\" FERROLINK_TEST_PEER_PORT, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            COMMTIMEOUTS t{MAXDWORD, 0, 20, 2, 200};
+            SetCommTimeouts(m_handle, &t);
+        }
+    }
+    ~SerialPeer()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+    }
+    bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    bool Write(const Bytes& bytes)
+    {
+        DWORD written = 0;
+        return WriteFile(m_handle, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+    }
+    Bytes Read(size_t count, int timeoutMs)
+    {
+        Bytes out;
+        const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
+        uint8_t buffer[4096];
+        while (out.size() < count && GetTickCount64() < deadline) {
+            DWORD got = 0;
+            if (!ReadFile(m_handle, buffer, DWORD(std::min<size_t>(sizeof(buffer), count - out.size())), &got, nullptr))
+                break;
+            out.insert(out.end(), buffer, buffer + got);
+        }
+        return out;
+    }
+
+private:
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+class SerialPort : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // After a test that made the pair vanish, it takes a moment to return.
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while ((PathExists(kSerialDir + L"/vanish") || !SerialPeer().Valid()) && GetTickCount64() < deadline)
+            Sleep(20);
+    }
+    void TearDown() override { serial.Stop(); }
+
+    bool Open()
+    {
+        ConnectionSettings s;
+        s.useSerial = 1;
+        s.serialPort = FERROLINK_TEST_COM_PORT;
+        serial.Start(window.Handle(), s);
+        return window.WaitUntil([](const EventWindow& w) { return !w.Events().empty(); }, 5000) &&
+               window.Has(Kind::Status, std::wstring(L"Serial opened ") + FERROLINK_TEST_COM_PORT + L" @ 115200");
+    }
+
+    EventWindow window;
+    SerialTransport serial;
+};
+
+} // namespace
+
+TEST_F(SerialPort, OpensExchangesAndStops)
+{
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(window.Events()[0]->peer, FERROLINK_TEST_COM_PORT);
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Valid());
+
+    ASSERT_TRUE(peer.Write({'o', 'n', 'e', '\r', '\n', 0x00, 0xFF, 't', 'w', 'o'}));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Received) == 2; }, 5000));
+    std::vector<Bytes> lines;
+    for (const auto& e : window.Events())
+        if (e->kind == Kind::Received)
+            lines.push_back(e->data);
+    EXPECT_EQ(lines, (std::vector<Bytes>{B("one\r\n"), Bytes{0x00, 0xFF, 't', 'w', 'o'}}));
+
+    const Bytes out = {0x00, 0x7F, 0x80, 0xFF, '\r', '\n'};
+    ASSERT_TRUE(serial.QueueSend(out));
+    EXPECT_FALSE(serial.QueueSend({}));
+    EXPECT_EQ(peer.Read(out.size(), 5000), out);
+
+    const ULONGLONG stopping = GetTickCount64();
+    serial.Stop();
+    EXPECT_LT(GetTickCount64() - stopping, 1000u);
+    window.PumpFor(50);
+    EXPECT_TRUE(window.Has(Kind::Status, L"Serial closed"));
+    EXPECT_EQ(window.Count(Kind::Error), 0u);
+    EXPECT_FALSE(serial.QueueSend(out));
+}
+
+TEST_F(SerialPort, StopDropsAnUnfinishedLine)
+{
+    ASSERT_TRUE(Open());
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Write(B("partial")));
+    Sleep(40); // read by the worker, but not yet idle for 150 ms
+    serial.Stop();
+    window.PumpFor(50);
+    EXPECT_EQ(window.Count(Kind::Received), 0u);
+    EXPECT_TRUE(window.Has(Kind::Status, L"Serial closed"));
+}
+
+TEST_F(SerialPort, FarEndVanishingEndsTheLink)
+{
+    ASSERT_TRUE(Open());
+    const HANDLE request = CreateFileW((kSerialDir + L"/vanish").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       0, nullptr);
+    ASSERT_NE(request, INVALID_HANDLE_VALUE);
+    CloseHandle(request);
+    ASSERT_TRUE(window.WaitForText(Kind::Status, L"Serial closed", 10000));
+    std::vector<std::wstring> texts = window.Texts();
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts[texts.size() - 2], L"Serial read failed.");
+    EXPECT_EQ(texts.back(), L"Serial closed");
+    EXPECT_FALSE(serial.IsRunning());
+}
+
+TEST_F(SerialPort, BadNamesAreReported)
+{
+    ConnectionSettings s;
+    s.useSerial = 1;
+    serial.Start(window.Handle(), s);
+    ASSERT_TRUE(window.WaitForText(Kind::Error, L"No serial port selected.", 5000));
+    s.serialPort = L"COM250";
+    serial.Start(window.Handle(), s);
+    ASSERT_TRUE(window.WaitForText(Kind::Error, L"Unable to open serial port.", 5000));
+    window.PumpFor(50);
+    EXPECT_EQ(window.Texts().size(), 2u);
+    // A second open of a port that is already open is refused on Windows;
+    // Wine allows it, so that case is left to the platform.
+}
+
+TEST_F(SerialPort, TestPortsAreListed)
+{
+    const std::vector<std::wstring> ports = FindSerialPorts();
+    const auto com7 = std::find(ports.begin(), ports.end(), FERROLINK_TEST_COM_PORT);
+    const auto com8 = std::find(ports.begin(), ports.end(), FERROLINK_TEST_PEER_PORT);
+    ASSERT_NE(com7, ports.end());
+    ASSERT_NE(com8, ports.end());
+    EXPECT_LT(com7, com8);
+}
+
+TEST_F(SerialPort, WindowOpensReadsAndClosesThePort)
+{
+    CMainDlg dialog;
+    ASSERT_TRUE(dialog.Create());
+    const Window comm = dialog.Item(IDC_COMM_COMBO);
+    comm.Select(CommSerial);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_COMM_COMBO, CBN_SELCHANGE), 0);
+    const Window ports = dialog.Item(IDC_SERIAL_PORT);
+    const int index = int(ports.Send(CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(FERROLINK_TEST_COM_PORT)));
+    ASSERT_GE(index, 0);
+    ports.Select(index);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_REFRESH_PORTS, BN_CLICKED), 0);
+    EXPECT_EQ(ports.Text(), FERROLINK_TEST_COM_PORT); // kept across a refresh
+
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    EXPECT_EQ(Window(dialog.Handle()).Text(), std::wstring(L"Serial - ") + FERROLINK_TEST_COM_PORT + L" - 115200");
+    EXPECT_EQ(dialog.Item(IDC_CONNECT).Text(), L"Close");
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Valid());
+    const auto pump = [&](const std::function<bool()>& done) {
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (!done() && GetTickCount64() < deadline) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                dialog.RouteMessage(msg);
+            SendMessageW(dialog.Handle(), WM_TIMER, 2, 0);
+            Sleep(10);
+        }
+        return done();
+    };
+    ASSERT_TRUE(pump([&] { return dialog.Item(IDC_STATUS).Text().rfind(L"Serial opened", 0) == 0; }));
+    ASSERT_TRUE(peer.Write(B("hello\n")));
+    ASSERT_TRUE(pump([&] { return dialog.Item(IDC_LOG_EDIT).Text().find(L"RX  hello\n") != std::wstring::npos; }));
+    dialog.Item(IDC_SEND_EDIT).SetText(L"AT");
+    dialog.Item(IDC_CR).SetCheck(true);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_SEND, BN_CLICKED), 0);
+    EXPECT_EQ(peer.Read(3, 5000), B("AT\r"));
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.Item(IDC_CONNECT).Text(), L"Open");
+    EXPECT_FALSE(dialog.Controller().AnyWorker());
+}
