@@ -60,6 +60,10 @@ void Dialog::EndDialog(int result)
 {
     m_result = result;
     m_ended = true;
+    // A message sent from another thread is handled inside GetMessage, which
+    // then goes on waiting: wake the loop so that it sees the end.
+    if (m_wnd)
+        PostMessageW(m_wnd, WM_NULL, 0, 0);
 }
 
 INT_PTR Dialog::OnMessage(UINT msg, WPARAM wp, LPARAM)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 int g_alive = 0;
@@ -80,4 +82,20 @@ TEST(Dialog, QuitMessageIsHandedBackToTheCaller)
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 3u);
+}
+
+TEST(Dialog, EndRequestedFromAnotherThreadEndsTheLoop)
+{
+    SelfClosingDialog dialog(false);
+    std::thread closer([&] {
+        HWND wnd = nullptr;
+        for (int i = 0; i < 500 && !(wnd = dialog.Handle()); ++i)
+            Sleep(10);
+        Sleep(100); // the loop is now waiting in GetMessage
+        SendMessageW(wnd, WM_COMMAND, IDCANCEL, 0);
+    });
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    closer.join();
+    EXPECT_LT(GetTickCount64() - started, 3000u);
 }

@@ -233,8 +233,10 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         }
         return FALSE;
     case WM_SYSCOMMAND:
-        if ((wp & 0xFFF0) == IDM_NEW_SESSION)
-            return TRUE; // starting a further copy comes with the new-session command
+        if ((wp & 0xFFF0) == IDM_NEW_SESSION) {
+            StartNewSession();
+            return TRUE;
+        }
         return FALSE;
     case WM_DESTROY:
         OnDestroy();
@@ -327,6 +329,26 @@ void CMainDlg::OnCancel()
     SaveWindowState();
     m_controller.StopAll();
     EndDialog(IDCANCEL);
+}
+
+// A further, independent copy: same executable, no arguments, not watched.
+void CMainDlg::StartNewSession()
+{
+    wchar_t path[MAX_PATH] = {};
+    if (GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) {
+        AppendLog(TransportEventKind::Error, L"Unable to locate current executable.");
+        return;
+    }
+    std::wstring commandLine = L"\"" + std::wstring(path) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        AppendLog(TransportEventKind::Error, L"Unable to start new session.");
+        return;
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
 }
 
 void CMainDlg::OnDestroy()

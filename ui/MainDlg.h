@@ -46,6 +46,7 @@ private:
     void OnTimer(UINT_PTR id);
     void OnNotify(const NMHDR& header);
     void OnDestroy();
+    void StartNewSession();
 
     void RestoreWindowRect();
     void SaveWindowState();
