@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks under Wine (headless), one line per figure.
+# Optional argument: the size of the receive flood in MB (default 100).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${FERROLINK_BUILD:-$root/build}
+FERROLINK_BUILD="$build" "$root/scripts/build.sh" --target ferrolink_bench >/dev/null
+unset DISPLAY
+"$build/wine-run" "$build/bench/ferrolink_bench.exe" "$@"
