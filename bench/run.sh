@@ -6,4 +6,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLINK_BUILD:-$root/build}
 FERROLINK_BUILD="$build" "$root/scripts/build.sh" --target ferrolink_bench >/dev/null
 unset DISPLAY
+# The same warmed-up wineserver as the tests use; a cold one can hang the
+# first program started.
+"$build/wine-server" start
+trap '"$build/wine-server" stop' EXIT
 "$build/wine-run" "$build/bench/ferrolink_bench.exe" "$@"

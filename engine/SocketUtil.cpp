@@ -66,3 +66,37 @@ void FlushSendQueue(SOCKET s, std::mutex& lock, SendQueue& queue, PendingSend& p
             return;
     }
 }
+
+bool StreamPass(SOCKET s, std::mutex& lock, SendQueue& queue, PendingSend& pending, std::vector<uint8_t>& buffer,
+                const std::function<void(std::vector<uint8_t>)>& onBlock)
+{
+    FlushSendQueue(s, lock, queue, pending);
+    if (s == INVALID_SOCKET)
+        return false;
+    fd_set readable, writable;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_SET(s, &readable);
+    // While the socket refuses more, wake as soon as it takes bytes again.
+    if (!pending.Empty())
+        FD_SET(s, &writable);
+    timeval timeout{0, 10000};
+    const int ready = select(0, &readable, &writable, nullptr, &timeout);
+    if (ready == SOCKET_ERROR)
+        return false;
+    if (ready == 0 || !FD_ISSET(s, &readable))
+        return true;
+    const int received = recv(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0);
+    if (received > 0) {
+        onBlock(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received));
+        return true;
+    }
+    return received < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+void ReplaceSocket(std::atomic<SOCKET>& slot, SOCKET created)
+{
+    const SOCKET previous = slot.exchange(created);
+    if (previous != INVALID_SOCKET)
+        closesocket(previous);
+}

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -36,3 +37,13 @@ using SendQueue = std::deque<std::vector<uint8_t>>;
 // socket refuses more. The lock is never held during a socket call. A send
 // error other than WSAEWOULDBLOCK drops that payload and ends the round.
 void FlushSendQueue(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& pending);
+
+// One pass of a stream link's worker: flush the queue, wait up to 10 ms for
+// bytes (or for room while a remainder waits), receive one block of at most
+// the buffer's size and hand it on. False when the link has ended (closed by
+// the peer, or a socket failure).
+bool StreamPass(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& pending,
+                std::vector<uint8_t>& buffer, const std::function<void(std::vector<uint8_t>)>& onBlock);
+
+// Stores a new socket where an older one may still be, closing the older.
+void ReplaceSocket(std::atomic<SOCKET>& slot, SOCKET created);

@@ -7,7 +7,6 @@ namespace {
 constexpr int kConnectWaitMs = 3000;
 // The connect wait is cut into slices so that Stop is noticed quickly.
 constexpr int kConnectSliceMs = 50;
-constexpr long kReceivePollUs = 10000;
 constexpr int kReceiveBufferSize = 8192;
 
 bool IsConnectPending(int error)
@@ -90,9 +89,7 @@ bool TcpClientTransport::ConnectOne(const addrinfoW& address)
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
 
-    const SOCKET previous = m_socket.exchange(s);
-    if (previous != INVALID_SOCKET)
-        closesocket(previous);
+    ReplaceSocket(m_socket, s);
     if (!m_running) {
         // Stop ran before the socket was stored and could not close it.
         CloseSocketOnce(m_socket, false);
@@ -142,35 +139,10 @@ void TcpClientTransport::ReceiveLoop(const ConnectionSettings& settings)
 {
     std::vector<uint8_t> buffer(kReceiveBufferSize);
     PendingSend pending;
-    while (m_running) {
-        FlushSendQueue(m_socket.load(), m_sendMutex, m_sendQueue, pending);
-
-        const SOCKET s = m_socket.load();
-        if (s == INVALID_SOCKET)
-            break;
-        fd_set readable, writable;
-        FD_ZERO(&readable);
-        FD_ZERO(&writable);
-        FD_SET(s, &readable);
-        // While the socket refuses more, wake as soon as it takes bytes again.
-        if (!pending.Empty())
-            FD_SET(s, &writable);
-        timeval timeout{0, kReceivePollUs};
-        const int ready = select(0, &readable, &writable, nullptr, &timeout);
-        if (ready == SOCKET_ERROR)
-            break;
-        if (ready == 0 || !FD_ISSET(s, &readable))
-            continue;
-
-        const int received = recv(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, 0);
-        if (received > 0) {
-            std::vector<uint8_t> block(buffer.begin(), buffer.begin() + received);
-            std::wstring text = DecodeReceivedText(block.data(), block.size());
-            PostTransportEvent(*this, TransportEventKind::Received, text, settings.ip, std::move(block));
-        } else if (received == 0) {
-            break;
-        } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
-            break;
-        }
+    const auto post = [&](std::vector<uint8_t> block) {
+        std::wstring text = DecodeReceivedText(block.data(), block.size());
+        PostTransportEvent(*this, TransportEventKind::Received, text, settings.ip, std::move(block));
+    };
+    while (m_running && StreamPass(m_socket.load(), m_sendMutex, m_sendQueue, pending, buffer, post)) {
     }
 }

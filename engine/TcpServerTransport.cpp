@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr long kSessionPollUs = 10000;
 // Accept waits in slices so that Stop is seen even where closing the
 // listening socket does not wake a blocked accept.
 constexpr long kAcceptSliceUs = 50000;
@@ -43,31 +42,11 @@ void ClientSession::Run()
     PostTransportEvent(*this, TransportEventKind::ClientAdded, L"Client connected", m_peer);
     std::vector<uint8_t> buffer(kReceiveBufferSize, 0);
     PendingSend pending;
-    while (m_running) {
-        FlushSendQueue(m_socket.load(), m_sendMutex, m_sendQueue, pending);
-        const SOCKET s = m_socket.load();
-        if (s == INVALID_SOCKET)
-            break;
-        fd_set readable, writable;
-        FD_ZERO(&readable);
-        FD_ZERO(&writable);
-        FD_SET(s, &readable);
-        if (!pending.Empty())
-            FD_SET(s, &writable);
-        timeval timeout{0, kSessionPollUs};
-        const int ready = select(0, &readable, &writable, nullptr, &timeout);
-        if (ready == SOCKET_ERROR)
-            break;
-        if (ready == 0 || !FD_ISSET(s, &readable))
-            continue;
-        const int received = recv(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, 0);
-        if (received > 0) {
-            std::vector<uint8_t> block(buffer.begin(), buffer.begin() + received);
-            std::wstring text = DecodeReceivedText(block.data(), block.size());
-            PostTransportEvent(*this, TransportEventKind::Received, text, m_peer, std::move(block));
-        } else if (received == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
-            break;
-        }
+    const auto post = [this](std::vector<uint8_t> block) {
+        std::wstring text = DecodeReceivedText(block.data(), block.size());
+        PostTransportEvent(*this, TransportEventKind::Received, text, m_peer, std::move(block));
+    };
+    while (m_running && StreamPass(m_socket.load(), m_sendMutex, m_sendQueue, pending, buffer, post)) {
     }
     m_running = false;
     CloseSocketOnce(m_socket, false);
@@ -112,9 +91,7 @@ void TcpServerTransport::Run(ConnectionSettings settings)
 {
     const SOCKET created = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     const int createError = WSAGetLastError();
-    const SOCKET previous = m_listenSocket.exchange(created);
-    if (previous != INVALID_SOCKET)
-        closesocket(previous);
+    ReplaceSocket(m_listenSocket, created);
     if (created == INVALID_SOCKET) {
         m_running = false;
         WSASetLastError(createError);

@@ -52,9 +52,7 @@ void UdpTransport::Run(ConnectionSettings settings)
 {
     const SOCKET created = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     const int createError = WSAGetLastError();
-    const SOCKET previous = m_socket.exchange(created);
-    if (previous != INVALID_SOCKET)
-        closesocket(previous);
+    ReplaceSocket(m_socket, created);
     if (created == INVALID_SOCKET) {
         SetDestination(nullptr);
         m_running = false;

@@ -1,4 +1,5 @@
 #include "res/resource.h"
+#include "tests/DialogPump.h"
 #include "tests/EventWindow.h"
 #include "tests/LoopbackPeer.h"
 #include "ui/MainDlg.h"
@@ -29,18 +30,7 @@ protected:
     }
     bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
     {
-        const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
-        for (;;) {
-            MSG msg;
-            // A fast timer refills the queue at once: bound each round.
-            for (int n = 0; n < 200 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n)
-                dialog.RouteMessage(msg);
-            if (done())
-                return true;
-            if (GetTickCount64() >= deadline)
-                return false;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
+        return PumpDialogUntil(dialog, done, timeoutMs);
     }
     void PressKey(HWND target, WPARAM key)
     {
