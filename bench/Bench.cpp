@@ -54,9 +54,25 @@ SOCKET Listen(uint16_t& port)
     return s;
 }
 
+// A port that a server on every address can take.
+uint16_t FreeServerPort()
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    int size = sizeof(a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+    closesocket(s);
+    return ntohs(a.sin_port);
+}
+
 SOCKET Connect(uint16_t port)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    DWORD timeoutMs = 5000; // a peer nobody answers must not hang the run
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -136,6 +152,7 @@ double RawReceive(size_t total)
 
 void ReceiveFlood(size_t total)
 {
+    DeleteFileW(SettingsFilePath().c_str());
     CMainDlg dialog;
     dialog.Create();
     uint16_t port = 0;
@@ -182,13 +199,13 @@ void ReceiveFlood(size_t total)
 
 void SendLatency(bool server)
 {
+    DeleteFileW(SettingsFilePath().c_str());
     CMainDlg dialog;
     dialog.Create();
     uint16_t port = 0;
     SOCKET peer = INVALID_SOCKET, listener = INVALID_SOCKET;
     if (server) {
-        listener = Listen(port);
-        closesocket(listener); // only to find a free port
+        port = FreeServerPort();
         SendMessageW(GetDlgItem(dialog.Handle(), IDC_MODE_COMBO), CB_SETCURSEL, 1, 0);
         SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE_COMBO, CBN_SELCHANGE), 0);
         SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
@@ -202,6 +219,8 @@ void SendLatency(bool server)
         SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
         SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
         peer = accept(listener, nullptr, nullptr);
+        DWORD timeoutMs = 5000;
+        setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
         PumpUntil(dialog, [&] { return dialog.Controller().TcpClient().IsRunning(); }, 5);
     }
     SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_SEND_EDIT), L"x");
@@ -242,7 +261,7 @@ void SendLatency(bool server)
         Figure("stream of 64 KB text payloads through Send, MB/s", double(count * 65536) / 1e6 / Seconds(t), "MB/s");
     }
     closesocket(peer);
-    if (!server)
+    if (listener != INVALID_SOCKET)
         closesocket(listener);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
 }
@@ -251,8 +270,7 @@ void ServerScale(int clients)
 {
     CMainDlg dialog;
     dialog.Create();
-    uint16_t port = 0;
-    closesocket(Listen(port));
+    const uint16_t port = FreeServerPort();
     SendMessageW(GetDlgItem(dialog.Handle(), IDC_MODE_COMBO), CB_SETCURSEL, 1, 0);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE_COMBO, CBN_SELCHANGE), 0);
     SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
@@ -361,13 +379,16 @@ int main(int argc, char** argv)
     GetTempPathW(MAX_PATH, temp);
     SetEnvironmentVariableW(L"LOCALAPPDATA", (std::wstring(temp) + L"ferrolink-bench").c_str());
     CreateDirectoryW((std::wstring(temp) + L"ferrolink-bench").c_str(), nullptr);
+    DeleteFileW(SettingsFilePath().c_str()); // every figure starts from the default link
 
     const size_t floodMb = argc > 1 ? size_t(std::atoi(argv[1])) : 100;
+    const int maxClients = argc > 2 ? std::atoi(argv[2]) : 1000;
     ReceiveFlood(floodMb << 20);
     SendLatency(false);
     SendLatency(true);
     for (int clients : {100, 500, 1000})
-        ServerScale(clients);
+        if (clients <= maxClients)
+            ServerScale(clients);
     LogCosts();
     WSACleanup();
     return 0;
