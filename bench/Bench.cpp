@@ -110,6 +110,19 @@ bool PumpUntil(CMainDlg& dialog, const std::function<bool()>& done, double timeo
     return true;
 }
 
+// Switches the window to TCP server mode and connects; returns the port.
+uint16_t StartServer(CMainDlg& dialog)
+{
+    const uint16_t port = FreeServerPort();
+    SendMessageW(GetDlgItem(dialog.Handle(), IDC_MODE_COMBO), CB_SETCURSEL, 1, 0);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE_COMBO, CBN_SELCHANGE), 0);
+    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    PumpUntil(dialog, [&] { return dialog.Controller().TcpServer().IsRunning(); }, 5);
+    Sleep(200); // the accept thread is listening by now
+    return port;
+}
+
 size_t WorkingSet(bool peak)
 {
     PROCESS_MEMORY_COUNTERS c{};
@@ -205,13 +218,7 @@ void SendLatency(bool server)
     uint16_t port = 0;
     SOCKET peer = INVALID_SOCKET, listener = INVALID_SOCKET;
     if (server) {
-        port = FreeServerPort();
-        SendMessageW(GetDlgItem(dialog.Handle(), IDC_MODE_COMBO), CB_SETCURSEL, 1, 0);
-        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE_COMBO, CBN_SELCHANGE), 0);
-        SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
-        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
-        PumpUntil(dialog, [&] { return dialog.Controller().TcpServer().IsRunning(); }, 5);
-        Sleep(200);
+        port = StartServer(dialog);
         peer = Connect(port);
         PumpUntil(dialog, [&] { return SendMessageW(GetDlgItem(dialog.Handle(), IDC_CLIENT_LIST), LB_GETCOUNT, 0, 0) == 1; }, 5);
     } else {
@@ -270,13 +277,7 @@ void ServerScale(int clients)
 {
     CMainDlg dialog;
     dialog.Create();
-    const uint16_t port = FreeServerPort();
-    SendMessageW(GetDlgItem(dialog.Handle(), IDC_MODE_COMBO), CB_SETCURSEL, 1, 0);
-    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE_COMBO, CBN_SELCHANGE), 0);
-    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
-    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
-    PumpUntil(dialog, [&] { return dialog.Controller().TcpServer().IsRunning(); }, 5);
-    Sleep(200);
+    const uint16_t port = StartServer(dialog);
     const HWND list = GetDlgItem(dialog.Handle(), IDC_CLIENT_LIST);
 
     std::vector<SOCKET> sockets;
