@@ -1,5 +1,7 @@
 #include "ui/LogTools.h"
 
+#include "ui/SendComposer.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -38,16 +40,6 @@ std::vector<uint8_t> ToAnsiBytes(const std::wstring& text)
     return bytes;
 }
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(size_t(std::max(size, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
-
 bool IsBinaryLogName(const std::wstring& path)
 {
     const size_t slash = path.find_last_of(L"\\/");
@@ -82,6 +74,6 @@ bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const st
 {
     if (IsBinaryLogName(path))
         return WriteWholeFile(path, capture.data(), capture.size());
-    const std::string utf8 = ToUtf8(logText);
+    const std::vector<uint8_t> utf8 = EncodeUtf8(logText);
     return WriteWholeFile(path, utf8.data(), utf8.size());
 }

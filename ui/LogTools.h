@@ -15,7 +15,6 @@ int64_t FindInBytes(const std::vector<uint8_t>& bytes, const std::vector<uint8_t
 
 // The find text as the ANSI code page's bytes.
 std::vector<uint8_t> ToAnsiBytes(const std::wstring& text);
-std::string ToUtf8(const std::wstring& text);
 
 // A name whose extension is "bin" in any letter case saves the raw bytes.
 bool IsBinaryLogName(const std::wstring& path);

@@ -28,7 +28,7 @@ void AppendUtf8(std::vector<uint8_t>& out, uint32_t cp)
 
 } // namespace
 
-std::vector<uint8_t> BuildPayload(const std::wstring& text, bool cr, bool lf, bool crlf)
+std::vector<uint8_t> EncodeUtf8(const std::wstring& text)
 {
     std::vector<uint8_t> out;
     out.reserve(text.size() + 2);
@@ -44,6 +44,12 @@ std::vector<uint8_t> BuildPayload(const std::wstring& text, bool cr, bool lf, bo
             AppendUtf8(out, unit);
         }
     }
+    return out;
+}
+
+std::vector<uint8_t> BuildPayload(const std::wstring& text, bool cr, bool lf, bool crlf)
+{
+    std::vector<uint8_t> out = EncodeUtf8(text);
     if (crlf) {
         out.push_back(0x0D);
         out.push_back(0x0A);
