@@ -77,6 +77,9 @@ private:
     void AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes = {});
     void DeleteQueuedEvents();
 
+    static constexpr UINT_PTR kRepeatTimerId = 1;
+    static constexpr UINT_PTR kRefreshTimerId = 2;
+
     ConnectionController m_controller;
     bool m_connected = false;
     LogState m_log;

@@ -1,0 +1,95 @@
+// The send composer, its history and repeat sending.
+#include "ui/MainDlg.h"
+
+#include "hexview/HexView.h"
+#include "res/resource.h"
+#include "settings/History.h"
+#include "ui/SendComposer.h"
+
+#include <commctrl.h>
+
+void CMainDlg::OnSend()
+{
+    if (m_sendTabs && TabCtrl_GetCurSel(m_sendTabs) == 1) {
+        if (!m_sendHexView)
+            return;
+        const std::vector<uint8_t> payload = m_sendHexView->GetContent();
+        if (payload.empty())
+            return;
+        if (!m_controller.Send(payload)) {
+            AppendLog(TransportEventKind::Error, L"Send failed: no active transport.");
+            return;
+        }
+        AppendLog(TransportEventKind::Sent, FormatSentBytes(payload, true), payload);
+        if (Item(IDC_CLEAR_AFTER_SEND).Checked())
+            m_sendHexView->ResetEditor();
+        return;
+    }
+
+    const std::wstring text = Item(IDC_SEND_EDIT).Text();
+    const std::vector<uint8_t> payload =
+        BuildPayload(text, Item(IDC_CR).Checked(), Item(IDC_LF).Checked(), Item(IDC_CRLF).Checked());
+    if (payload.empty())
+        return;
+    if (!m_controller.Send(payload)) {
+        AppendLog(TransportEventKind::Error, L"Send failed: no active transport.");
+        return;
+    }
+    AddToHistory(text);
+    AppendLog(TransportEventKind::Sent, FormatSentBytes(payload, false), payload);
+    if (Item(IDC_CLEAR_AFTER_SEND).Checked())
+        Item(IDC_SEND_EDIT).SetText(L"");
+}
+
+void CMainDlg::AddToHistory(const std::wstring& text)
+{
+    HistoryList trimmed;
+    AddToHistoryList(trimmed, text);
+    if (trimmed.empty())
+        return;
+    const std::wstring& entry = trimmed.front();
+    const Window combo = Item(IDC_HISTORY);
+    const HistoryList items = HistoryItems();
+    for (size_t i = items.size(); i-- > 0;)
+        if (items[i] == entry)
+            combo.Send(CB_DELETESTRING, WPARAM(i));
+    combo.Send(CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    while (combo.Send(CB_GETCOUNT) > LRESULT(kHistoryLimit))
+        combo.Send(CB_DELETESTRING, WPARAM(combo.Send(CB_GETCOUNT) - 1));
+    combo.Select(0);
+    AppendSendHistory(entry);
+}
+
+void CMainDlg::OnHistorySelChange()
+{
+    const Window combo = Item(IDC_HISTORY);
+    const int selection = combo.Selection();
+    if (selection == CB_ERR)
+        return;
+    const HistoryList items = HistoryItems();
+    if (size_t(selection) >= items.size())
+        return;
+    const Window edit = Item(IDC_SEND_EDIT);
+    edit.SetText(items[size_t(selection)]);
+    SetFocus(edit.Handle());
+    edit.Send(EM_SETSEL, 0, -1);
+    edit.Send(EM_SCROLLCARET);
+}
+
+void CMainDlg::OnSendTabChanged()
+{
+    const bool ascii = !m_sendTabs || TabCtrl_GetCurSel(m_sendTabs) == 0;
+    Item(IDC_SEND_EDIT).Show(ascii);
+    if (m_sendHexView)
+        ShowWindow(m_sendHexView->Handle(), ascii ? SW_HIDE : SW_SHOW);
+}
+
+void CMainDlg::OnRepeat()
+{
+    if (m_repeatTimerId) {
+        KillTimer(Handle(), m_repeatTimerId);
+        m_repeatTimerId = 0;
+    }
+    if (Item(IDC_REPEAT).Checked())
+        m_repeatTimerId = SetTimer(Handle(), kRepeatTimerId, RepeatInterval(Item(IDC_REPEAT_MS).Text()), nullptr);
+}
