@@ -131,7 +131,7 @@ void SerialTransport::PostLine(std::vector<uint8_t> line, const std::wstring& pe
     if (line.empty())
         return;
     std::wstring text = DecodeReceivedText(line.data(), line.size());
-    PostTransportEvent(*this, TransportEventKind::Received, text, peer, std::move(line));
+    PostTransportEvent(*this, TransportEventKind::Received, std::move(text), peer, std::move(line));
 }
 
 // False after a failed write; what is still queued waits for the next round.

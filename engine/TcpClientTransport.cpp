@@ -141,7 +141,7 @@ void TcpClientTransport::ReceiveLoop(const ConnectionSettings& settings)
     PendingSend pending;
     const auto post = [&](std::vector<uint8_t> block) {
         std::wstring text = DecodeReceivedText(block.data(), block.size());
-        PostTransportEvent(*this, TransportEventKind::Received, text, settings.ip, std::move(block));
+        PostTransportEvent(*this, TransportEventKind::Received, std::move(text), settings.ip, std::move(block));
     };
     while (m_running && StreamPass(m_socket.load(), m_sendMutex, m_sendQueue, pending, buffer, post)) {
     }

@@ -44,7 +44,7 @@ void ClientSession::Run()
     PendingSend pending;
     const auto post = [this](std::vector<uint8_t> block) {
         std::wstring text = DecodeReceivedText(block.data(), block.size());
-        PostTransportEvent(*this, TransportEventKind::Received, text, m_peer, std::move(block));
+        PostTransportEvent(*this, TransportEventKind::Received, std::move(text), m_peer, std::move(block));
     };
     while (m_running && StreamPass(m_socket.load(), m_sendMutex, m_sendQueue, pending, buffer, post)) {
     }

@@ -22,9 +22,8 @@ static bool WorthRetrying(const TransportBase& transport, HWND wnd)
            GetWindowThreadProcessId(wnd, nullptr) != GetCurrentThreadId();
 }
 
-bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind,
-                        const std::wstring& text, const std::wstring& peer,
-                        std::vector<uint8_t> data)
+bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind, std::wstring text,
+                        const std::wstring& peer, std::vector<uint8_t> data)
 {
     const HWND wnd = transport.m_notifyWnd;
     if (!wnd)
@@ -32,7 +31,7 @@ bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind,
 
     auto record = std::make_unique<TransportEvent>();
     record->kind = kind;
-    record->text = text;
+    record->text = std::move(text);
     record->peer = peer;
     record->data = std::move(data);
 

@@ -33,9 +33,8 @@ class TransportBase;
 // delivered (the record is then freed here). A failed post is retried while
 // the transport is meant to run and the window exists, so a full message
 // queue slows the link down instead of dropping what it received.
-bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind,
-                        const std::wstring& text, const std::wstring& peer = {},
-                        std::vector<uint8_t> data = {});
+bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind, std::wstring text,
+                        const std::wstring& peer = {}, std::vector<uint8_t> data = {});
 
 // Tests replace the post call to provoke the queue-full path, which the
 // platform under test never produces. Returns the previous function.

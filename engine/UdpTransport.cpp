@@ -116,7 +116,7 @@ void UdpTransport::Run(ConnectionSettings settings)
         }
         std::vector<uint8_t> datagram(buffer.begin(), buffer.begin() + received);
         std::wstring text = DecodeReceivedText(datagram.data(), datagram.size());
-        PostTransportEvent(*this, TransportEventKind::Received, text,
+        PostTransportEvent(*this, TransportEventKind::Received, std::move(text),
                            FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)), std::move(datagram));
     }
     if (failed && m_running) {
