@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -91,24 +92,128 @@ void SendAll(SOCKET s, const std::vector<char>& block, size_t total)
     }
 }
 
-void Pump(CMainDlg& dialog)
+// Where the window thread's time goes while it pumps: handling link events,
+// refresh ticks (split into full reloads and tail appends), everything else.
+struct PumpProfile {
+    struct Bucket {
+        int count = 0;
+        double seconds = 0;
+        double longest = 0;
+        void Add(double s)
+        {
+            ++count;
+            seconds += s;
+            longest = std::max(longest, s);
+        }
+    };
+    Bucket events, reloads, tails, otherTicks, other;
+};
+
+void Pump(CMainDlg& dialog, PumpProfile* profile = nullptr, Clock::time_point deadline = Clock::time_point::max())
 {
     MSG msg;
-    for (int n = 0; n < 500 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n)
+    for (int n = 0; n < 500 && Clock::now() < deadline && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+        if (!profile) {
+            dialog.RouteMessage(msg);
+            continue;
+        }
+        PumpProfile::Bucket* bucket = &profile->other;
+        if (msg.message == WM_TRANSPORT_EVENT)
+            bucket = &profile->events;
+        else if (msg.message == WM_TIMER && msg.wParam == 2 /* the log refresh timer */)
+            switch (dialog.Log().m_logDirty ? dialog.Log().PendingRefresh() : LogState::Refresh::Nothing) {
+            case LogState::Refresh::Reload: bucket = &profile->reloads; break;
+            case LogState::Refresh::AppendTail: bucket = &profile->tails; break;
+            case LogState::Refresh::Nothing: bucket = &profile->otherTicks; break;
+            }
+        const auto t = Clock::now();
         dialog.RouteMessage(msg);
+        bucket->Add(Seconds(t));
+    }
 }
 
-bool PumpUntil(CMainDlg& dialog, const std::function<bool()>& done, double timeout)
+bool PumpUntil(CMainDlg& dialog, const std::function<bool()>& done, double timeout, PumpProfile* profile = nullptr)
 {
     const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
     while (!done()) {
-        if (Seconds(start) > timeout)
+        if (Clock::now() >= deadline)
             return false;
-        Pump(dialog);
+        Pump(dialog, profile, deadline);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
     }
     return true;
 }
+
+void ProfileFigures(const PumpProfile& p, double total)
+{
+    const std::pair<const char*, const PumpProfile::Bucket*> rows[] = {
+        {"link events", &p.events}, {"refresh ticks with a full reload", &p.reloads},
+        {"refresh ticks appending a tail", &p.tails}, {"other messages", &p.other}};
+    for (const auto& [what, b] : rows) {
+        char name[120];
+        std::snprintf(name, sizeof(name), "  window thread in %s (%d, longest %.0f ms)", what, b->count, b->longest * 1000);
+        Figure(name, b->seconds / total * 100, "% of the flood");
+    }
+}
+
+// Busy time of the whole machine (this process, the wineserver and the
+// rest), read from the host's /proc through Wine's Z: drive; -1 elsewhere.
+double MachineBusySeconds()
+{
+    FILE* f = _wfopen(L"Z:\\proc\\stat", L"r");
+    if (!f)
+        return -1;
+    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+    const int read = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait,
+                                 &irq, &softirq);
+    std::fclose(f);
+    return read == 7 ? double(user + nice + system + irq + softirq) / 100.0 : -1;
+}
+
+double ProcessCpuSeconds()
+{
+    FILETIME c, e, k, u;
+    GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
+    auto ticks = [](const FILETIME& f) { return (uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return double(ticks(k) + ticks(u)) / 1e7;
+}
+
+// Times round trips of WM_NULL to a window from another thread. The window's
+// thread must keep pumping until Stop returns, or the last trip would wait
+// for nothing and be counted.
+class RoundTripProber {
+public:
+    explicit RoundTripProber(HWND window)
+        : m_thread([this, window] {
+              while (m_probing) {
+                  const auto t = Clock::now();
+                  DWORD_PTR result = 0;
+                  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+                  m_trips.push_back(Seconds(t) * 1000);
+                  Sleep(10);
+              }
+              m_done = true;
+          })
+    {
+    }
+    std::vector<double> Stop(const std::function<void()>& pump)
+    {
+        m_probing = false;
+        while (!m_done) {
+            pump();
+            Sleep(1);
+        }
+        m_thread.join();
+        return m_trips;
+    }
+
+private:
+    std::atomic<bool> m_probing{true};
+    std::atomic<bool> m_done{false};
+    std::vector<double> m_trips;
+    std::thread m_thread;
+};
 
 // Switches the window to TCP server mode and connects; returns the port.
 uint16_t StartServer(CMainDlg& dialog)
@@ -176,25 +281,15 @@ void ReceiveFlood(size_t total)
     PumpUntil(dialog, [&] { return dialog.Controller().TcpClient().IsRunning(); }, 5);
     const size_t before = WorkingSet(false);
 
-    std::atomic<bool> flooding{true};
-    std::vector<double> roundTrips;
-    std::thread prober([&] {
-        while (flooding) {
-            const auto t = Clock::now();
-            DWORD_PTR result = 0;
-            SendMessageTimeoutW(dialog.Handle(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
-            roundTrips.push_back(Seconds(t) * 1000);
-            Sleep(10);
-        }
-    });
+    RoundTripProber prober(dialog.Handle());
     const auto start = Clock::now();
     std::thread sender([&] { SendAll(peer, std::vector<char>(65536, 'f'), total); });
     // The window's timers (log refresh every 100 ms) run as in the program.
-    PumpUntil(dialog, [&] { return dialog.Log().m_rxByteCount >= total; }, 600);
+    PumpProfile profile;
+    PumpUntil(dialog, [&] { return dialog.Log().m_rxByteCount >= total; }, 600, &profile);
     const double seconds = Seconds(start);
-    flooding = false;
+    const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
     sender.join();
-    prober.join();
 
     Figure("receive flood through the window, MB/s", double(dialog.Log().m_rxByteCount) / 1e6 / seconds, "MB/s");
     const double raw = RawReceive(total);
@@ -203,6 +298,7 @@ void ReceiveFlood(size_t total)
     Figure("window round trip during flood, p50", Percentile(roundTrips, 0.5), "ms");
     Figure("window round trip during flood, p99", Percentile(roundTrips, 0.99), "ms");
     Figure("window round trip during flood, max", Percentile(roundTrips, 1.0), "ms");
+    ProfileFigures(profile, seconds);
     Figure("peak working set / bytes received", double(WorkingSet(true)) / double(total), "x");
     Figure("working set growth after flood / bytes received", (double(WorkingSet(false)) - double(before)) / double(total), "x");
     closesocket(peer);
@@ -279,6 +375,7 @@ void ServerScale(int clients)
     dialog.Create();
     const uint16_t port = StartServer(dialog);
     const HWND list = GetDlgItem(dialog.Handle(), IDC_CLIENT_LIST);
+    auto listed = [&] { return int(SendMessageW(list, LB_GETCOUNT, 0, 0)); };
 
     std::vector<SOCKET> sockets;
     const auto start = Clock::now();
@@ -287,10 +384,13 @@ void ServerScale(int clients)
         DWORD timeoutMs = 5000; // a client the server never took must not hang the run
         setsockopt(sockets.back(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
     }
-    const bool all = PumpUntil(dialog, [&] { return SendMessageW(list, LB_GETCOUNT, 0, 0) == clients; }, 30);
-    char name[96];
-    std::snprintf(name, sizeof(name), "%d clients: all shown in the client list%s", clients,
-                  all ? "" : " (not all within 30 s)");
+    const double limit = 120;
+    const bool all = PumpUntil(dialog, [&] { return listed() == clients; }, limit);
+    char name[120];
+    if (all)
+        std::snprintf(name, sizeof(name), "%d clients: all shown in the client list", clients);
+    else
+        std::snprintf(name, sizeof(name), "%d clients: shown in the list after %.0f s: %d; time", clients, limit, listed());
     Figure(name, Seconds(start), "s");
 
     const std::wstring payload(1024, L'b');
@@ -312,18 +412,106 @@ void ServerScale(int clients)
     std::snprintf(name, sizeof(name), "%d clients: 1 KB broadcast received by all (%d reached)", clients, reached);
     Figure(name, Seconds(sent), "s");
 
-    FILETIME c, e, k0, u0, k1, u1;
-    GetProcessTimes(GetCurrentProcess(), &c, &e, &k0, &u0);
+    const double process0 = ProcessCpuSeconds(), machine0 = MachineBusySeconds();
     const auto idle = Clock::now();
-    PumpUntil(dialog, [] { return false; }, 5);
-    GetProcessTimes(GetCurrentProcess(), &c, &e, &k1, &u1);
-    auto ticks = [](const FILETIME& f) { return (uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-    const double cpu = double(ticks(k1) - ticks(k0) + ticks(u1) - ticks(u0)) / 1e7;
-    std::snprintf(name, sizeof(name), "%d clients: idle CPU over 5 s (one core = 100)", clients);
-    Figure(name, cpu / Seconds(idle) * 100, "%");
+    PumpUntil(dialog, [] { return false; }, 10);
+    const double seconds = Seconds(idle);
+    std::snprintf(name, sizeof(name), "%d clients: idle CPU of the process over 10 s (one core = 100)", clients);
+    Figure(name, (ProcessCpuSeconds() - process0) / seconds * 100, "%");
+    if (machine0 >= 0) {
+        std::snprintf(name, sizeof(name), "%d clients: idle CPU of the machine (with the wineserver)", clients);
+        Figure(name, (MachineBusySeconds() - machine0) / seconds * 100, "%");
+    }
     for (SOCKET s : sockets)
         closesocket(s);
+    const auto stop = Clock::now();
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    std::snprintf(name, sizeof(name), "%d clients: Disconnect (all session threads joined)", clients);
+    Figure(name, Seconds(stop), "s");
+}
+
+// What waiting costs per idle socket: threads that wait on one connected,
+// silent socket each, by the sessions' 10 ms select poll or by an event
+// (WSAEventSelect), while the window thread's round trip is timed.
+void WaitCost(int threads, bool polling)
+{
+    uint16_t port = 0;
+    const SOCKET listener = Listen(port);
+    std::vector<SOCKET> clientEnds, serverEnds;
+    for (int i = 0; i < threads; ++i) {
+        clientEnds.push_back(Connect(port));
+        serverEnds.push_back(accept(listener, nullptr, nullptr));
+    }
+    std::atomic<bool> running{true};
+    std::atomic<long long> waits{0};
+    const HANDLE wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < threads; ++i)
+        waiters.emplace_back([&, s = serverEnds[size_t(i)]] {
+            const WSAEVENT readable = WSACreateEvent();
+            if (!polling)
+                WSAEventSelect(s, readable, FD_READ | FD_CLOSE);
+            while (running) {
+                if (polling) {
+                    fd_set set;
+                    FD_ZERO(&set);
+                    FD_SET(s, &set);
+                    timeval t{0, 10000};
+                    select(0, &set, nullptr, nullptr, &t);
+                } else {
+                    const HANDLE both[] = {readable, wake};
+                    WaitForMultipleObjects(2, both, FALSE, INFINITE);
+                }
+                ++waits;
+            }
+            WSACloseEvent(readable);
+        });
+    Sleep(500);
+    const HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    RoundTripProber prober(window);
+    const double process0 = ProcessCpuSeconds(), machine0 = MachineBusySeconds();
+    const long long waits0 = waits;
+    const auto start = Clock::now();
+    while (Seconds(start) < 5) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    const double seconds = Seconds(start);
+    const double process = (ProcessCpuSeconds() - process0) / seconds * 100;
+    const double machine = (MachineBusySeconds() - machine0) / seconds * 100;
+    const double rate = double(waits - waits0) / seconds;
+    const std::vector<double> roundTrips = prober.Stop([] {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    });
+    running = false;
+    SetEvent(wake);
+    for (SOCKET s : clientEnds)
+        closesocket(s);
+    for (auto& t : waiters)
+        t.join();
+    for (SOCKET s : serverEnds)
+        closesocket(s);
+    closesocket(listener);
+    CloseHandle(wake);
+    DestroyWindow(window);
+
+    char name[120];
+    const char* how = polling ? "10 ms select poll" : "event wait";
+    std::snprintf(name, sizeof(name), "%d idle sockets, %s: waits per second", threads, how);
+    Figure(name, rate, "/s");
+    std::snprintf(name, sizeof(name), "%d idle sockets, %s: CPU of the process", threads, how);
+    Figure(name, process, "%");
+    if (machine0 >= 0) {
+        std::snprintf(name, sizeof(name), "%d idle sockets, %s: CPU of the machine", threads, how);
+        Figure(name, machine, "%");
+    }
+    std::snprintf(name, sizeof(name), "%d idle sockets, %s: window round trip p99 / max", threads, how);
+    std::printf("%-58s %12.2f / %.2f ms\n", name, Percentile(roundTrips, 0.99), Percentile(roundTrips, 1.0));
+    std::fflush(stdout);
 }
 
 void LogCosts()
@@ -384,13 +572,24 @@ int main(int argc, char** argv)
 
     const size_t floodMb = argc > 1 ? size_t(std::atoi(argv[1])) : 100;
     const int maxClients = argc > 2 ? std::atoi(argv[2]) : 1000;
-    ReceiveFlood(floodMb << 20);
-    SendLatency(false);
-    SendLatency(true);
+    const std::string steps = argc > 3 ? argv[3] : "flood,send,server,wait,log";
+    auto wanted = [&](const char* step) { return steps.find(step) != std::string::npos; };
+    if (wanted("flood"))
+        ReceiveFlood(floodMb << 20);
+    if (wanted("send")) {
+        SendLatency(false);
+        SendLatency(true);
+    }
     for (int clients : {100, 500, 1000})
-        if (clients <= maxClients)
+        if (clients <= maxClients && wanted("server"))
             ServerScale(clients);
-    LogCosts();
+    if (wanted("wait"))
+        for (int threads : {100, 500, 1000})
+            if (threads <= maxClients)
+                for (bool polling : {true, false})
+                    WaitCost(threads, polling);
+    if (wanted("log"))
+        LogCosts();
     WSACleanup();
     return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks under Wine (headless), one line per figure.
-# Optional arguments: the size of the receive flood in MB (default 100) and
-# the largest number of server clients to try (100, 500 or 1000; default 1000).
+# Optional arguments: the size of the receive flood in MB (default 100), the
+# largest number of server clients to try (100, 500 or 1000; default 1000) and
+# the steps to run (any of flood,send,server,wait,log; default all).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLINK_BUILD:-$root/build}
