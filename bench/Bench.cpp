@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,13 +107,19 @@ struct PumpProfile {
             longest = std::max(longest, s);
         }
     };
-    Bucket events, reloads, tails, otherTicks, other;
+    Bucket events, reloads, tails, otherTicks, other, peeks;
 };
 
 void Pump(CMainDlg& dialog, PumpProfile* profile = nullptr, Clock::time_point deadline = Clock::time_point::max())
 {
     MSG msg;
-    for (int n = 0; n < 500 && Clock::now() < deadline && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+    for (int n = 0; n < 500 && Clock::now() < deadline; ++n) {
+        const auto peek = Clock::now();
+        const bool got = PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        if (profile)
+            profile->peeks.Add(Seconds(peek));
+        if (!got)
+            break;
         if (!profile) {
             dialog.RouteMessage(msg);
             continue;
@@ -149,11 +156,11 @@ void ProfileFigures(const PumpProfile& p, double total)
 {
     const std::pair<const char*, const PumpProfile::Bucket*> rows[] = {
         {"link events", &p.events}, {"refresh ticks with a full reload", &p.reloads},
-        {"refresh ticks appending a tail", &p.tails}, {"other messages", &p.other}};
+        {"refresh ticks appending a tail", &p.tails}, {"other messages", &p.other}, {"PeekMessage", &p.peeks}};
     for (const auto& [what, b] : rows) {
         char name[120];
         std::snprintf(name, sizeof(name), "  window thread in %s (%d, longest %.0f ms)", what, b->count, b->longest * 1000);
-        Figure(name, b->seconds / total * 100, "% of the flood");
+        Figure(name, b->seconds / total * 100, "% of the time");
     }
 }
 
@@ -300,7 +307,18 @@ void ReceiveFlood(size_t total)
     Figure("window round trip during flood, max", Percentile(roundTrips, 1.0), "ms");
     ProfileFigures(profile, seconds);
     Figure("peak working set / bytes received", double(WorkingSet(true)) / double(total), "x");
-    Figure("working set growth after flood / bytes received", (double(WorkingSet(false)) - double(before)) / double(total), "x");
+    const double growth = double(WorkingSet(false)) - double(before);
+    Figure("working set growth after flood / bytes received", growth / double(total), "x");
+    // What the growth is made of, by the holders' own sizes.
+    const double capture = double(dialog.Log().m_rxCapture.capacity());
+    const double hex = double(dialog.LogHexView()->Model().Data().capacity());
+    const double logText = double(dialog.Log().m_logText.capacity() * sizeof(wchar_t));
+    const double edit = double(GetWindowTextLengthW(GetDlgItem(dialog.Handle(), IDC_LOG_EDIT))) * sizeof(wchar_t);
+    Figure("  of it: received capture / bytes received", capture / double(total), "x");
+    Figure("  of it: log hex view data / bytes received", hex / double(total), "x");
+    Figure("  of it: log text / bytes received", logText / double(total), "x");
+    Figure("  of it: edit control's text / bytes received", edit / double(total), "x");
+    Figure("  of it: the rest / bytes received", (growth - capture - hex - logText - edit) / double(total), "x");
     closesocket(peer);
     closesocket(listener);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
@@ -385,13 +403,16 @@ void ServerScale(int clients)
         setsockopt(sockets.back(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
     }
     const double limit = 120;
-    const bool all = PumpUntil(dialog, [&] { return listed() == clients; }, limit);
+    PumpProfile profile;
+    const bool all = PumpUntil(dialog, [&] { return listed() == clients; }, limit, &profile);
     char name[120];
     if (all)
         std::snprintf(name, sizeof(name), "%d clients: all shown in the client list", clients);
     else
         std::snprintf(name, sizeof(name), "%d clients: shown in the list after %.0f s: %d; time", clients, limit, listed());
-    Figure(name, Seconds(start), "s");
+    const double listing = Seconds(start);
+    Figure(name, listing, "s");
+    ProfileFigures(profile, listing);
 
     const std::wstring payload(1024, L'b');
     SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_SEND_EDIT), payload.c_str());
@@ -514,29 +535,90 @@ void WaitCost(int threads, bool polling)
     std::fflush(stdout);
 }
 
-void LogCosts()
+size_t CountLines(const std::wstring& text)
 {
-    LogState log;
-    const std::wstring text(80, L'l');
+    return size_t(std::count(text.begin(), text.end(), L'\n'));
+}
+
+// Appends at steady state (trims included) for lines of the given length;
+// leaves the log as a long run leaves it.
+void AppendCost(LogState& log, size_t length)
+{
+    const std::wstring text(length, L'l');
     SYSTEMTIME now{};
     GetLocalTime(&now);
     for (int i = 0; i < 6000; ++i)
         log.Append(TransportEventKind::Received, text, {}, &now);
-    const int lines = 100000;
+    const int lines = 20000;
+    int trims = 0;
     const auto start = Clock::now();
-    for (int i = 0; i < lines; ++i)
+    for (int i = 0; i < lines; ++i) {
+        const size_t before = log.m_logText.size();
         log.Append(TransportEventKind::Received, text, {}, &now);
-    Figure("append one 80-character line at steady state (with trims)", Seconds(start) / lines * 1e6, "us");
+        trims += log.m_logText.size() < before ? 1 : 0;
+    }
+    char name[120];
+    std::snprintf(name, sizeof(name), "append one %zu-character line at steady state (%d trims in %d)", length, trims,
+                  lines);
+    Figure(name, Seconds(start) / lines * 1e6, "us");
+    std::snprintf(name, sizeof(name), "  the log then holds %zu lines, characters", CountLines(log.m_logText));
+    Figure(name, double(log.m_logText.size()), "");
+}
 
-    CMainDlg dialog;
-    dialog.Create();
-    const HWND edit = GetDlgItem(dialog.Handle(), IDC_LOG_EDIT);
+void ReloadCost(HWND edit, const LogState& log, const char* what)
+{
     const std::wstring shown = ForDisplay(log.m_logText);
     const auto reload = Clock::now();
     SendMessageW(edit, WM_SETREDRAW, FALSE, 0);
     SetWindowTextW(edit, shown.c_str());
     SendMessageW(edit, WM_SETREDRAW, TRUE, 0);
-    Figure("refresh step after a trim (full reload, ~4900 lines of 80)", Seconds(reload) * 1000, "ms");
+    const double seconds = Seconds(reload);
+    char name[120];
+    std::snprintf(name, sizeof(name), "refresh step after a trim, log of %s (full reload)", what);
+    Figure(name, seconds * 1000, "ms");
+    Figure("  per character loaded into the edit control", seconds / double(shown.size()) * 1e9, "ns");
+    SetWindowTextW(edit, L"");
+}
+
+void LogCosts()
+{
+    LogState shortLines, floodLines; // the flood's lines: one per 8 KB block
+    AppendCost(shortLines, 80);
+    AppendCost(floodLines, 8192);
+
+    CMainDlg dialog;
+    dialog.Create();
+    const HWND edit = GetDlgItem(dialog.Handle(), IDC_LOG_EDIT);
+    ReloadCost(edit, shortLines, "80-character lines");
+    ReloadCost(edit, floodLines, "8 K lines");
+    {
+        // One flood event through the window's handler, made up of its parts.
+        const std::vector<uint8_t> block(8192, 'e');
+        const std::wstring text = DecodeReceivedText(block.data(), block.size());
+        const int events = 3000;
+        const auto t = Clock::now();
+        for (int i = 0; i < events; ++i) {
+            auto event = std::make_unique<TransportEvent>();
+            event->kind = TransportEventKind::Received;
+            event->text = text;
+            event->data = block;
+            SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event.release()));
+        }
+        Figure("handling one 8 KB received event in the window (log, capture, hex view)", Seconds(t) / events * 1e6,
+               "us");
+        CHexView* hex = dialog.LogHexView();
+        const auto h = Clock::now();
+        for (int i = 0; i < events; ++i) {
+            hex->AppendBytes(block);
+            hex->ScrollToEnd();
+        }
+        Figure("  of which could be: hex view append and scroll to end", Seconds(h) / events * 1e6, "us");
+        const auto d = Clock::now();
+        for (int i = 0; i < events; ++i)
+            DecodeReceivedText(block.data(), block.size());
+        Figure("  decoding 8 KB on the worker thread, for comparison", Seconds(d) / events * 1e6, "us");
+        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
+    }
 
     CHexView* hex = dialog.LogHexView();
     MoveWindow(hex->Handle(), 0, 0, 600, 400, FALSE);
