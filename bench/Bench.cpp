@@ -613,6 +613,49 @@ void LogCosts()
             hex->ScrollToEnd();
         }
         Figure("  of which could be: hex view append and scroll to end", Seconds(h) / events * 1e6, "us");
+        LogState growing;
+        SYSTEMTIME now{};
+        GetLocalTime(&now);
+        const auto g = Clock::now();
+        for (int i = 0; i < events; ++i)
+            growing.Append(TransportEventKind::Received, text, block, &now);
+        Figure("  of which could be: the log line and capture, log not yet trimmed", Seconds(g) / events * 1e6, "us");
+        // With Pause RX ticked the handler drops the event: what is left is
+        // the message itself and the handler's checks.
+        CheckDlgButton(dialog.Handle(), IDC_PAUSE_RX, BST_CHECKED);
+        const auto p = Clock::now();
+        for (int i = 0; i < events; ++i) {
+            auto event = std::make_unique<TransportEvent>();
+            event->kind = TransportEventKind::Received;
+            event->text = text;
+            event->data = block;
+            SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event.release()));
+        }
+        Figure("  of which could be: the message and the handler's checks (Pause RX)", Seconds(p) / events * 1e6, "us");
+        CheckDlgButton(dialog.Handle(), IDC_PAUSE_RX, BST_UNCHECKED);
+        const auto gi = Clock::now();
+        for (int i = 0; i < events; ++i)
+            GetDlgItem(dialog.Handle(), IDC_PAUSE_RX);
+        Figure("  one GetDlgItem, for comparison", Seconds(gi) / events * 1e6, "us");
+        const HWND pause = GetDlgItem(dialog.Handle(), IDC_PAUSE_RX);
+        const auto bm = Clock::now();
+        for (int i = 0; i < events; ++i)
+            SendMessageW(pause, BM_GETCHECK, 0, 0);
+        Figure("  one BM_GETCHECK, for comparison", Seconds(bm) / events * 1e6, "us");
+        const auto sw = Clock::now();
+        for (int i = 0; i < events; ++i)
+            SetWindowLongPtrW(dialog.Handle(), DWLP_MSGRESULT, 0);
+        Figure("  one SetWindowLongPtr(DWLP_MSGRESULT), for comparison", Seconds(sw) / events * 1e6, "us");
+        const auto ir = Clock::now();
+        for (int i = 0; i < events; ++i)
+            InvalidateRect(hex->Handle(), nullptr, FALSE);
+        Figure("  one InvalidateRect of the (hidden) hex view, for comparison", Seconds(ir) / events * 1e6, "us");
+        const auto si = Clock::now();
+        for (int i = 0; i < events; ++i) {
+            SCROLLINFO info{sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 1000 + i, 10, i, 0};
+            SetScrollInfo(hex->Handle(), SB_VERT, &info, TRUE);
+        }
+        Figure("  one SetScrollInfo of the (hidden) hex view, for comparison", Seconds(si) / events * 1e6, "us");
         const auto d = Clock::now();
         for (int i = 0; i < events; ++i)
             DecodeReceivedText(block.data(), block.size());

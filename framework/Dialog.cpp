@@ -85,6 +85,21 @@ INT_PTR Dialog::OnMessage(UINT msg, WPARAM wp, LPARAM)
     return FALSE;
 }
 
+Window Dialog::Item(int id) const
+{
+    const auto found = m_items.find(id);
+    // A control destroyed (and perhaps made again) since is looked up anew.
+    if (found != m_items.end() && IsWindow(found->second) && GetParent(found->second) == m_wnd &&
+        GetDlgCtrlID(found->second) == id)
+        return Window(found->second);
+    const HWND item = GetDlgItem(m_wnd, id);
+    if (item)
+        m_items[id] = item;
+    else
+        m_items.erase(id);
+    return Window(item);
+}
+
 INT_PTR CALLBACK Dialog::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     if (msg == WM_INITDIALOG) {
@@ -105,6 +120,7 @@ INT_PTR CALLBACK Dialog::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
         // No later message may reach an object that is going away.
         SetWindowLongPtrW(wnd, DWLP_USER, 0);
         self->m_wnd = nullptr;
+        self->m_items.clear();
         self->m_ended = true;
     }
     return result;

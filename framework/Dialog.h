@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <unordered_map>
+
 // A dialog built from a template. DoModal runs its own loop so that
 // PreTranslateMessage sees every message before the dialog manager does.
 class Dialog {
@@ -19,7 +21,9 @@ public:
     void Destroy();
 
     HWND Handle() const { return m_wnd; }
-    Window Item(int id) const { return Window(m_wnd).Item(id); }
+    // Controls are looked up once: under Wine every GetDlgItem is a round trip
+    // to the window server, and the event handlers ask for controls per event.
+    Window Item(int id) const;
     bool Ended() const { return m_ended; }
     int Result() const { return m_result; }
 
@@ -47,4 +51,5 @@ private:
     HWND m_wnd = nullptr;
     bool m_ended = false;
     int m_result = 0;
+    mutable std::unordered_map<int, HWND> m_items;
 };

@@ -93,13 +93,26 @@ int CHexView::ClientHeight() const
     return r.bottom;
 }
 
+// Invalidating costs a window-server round trip under Wine, and a flood asks
+// twice per block: a hidden view is painted in full when it is shown, and a
+// view already invalid in full gains nothing from being invalidated again.
+bool CHexView::RepaintIsDue() const
+{
+    return !m_invalidInFull && IsWindowVisible(m_wnd);
+}
+
 void CHexView::Repaint()
 {
+    if (!RepaintIsDue())
+        return;
     InvalidateRect(m_wnd, nullptr, FALSE);
+    m_invalidInFull = true;
 }
 
 void CHexView::RepaintBand(int y, int height)
 {
+    if (!RepaintIsDue())
+        return;
     RECT r{};
     GetClientRect(m_wnd, &r);
     r.top = y;
@@ -142,6 +155,7 @@ LRESULT CHexView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     switch (msg) {
     case WM_PAINT: {
         PAINTSTRUCT ps;
+        m_invalidInFull = false;
         const HDC dc = BeginPaint(m_wnd, &ps);
         Paint(dc);
         EndPaint(m_wnd, &ps);

@@ -39,8 +39,11 @@ private:
     void Paint(HDC dc);
     void CreateFontAndMetrics();
 
+    bool RepaintIsDue() const;
+
     HexModel m_model;
     HFONT m_font = nullptr;
+    bool m_invalidInFull = false;
 };
 
 // Puts text on the clipboard as CF_UNICODETEXT; silent when that fails.

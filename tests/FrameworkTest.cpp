@@ -99,3 +99,24 @@ TEST(Dialog, EndRequestedFromAnotherThreadEndsTheLoop)
     closer.join();
     EXPECT_LT(GetTickCount64() - started, 3000u);
 }
+
+TEST(Dialog, ItemFollowsAControlMadeAgainAndForgetsAGoneOne)
+{
+    SelfClosingDialog dialog(false);
+    ASSERT_TRUE(dialog.Create());
+    const HWND first = dialog.Item(IDC_PORT_EDIT).Handle();
+    ASSERT_EQ(first, GetDlgItem(dialog.Handle(), IDC_PORT_EDIT));
+    EXPECT_EQ(dialog.Item(IDC_PORT_EDIT).Handle(), first);
+
+    DestroyWindow(first);
+    EXPECT_EQ(dialog.Item(IDC_PORT_EDIT).Handle(), nullptr);
+    const HWND again = CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 10, 10, dialog.Handle(),
+                                       reinterpret_cast<HMENU>(INT_PTR(IDC_PORT_EDIT)), nullptr, nullptr);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(dialog.Item(IDC_PORT_EDIT).Handle(), again);
+
+    // A handle taken over by a control with another id is not that item.
+    SetWindowLongPtrW(again, GWLP_ID, IDC_STATUS + 100);
+    EXPECT_EQ(dialog.Item(IDC_PORT_EDIT).Handle(), nullptr);
+    dialog.Destroy();
+}

@@ -145,3 +145,27 @@ TEST_F(HexViewWindow, PaintsTheColourTable)
     EXPECT_EQ(PixelAt(log, log->Model().HexCellX(1) + 1, bottom), HexColours::SelectionOther);
     EXPECT_EQ(PixelAt(log, log->Model().HexCellX(0) + 1, bottom), HexColours::Background);
 }
+
+TEST_F(HexViewWindow, InvalidatesOnlyWhatCanBeSeenAndAgainAfterEachPaint)
+{
+    const std::vector<uint8_t> block(8192, 0x41); // more rows than fit: the scroll bar stays
+    RECT update{};
+    log->AppendBytes(block);
+    log->ScrollToEnd();
+    EXPECT_FALSE(GetUpdateRect(log->Handle(), &update, FALSE)) << "hidden: painted in full when shown";
+
+    ShowWindow(parent, SW_SHOWNA);
+    UpdateWindow(log->Handle());
+    EXPECT_FALSE(GetUpdateRect(log->Handle(), &update, FALSE));
+    for (int round = 0; round < 2; ++round) {
+        log->AppendBytes(block);
+        log->ScrollToEnd();
+        RECT client{};
+        GetClientRect(log->Handle(), &client);
+        ASSERT_TRUE(GetUpdateRect(log->Handle(), &update, FALSE)) << "round " << round;
+        EXPECT_TRUE(EqualRect(&update, &client));
+        UpdateWindow(log->Handle()); // the paint that the next append must not take for granted
+        EXPECT_FALSE(GetUpdateRect(log->Handle(), &update, FALSE));
+    }
+    ShowWindow(parent, SW_HIDE);
+}
