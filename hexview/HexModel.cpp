@@ -140,7 +140,7 @@ void HexModel::ScrollToEnd()
 
 void HexModel::Clear()
 {
-    m_data.clear();
+    std::vector<uint8_t>().swap(m_data); // a cleared log gives its memory back
     m_topLine = m_caret = m_caretNibble = 0;
     m_caretInAscii = false;
     m_contentLength = 0;

@@ -111,6 +111,25 @@ TEST(LogState, TrimsAtThe5001stLineThenEvery101)
     EXPECT_LT(log.m_logText.size(), size);
 }
 
+TEST(LogState, LongLinesAndClearGiveTheirMemoryBack)
+{
+    LogState log;
+    const std::wstring block(4096, L'b');
+    const std::vector<uint8_t> bytes(4096, 'b');
+    for (int i = 0; i < 7000; ++i)
+        log.Append(Kind::Received, block, bytes, nullptr);
+    // Trims every 101 lines leave a few hundred lines of 4 K.
+    EXPECT_LT(log.m_logText.size(), size_t(1000) * 4200);
+    EXPECT_LE(log.m_logText.capacity(), 2 * log.m_logText.size());
+    EXPECT_EQ(log.m_rxCapture.size(), size_t(7000) * 4096);
+
+    log.Clear();
+    EXPECT_LT(log.m_logText.capacity(), 64u);
+    EXPECT_EQ(log.m_rxCapture.capacity(), 0u);
+    log.Append(Kind::Received, L"again", {'a'}, nullptr);
+    EXPECT_EQ(log.m_rxCapture.size(), 1u);
+}
+
 TEST(LogState, RefreshKnowsWhatTheEditLacks)
 {
     LogState log;

@@ -30,16 +30,21 @@ void LogState::Trim()
         return;
     m_logText.erase(0, cut + 1);
     m_logLineCount = kLinesAfterTrim;
+    // Long lines leave far fewer than 5000 lines after a few trims; the room
+    // the text needed before its first trim is given back.
+    if (m_logText.capacity() > 2 * m_logText.size())
+        m_logText.shrink_to_fit();
 }
 
 void LogState::Clear()
 {
-    m_logText.clear();
+    // Swapped out, not cleared, so that the memory goes with the text.
+    std::wstring().swap(m_logText);
     m_shownLogLength = 0;
     m_logLineCount = 0;
     m_rxByteCount = m_txByteCount = 0;
     m_logDirty = false;
-    m_rxCapture.clear();
+    std::vector<uint8_t>().swap(m_rxCapture);
 }
 
 LogState::Refresh LogState::PendingRefresh() const
