@@ -547,6 +547,15 @@ void WaitCost(int threads, bool polling)
     std::fflush(stdout);
 }
 
+double MicrosPerCall(const std::function<void()>& call)
+{
+    const int calls = 3000;
+    const auto start = Clock::now();
+    for (int i = 0; i < calls; ++i)
+        call();
+    return Seconds(start) / calls * 1e6;
+}
+
 size_t CountLines(const std::wstring& text)
 {
     return size_t(std::count(text.begin(), text.end(), L'\n'));
@@ -607,71 +616,48 @@ void LogCosts()
         // One flood event through the window's handler, made up of its parts.
         const std::vector<uint8_t> block(8192, 'e');
         const std::wstring text = DecodeReceivedText(block.data(), block.size());
-        const int events = 3000;
-        const auto t = Clock::now();
-        for (int i = 0; i < events; ++i) {
+        const auto handleEvent = [&] {
             auto event = std::make_unique<TransportEvent>();
             event->kind = TransportEventKind::Received;
             event->text = text;
             event->data = block;
             SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event.release()));
-        }
-        Figure("handling one 8 KB received event in the window (log, capture, hex view)", Seconds(t) / events * 1e6,
+        };
+        Figure("handling one 8 KB received event in the window (log, capture, hex view)", MicrosPerCall(handleEvent),
                "us");
         CHexView* hex = dialog.LogHexView();
-        const auto h = Clock::now();
-        for (int i = 0; i < events; ++i) {
-            hex->AppendBytes(block);
-            hex->ScrollToEnd();
-        }
-        Figure("  of which could be: hex view append and scroll to end", Seconds(h) / events * 1e6, "us");
+        Figure("  of which could be: hex view append and scroll to end", MicrosPerCall([&] {
+                   hex->AppendBytes(block);
+                   hex->ScrollToEnd();
+               }),
+               "us");
         LogState growing;
         SYSTEMTIME now{};
         GetLocalTime(&now);
-        const auto g = Clock::now();
-        for (int i = 0; i < events; ++i)
-            growing.Append(TransportEventKind::Received, text, block, &now);
-        Figure("  of which could be: the log line and capture, log not yet trimmed", Seconds(g) / events * 1e6, "us");
+        Figure("  of which could be: the log line and capture, log not yet trimmed",
+               MicrosPerCall([&] { growing.Append(TransportEventKind::Received, text, block, &now); }), "us");
         // With Pause RX ticked the handler drops the event: what is left is
         // the message itself and the handler's checks.
         CheckDlgButton(dialog.Handle(), IDC_PAUSE_RX, BST_CHECKED);
-        const auto p = Clock::now();
-        for (int i = 0; i < events; ++i) {
-            auto event = std::make_unique<TransportEvent>();
-            event->kind = TransportEventKind::Received;
-            event->text = text;
-            event->data = block;
-            SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event.release()));
-        }
-        Figure("  of which could be: the message and the handler's checks (Pause RX)", Seconds(p) / events * 1e6, "us");
+        Figure("  of which could be: the message and the handler's checks (Pause RX)", MicrosPerCall(handleEvent), "us");
         CheckDlgButton(dialog.Handle(), IDC_PAUSE_RX, BST_UNCHECKED);
-        const auto gi = Clock::now();
-        for (int i = 0; i < events; ++i)
-            GetDlgItem(dialog.Handle(), IDC_PAUSE_RX);
-        Figure("  one GetDlgItem, for comparison", Seconds(gi) / events * 1e6, "us");
+        Figure("  one GetDlgItem, for comparison", MicrosPerCall([&] { GetDlgItem(dialog.Handle(), IDC_PAUSE_RX); }),
+               "us");
         const HWND pause = GetDlgItem(dialog.Handle(), IDC_PAUSE_RX);
-        const auto bm = Clock::now();
-        for (int i = 0; i < events; ++i)
-            SendMessageW(pause, BM_GETCHECK, 0, 0);
-        Figure("  one BM_GETCHECK, for comparison", Seconds(bm) / events * 1e6, "us");
-        const auto sw = Clock::now();
-        for (int i = 0; i < events; ++i)
-            SetWindowLongPtrW(dialog.Handle(), DWLP_MSGRESULT, 0);
-        Figure("  one SetWindowLongPtr(DWLP_MSGRESULT), for comparison", Seconds(sw) / events * 1e6, "us");
-        const auto ir = Clock::now();
-        for (int i = 0; i < events; ++i)
-            InvalidateRect(hex->Handle(), nullptr, FALSE);
-        Figure("  one InvalidateRect of the (hidden) hex view, for comparison", Seconds(ir) / events * 1e6, "us");
-        const auto si = Clock::now();
-        for (int i = 0; i < events; ++i) {
-            SCROLLINFO info{sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 1000 + i, 10, i, 0};
-            SetScrollInfo(hex->Handle(), SB_VERT, &info, TRUE);
-        }
-        Figure("  one SetScrollInfo of the (hidden) hex view, for comparison", Seconds(si) / events * 1e6, "us");
-        const auto d = Clock::now();
-        for (int i = 0; i < events; ++i)
-            DecodeReceivedText(block.data(), block.size());
-        Figure("  decoding 8 KB on the worker thread, for comparison", Seconds(d) / events * 1e6, "us");
+        Figure("  one BM_GETCHECK, for comparison", MicrosPerCall([&] { SendMessageW(pause, BM_GETCHECK, 0, 0); }), "us");
+        Figure("  one SetWindowLongPtr(DWLP_MSGRESULT), for comparison",
+               MicrosPerCall([&] { SetWindowLongPtrW(dialog.Handle(), DWLP_MSGRESULT, 0); }), "us");
+        Figure("  one InvalidateRect of the (hidden) hex view, for comparison",
+               MicrosPerCall([&] { InvalidateRect(hex->Handle(), nullptr, FALSE); }), "us");
+        int position = 0;
+        Figure("  one SetScrollInfo of the (hidden) hex view, for comparison", MicrosPerCall([&] {
+                   ++position;
+                   SCROLLINFO info{sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 1000 + position, 10, position, 0};
+                   SetScrollInfo(hex->Handle(), SB_VERT, &info, TRUE);
+               }),
+               "us");
+        Figure("  decoding 8 KB on the worker thread, for comparison",
+               MicrosPerCall([&] { DecodeReceivedText(block.data(), block.size()); }), "us");
         SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
     }
 

@@ -31,8 +31,9 @@ void LogState::Trim()
     m_logText.erase(0, cut + 1);
     m_logLineCount = kLinesAfterTrim;
     // Long lines leave far fewer than 5000 lines after a few trims; the room
-    // the text needed before its first trim is given back.
-    if (m_logText.capacity() > 2 * m_logText.size())
+    // the text needed before its first trim is given back. Below four times
+    // the size it is kept, or growth and shrinking would take turns.
+    if (m_logText.capacity() > 4 * m_logText.size())
         m_logText.shrink_to_fit();
 }
 
