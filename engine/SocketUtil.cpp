@@ -100,3 +100,17 @@ void ReplaceSocket(std::atomic<SOCKET>& slot, SOCKET created)
     if (previous != INVALID_SOCKET)
         closesocket(previous);
 }
+
+SOCKET OpenStoredSocket(std::atomic<SOCKET>& slot, int type, int protocol, const std::atomic<bool>& stopRequested)
+{
+    const SOCKET created = socket(AF_INET, type, protocol);
+    const int createError = WSAGetLastError();
+    ReplaceSocket(slot, created);
+    if (created == INVALID_SOCKET) {
+        WSASetLastError(createError);
+        return INVALID_SOCKET;
+    }
+    if (stopRequested)
+        CloseSocketOnce(slot, false);
+    return created;
+}

@@ -47,3 +47,9 @@ bool StreamPass(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& 
 
 // Stores a new socket where an older one may still be, closing the older.
 void ReplaceSocket(std::atomic<SOCKET>& slot, SOCKET created);
+
+// Makes an IPv4 socket and stores it in the slot. When a stop was asked for
+// before it was stored, Stop could not close it, so it is closed here and the
+// caller's next calls on it fail. INVALID_SOCKET on failure, with the
+// creation's error as the thread's last error.
+SOCKET OpenStoredSocket(std::atomic<SOCKET>& slot, int type, int protocol, const std::atomic<bool>& stopRequested);

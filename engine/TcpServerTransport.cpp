@@ -89,19 +89,12 @@ size_t TcpServerTransport::SessionCount()
 
 void TcpServerTransport::Run(ConnectionSettings settings)
 {
-    const SOCKET created = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    const int createError = WSAGetLastError();
-    ReplaceSocket(m_listenSocket, created);
-    if (created == INVALID_SOCKET) {
+    const SOCKET listener = OpenStoredSocket(m_listenSocket, SOCK_STREAM, IPPROTO_TCP, m_stopRequested);
+    if (listener == INVALID_SOCKET) {
         m_running = false;
-        WSASetLastError(createError);
         PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"TCP listen socket failed"));
         return;
     }
-    if (m_stopRequested) // Stop ran before the socket was stored
-        CloseSocketOnce(m_listenSocket, false);
-
-    const SOCKET listener = created;
     int reuse = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
     sockaddr_in address{};

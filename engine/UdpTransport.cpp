@@ -50,20 +50,15 @@ void UdpTransport::SetDestination(const sockaddr_in* destination)
 
 void UdpTransport::Run(ConnectionSettings settings)
 {
-    const SOCKET created = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    const int createError = WSAGetLastError();
-    ReplaceSocket(m_socket, created);
-    if (created == INVALID_SOCKET) {
+    const SOCKET s = OpenStoredSocket(m_socket, SOCK_DGRAM, IPPROTO_UDP, m_stopRequested);
+    if (s == INVALID_SOCKET) {
+        const int error = WSAGetLastError();
         SetDestination(nullptr);
         m_running = false;
-        WSASetLastError(createError);
+        WSASetLastError(error);
         PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"UDP socket failed"));
         return;
     }
-    if (m_stopRequested) // Stop ran before the socket was stored
-        CloseSocketOnce(m_socket, false);
-
-    const SOCKET s = created;
     DWORD timeoutMs = 200;
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
     // An ICMP "port unreachable" for an earlier datagram is no reason to stop
