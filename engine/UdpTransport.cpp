@@ -19,6 +19,9 @@ void UdpTransport::Stop()
     RequestStop();
     CloseSocketOnce(m_socket, false);
     JoinWorker();
+    // The next start opens its socket before it knows its destination; until
+    // then no send may go where this run pointed.
+    SetDestination(nullptr);
 }
 
 bool UdpTransport::SendNow(const std::vector<uint8_t>& payload)

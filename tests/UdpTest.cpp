@@ -30,7 +30,10 @@ protected:
         s.ip = ip;
         s.port = destination;
         udp.Start(window.Handle(), s);
-        return window.WaitUntil([](const EventWindow& w) { return !w.Events().empty(); }, 5000) &&
+        // The run that Start stopped may still have its "UDP stopped" queued.
+        return window.WaitUntil([](const EventWindow& w) {
+                   return w.Count(Kind::Error) > 0 || w.Has(Kind::Status, L"UDP client ready");
+               }, 5000) &&
                window.Has(Kind::Status, L"UDP client ready");
     }
     bool WaitReceived(size_t count)
