@@ -51,15 +51,19 @@ void UdpTransport::SetDestination(const sockaddr_in* destination)
     }
 }
 
+// A start that fails ends without "UDP stopped": the error is its only word.
+void UdpTransport::FailStart(const std::wstring& message)
+{
+    SetDestination(nullptr);
+    m_running = false;
+    PostTransportEvent(*this, TransportEventKind::Error, message);
+}
+
 void UdpTransport::Run(ConnectionSettings settings)
 {
     const SOCKET s = OpenStoredSocket(m_socket, SOCK_DGRAM, IPPROTO_UDP, m_stopRequested);
     if (s == INVALID_SOCKET) {
-        const int error = WSAGetLastError();
-        SetDestination(nullptr);
-        m_running = false;
-        WSASetLastError(error);
-        PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"UDP socket failed"));
+        FailStart(FormatSocketError(L"UDP socket failed"));
         return;
     }
     DWORD timeoutMs = 200;
@@ -75,11 +79,7 @@ void UdpTransport::Run(ConnectionSettings settings)
     local.sin_port = htons(settings.isServer == 1 ? settings.port : uint16_t(0));
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
-        const int error = WSAGetLastError();
-        SetDestination(nullptr);
-        m_running = false;
-        WSASetLastError(error);
-        PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"UDP bind failed"));
+        FailStart(FormatSocketError(L"UDP bind failed"));
         return;
     }
 
@@ -87,9 +87,7 @@ void UdpTransport::Run(ConnectionSettings settings)
     destination.sin_family = AF_INET;
     destination.sin_port = htons(settings.port);
     if (settings.isServer == 0 && InetPtonW(AF_INET, settings.ip.c_str(), &destination.sin_addr) != 1) {
-        SetDestination(nullptr);
-        m_running = false;
-        PostTransportEvent(*this, TransportEventKind::Error, L"Invalid UDP destination IP address.");
+        FailStart(L"Invalid UDP destination IP address.");
         return;
     }
     SetDestination(&destination);

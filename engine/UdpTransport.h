@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // One IPv4 datagram socket with a receive thread. As a listener it binds
@@ -28,6 +29,7 @@ public:
 private:
     void Run(ConnectionSettings settings);
     void SetDestination(const sockaddr_in* destination);
+    void FailStart(const std::wstring& message);
 
     std::atomic<SOCKET> m_socket{INVALID_SOCKET};
     std::mutex m_sendMutex; // guards the destination and sendto
