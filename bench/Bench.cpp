@@ -1,5 +1,6 @@
 // Prints one line per figure: throughput, responsiveness, memory and scale
 // of the real transports and window, in process and headless.
+#include "engine/SocketUtil.h"
 #include "hexview/HexView.h"
 #include "res/resource.h"
 #include "settings/SettingsStore.h"
@@ -230,7 +231,7 @@ uint16_t StartServer(CMainDlg& dialog)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE_COMBO, CBN_SELCHANGE), 0);
     SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
-    PumpUntil(dialog, [&] { return dialog.Controller().TcpServer().IsRunning(); }, 5);
+    PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
     Sleep(200); // the accept thread is listening by now
     return port;
 }
@@ -285,7 +286,7 @@ void ReceiveFlood(size_t total)
     SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
     const SOCKET peer = accept(listener, nullptr, nullptr);
-    PumpUntil(dialog, [&] { return dialog.Controller().TcpClient().IsRunning(); }, 5);
+    PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
     const size_t before = WorkingSet(false);
 
     RoundTripProber prober(dialog.Handle());
@@ -342,7 +343,7 @@ void SendLatency(bool server)
         peer = accept(listener, nullptr, nullptr);
         DWORD timeoutMs = 5000;
         setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
-        PumpUntil(dialog, [&] { return dialog.Controller().TcpClient().IsRunning(); }, 5);
+        PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
     }
     SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_SEND_EDIT), L"x");
     std::vector<double> latencies;

@@ -1,46 +1,56 @@
 #include "engine/ConnectionController.h"
 
+#include "engine/SerialTransport.h"
+#include "engine/TcpClientTransport.h"
+#include "engine/TcpServerTransport.h"
+#include "engine/UdpTransport.h"
+
+LinkKind LinkKindFor(const ConnectionSettings& settings)
+{
+    if (settings.useSerial == 1)
+        return LinkKind::Serial;
+    if (settings.isUdp != 0)
+        return LinkKind::Udp;
+    return settings.isServer != 0 ? LinkKind::TcpServer : LinkKind::TcpClient;
+}
+
+std::unique_ptr<Link> MakeLink(LinkKind kind)
+{
+    switch (kind) {
+    case LinkKind::Serial:
+        return std::make_unique<SerialTransport>();
+    case LinkKind::Udp:
+        return std::make_unique<UdpTransport>();
+    case LinkKind::TcpServer:
+        return std::make_unique<TcpServerTransport>();
+    case LinkKind::TcpClient:
+        break;
+    }
+    return std::make_unique<TcpClientTransport>();
+}
+
 void ConnectionController::Start(const ConnectionSettings& settings)
 {
     StopAll();
-    m_useSerial = settings.useSerial;
-    m_isUdp = settings.isUdp;
-    m_isServer = settings.isServer;
-
-    if (m_useSerial == 1)
-        m_serial.Start(m_notifyWnd, settings);
-    else if (m_isUdp != 0)
-        m_udp.Start(m_notifyWnd, settings);
-    else if (m_isServer != 0)
-        m_tcpServer.Start(m_notifyWnd, settings);
-    else
-        m_tcpClient.Start(m_notifyWnd, settings);
+    m_kind = LinkKindFor(settings);
+    m_link = MakeLink(m_kind);
+    m_link->Start(m_notifyWnd, settings);
 }
 
 void ConnectionController::StopAll()
 {
-    m_tcpClient.Stop();
-    m_tcpServer.Stop();
-    m_udp.Stop();
-    m_serial.Stop();
+    if (m_link)
+        m_link->Stop();
 }
 
 bool ConnectionController::Send(const std::vector<uint8_t>& payload)
 {
-    if (m_useSerial == 1) {
-        if (!m_serial.IsRunning() || !m_serial.IsPortOpen() || payload.empty())
-            return false;
-        return m_serial.QueueSend(payload);
-    }
-    if (m_isUdp == 0 && m_isServer == 0)
-        return m_tcpClient.QueueSend(payload);
-    if (m_isUdp == 0)
-        return m_tcpServer.QueueSendToAll(payload);
-    return m_udp.SendNow(payload);
+    return m_link && m_link->Send(payload);
 }
 
-bool ConnectionController::AnyWorker() const
+bool ConnectionController::SendToClient(uint32_t clientId, const std::vector<uint8_t>& payload)
 {
-    return m_tcpClient.HasWorker() || m_tcpServer.HasWorker() || m_udp.HasWorker() ||
-           m_serial.HasWorker();
+    if (!m_link || m_kind != LinkKind::TcpServer)
+        return false;
+    return static_cast<TcpServerTransport&>(*m_link).QueueSendTo(clientId, payload);
 }

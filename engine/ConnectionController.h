@@ -1,15 +1,13 @@
 #pragma once
 
 #include "engine/ConnectionSettings.h"
-#include "engine/SerialTransport.h"
-#include "engine/TcpClientTransport.h"
-#include "engine/TcpServerTransport.h"
-#include "engine/UdpTransport.h"
+#include "engine/Link.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-// The one place where the window starts, stops and feeds the transports.
+// The one place where the window starts, stops and feeds the links.
 // Interface thread only.
 class ConnectionController {
 public:
@@ -22,23 +20,18 @@ public:
 
     void Start(const ConnectionSettings& settings);
     void StopAll();
-    // Hands one payload to the transport chosen by the last Start, running
-    // or not; true when it was queued or sent.
+    // Hands one payload to the link chosen by the last Start, running or
+    // not; true when it was queued or sent.
     bool Send(const std::vector<uint8_t>& payload);
+    // One client of the TCP server chosen by the last Start.
+    bool SendToClient(uint32_t clientId, const std::vector<uint8_t>& payload);
 
-    const TcpClientTransport& TcpClient() const { return m_tcpClient; }
-    const TcpServerTransport& TcpServer() const { return m_tcpServer; }
-    const UdpTransport& Udp() const { return m_udp; }
-    const SerialTransport& Serial() const { return m_serial; }
-    bool AnyWorker() const;
+    LinkKind ActiveKind() const { return m_kind; }
+    bool IsRunning() const { return m_link && m_link->IsRunning(); }
+    bool AnyWorker() const { return m_link && m_link->HasWorker(); }
 
 private:
     HWND m_notifyWnd = nullptr;
-    uint32_t m_useSerial = 0;
-    uint32_t m_isUdp = 0;
-    uint32_t m_isServer = 0;
-    TcpClientTransport m_tcpClient;
-    TcpServerTransport m_tcpServer;
-    UdpTransport m_udp;
-    SerialTransport m_serial;
+    LinkKind m_kind = LinkKind::TcpClient;
+    std::unique_ptr<Link> m_link; // kept after a stop, until the next Start
 };

@@ -1,21 +1,17 @@
 #include "engine/EventRules.h"
 
-bool TellsOfDisconnection(const std::wstring& statusText)
-{
-    return statusText.find(L"disconnected") != std::wstring::npos ||
-           statusText.find(L"stopped") != std::wstring::npos;
-}
-
-EventReaction ReactionTo(TransportEventKind kind, const std::wstring& text, bool pauseRx)
+EventReaction ReactionTo(const TransportEvent& event, bool pauseRx, bool endErrorShown)
 {
     EventReaction reaction;
-    switch (kind) {
+    switch (event.kind) {
     case TransportEventKind::Status:
-        reaction.showStatus = true;
-        reaction.endConnected = TellsOfDisconnection(text);
+        reaction.showStatus = !(event.linkEnded && endErrorShown);
+        reaction.endConnected = event.linkEnded;
         break;
     case TransportEventKind::Error:
-        reaction.endConnected = true;
+        // An error that leaves the link open is only logged.
+        reaction.showStatus = event.linkEnded;
+        reaction.endConnected = event.linkEnded;
         break;
     case TransportEventKind::ClientAdded:
         reaction.clientList = ClientListChange::Add;

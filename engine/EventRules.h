@@ -10,12 +10,10 @@ enum class ClientListChange { None, Add, Remove };
 struct EventReaction {
     bool showStatus = false;   // the status line shows the event's text
     bool endConnected = false; // back to the disconnected state, caption "Ferrolink"
-    ClientListChange clientList = ClientListChange::None; // with the event's peer
+    ClientListChange clientList = ClientListChange::None; // with the event's peer and id
     bool log = true;
 };
 
-// Case-sensitive on purpose: "Disconnected" from the window itself is not
-// a transport telling of its end.
-bool TellsOfDisconnection(const std::wstring& statusText);
-
-EventReaction ReactionTo(TransportEventKind kind, const std::wstring& text, bool pauseRx);
+// `endErrorShown`: the status line shows the error that ended the link, which
+// the closing status that follows it must not hide.
+EventReaction ReactionTo(const TransportEvent& event, bool pauseRx, bool endErrorShown);

@@ -31,6 +31,12 @@ SerialLineCutter::Line SerialLineCutter::OnIdle(uint32_t nowMs)
     return Flush();
 }
 
+uint32_t SerialLineCutter::MsUntilIdle(uint32_t nowMs) const
+{
+    const uint32_t waited = nowMs - m_lastReceiveTick;
+    return waited >= kIdleFlushMs ? 0 : kIdleFlushMs - waited;
+}
+
 SerialLineCutter::Line SerialLineCutter::Flush()
 {
     Line tail;

@@ -16,6 +16,8 @@ public:
     std::vector<Line> OnBytes(const uint8_t* bytes, size_t count, uint32_t nowMs);
     // After an empty read: the held tail once it has waited long enough.
     Line OnIdle(uint32_t nowMs);
+    // How long from nowMs until OnIdle would give the held tail (0: now).
+    uint32_t MsUntilIdle(uint32_t nowMs) const;
     Line Flush();
     void Discard() { m_buffer.clear(); }
     bool Empty() const { return m_buffer.empty(); }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "engine/ConnectionSettings.h"
+#include "engine/Link.h"
 #include "engine/SerialLines.h"
-#include "engine/Transport.h"
 
 #include <atomic>
 #include <cstdint>
@@ -10,15 +10,16 @@
 #include <mutex>
 #include <vector>
 
-// One COM port in synchronous mode on a worker thread that alternates
-// between writing the queue and reading with a 20 ms time-out.
-class SerialTransport : public TransportBase {
+// One COM port in overlapped mode on a worker thread that keeps a read
+// pending at all times and writes what is queued as soon as it is queued.
+class SerialTransport : public Link {
 public:
     SerialTransport() = default;
-    ~SerialTransport() { Stop(); }
+    ~SerialTransport() override { Stop(); }
 
-    void Start(HWND notifyWnd, const ConnectionSettings& settings);
-    void Stop();
+    void Start(HWND notifyWnd, const ConnectionSettings& settings) override;
+    void Stop() override;
+    bool Send(const std::vector<uint8_t>& payload) override { return QueueSend(payload); }
     bool IsPortOpen() const { return m_portOpen; }
     // False unless running, open and the payload is not empty.
     bool QueueSend(const std::vector<uint8_t>& payload);
@@ -26,11 +27,11 @@ public:
 private:
     void Run(ConnectionSettings settings);
     bool Configure(HANDLE port, const ConnectionSettings& settings);
-    bool FlushSendQueue(HANDLE port, const std::wstring& peer);
+    // Reads and writes until stopped (true) or the port fails (false).
+    bool Pump(HANDLE port, const std::wstring& peer);
     void PostLine(std::vector<uint8_t> line, const std::wstring& peer);
 
     std::atomic<bool> m_portOpen{false};
-    std::atomic<HANDLE> m_handle{INVALID_HANDLE_VALUE};
     std::mutex m_sendMutex;
     std::deque<std::vector<uint8_t>> m_sendQueue;
     SerialLineCutter m_lines; // the worker's own

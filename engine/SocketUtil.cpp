@@ -1,11 +1,58 @@
 #include "engine/SocketUtil.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
+
+std::wstring DescribeSocketError(int code)
+{
+    switch (code) {
+    case WSAEINTR: return L"interrupted";
+    case WSAEACCES: return L"permission denied";
+    case WSAEFAULT: return L"bad address";
+    case WSAEINVAL: return L"invalid argument";
+    case WSAEMFILE: return L"too many open sockets";
+    case WSAEWOULDBLOCK: return L"would block";
+    case WSAEINPROGRESS: return L"in progress";
+    case WSAENOTSOCK: return L"not a socket";
+    case WSAEMSGSIZE: return L"message too long";
+    case WSAEAFNOSUPPORT: return L"address family not supported";
+    case WSAEADDRINUSE: return L"address in use";
+    case WSAEADDRNOTAVAIL: return L"address not available";
+    case WSAENETDOWN: return L"network down";
+    case WSAENETUNREACH: return L"network unreachable";
+    case WSAENETRESET: return L"network reset";
+    case WSAECONNABORTED: return L"connection aborted";
+    case WSAECONNRESET: return L"connection reset";
+    case WSAENOBUFS: return L"no buffer space";
+    case WSAEISCONN: return L"already connected";
+    case WSAENOTCONN: return L"not connected";
+    case WSAESHUTDOWN: return L"shut down";
+    case WSAETIMEDOUT: return L"timed out";
+    case WSAECONNREFUSED: return L"connection refused";
+    case WSAEHOSTDOWN: return L"host down";
+    case WSAEHOSTUNREACH: return L"host unreachable";
+    case WSANOTINITIALISED: return L"sockets not started";
+    }
+    // Anything rarer: the system's own words, first line, no full stop.
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, DWORD(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", length);
+    if (buffer)
+        LocalFree(buffer);
+    text = text.substr(0, text.find_first_of(L"\r\n"));
+    while (!text.empty() && (text.back() == L'.' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
 
 std::wstring FormatSocketError(const std::wstring& message)
 {
-    return message + L" (WSA " + std::to_wstring(WSAGetLastError()) + L")";
+    const int code = WSAGetLastError();
+    const std::wstring description = code != 0 ? DescribeSocketError(code) : std::wstring();
+    return message + L" (WSA " + std::to_wstring(code) + (description.empty() ? L"" : L": " + description) + L")";
 }
 
 std::wstring FormatEndpoint(const sockaddr* address)
@@ -20,97 +67,137 @@ std::wstring FormatEndpoint(const sockaddr* address)
     return std::wstring(host) + L":" + service;
 }
 
-void CloseSocketOnce(std::atomic<SOCKET>& socket, bool shutdownFirst)
+void CloseSocket(SOCKET& socket, bool shutdownFirst)
 {
-    const SOCKET taken = socket.exchange(INVALID_SOCKET);
-    if (taken == INVALID_SOCKET)
+    if (socket == INVALID_SOCKET)
         return;
     if (shutdownFirst)
-        shutdown(taken, SD_BOTH);
-    closesocket(taken);
+        shutdown(socket, SD_BOTH);
+    closesocket(socket);
+    socket = INVALID_SOCKET;
+}
+
+void ClaimExclusiveAddress(SOCKET socket)
+{
+    int exclusive = 1;
+    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof(exclusive));
+}
+
+SocketEvent::~SocketEvent()
+{
+    if (m_event != WSA_INVALID_EVENT)
+        WSACloseEvent(m_event);
+}
+
+bool SocketEvent::Watch(SOCKET socket, long events)
+{
+    return m_event != WSA_INVALID_EVENT && WSAEventSelect(socket, m_event, events) == 0;
+}
+
+bool SocketEvent::Take(SOCKET socket, WSANETWORKEVENTS& events)
+{
+    events = {};
+    return WSAEnumNetworkEvents(socket, m_event, &events) == 0;
 }
 
 // True when the payload went out whole; false when the socket is full (the
 // remainder stays) or failed (the payload is dropped).
-static bool SendPending(SOCKET s, PendingSend& pending)
+static FlushResult SendPending(SOCKET s, PendingSend& pending)
 {
     while (!pending.Empty()) {
         const size_t left = pending.bytes.size() - pending.offset;
         const int chunk = int(std::min<size_t>(left, 1u << 30));
         const int sent = send(s, reinterpret_cast<const char*>(pending.bytes.data() + pending.offset), chunk, 0);
         if (sent == SOCKET_ERROR) {
-            if (WSAGetLastError() != WSAEWOULDBLOCK)
-                pending = PendingSend{};
-            return false;
+            if (WSAGetLastError() == WSAEWOULDBLOCK)
+                return FlushResult::Full;
+            pending = PendingSend{};
+            return FlushResult::Dropped;
         }
         pending.offset += size_t(sent);
     }
     pending = PendingSend{};
-    return true;
+    return FlushResult::Done;
 }
 
-void FlushSendQueue(SOCKET s, std::mutex& lock, SendQueue& queue, PendingSend& pending)
+FlushResult FlushSendQueue(SOCKET s, std::mutex& lock, SendQueue& queue, PendingSend& pending)
 {
     if (s == INVALID_SOCKET)
-        return;
+        return FlushResult::Done;
     for (;;) {
         if (pending.Empty()) {
             std::lock_guard<std::mutex> guard(lock);
             if (queue.empty())
-                return;
+                return FlushResult::Done;
             pending.bytes = std::move(queue.front());
             pending.offset = 0;
             queue.pop_front();
         }
-        if (!SendPending(s, pending))
-            return;
+        const FlushResult result = SendPending(s, pending);
+        if (result != FlushResult::Done)
+            return result;
     }
 }
 
-bool StreamPass(SOCKET s, std::mutex& lock, SendQueue& queue, PendingSend& pending, std::vector<uint8_t>& buffer,
-                const std::function<void(std::vector<uint8_t>)>& onBlock)
+// 64 KiB: under Wine every socket call costs a wineserver round trip, so
+// fewer, larger receives carry a flood several times faster than 8 KiB.
+static std::atomic<size_t> g_streamReceiveBufferSize{65536};
+
+size_t StreamReceiveBufferSize()
 {
-    FlushSendQueue(s, lock, queue, pending);
-    if (s == INVALID_SOCKET)
-        return false;
-    fd_set readable, writable;
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-    FD_SET(s, &readable);
-    // While the socket refuses more, wake as soon as it takes bytes again.
-    if (!pending.Empty())
-        FD_SET(s, &writable);
-    timeval timeout{0, 10000};
-    const int ready = select(0, &readable, &writable, nullptr, &timeout);
-    if (ready == SOCKET_ERROR)
-        return false;
-    if (ready == 0 || !FD_ISSET(s, &readable))
-        return true;
-    const int received = recv(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0);
-    if (received > 0) {
-        onBlock(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received));
-        return true;
-    }
-    return received < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
+    return g_streamReceiveBufferSize;
 }
 
-void ReplaceSocket(std::atomic<SOCKET>& slot, SOCKET created)
+void SetStreamReceiveBufferSize(size_t bytes)
 {
-    const SOCKET previous = slot.exchange(created);
-    if (previous != INVALID_SOCKET)
-        closesocket(previous);
+    g_streamReceiveBufferSize = bytes ? bytes : 65536;
 }
 
-SOCKET OpenStoredSocket(std::atomic<SOCKET>& slot, int type, int protocol, const std::atomic<bool>& stopRequested)
+// A flood must not keep the worker from its queue or from a stop: after
+// this many blocks it goes round once more (the socket stays signalled).
+constexpr int kBlocksPerWake = 16;
+
+// False when the link has ended (closed by the peer, or failed).
+static bool ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
+                               const std::function<void(std::vector<uint8_t>)>& onBlock)
 {
-    const SOCKET created = socket(AF_INET, type, protocol);
-    const int createError = WSAGetLastError();
-    ReplaceSocket(slot, created);
-    if (created == INVALID_SOCKET) {
-        WSASetLastError(createError);
-        return INVALID_SOCKET;
+    for (int i = 0; i < kBlocksPerWake; ++i) {
+        const int received = recv(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0);
+        if (received > 0) {
+            onBlock(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received));
+            continue;
+        }
+        return received < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
     }
-    if (stopRequested)
-        CloseSocketOnce(slot, false);
-    return created;
+    return true;
+}
+
+StreamEnd RunStream(SOCKET s, SocketEvent& event, const WorkSignals& signals, std::mutex& lock, SendQueue& queue,
+                    const std::function<void(std::vector<uint8_t>)>& onBlock)
+{
+    std::vector<uint8_t> buffer(StreamReceiveBufferSize());
+    PendingSend pending;
+    // Bytes may have come before the socket was watched.
+    if (!ReceiveWhatIsThere(s, buffer, onBlock))
+        return StreamEnd::Closed;
+    for (;;) {
+        // A dropped payload ends a round; the next one takes what is queued
+        // behind it (a broken connection shows first as the socket's close).
+        if (FlushSendQueue(s, lock, queue, pending) == FlushResult::Dropped)
+            SetEvent(signals.wake);
+        switch (WaitForWork(signals, event.Get())) {
+        case Woken::Stop:
+            return StreamEnd::Stopped;
+        case Woken::Handle: {
+            WSANETWORKEVENTS happened;
+            if (!event.Take(s, happened) || !ReceiveWhatIsThere(s, buffer, onBlock))
+                return StreamEnd::Closed;
+            break;
+        }
+        case Woken::Wake:
+        case Woken::Timeout:
+            break;
+        }
+    }
 }

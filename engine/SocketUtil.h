@@ -3,7 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <atomic>
+#include "engine/Transport.h"
+
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -11,15 +12,39 @@
 #include <string>
 #include <vector>
 
-// "message (WSA n)" with the calling thread's last socket error.
+// "message (WSA n: description)" with the calling thread's last socket
+// error; the description is left out for a code the system cannot name.
 std::wstring FormatSocketError(const std::wstring& message);
+// A few words for a socket error code, or empty.
+std::wstring DescribeSocketError(int code);
 
 // "host:port" in numeric form (IPv6 without brackets), or "unknown".
 std::wstring FormatEndpoint(const sockaddr* address);
 
-// A socket shared between Stop and a worker is taken with an exchange
-// first, so whichever side gets the valid value is the one that closes it.
-void CloseSocketOnce(std::atomic<SOCKET>& socket, bool shutdownFirst);
+// Closes a worker's own socket and marks it closed.
+void CloseSocket(SOCKET& socket, bool shutdownFirst);
+
+// A listening socket that no other socket may bind beside, so a second
+// server on the same port fails instead of sharing its clients.
+void ClaimExclusiveAddress(SOCKET socket);
+
+// An event that a socket's network events signal (the socket turns
+// non-blocking once watched).
+class SocketEvent {
+public:
+    SocketEvent() : m_event(WSACreateEvent()) {}
+    ~SocketEvent();
+    SocketEvent(const SocketEvent&) = delete;
+    SocketEvent& operator=(const SocketEvent&) = delete;
+
+    HANDLE Get() const { return m_event; }
+    bool Watch(SOCKET socket, long events);
+    // What happened since the last call; resets the event. False on failure.
+    bool Take(SOCKET socket, WSANETWORKEVENTS& events);
+
+private:
+    WSAEVENT m_event;
+};
 
 // A payload the socket took only part of (or refused while full); it goes
 // out before anything still queued behind it, so no byte is lost or sent
@@ -32,24 +57,24 @@ struct PendingSend {
 
 using SendQueue = std::deque<std::vector<uint8_t>>;
 
-// Worker step of the stream links: writes the pending remainder, then the
-// queued payloads in order, until the queue is empty or the non-blocking
-// socket refuses more. The lock is never held during a socket call. A send
-// error other than WSAEWOULDBLOCK drops that payload and ends the round.
-void FlushSendQueue(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& pending);
+enum class FlushResult { Done, Full, Dropped };
 
-// One pass of a stream link's worker: flush the queue, wait up to 10 ms for
-// bytes (or for room while a remainder waits), receive one block of at most
-// the buffer's size and hand it on. False when the link has ended (closed by
-// the peer, or a socket failure).
-bool StreamPass(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& pending,
-                std::vector<uint8_t>& buffer, const std::function<void(std::vector<uint8_t>)>& onBlock);
+// Writes the pending remainder, then the queued payloads in order, until
+// the queue is empty or the non-blocking socket refuses more. The lock is
+// never held during a socket call. A send error other than WSAEWOULDBLOCK
+// drops that payload and ends the round.
+FlushResult FlushSendQueue(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& pending);
 
-// Stores a new socket where an older one may still be, closing the older.
-void ReplaceSocket(std::atomic<SOCKET>& slot, SOCKET created);
+// The size of one receive on the stream links. Replaceable so that the
+// benchmark can compare sizes.
+size_t StreamReceiveBufferSize();
+void SetStreamReceiveBufferSize(size_t bytes);
 
-// Makes an IPv4 socket and stores it in the slot. When a stop was asked for
-// before it was stored, Stop could not close it, so it is closed here and the
-// caller's next calls on it fail. INVALID_SOCKET on failure, with the
-// creation's error as the thread's last error.
-SOCKET OpenStoredSocket(std::atomic<SOCKET>& slot, int type, int protocol, const std::atomic<bool>& stopRequested);
+enum class StreamEnd { Stopped, Closed };
+
+// Runs a connected stream socket (watched by `event` for read, write and
+// close) until the peer closes it, it fails, or stop is signalled. Queued
+// payloads leave as soon as wake says they are there; each received block
+// of at most the buffer's size goes to onBlock.
+StreamEnd RunStream(SOCKET socket, SocketEvent& event, const WorkSignals& signals, std::mutex& lock,
+                    SendQueue& queue, const std::function<void(std::vector<uint8_t>)>& onBlock);

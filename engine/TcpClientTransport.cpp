@@ -1,18 +1,9 @@
 #include "engine/TcpClientTransport.h"
 
-#include <algorithm>
-
 namespace {
 
-constexpr int kConnectWaitMs = 3000;
-// The connect wait is cut into slices so that Stop is noticed quickly.
-constexpr int kConnectSliceMs = 50;
-constexpr int kReceiveBufferSize = 8192;
-
-bool IsConnectPending(int error)
-{
-    return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINVAL;
-}
+constexpr DWORD kConnectWaitMs = 3000;
+constexpr long kStreamEvents = FD_READ | FD_WRITE | FD_CLOSE;
 
 } // namespace
 
@@ -25,7 +16,6 @@ void TcpClientTransport::Start(HWND notifyWnd, const ConnectionSettings& setting
 void TcpClientTransport::Stop()
 {
     RequestStop();
-    CloseSocketOnce(m_socket, true);
     JoinWorker();
     std::lock_guard<std::mutex> lock(m_sendMutex);
     m_sendQueue.clear();
@@ -33,16 +23,19 @@ void TcpClientTransport::Stop()
 
 bool TcpClientTransport::QueueSend(const std::vector<uint8_t>& payload)
 {
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    if (!m_running)
-        return false;
-    m_sendQueue.push_back(payload);
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        if (!m_running)
+            return false;
+        m_sendQueue.push_back(payload);
+    }
+    Wake();
     return true;
 }
 
 void TcpClientTransport::Run(ConnectionSettings settings)
 {
-    PostTransportEvent(*this, TransportEventKind::Status, L"TCP client connecting...");
+    Post(TransportEventKind::Status, L"TCP client connecting...");
 
     addrinfoW hints{};
     hints.ai_flags = AI_NUMERICHOST;
@@ -52,97 +45,78 @@ void TcpClientTransport::Run(ConnectionSettings settings)
     const std::wstring service = std::to_wstring(settings.port);
     addrinfoW* addresses = nullptr;
     if (GetAddrInfoW(settings.ip.c_str(), service.c_str(), &hints, &addresses) != 0) {
-        m_running = false;
-        PostTransportEvent(*this, TransportEventKind::Error, L"Invalid IP address.");
+        PostEnd(TransportEventKind::Error, L"Invalid IP address.");
         return;
     }
 
-    bool connected = false;
-    for (addrinfoW* a = addresses; a && m_running && !connected; a = a->ai_next)
-        connected = ConnectOne(*a);
-    const int lastError = WSAGetLastError();
+    SocketEvent event;
+    SOCKET s = INVALID_SOCKET;
+    for (addrinfoW* a = addresses; a && s == INVALID_SOCKET && !m_stopRequested; a = a->ai_next)
+        s = ConnectOne(*a, event);
+    const int lastError = m_stopRequested && s == INVALID_SOCKET ? WSAEINTR : WSAGetLastError();
     FreeAddrInfoW(addresses);
 
-    if (!connected) {
-        CloseSocketOnce(m_socket, false);
-        m_running = false;
+    if (s == INVALID_SOCKET) {
         WSASetLastError(lastError);
-        PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"TCP connect failed"));
+        PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP connect failed"));
         return;
     }
 
-    PostTransportEvent(*this, TransportEventKind::Status, L"TCP client connected");
-    ReceiveLoop(settings);
-
-    CloseSocketOnce(m_socket, false);
-    m_running = false;
-    PostTransportEvent(*this, TransportEventKind::Status, L"TCP client disconnected");
+    Post(TransportEventKind::Status, L"TCP client connected");
+    const StreamEnd end = RunStream(s, event, Signals(), m_sendMutex, m_sendQueue,
+                                    [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); });
+    CloseSocket(s, end == StreamEnd::Stopped);
+    PostEnd(TransportEventKind::Status, L"TCP client disconnected");
 }
 
-// Leaves the socket in m_socket when connected. On failure the thread's last
-// socket error says why.
-bool TcpClientTransport::ConnectOne(const addrinfoW& address)
+// The connected socket, watched by `event`; INVALID_SOCKET on failure, with
+// the reason as the thread's last socket error.
+SOCKET TcpClientTransport::ConnectOne(const addrinfoW& address, SocketEvent& event)
 {
-    const SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+    SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
     if (s == INVALID_SOCKET)
-        return false;
-    u_long nonBlocking = 1;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
-
-    ReplaceSocket(m_socket, s);
-    if (!m_running) {
-        // Stop ran before the socket was stored and could not close it.
-        CloseSocketOnce(m_socket, false);
-        return false;
+        return INVALID_SOCKET;
+    // Watching makes the socket non-blocking, so the connect can be waited
+    // for together with a stop.
+    if (event.Watch(s, FD_CONNECT | kStreamEvents)) {
+        if (connect(s, address.ai_addr, int(address.ai_addrlen)) == 0)
+            return s;
+        const int error = WSAGetLastError();
+        if ((error == WSAEWOULDBLOCK || error == WSAEINPROGRESS) && WaitForConnect(s, event))
+            return s;
     }
-
-    if (connect(s, address.ai_addr, int(address.ai_addrlen)) == 0)
-        return true;
-    if (IsConnectPending(WSAGetLastError()) && WaitForConnect(s))
-        return true;
-
     const int error = WSAGetLastError();
-    CloseSocketOnce(m_socket, false);
+    CloseSocket(s, false);
     WSASetLastError(error);
-    return false;
+    return INVALID_SOCKET;
 }
 
-bool TcpClientTransport::WaitForConnect(SOCKET s)
+bool TcpClientTransport::WaitForConnect(SOCKET s, SocketEvent& event)
 {
-    for (int waited = 0; waited < kConnectWaitMs && m_running; waited += kConnectSliceMs) {
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);
-        timeval timeout{0, kConnectSliceMs * 1000};
-        const int ready = select(0, nullptr, &writable, &failed, &timeout);
-        if (ready == SOCKET_ERROR)
+    const ULONGLONG deadline = GetTickCount64() + kConnectWaitMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? DWORD(deadline - now) : 0;
+        switch (WaitForWork(WorkSignals{Signals().stop, nullptr}, event.Get(), left)) {
+        case Woken::Stop:
+            WSASetLastError(WSAEINTR);
             return false;
-        if (ready == 0)
+        case Woken::Timeout:
+            WSASetLastError(WSAETIMEDOUT);
+            return false;
+        case Woken::Wake: // not waited for here
             continue;
-        int error = 0;
-        int size = sizeof(error);
-        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        case Woken::Handle:
+            break;
+        }
+        WSANETWORKEVENTS happened;
+        if (!event.Take(s, happened))
             return false;
-        if (error == 0)
-            return true;
-        // Report the reason the connection failed, not the pending state.
+        if (!(happened.lNetworkEvents & FD_CONNECT))
+            continue;
+        const int error = happened.iErrorCode[FD_CONNECT_BIT];
+        // Report why the connection failed, not the pending state.
         WSASetLastError(error);
-        return false;
-    }
-    WSASetLastError(WSAETIMEDOUT);
-    return false;
-}
-
-void TcpClientTransport::ReceiveLoop(const ConnectionSettings& settings)
-{
-    std::vector<uint8_t> buffer(kReceiveBufferSize);
-    PendingSend pending;
-    const auto post = [&](std::vector<uint8_t> block) {
-        std::wstring text = DecodeReceivedText(block.data(), block.size());
-        PostTransportEvent(*this, TransportEventKind::Received, std::move(text), settings.ip, std::move(block));
-    };
-    while (m_running && StreamPass(m_socket.load(), m_sendMutex, m_sendQueue, pending, buffer, post)) {
+        return error == 0;
     }
 }

@@ -1,34 +1,31 @@
 #pragma once
 
 #include "engine/ConnectionSettings.h"
+#include "engine/Link.h"
 #include "engine/SocketUtil.h"
-#include "engine/Transport.h"
 
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <vector>
 
 // One outgoing TCP connection on a worker thread that connects, receives
 // and writes; the interface thread only queues payloads and stops it.
-class TcpClientTransport : public TransportBase {
+class TcpClientTransport : public Link {
 public:
     TcpClientTransport() = default;
-    ~TcpClientTransport() { Stop(); }
+    ~TcpClientTransport() override { Stop(); }
 
-    void Start(HWND notifyWnd, const ConnectionSettings& settings);
-    void Stop();
+    void Start(HWND notifyWnd, const ConnectionSettings& settings) override;
+    void Stop() override;
+    bool Send(const std::vector<uint8_t>& payload) override { return QueueSend(payload); }
     // False when the link is not running; the payload is then not queued.
     bool QueueSend(const std::vector<uint8_t>& payload);
 
 private:
     void Run(ConnectionSettings settings);
-    bool Connect(const ConnectionSettings& settings);
-    bool ConnectOne(const addrinfoW& address);
-    bool WaitForConnect(SOCKET socket);
-    void ReceiveLoop(const ConnectionSettings& settings);
+    SOCKET ConnectOne(const addrinfoW& address, SocketEvent& event);
+    bool WaitForConnect(SOCKET socket, SocketEvent& event);
 
-    std::atomic<SOCKET> m_socket{INVALID_SOCKET};
     std::mutex m_sendMutex;
     SendQueue m_sendQueue;
 };

@@ -4,53 +4,81 @@
 
 namespace {
 
-// Accept waits in slices so that Stop is seen even where closing the
-// listening socket does not wake a blocked accept.
-constexpr long kAcceptSliceUs = 50000;
-constexpr int kReceiveBufferSize = 8192;
+// After a shortage of sockets or memory the next accept would fail at once
+// again: the server waits this long before it tries once more.
+constexpr DWORD kShortagePauseMs = 100;
+
+std::atomic<uint32_t> g_nextClientId{1};
 
 } // namespace
 
+bool IsPassingAcceptError(int error)
+{
+    switch (error) {
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENOTCONN: // what some stacks say for a client that reset first
+    case WSAETIMEDOUT:
+    case WSAEINTR:
+    case WSAEMFILE:
+    case WSAENOBUFS:
+        return true;
+    }
+    return false;
+}
+
 // ---- ClientSession --------------------------------------------------------
+
+ClientSession::ClientSession(SOCKET socket, std::wstring peer, uint32_t id) : m_socket(socket), m_peer(std::move(peer))
+{
+    m_clientId = id;
+}
 
 bool ClientSession::Start(HWND notifyWnd)
 {
     return StartWorker(notifyWnd, [this] { Run(); },
-                       L"Could not start a thread for client " + m_peer + L"; it was disconnected.");
+                       L"Could not start a thread for client " + m_peer + L"; it was disconnected.", false);
 }
 
 void ClientSession::Close()
 {
     RequestStop();
-    CloseSocketOnce(m_socket, true);
     JoinWorker();
+    CloseSocket(m_socket, false); // still here only when no thread ever ran
+    if (m_farewellOwed) {
+        m_farewellOwed = false;
+        Post(TransportEventKind::ClientRemoved, L"Client disconnected", m_peer);
+    }
     std::lock_guard<std::mutex> lock(m_sendMutex);
     SendQueue().swap(m_sendQueue);
 }
 
 bool ClientSession::QueueSend(const std::vector<uint8_t>& payload)
 {
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    if (!m_running)
-        return false;
-    m_sendQueue.push_back(payload);
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        if (!m_running)
+            return false;
+        m_sendQueue.push_back(payload);
+    }
+    Wake();
     return true;
 }
 
 void ClientSession::Run()
 {
-    PostTransportEvent(*this, TransportEventKind::ClientAdded, L"Client connected", m_peer);
-    std::vector<uint8_t> buffer(kReceiveBufferSize, 0);
-    PendingSend pending;
-    const auto post = [this](std::vector<uint8_t> block) {
-        std::wstring text = DecodeReceivedText(block.data(), block.size());
-        PostTransportEvent(*this, TransportEventKind::Received, std::move(text), m_peer, std::move(block));
-    };
-    while (m_running && StreamPass(m_socket.load(), m_sendMutex, m_sendQueue, pending, buffer, post)) {
-    }
+    Post(TransportEventKind::ClientAdded, L"Client connected", m_peer);
+    SocketEvent event;
+    StreamEnd end = StreamEnd::Closed;
+    if (event.Watch(m_socket, FD_READ | FD_WRITE | FD_CLOSE))
+        end = RunStream(m_socket, event, Signals(), m_sendMutex, m_sendQueue,
+                        [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); });
     m_running = false;
-    CloseSocketOnce(m_socket, false);
-    PostTransportEvent(*this, TransportEventKind::ClientRemoved, L"Client disconnected", m_peer);
+    CloseSocket(m_socket, end == StreamEnd::Stopped);
+    if (end == StreamEnd::Stopped)
+        m_farewellOwed = true; // Close says it, after the join
+    else
+        Post(TransportEventKind::ClientRemoved, L"Client disconnected", m_peer);
 }
 
 // ---- TcpServerTransport --------------------------------------------------
@@ -64,9 +92,12 @@ void TcpServerTransport::Start(HWND notifyWnd, const ConnectionSettings& setting
 void TcpServerTransport::Stop()
 {
     RequestStop();
-    CloseSocketOnce(m_listenSocket, true);
     JoinWorker();
     std::lock_guard<std::mutex> lock(m_sessionsMutex);
+    // Every session is told first, so they all end together; each join then
+    // finds its thread (nearly) done.
+    for (const auto& session : m_sessions)
+        session->BeginClose();
     for (const auto& session : m_sessions)
         session->Close();
     m_sessions.clear();
@@ -81,6 +112,15 @@ bool TcpServerTransport::QueueSendToAll(const std::vector<uint8_t>& payload)
     return taken;
 }
 
+bool TcpServerTransport::QueueSendTo(uint32_t clientId, const std::vector<uint8_t>& payload)
+{
+    std::lock_guard<std::mutex> lock(m_sessionsMutex);
+    for (const auto& session : m_sessions)
+        if (session->Id() == clientId)
+            return session->QueueSend(payload);
+    return false;
+}
+
 size_t TcpServerTransport::SessionCount()
 {
     std::lock_guard<std::mutex> lock(m_sessionsMutex);
@@ -89,65 +129,67 @@ size_t TcpServerTransport::SessionCount()
 
 void TcpServerTransport::Run(ConnectionSettings settings)
 {
-    const SOCKET listener = OpenStoredSocket(m_listenSocket, SOCK_STREAM, IPPROTO_TCP, m_stopRequested);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (listener == INVALID_SOCKET) {
-        m_running = false;
-        PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"TCP listen socket failed"));
+        PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP listen socket failed"));
         return;
     }
-    int reuse = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+    ClaimExclusiveAddress(listener);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(settings.port);
     address.sin_addr.s_addr = htonl(INADDR_ANY);
+    SocketEvent event;
     if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ||
-        listen(listener, SOMAXCONN) == SOCKET_ERROR) {
+        listen(listener, SOMAXCONN) == SOCKET_ERROR || !event.Watch(listener, FD_ACCEPT)) {
         const int error = WSAGetLastError();
-        m_running = false;
+        CloseSocket(listener, false);
         WSASetLastError(error);
-        PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"TCP server listen failed"));
+        PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP server listen failed"));
         return;
     }
 
-    PostTransportEvent(*this, TransportEventKind::Status,
-                       L"TCP server listening on " + std::to_wstring(unsigned(settings.port)));
+    Post(TransportEventKind::Status, L"TCP server listening on " + std::to_wstring(unsigned(settings.port)));
+    while (WaitForWork(Signals(), event.Get()) != Woken::Stop) {
+        WSANETWORKEVENTS happened;
+        if (!event.Take(listener, happened) || !AcceptWaiting(listener))
+            break;
+    }
+    CloseSocket(listener, false);
+    PostEnd(TransportEventKind::Status, L"TCP server stopped");
+}
 
-    while (m_running) {
-        if (!WaitForClient())
-            continue;
+// Takes every client that is waiting. False when the listening socket itself
+// has failed.
+bool TcpServerTransport::AcceptWaiting(SOCKET listener)
+{
+    while (!m_stopRequested) {
         sockaddr_storage peer{};
         int length = sizeof(peer);
         const SOCKET client = accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
-        if (client == INVALID_SOCKET) {
-            if (m_running)
-                PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"TCP accept failed"));
-            break;
+        if (client != INVALID_SOCKET) {
+            AddSession(client, peer);
+            continue;
         }
-        AddSession(client, peer);
+        const int error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK)
+            return true;
+        const bool passing = IsPassingAcceptError(error);
+        WSASetLastError(error);
+        Post(TransportEventKind::Error, FormatSocketError(L"TCP accept failed"), {}, {}, !passing);
+        if (!passing)
+            return false;
+        if ((error == WSAEMFILE || error == WSAENOBUFS) &&
+            WaitForWork(WorkSignals{Signals().stop, nullptr}, nullptr, kShortagePauseMs) == Woken::Stop)
+            return true;
     }
-    m_running = false;
-    PostTransportEvent(*this, TransportEventKind::Status, L"TCP server stopped");
-}
-
-// True when a client is waiting (or the socket failed, which accept reports).
-bool TcpServerTransport::WaitForClient()
-{
-    const SOCKET listener = m_listenSocket.load();
-    if (listener == INVALID_SOCKET)
-        return true;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(listener, &readable);
-    timeval timeout{0, kAcceptSliceUs};
-    return select(0, &readable, nullptr, nullptr, &timeout) != 0;
+    return true;
 }
 
 void TcpServerTransport::AddSession(SOCKET client, const sockaddr_storage& address)
 {
-    auto session = std::make_shared<ClientSession>(client, FormatEndpoint(reinterpret_cast<const sockaddr*>(&address)));
-    u_long nonBlocking = 1;
-    ioctlsocket(client, FIONBIO, &nonBlocking);
+    auto session = std::make_shared<ClientSession>(client, FormatEndpoint(reinterpret_cast<const sockaddr*>(&address)),
+                                                   g_nextClientId++);
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
         m_sessions.push_back(session);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "engine/ConnectionSettings.h"
+#include "engine/Link.h"
 #include "engine/SocketUtil.h"
-#include "engine/Transport.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,44 +14,59 @@
 // queue. Destroying it closes it first, so it never outlives its thread.
 class ClientSession : public TransportBase {
 public:
-    ClientSession(SOCKET socket, std::wstring peer) : m_socket(socket), m_peer(std::move(peer)) {}
+    ClientSession(SOCKET socket, std::wstring peer, uint32_t id);
     ~ClientSession() { Close(); }
 
     bool Start(HWND notifyWnd);
+    // Tells the thread to end without waiting for it, so that many sessions
+    // can end at once.
+    void BeginClose() { RequestStop(); }
+    // Ends the session and waits for its thread. A session that was told to
+    // end says "Client disconnected" here, so that a server's sessions say
+    // it in the order they were accepted.
     void Close();
     // Under the session's lock; false once the session has ended.
     bool QueueSend(const std::vector<uint8_t>& payload);
     const std::wstring& Peer() const { return m_peer; }
+    uint32_t Id() const { return m_clientId; }
 
 private:
     void Run();
 
-    std::atomic<SOCKET> m_socket;
+    SOCKET m_socket; // the thread's own while it runs
     std::wstring m_peer;
+    bool m_farewellOwed = false;
     std::mutex m_sendMutex;
     SendQueue m_sendQueue;
 };
 
 // Listens on every IPv4 address and accepts any number of clients; each
-// payload goes to all of them.
-class TcpServerTransport : public TransportBase {
+// payload goes to all of them, or to one by its id.
+class TcpServerTransport : public Link {
 public:
     TcpServerTransport() = default;
-    ~TcpServerTransport() { Stop(); }
+    ~TcpServerTransport() override { Stop(); }
 
-    void Start(HWND notifyWnd, const ConnectionSettings& settings);
-    void Stop();
+    void Start(HWND notifyWnd, const ConnectionSettings& settings) override;
+    void Stop() override;
+    bool Send(const std::vector<uint8_t>& payload) override { return QueueSendToAll(payload); }
     // Queues a copy for every running client session; true when one took it.
     bool QueueSendToAll(const std::vector<uint8_t>& payload);
+    // False when no running session has that id.
+    bool QueueSendTo(uint32_t clientId, const std::vector<uint8_t>& payload);
     size_t SessionCount();
 
 private:
     void Run(ConnectionSettings settings);
-    bool WaitForClient();
+    bool AcceptWaiting(SOCKET listener);
     void AddSession(SOCKET client, const sockaddr_storage& address);
     void PruneSessions();
 
-    std::atomic<SOCKET> m_listenSocket{INVALID_SOCKET};
     std::mutex m_sessionsMutex; // taken before any session's send lock
     std::vector<std::shared_ptr<ClientSession>> m_sessions;
 };
+
+// Whether a failed accept concerns only the client it was for (reset or
+// gone before it was taken) or a passing shortage, after which the server
+// goes on listening.
+bool IsPassingAcceptError(int error);

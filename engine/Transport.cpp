@@ -16,17 +16,52 @@ WorkerLauncher SetWorkerLauncher(WorkerLauncher launcher)
     return g_launcher.exchange(launcher ? launcher : &LaunchThread);
 }
 
-bool TransportBase::StartWorker(HWND notifyWnd, std::function<void()> body, const std::wstring& failureText)
+Woken WaitForWork(const WorkSignals& signals, HANDLE handle, DWORD timeoutMs)
+{
+    HANDLE handles[3] = {signals.stop};
+    DWORD count = 1;
+    if (handle)
+        handles[count++] = handle;
+    if (signals.wake)
+        handles[count++] = signals.wake;
+    const DWORD result = WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+    if (result == WAIT_TIMEOUT)
+        return Woken::Timeout;
+    if (result >= WAIT_OBJECT_0 + count)
+        return Woken::Stop; // a failed wait would never end: treat it as the end
+    const HANDLE signalled = handles[result - WAIT_OBJECT_0];
+    if (signalled == signals.stop)
+        return Woken::Stop;
+    return signalled == signals.wake ? Woken::Wake : Woken::Handle;
+}
+
+TransportBase::TransportBase()
+    : m_signals{CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)}
+{
+}
+
+TransportBase::~TransportBase()
+{
+    if (m_signals.stop)
+        CloseHandle(m_signals.stop);
+    if (m_signals.wake)
+        CloseHandle(m_signals.wake);
+}
+
+bool TransportBase::StartWorker(HWND notifyWnd, std::function<void()> body, const std::wstring& failureText,
+                                bool endsLink)
 {
     m_notifyWnd = notifyWnd;
     m_stopRequested = false;
+    ResetEvent(m_signals.stop);
+    ResetEvent(m_signals.wake);
     m_running.exchange(true);
     try {
         m_worker = g_launcher.load()(std::move(body));
         return true;
     } catch (const std::system_error&) {
         m_running = false;
-        PostTransportEvent(*this, TransportEventKind::Error, failureText);
+        Post(TransportEventKind::Error, failureText, {}, {}, endsLink);
         return false;
     }
 }
@@ -35,10 +70,36 @@ void TransportBase::RequestStop()
 {
     m_stopRequested = true;
     m_running.exchange(false);
+    SetEvent(m_signals.stop);
 }
 
 void TransportBase::JoinWorker()
 {
     if (m_worker.joinable())
         m_worker.join();
+}
+
+bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::wstring& peer,
+                         std::vector<uint8_t> data, bool linkEnded) const
+{
+    TransportEvent event;
+    event.kind = kind;
+    event.text = std::move(text);
+    event.peer = peer;
+    event.clientId = m_clientId;
+    event.linkEnded = linkEnded;
+    event.data = std::move(data);
+    return PostTransportEvent(*this, std::move(event));
+}
+
+void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring& peer) const
+{
+    std::wstring text = DecodeReceivedText(block.data(), block.size());
+    Post(TransportEventKind::Received, std::move(text), peer, std::move(block));
+}
+
+void TransportBase::PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer)
+{
+    m_running = false;
+    Post(kind, std::move(text), peer, {}, true);
 }

@@ -9,12 +9,25 @@
 
 extern const wchar_t* const kWorkerStartFailedText;
 
-// The outline every transport shares: where events go, whether it runs,
-// and its worker thread. Start, Stop, Run and the send path are each
-// transport's own.
+// What a worker sleeps on besides its own handle: stop (manual reset, set
+// by Stop) and wake (auto reset, set when a payload is queued).
+struct WorkSignals {
+    HANDLE stop = nullptr;
+    HANDLE wake = nullptr;
+};
+
+enum class Woken { Stop, Handle, Wake, Timeout };
+
+// One wait on stop, then the worker's handle (may be null), then wake. Stop
+// comes first so that a busy link still notices it.
+Woken WaitForWork(const WorkSignals& signals, HANDLE handle, DWORD timeoutMs = INFINITE);
+
+// The outline every worker shares: where events go, whether it runs, its
+// thread and the signals it waits on. Start, Stop, Run and the send path
+// are each transport's own.
 class TransportBase {
 public:
-    TransportBase() = default;
+    TransportBase();
     TransportBase(const TransportBase&) = delete;
     TransportBase& operator=(const TransportBase&) = delete;
 
@@ -28,17 +41,33 @@ public:
     std::atomic<bool> m_stopRequested{false};
 
 protected:
-    ~TransportBase() = default;
+    ~TransportBase();
 
     // Marks the transport running and starts its worker. When no thread can
     // be made, posts an Error and leaves the transport stopped, so the window
-    // never shows a link that has no worker behind it.
+    // never shows a link that has no worker behind it. `endsLink` says whether
+    // that error ends the link (a client session's does not end the server).
     bool StartWorker(HWND notifyWnd, std::function<void()> body,
-                     const std::wstring& failureText = kWorkerStartFailedText);
+                     const std::wstring& failureText = kWorkerStartFailedText, bool endsLink = true);
+    // Signals the worker to end; it closes its own handles.
     void RequestStop();
     void JoinWorker();
+    // Tells the worker that a payload is queued.
+    void Wake() const { SetEvent(m_signals.wake); }
+    const WorkSignals& Signals() const { return m_signals; }
+
+    bool Post(TransportEventKind kind, std::wstring text, const std::wstring& peer = {},
+              std::vector<uint8_t> data = {}, bool linkEnded = false) const;
+    void PostReceived(std::vector<uint8_t> block, const std::wstring& peer) const;
+    // The worker's last word about its link: it no longer runs, and the
+    // event says the link has ended (a failed start, or the closing status).
+    void PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer = {});
+
+    // Carried on every event of this worker; a server's client session sets it.
+    uint32_t m_clientId = 0;
 
 private:
+    WorkSignals m_signals;
     std::thread m_worker;
 };
 

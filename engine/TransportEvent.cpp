@@ -25,15 +25,21 @@ static bool WorthRetrying(const TransportBase& transport, HWND wnd)
 bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind, std::wstring text,
                         const std::wstring& peer, std::vector<uint8_t> data)
 {
+    TransportEvent event;
+    event.kind = kind;
+    event.text = std::move(text);
+    event.peer = peer;
+    event.data = std::move(data);
+    return PostTransportEvent(transport, std::move(event));
+}
+
+bool PostTransportEvent(const TransportBase& transport, TransportEvent event)
+{
     const HWND wnd = transport.m_notifyWnd;
     if (!wnd)
         return false;
 
-    auto record = std::make_unique<TransportEvent>();
-    record->kind = kind;
-    record->text = std::move(text);
-    record->peer = peer;
-    record->data = std::move(data);
+    auto record = std::make_unique<TransportEvent>(std::move(event));
 
     DWORD pause = 1;
     for (;;) {

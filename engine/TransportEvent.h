@@ -24,6 +24,12 @@ struct TransportEvent {
     TransportEventKind kind = TransportEventKind::Status;
     std::wstring text;
     std::wstring peer;
+    // The server's number for the client the event is about; 0 for events
+    // that are not about one client.
+    uint32_t clientId = 0;
+    // Set by a worker on the events it posts once its link has really ended
+    // (a failed start, the closing status, the error that closed it).
+    bool linkEnded = false;
     std::vector<uint8_t> data;
 };
 
@@ -33,6 +39,7 @@ class TransportBase;
 // delivered (the record is then freed here). A failed post is retried while
 // the transport is meant to run and the window exists, so a full message
 // queue slows the link down instead of dropping what it received.
+bool PostTransportEvent(const TransportBase& transport, TransportEvent event);
 bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind, std::wstring text,
                         const std::wstring& peer = {}, std::vector<uint8_t> data = {});
 

@@ -8,6 +8,13 @@
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
 
+namespace {
+
+// A flood of datagrams must not keep the worker from a stop.
+constexpr int kDatagramsPerWake = 64;
+
+} // namespace
+
 void UdpTransport::Start(HWND notifyWnd, const ConnectionSettings& settings)
 {
     Stop();
@@ -17,32 +24,26 @@ void UdpTransport::Start(HWND notifyWnd, const ConnectionSettings& settings)
 void UdpTransport::Stop()
 {
     RequestStop();
-    CloseSocketOnce(m_socket, false);
     JoinWorker();
-    // The next start opens its socket before it knows its destination; until
-    // then no send may go where this run pointed.
-    SetDestination(nullptr);
 }
 
 bool UdpTransport::SendNow(const std::vector<uint8_t>& payload)
 {
     std::lock_guard<std::mutex> lock(m_sendMutex);
-    const SOCKET s = m_socket.load();
-    if (s == INVALID_SOCKET || m_destinationLength == 0)
+    if (m_socket == INVALID_SOCKET || m_destinationLength == 0)
         return false;
     // The listener's destination is the any-address. Windows refuses to send
     // there; other stacks deliver it to this very socket. Refuse it alike.
     if (reinterpret_cast<const sockaddr_in&>(m_destination).sin_addr.s_addr == htonl(INADDR_ANY))
         return false;
-    return sendto(s, reinterpret_cast<const char*>(payload.data()), int(payload.size()), 0,
+    return sendto(m_socket, reinterpret_cast<const char*>(payload.data()), int(payload.size()), 0,
                   reinterpret_cast<const sockaddr*>(&m_destination), m_destinationLength) != SOCKET_ERROR;
 }
 
-// Null clears it: a failed start must not leave an earlier destination in
-// force, or sends would quietly go where the previous start pointed.
-void UdpTransport::SetDestination(const sockaddr_in* destination)
+void UdpTransport::SetSocket(SOCKET s, const sockaddr_in* destination)
 {
     std::lock_guard<std::mutex> lock(m_sendMutex);
+    m_socket = destination ? s : INVALID_SOCKET;
     m_destination = {};
     m_destinationLength = 0;
     if (destination) {
@@ -52,22 +53,19 @@ void UdpTransport::SetDestination(const sockaddr_in* destination)
 }
 
 // A start that fails ends without "UDP stopped": the error is its only word.
-void UdpTransport::FailStart(const std::wstring& message)
+void UdpTransport::FailStart(SOCKET& s, const std::wstring& message)
 {
-    SetDestination(nullptr);
-    m_running = false;
-    PostTransportEvent(*this, TransportEventKind::Error, message);
+    CloseSocket(s, false);
+    PostEnd(TransportEventKind::Error, message);
 }
 
 void UdpTransport::Run(ConnectionSettings settings)
 {
-    const SOCKET s = OpenStoredSocket(m_socket, SOCK_DGRAM, IPPROTO_UDP, m_stopRequested);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) {
-        FailStart(FormatSocketError(L"UDP socket failed"));
+        FailStart(s, FormatSocketError(L"UDP socket failed"));
         return;
     }
-    DWORD timeoutMs = 200;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
     // An ICMP "port unreachable" for an earlier datagram is no reason to stop
     // listening: turn that report off where the platform offers it.
     BOOL reportReset = FALSE;
@@ -79,7 +77,7 @@ void UdpTransport::Run(ConnectionSettings settings)
     local.sin_port = htons(settings.isServer == 1 ? settings.port : uint16_t(0));
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
-        FailStart(FormatSocketError(L"UDP bind failed"));
+        FailStart(s, FormatSocketError(L"UDP bind failed"));
         return;
     }
 
@@ -87,38 +85,55 @@ void UdpTransport::Run(ConnectionSettings settings)
     destination.sin_family = AF_INET;
     destination.sin_port = htons(settings.port);
     if (settings.isServer == 0 && InetPtonW(AF_INET, settings.ip.c_str(), &destination.sin_addr) != 1) {
-        FailStart(L"Invalid UDP destination IP address.");
+        FailStart(s, L"Invalid UDP destination IP address.");
         return;
     }
-    SetDestination(&destination);
-    PostTransportEvent(*this, TransportEventKind::Status,
-                       settings.isServer == 1 ? L"UDP listener started" : L"UDP client ready");
+    SocketEvent event;
+    if (!event.Watch(s, FD_READ)) {
+        FailStart(s, FormatSocketError(L"UDP socket failed"));
+        return;
+    }
+    SetSocket(s, &destination);
+    Post(TransportEventKind::Status, settings.isServer == 1 ? L"UDP listener started" : L"UDP client ready");
 
+    if (!ReceiveUntilStopped(s, event)) {
+        Post(TransportEventKind::Error, FormatSocketError(L"UDP receive failed"), {}, {}, true);
+        PostEnd(TransportEventKind::Status, L"UDP stopped");
+        // The socket outlives the receiving: sends still go out until Stop.
+        WaitForWork(WorkSignals{Signals().stop, nullptr}, nullptr);
+    } else {
+        PostEnd(TransportEventKind::Status, L"UDP stopped");
+    }
+    SetSocket(INVALID_SOCKET, nullptr);
+    CloseSocket(s, false);
+}
+
+// True when stopped; false when a receive failed, with its error as the
+// thread's last socket error.
+bool UdpTransport::ReceiveUntilStopped(SOCKET s, SocketEvent& event)
+{
     std::vector<uint8_t> buffer(kReceiveBufferSize, 0);
-    bool failed = false;
-    int receiveError = 0;
-    while (m_running) {
-        sockaddr_storage sender{};
-        int senderLength = sizeof(sender);
-        const int received = recvfrom(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, 0,
-                                      reinterpret_cast<sockaddr*>(&sender), &senderLength);
-        if (received == SOCKET_ERROR) {
-            const int error = WSAGetLastError();
-            if (error == WSAETIMEDOUT || error == WSAECONNRESET)
-                continue;
-            failed = true;
-            receiveError = error;
-            break;
+    while (WaitForWork(WorkSignals{Signals().stop, nullptr}, event.Get()) != Woken::Stop) {
+        WSANETWORKEVENTS happened;
+        if (!event.Take(s, happened))
+            return false;
+        for (int i = 0; i < kDatagramsPerWake; ++i) {
+            sockaddr_storage sender{};
+            int senderLength = sizeof(sender);
+            const int received = recvfrom(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, 0,
+                                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+            if (received == SOCKET_ERROR) {
+                const int error = WSAGetLastError();
+                if (error == WSAEWOULDBLOCK)
+                    break;
+                if (error == WSAECONNRESET)
+                    continue;
+                WSASetLastError(error);
+                return false;
+            }
+            PostReceived(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received),
+                         FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)));
         }
-        std::vector<uint8_t> datagram(buffer.begin(), buffer.begin() + received);
-        std::wstring text = DecodeReceivedText(datagram.data(), datagram.size());
-        PostTransportEvent(*this, TransportEventKind::Received, std::move(text),
-                           FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)), std::move(datagram));
     }
-    if (failed && m_running) {
-        WSASetLastError(receiveError);
-        PostTransportEvent(*this, TransportEventKind::Error, FormatSocketError(L"UDP receive failed"));
-    }
-    m_running = false;
-    PostTransportEvent(*this, TransportEventKind::Status, L"UDP stopped");
+    return true;
 }

@@ -4,42 +4,60 @@
 
 using Kind = TransportEventKind;
 
-TEST(EventRules, StatusTextsThatEndTheConnectedState)
+namespace {
+
+TransportEvent Event(Kind kind, const wchar_t* text, bool linkEnded = false)
 {
-    const struct {
-        const wchar_t* text;
-        bool ends;
-    } cases[] = {
-        {L"TCP client connecting...", false}, {L"TCP client connected", false},
-        {L"TCP client disconnected", true},   {L"TCP server listening on 5000", false},
-        {L"TCP server stopped", true},        {L"UDP listener started", false},
-        {L"UDP client ready", false},         {L"UDP stopped", true},
-        {L"Serial opened COM3 @ 115200", false}, {L"Serial closed", false},
-        {L"Disconnected", false}, // capital D: the test is case-sensitive
-        {L"STOPPED", false},
-    };
-    for (const auto& c : cases) {
-        const EventReaction r = ReactionTo(Kind::Status, c.text, false);
-        EXPECT_EQ(r.endConnected, c.ends) << "status \"" << c.text << '"';
-        EXPECT_TRUE(r.showStatus);
-        EXPECT_TRUE(r.log);
-    }
+    TransportEvent e;
+    e.kind = kind;
+    e.text = text;
+    e.linkEnded = linkEnded;
+    return e;
 }
 
-TEST(EventRules, ErrorsEndTheConnectedStateWithoutTouchingTheStatusLine)
+} // namespace
+
+TEST(EventRules, TheWorkersFlagNotTheTextEndsTheConnectedState)
 {
-    const EventReaction r = ReactionTo(Kind::Error, L"TCP connect failed (WSA 10061)", false);
-    EXPECT_TRUE(r.endConnected);
+    // The words no longer decide: a status ends the state only when its
+    // worker says the link has ended.
+    EXPECT_FALSE(ReactionTo(Event(Kind::Status, L"TCP client disconnected"), false, false).endConnected);
+    EXPECT_TRUE(ReactionTo(Event(Kind::Status, L"TCP client disconnected", true), false, false).endConnected);
+    EXPECT_TRUE(ReactionTo(Event(Kind::Status, L"Serial closed", true), false, false).endConnected);
+    const EventReaction opened = ReactionTo(Event(Kind::Status, L"Serial opened COM3 @ 115200"), false, false);
+    EXPECT_FALSE(opened.endConnected);
+    EXPECT_TRUE(opened.showStatus);
+    EXPECT_TRUE(opened.log);
+}
+
+TEST(EventRules, AnErrorThatLeavesTheLinkOpenIsOnlyLogged)
+{
+    const EventReaction r = ReactionTo(Event(Kind::Error, L"Serial write failed."), false, false);
+    EXPECT_FALSE(r.endConnected);
     EXPECT_FALSE(r.showStatus);
     EXPECT_TRUE(r.log);
 }
 
+TEST(EventRules, TheErrorThatEndedTheLinkStaysInTheStatusLine)
+{
+    const EventReaction failed = ReactionTo(Event(Kind::Error, L"TCP connect failed (WSA 10061)", true), false, false);
+    EXPECT_TRUE(failed.endConnected);
+    EXPECT_TRUE(failed.showStatus);
+    // The closing status that follows is logged but does not hide the reason.
+    const EventReaction closed = ReactionTo(Event(Kind::Status, L"Serial closed", true), false, true);
+    EXPECT_TRUE(closed.endConnected);
+    EXPECT_FALSE(closed.showStatus);
+    EXPECT_TRUE(closed.log);
+    // A new run's statuses show again.
+    EXPECT_TRUE(ReactionTo(Event(Kind::Status, L"TCP client connecting..."), false, true).showStatus);
+}
+
 TEST(EventRules, ClientEventsChangeTheListAndNeverTheState)
 {
-    const EventReaction added = ReactionTo(Kind::ClientAdded, L"Client connected", false);
+    const EventReaction added = ReactionTo(Event(Kind::ClientAdded, L"Client connected"), false, false);
     EXPECT_EQ(added.clientList, ClientListChange::Add);
     EXPECT_FALSE(added.endConnected);
-    const EventReaction removed = ReactionTo(Kind::ClientRemoved, L"Client disconnected", false);
+    const EventReaction removed = ReactionTo(Event(Kind::ClientRemoved, L"Client disconnected"), false, false);
     EXPECT_EQ(removed.clientList, ClientListChange::Remove);
     EXPECT_FALSE(removed.endConnected);
     EXPECT_FALSE(removed.showStatus);
@@ -47,10 +65,9 @@ TEST(EventRules, ClientEventsChangeTheListAndNeverTheState)
 
 TEST(EventRules, PauseRxDropsOnlyReceivedData)
 {
-    EXPECT_FALSE(ReactionTo(Kind::Received, L"data", true).log);
-    EXPECT_TRUE(ReactionTo(Kind::Received, L"data", false).log);
-    EXPECT_TRUE(ReactionTo(Kind::Status, L"TCP client connected", true).log);
-    EXPECT_TRUE(ReactionTo(Kind::Error, L"Invalid IP address.", true).log);
-    EXPECT_TRUE(ReactionTo(Kind::ClientAdded, L"", true).log);
-    EXPECT_FALSE(ReactionTo(Kind::Received, L"stopped", false).endConnected);
+    EXPECT_FALSE(ReactionTo(Event(Kind::Received, L"data"), true, false).log);
+    EXPECT_TRUE(ReactionTo(Event(Kind::Received, L"data"), false, false).log);
+    EXPECT_TRUE(ReactionTo(Event(Kind::Status, L"TCP client connected"), true, false).log);
+    EXPECT_TRUE(ReactionTo(Event(Kind::Error, L"Invalid IP address.", true), true, false).log);
+    EXPECT_TRUE(ReactionTo(Event(Kind::ClientAdded, L""), true, false).log);
 }

@@ -119,6 +119,13 @@ size_t CountProcessThreads()
     return count;
 }
 
+size_t CountProcessHandles()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed)
 {
     std::vector<uint8_t> bytes(count);

@@ -40,5 +40,6 @@ private:
 };
 
 size_t CountProcessThreads();
+size_t CountProcessHandles();
 
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);

@@ -18,7 +18,7 @@ protected:
     void Post(TransportEventKind kind, const std::wstring& text, std::vector<uint8_t> data = {})
     {
         PostMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0,
-                     reinterpret_cast<LPARAM>(new TransportEvent{kind, text, L"peer", std::move(data)}));
+                     reinterpret_cast<LPARAM>(new TransportEvent{kind, text, L"peer", 0, false, std::move(data)}));
     }
     void PumpPosted()
     {

@@ -149,8 +149,9 @@ TEST_F(MainWindow, RefusedConnectReturnsToConnect)
     ASSERT_TRUE(PumpUntil([&] { return !dialog.Connected(); }, 10000));
     EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Connect");
     EXPECT_EQ(Caption(), L"Ferrolink");
-    EXPECT_TRUE(Contains(Log(), L"ERR TCP connect failed (WSA 10061)"));
-    EXPECT_EQ(Item(IDC_STATUS).Text(), L"TCP client connecting...");
+    EXPECT_TRUE(Contains(Log(), L"ERR TCP connect failed (WSA 10061: connection refused)"));
+    // The status line says why the link ended, not what it was doing.
+    EXPECT_EQ(Item(IDC_STATUS).Text(), L"TCP connect failed (WSA 10061: connection refused)");
 }
 
 TEST_F(MainWindow, ConnectThenDisconnectLeavesNoWorker)
@@ -234,19 +235,24 @@ TEST_F(MainWindow, EscapeClosesTheWindowAndStopsTheLink)
     EXPECT_TRUE(peer.WaitClosed(2000));
 }
 
-TEST_F(MainWindow, ClientListFollowsClientEvents)
+TEST_F(MainWindow, ClientListFollowsClientEventsById)
 {
-    auto post = [&](TransportEventKind kind, const wchar_t* peer) {
-        auto* e = new TransportEvent{kind, L"", peer, {}};
+    auto post = [&](TransportEventKind kind, const wchar_t* peer, uint32_t id) {
+        auto* e = new TransportEvent{kind, L"", peer, id, false, {}};
         SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(e));
     };
     const Window list = Item(IDC_CLIENT_LIST);
-    post(TransportEventKind::ClientAdded, L"127.0.0.1:50001");
-    post(TransportEventKind::ClientAdded, L"::1:50002");
-    EXPECT_EQ(list.Send(LB_GETCOUNT), 2);
-    post(TransportEventKind::ClientRemoved, L"10.0.0.1:1"); // not listed: nothing changes
-    EXPECT_EQ(list.Send(LB_GETCOUNT), 2);
-    post(TransportEventKind::ClientRemoved, L"127.0.0.1:50001");
+    post(TransportEventKind::ClientAdded, L"127.0.0.1:50001", 1);
+    post(TransportEventKind::ClientAdded, L"::1:50002", 2);
+    // A new client that got the endpoint of one not yet gone.
+    post(TransportEventKind::ClientAdded, L"127.0.0.1:50001", 3);
+    EXPECT_EQ(list.Send(LB_GETCOUNT), 3);
+    post(TransportEventKind::ClientRemoved, L"10.0.0.1:1", 9); // not listed: nothing changes
+    EXPECT_EQ(list.Send(LB_GETCOUNT), 3);
+    post(TransportEventKind::ClientRemoved, L"127.0.0.1:50001", 3);
+    ASSERT_EQ(list.Send(LB_GETCOUNT), 2);
+    EXPECT_EQ(list.Send(LB_GETITEMDATA, 0), 1); // the older entry stays
+    post(TransportEventKind::ClientRemoved, L"127.0.0.1:50001", 1);
     ASSERT_EQ(list.Send(LB_GETCOUNT), 1);
     wchar_t text[64] = {};
     list.Send(LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));

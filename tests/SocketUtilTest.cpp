@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
-TEST(FormatSocketError, AppendsTheLastSocketError)
+TEST(FormatSocketError, AppendsTheLastSocketErrorAndItsMeaning)
 {
     WSASetLastError(10061);
-    EXPECT_EQ(FormatSocketError(L"TCP connect failed"), L"TCP connect failed (WSA 10061)");
+    EXPECT_EQ(FormatSocketError(L"TCP connect failed"), L"TCP connect failed (WSA 10061: connection refused)");
     WSASetLastError(0);
     EXPECT_EQ(FormatSocketError(L"bind failed"), L"bind failed (WSA 0)");
+    // A code nobody can name keeps the plain form.
+    WSASetLastError(987654);
+    EXPECT_EQ(FormatSocketError(L"x"), L"x (WSA 987654)");
 }
 
 TEST(FormatEndpoint, NumericHostAndPort)
@@ -31,20 +34,4 @@ TEST(FormatEndpoint, UnknownWhenTheAddressCannotBeNamed)
     odd.ss_family = 12345;
     EXPECT_EQ(FormatEndpoint(reinterpret_cast<sockaddr*>(&odd)), L"unknown");
     EXPECT_EQ(FormatEndpoint(nullptr), L"unknown");
-}
-
-TEST(CloseSocketOnce, OnlyTheFirstTakerCloses)
-{
-    std::atomic<SOCKET> shared{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
-    ASSERT_NE(shared.load(), INVALID_SOCKET);
-    const SOCKET original = shared.load();
-    CloseSocketOnce(shared, true);
-    EXPECT_EQ(shared.load(), INVALID_SOCKET);
-    CloseSocketOnce(shared, true); // second close is a no-op
-    EXPECT_EQ(shared.load(), INVALID_SOCKET);
-    // The handle really is closed.
-    int type = 0;
-    int size = sizeof(type);
-    EXPECT_EQ(getsockopt(original, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size),
-              SOCKET_ERROR);
 }

@@ -118,11 +118,15 @@ TEST_F(TcpServer, PayloadsGoToEveryClientAndLeaversAreSkipped)
 TEST_F(TcpServer, StopReportsTheServerThenEachClientInOrder)
 {
     const size_t threadsBefore = CountProcessThreads();
+    const size_t handlesBefore = CountProcessHandles();
     ASSERT_TRUE(Listen());
     PeerSocket first = Join(), second = Join();
     const std::wstring firstPeer = LocalEndpoint(first), secondPeer = LocalEndpoint(second);
     window.Clear();
+    const ULONGLONG stopping = GetTickCount64();
     server.Stop();
+    EXPECT_LT(GetTickCount64() - stopping, 500u);
+    EXPECT_EQ(CountProcessHandles(), handlesBefore);
     window.PumpFor(200);
     ASSERT_EQ(window.Events().size(), 3u);
     EXPECT_EQ(window.Events()[0]->text, L"TCP server stopped");
@@ -195,8 +199,100 @@ TEST_F(TcpServer, ClientWithoutAThreadIsClosedAndReported)
     SetWorkerLauncher(nullptr);
     ASSERT_TRUE(listening);
     ASSERT_TRUE(reported);
+    EXPECT_FALSE(window.Events().back()->linkEnded); // the server itself goes on
     EXPECT_TRUE(refused.WaitClosed(2000));
     EXPECT_EQ(server.SessionCount(), 0u);
     PeerSocket accepted = Join(); // the server goes on accepting
     EXPECT_EQ(window.Count(Kind::ClientAdded), 1u);
+}
+
+TEST_F(TcpServer, EachClientHasItsOwnIdAndCanBeSentToAlone)
+{
+    ASSERT_TRUE(Listen());
+    PeerSocket a = Join(), b = Join();
+    ASSERT_EQ(window.Count(Kind::ClientAdded), 2u);
+    std::vector<uint32_t> ids;
+    for (const auto& e : window.Events())
+        if (e->kind == Kind::ClientAdded)
+            ids.push_back(e->clientId);
+    ASSERT_NE(ids[0], 0u);
+    ASSERT_NE(ids[0], ids[1]);
+
+    ASSERT_TRUE(server.QueueSendTo(ids[1], {'b'}));
+    EXPECT_EQ(b.Receive(1, 5000), (std::vector<uint8_t>{'b'}));
+    // What each client sends and its leaving carry its id too.
+    ASSERT_TRUE(a.SendAll({'a'}));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Received) == 1; }, 5000));
+    a.Close();
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::ClientRemoved) == 1; }, 5000));
+    for (const auto& e : window.Events()) {
+        if (e->kind == Kind::Received || e->kind == Kind::ClientRemoved) {
+            EXPECT_EQ(e->clientId, ids[0]);
+        }
+    }
+    EXPECT_FALSE(server.QueueSendTo(ids[0], {'x'})); // gone
+    EXPECT_FALSE(server.QueueSendTo(12345678, {'x'}));
+    ASSERT_TRUE(server.QueueSendToAll({'2'}));
+    EXPECT_EQ(b.Receive(1, 5000), (std::vector<uint8_t>{'2'})); // nothing else came before it
+
+    const double median = MedianDeliveryMs([&](const std::vector<uint8_t>& p) { return server.QueueSendTo(ids[1], p); }, b, 15);
+    EXPECT_GE(median, 0.0);
+    EXPECT_LT(median, 5.0);
+}
+
+TEST_F(TcpServer, ClientsThatResetBeforeBeingAcceptedDoNotStopTheServer)
+{
+    ASSERT_TRUE(Listen());
+    for (int i = 0; i < 20; ++i) {
+        PeerSocket aborted = ConnectTo(L"127.0.0.1", port);
+        ASSERT_TRUE(aborted.Valid());
+        linger abort{1, 0};
+        setsockopt(aborted.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof(abort));
+    } // each closes with a reset, most before the server takes it
+    PeerSocket normal = Join();
+    ASSERT_TRUE(normal.Valid());
+    ASSERT_TRUE(window.WaitUntil(
+        [&](const EventWindow&) { return !PeersOf(Kind::ClientAdded).empty() && PeersOf(Kind::ClientAdded).back() == LocalEndpoint(normal); },
+        5000));
+    EXPECT_FALSE(window.Has(Kind::Status, L"TCP server stopped"));
+    for (const auto& e : window.Events())
+        EXPECT_FALSE(e->kind == Kind::Error && e->linkEnded) << "ended by: " << testing::PrintToString(e->text);
+    ASSERT_TRUE(server.QueueSendToAll({'k'}));
+    EXPECT_EQ(normal.Receive(1, 5000), (std::vector<uint8_t>{'k'}));
+}
+
+TEST_F(TcpServer, ASecondServerOnTheSamePortIsRefused)
+{
+    ASSERT_TRUE(Listen());
+    EventWindow secondWindow;
+    TcpServerTransport second;
+    ConnectionSettings s;
+    s.isServer = 1;
+    s.port = port;
+    second.Start(secondWindow.Handle(), s);
+    ASSERT_TRUE(secondWindow.WaitUntil([](const EventWindow& w) { return !w.Events().empty(); }, 5000));
+    const TransportEvent& first = *secondWindow.Events()[0];
+    second.Stop();
+    if (first.kind == Kind::Status)
+        GTEST_SKIP() << "this socket layer lets a second listener share the port";
+    // Address in use, or (for a port held exclusively) permission denied.
+    EXPECT_EQ(first.kind, Kind::Error);
+    EXPECT_EQ(first.text.rfind(L"TCP server listen failed (WSA 100", 0), 0u) << testing::PrintToString(first.text);
+    EXPECT_TRUE(first.linkEnded);
+}
+
+TEST_F(TcpServer, StartsRacingStopsNeverReportAFailure)
+{
+    port = ClosedLoopbackPort();
+    ConnectionSettings s;
+    s.isServer = 1;
+    s.port = port;
+    for (int i = 0; i < 100; ++i) {
+        server.Start(window.Handle(), s);
+        if (i % 2)
+            Sleep(1);
+        server.Stop();
+    }
+    window.PumpFor(100);
+    EXPECT_EQ(window.Count(Kind::Error), 0u) << testing::PrintToString(window.Texts());
 }

@@ -370,9 +370,23 @@ void CMainDlg::OnConnect()
     const ConnectionSettings settings = ReadSettingsFromControls();
     SaveConnectionSettings(settings);
     AppendLog(TransportEventKind::Status, L"Starting connection...");
+    m_endErrorShown = false;
     m_controller.Start(settings);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);
+}
+
+// The entry of the event's client: by its id, which two clients that share
+// an endpoint text (one leaving, one arriving) do not share.
+LRESULT CMainDlg::FindClient(const Window& clients, const TransportEvent& event)
+{
+    if (event.clientId == 0)
+        return clients.Send(LB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(event.peer.c_str()));
+    const LRESULT count = clients.Send(LB_GETCOUNT);
+    for (LRESULT i = 0; i < count; ++i)
+        if (uint32_t(clients.Send(LB_GETITEMDATA, WPARAM(i))) == event.clientId)
+            return i;
+    return LB_ERR;
 }
 
 LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
@@ -380,17 +394,21 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
     if (!event)
         return 0;
-    const EventReaction reaction = ReactionTo(event->kind, event->text, Item(IDC_PAUSE_RX).Checked());
+    const EventReaction reaction = ReactionTo(*event, Item(IDC_PAUSE_RX).Checked(), m_endErrorShown);
     const Window clients = Item(IDC_CLIENT_LIST);
     if (reaction.clientList == ClientListChange::Add) {
-        clients.Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(event->peer.c_str()));
+        const LRESULT index = clients.Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(event->peer.c_str()));
+        if (index >= 0)
+            clients.Send(LB_SETITEMDATA, WPARAM(index), LPARAM(event->clientId));
     } else if (reaction.clientList == ClientListChange::Remove) {
-        const LRESULT index = clients.Send(LB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(event->peer.c_str()));
+        const LRESULT index = FindClient(clients, *event);
         if (index != LB_ERR)
             clients.Send(LB_DELETESTRING, WPARAM(index));
     }
-    if (reaction.showStatus)
+    if (reaction.showStatus) {
         Item(IDC_STATUS).SetText(event->text);
+        m_endErrorShown = event->kind == TransportEventKind::Error;
+    }
     if (reaction.endConnected) {
         SetConnectedState(false);
         UpdateWindowTitle(nullptr);

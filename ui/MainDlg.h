@@ -36,6 +36,7 @@ private:
     void OnCommand(int id, int code);
     void OnConnect();
     LRESULT OnTransportEvent(WPARAM wp, LPARAM lp);
+    static LRESULT FindClient(const Window& clients, const TransportEvent& event);
     void OnCommunicationChanged();
     void OnModeChanged();
     void OnSend();
@@ -82,6 +83,7 @@ private:
 
     ConnectionController m_controller;
     bool m_connected = false;
+    bool m_endErrorShown = false; // the status line shows why the link ended
     LogState m_log;
     // Owned by their windows, which the dialog's destruction takes down.
     CHexView* m_logHexView = nullptr;

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "engine/ConnectionSettings.h"
+#include "engine/Transport.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+enum class LinkKind { TcpClient, TcpServer, Udp, Serial };
+
+// Serial wins over UDP, UDP over the server, the server over the client.
+LinkKind LinkKindFor(const ConnectionSettings& settings);
+
+// What the controller holds: one link of any kind, started on a worker of
+// its own, stopped from the interface thread, fed one payload at a time.
+class Link : public TransportBase {
+public:
+    virtual ~Link() = default;
+
+    // Stops whatever ran, then starts anew; every outcome comes as events.
+    virtual void Start(HWND notifyWnd, const ConnectionSettings& settings) = 0;
+    // Returns when every thread of the link has ended. Safe at any time.
+    virtual void Stop() = 0;
+    // True when the payload was queued or sent.
+    virtual bool Send(const std::vector<uint8_t>& payload) = 0;
+};
+
+std::unique_ptr<Link> MakeLink(LinkKind kind);
