@@ -138,3 +138,21 @@ std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed)
     }
     return bytes;
 }
+
+double MedianDeliveryMs(const PayloadSender& send, const FarEndReader& receive, int rounds)
+{
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        Sleep(20); // idle, as between a user's sends
+        const std::vector<uint8_t> payload = {uint8_t('a' + i % 26)};
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        if (!send(payload) || receive(1, 2000) != payload)
+            return -1;
+        QueryPerformanceCounter(&end);
+        times.push_back(double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}

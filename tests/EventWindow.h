@@ -43,3 +43,12 @@ size_t CountProcessThreads();
 size_t CountProcessHandles();
 
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
+
+using PayloadSender = std::function<bool(const std::vector<uint8_t>&)>;
+// The far end's read of up to `count` bytes, waiting at most `timeoutMs`.
+using FarEndReader = std::function<std::vector<uint8_t>(size_t count, int timeoutMs)>;
+
+// The median time, over `rounds` one-byte payloads handed to `send` while
+// the link is idle, until the byte reaches the far end; negative when one is
+// lost or another byte comes.
+double MedianDeliveryMs(const PayloadSender& send, const FarEndReader& receive, int rounds);

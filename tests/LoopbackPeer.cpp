@@ -110,23 +110,6 @@ PeerSocket Listener::Accept(int timeoutMs)
     return PeerSocket(accept(m_socket.Get(), nullptr, nullptr));
 }
 
-double MedianDeliveryMs(const std::function<bool(const std::vector<uint8_t>&)>& send, PeerSocket& peer, int rounds)
-{
-    std::vector<double> times;
-    for (int i = 0; i < rounds; ++i) {
-        Sleep(20); // idle, as between a user's sends
-        LARGE_INTEGER frequency, start, end;
-        QueryPerformanceFrequency(&frequency);
-        QueryPerformanceCounter(&start);
-        if (!send({uint8_t('0' + i % 10)}) || peer.Receive(1, 2000).size() != 1)
-            return -1;
-        QueryPerformanceCounter(&end);
-        times.push_back(double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart));
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
 uint16_t ClosedLoopbackPort()
 {
     PeerSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));

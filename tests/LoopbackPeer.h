@@ -4,7 +4,6 @@
 #include <ws2tcpip.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,10 +48,6 @@ private:
     PeerSocket m_socket;
     uint16_t m_port = 0;
 };
-
-// The median time, over `rounds` one-byte payloads handed to `send` while
-// the link is idle, until the byte reaches `peer`; negative when one is lost.
-double MedianDeliveryMs(const std::function<bool(const std::vector<uint8_t>&)>& send, PeerSocket& peer, int rounds);
 
 // A port on 127.0.0.1 that nothing listens on (bound, then released).
 uint16_t ClosedLoopbackPort();

@@ -149,6 +149,8 @@ protected:
         const ULONGLONG deadline = GetTickCount64() + 5000;
         while ((PathExists(kSerialDir + L"/vanish") || !SerialPeer().Valid()) && GetTickCount64() < deadline)
             Sleep(20);
+        // What an earlier test left on its way to the far end is not this test's.
+        SerialPeer().Read(SIZE_MAX, 100);
     }
     void TearDown() override { serial.Stop(); }
 
@@ -289,4 +291,71 @@ TEST_F(SerialPort, WindowOpensReadsAndClosesThePort)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
     EXPECT_EQ(dialog.Item(IDC_CONNECT).Text(), L"Open");
     EXPECT_FALSE(dialog.Controller().AnyWorker());
+}
+
+namespace {
+
+// The far end's device, read from the test's own side of the pair.
+Bytes ReadSlowly(SerialPeer& peer, size_t count, int pauseMs, int timeoutMs)
+{
+    Bytes got;
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
+    while (got.size() < count && GetTickCount64() < deadline) {
+        const Bytes part = peer.Read(std::min<size_t>(1024, count - got.size()), 200);
+        got.insert(got.end(), part.begin(), part.end());
+        Sleep(DWORD(pauseMs));
+    }
+    return got;
+}
+
+} // namespace
+
+TEST_F(SerialPort, WritesThatOutgrowTheDeviceArriveWholeAndInOrder)
+{
+    ASSERT_TRUE(Open());
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Valid());
+    // Far more than the device holds, so writes wait for a slow reader.
+    Bytes expected;
+    for (uint32_t i = 0; i < 12; ++i) {
+        const Bytes payload = PatternBytes(10000 + i, i);
+        ASSERT_TRUE(serial.QueueSend(payload));
+        expected.insert(expected.end(), payload.begin(), payload.end());
+    }
+    Sleep(300);
+    const Bytes got = ReadSlowly(peer, expected.size(), 2, 20000);
+    ASSERT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
+    EXPECT_EQ(window.Count(Kind::Error), 0u);
+}
+
+TEST_F(SerialPort, StopDuringAWriteIsPromptAndNoFailure)
+{
+    const size_t threadsBefore = CountProcessThreads();
+    const size_t handlesBefore = CountProcessHandles();
+    ASSERT_TRUE(Open());
+    SerialPeer peer; // never reads: the write stays pending
+    ASSERT_TRUE(serial.QueueSend(PatternBytes(256 * 1024, 9)));
+    ASSERT_TRUE(serial.QueueSend(PatternBytes(1000, 10)));
+    Sleep(200);
+    const ULONGLONG stopping = GetTickCount64();
+    serial.Stop();
+    EXPECT_LT(GetTickCount64() - stopping, 500u);
+    window.PumpFor(50);
+    EXPECT_TRUE(window.Has(Kind::Status, L"Serial closed"));
+    EXPECT_EQ(window.Count(Kind::Error), 0u) << testing::PrintToString(window.Texts());
+    EXPECT_EQ(CountProcessThreads(), threadsBefore);
+    EXPECT_EQ(CountProcessHandles(), handlesBefore);
+}
+
+TEST_F(SerialPort, AQueuedPayloadLeavesAtOnce)
+{
+    ASSERT_TRUE(Open());
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Valid());
+    const double median = MedianDeliveryMs([&](const Bytes& p) { return serial.QueueSend(p); },
+                                           [&](size_t n, int ms) { return peer.Read(n, ms); }, 15);
+    EXPECT_GE(median, 0.0);
+    // The old worker read with a 20 ms time-out between writes.
+    EXPECT_LT(median, 10.0);
 }
