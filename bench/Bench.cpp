@@ -1,5 +1,6 @@
 // Prints one line per figure: throughput, responsiveness, memory and scale
 // of the real transports and window, in process and headless.
+#include "engine/SerialTransport.h"
 #include "engine/SocketUtil.h"
 #include "hexview/HexView.h"
 #include "res/resource.h"
@@ -140,6 +141,16 @@ void Pump(CMainDlg& dialog, PumpProfile* profile = nullptr, Clock::time_point de
     }
 }
 
+// As the program's own message loop idles: asleep until a message comes.
+void IdleFor(CMainDlg& dialog, double seconds)
+{
+    const auto start = Clock::now();
+    for (double left = seconds; left > 0; left = seconds - Seconds(start)) {
+        Pump(dialog);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(left * 1000) + 1, QS_ALLINPUT);
+    }
+}
+
 bool PumpUntil(CMainDlg& dialog, const std::function<bool()>& done, double timeout, PumpProfile* profile = nullptr)
 {
     const auto start = Clock::now();
@@ -244,7 +255,7 @@ size_t WorkingSet(bool peak)
     return peak ? c.PeakWorkingSetSize : c.WorkingSetSize;
 }
 
-double RawReceive(size_t total)
+double RawReceive(size_t total, size_t bufferSize)
 {
     uint16_t port = 0;
     const SOCKET listener = Listen(port);
@@ -254,7 +265,7 @@ double RawReceive(size_t total)
         closesocket(s);
     });
     const SOCKET s = accept(listener, nullptr, nullptr);
-    std::vector<char> buffer(8192);
+    std::vector<char> buffer(bufferSize);
     const auto start = Clock::now();
     size_t got = 0;
     while (got < total) {
@@ -276,8 +287,10 @@ double RawReceive(size_t total)
     return double(got) / 1e6 / seconds;
 }
 
-void ReceiveFlood(size_t total)
+void ReceiveFlood(size_t total, size_t bufferSize)
 {
+    SetStreamReceiveBufferSize(bufferSize);
+    std::printf("-- receive buffer of %zu bytes\n", bufferSize);
     DeleteFileW(SettingsFilePath().c_str());
     CMainDlg dialog;
     dialog.Create();
@@ -300,8 +313,8 @@ void ReceiveFlood(size_t total)
     sender.join();
 
     Figure("receive flood through the window, MB/s", double(dialog.Log().m_rxByteCount) / 1e6 / seconds, "MB/s");
-    const double raw = RawReceive(total);
-    Figure("raw Winsock receive loop (8192-byte buffer), MB/s", raw, "MB/s");
+    const double raw = RawReceive(total, bufferSize);
+    Figure("raw Winsock receive loop (same buffer), MB/s", raw, "MB/s");
     Figure("window / raw", double(total) / 1e6 / seconds / raw * 100, "%");
     Figure("window round trip during flood, p50", Percentile(roundTrips, 0.5), "ms");
     Figure("window round trip during flood, p99", Percentile(roundTrips, 0.99), "ms");
@@ -388,6 +401,46 @@ void SendLatency(bool server)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
 }
 
+// What the machine does with the window open and no link, for the idle
+// figures to be read against.
+void IdleBaseline()
+{
+    CMainDlg dialog;
+    dialog.Create();
+    const double process0 = ProcessCpuSeconds(), machine0 = MachineBusySeconds();
+    const auto idle = Clock::now();
+    IdleFor(dialog, 10);
+    const double seconds = Seconds(idle);
+    Figure("no link: idle CPU of the process over 10 s (one core = 100)", (ProcessCpuSeconds() - process0) / seconds * 100, "%");
+    if (machine0 >= 0)
+        Figure("no link: idle CPU of the machine (with the wineserver)", (MachineBusySeconds() - machine0) / seconds * 100, "%");
+}
+
+// The floor under Disconnect: threads that each wait on their own event and
+// a shared stop, woken at once and joined (what ending that many sessions
+// costs before any socket is closed).
+void ThreadEnds(int n)
+{
+    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i)
+        threads.emplace_back([stop] {
+            const HANDLE own = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+            const HANDLE both[] = {stop, own};
+            WaitForMultipleObjects(2, both, FALSE, INFINITE);
+            CloseHandle(own);
+        });
+    Sleep(500);
+    const auto t = Clock::now();
+    SetEvent(stop);
+    for (auto& thread : threads)
+        thread.join();
+    char name[120];
+    std::snprintf(name, sizeof(name), "  %d waiting threads woken at once and joined (no sockets)", n);
+    Figure(name, Seconds(t), "s");
+    CloseHandle(stop);
+}
+
 void ServerScale(int clients)
 {
     CMainDlg dialog;
@@ -398,15 +451,14 @@ void ServerScale(int clients)
 
     std::vector<SOCKET> sockets;
     const auto start = Clock::now();
-    for (int i = 0; i < clients; ++i) {
+    for (int i = 0; i < clients; ++i)
         sockets.push_back(Connect(port));
-        DWORD timeoutMs = 5000; // a client the server never took must not hang the run
-        setsockopt(sockets.back(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
-    }
+    char name[120];
+    std::snprintf(name, sizeof(name), "  %d clients: connecting them (the bench's side, window not pumped)", clients);
+    Figure(name, Seconds(start), "s");
     const double limit = 120;
     PumpProfile profile;
     const bool all = PumpUntil(dialog, [&] { return listed() == clients; }, limit, &profile);
-    char name[120];
     if (all)
         std::snprintf(name, sizeof(name), "%d clients: all shown in the client list", clients);
     else
@@ -436,7 +488,7 @@ void ServerScale(int clients)
 
     const double process0 = ProcessCpuSeconds(), machine0 = MachineBusySeconds();
     const auto idle = Clock::now();
-    PumpUntil(dialog, [] { return false; }, 10);
+    IdleFor(dialog, 10);
     const double seconds = Seconds(idle);
     std::snprintf(name, sizeof(name), "%d clients: idle CPU of the process over 10 s (one core = 100)", clients);
     Figure(name, (ProcessCpuSeconds() - process0) / seconds * 100, "%");
@@ -444,108 +496,39 @@ void ServerScale(int clients)
         std::snprintf(name, sizeof(name), "%d clients: idle CPU of the machine (with the wineserver)", clients);
         Figure(name, (MachineBusySeconds() - machine0) / seconds * 100, "%");
     }
-    for (SOCKET s : sockets)
-        closesocket(s);
     const auto stop = Clock::now();
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
     std::snprintf(name, sizeof(name), "%d clients: Disconnect (all session threads joined)", clients);
     Figure(name, Seconds(stop), "s");
+    for (SOCKET s : sockets)
+        closesocket(s);
+    Pump(dialog); // the farewells of the sessions
 }
 
-// What waiting costs per idle socket: threads that wait on one connected,
-// silent socket each, by the sessions' 10 ms select poll or by an event
-// (WSAEventSelect), while the window thread's round trip is timed.
-void WaitCost(int threads, bool polling)
+// An open serial port that nothing is sent to or from.
+void SerialIdle(const wchar_t* port)
 {
-    uint16_t port = 0;
-    const SOCKET listener = Listen(port);
-    std::vector<SOCKET> clientEnds, serverEnds;
-    for (int i = 0; i < threads; ++i) {
-        clientEnds.push_back(Connect(port));
-        serverEnds.push_back(accept(listener, nullptr, nullptr));
+    SerialTransport serial;
+    ConnectionSettings settings;
+    settings.useSerial = 1;
+    settings.serialPort = port;
+    serial.Start(nullptr, settings);
+    const auto opening = Clock::now();
+    while (!serial.IsPortOpen() && serial.IsRunning() && Seconds(opening) < 5)
+        Sleep(10);
+    if (!serial.IsPortOpen()) {
+        std::printf("serial: %ls could not be opened\n", port);
+        return;
     }
-    std::atomic<bool> running{true};
-    std::atomic<long long> waits{0};
-    const HANDLE wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::vector<std::thread> waiters;
-    for (int i = 0; i < threads; ++i)
-        waiters.emplace_back([&, s = serverEnds[size_t(i)]] {
-            const WSAEVENT readable = WSACreateEvent();
-            if (!polling)
-                WSAEventSelect(s, readable, FD_READ | FD_CLOSE);
-            while (running) {
-                if (polling) {
-                    fd_set set;
-                    FD_ZERO(&set);
-                    FD_SET(s, &set);
-                    timeval t{0, 10000};
-                    select(0, &set, nullptr, nullptr, &t);
-                } else {
-                    const HANDLE both[] = {readable, wake};
-                    WaitForMultipleObjects(2, both, FALSE, INFINITE);
-                }
-                ++waits;
-            }
-            WSACloseEvent(readable);
-        });
     Sleep(500);
-    const HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    RoundTripProber prober(window);
     const double process0 = ProcessCpuSeconds(), machine0 = MachineBusySeconds();
-    const long long waits0 = waits;
-    const auto start = Clock::now();
-    while (Seconds(start) < 5) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-    const double seconds = Seconds(start);
-    const double process = (ProcessCpuSeconds() - process0) / seconds * 100;
-    // What "Client connected" asks of the window: one insert into a shown list box.
-    const HWND popup = CreateWindowW(L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr, nullptr, nullptr);
-    const HWND listBox = CreateWindowW(L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 0, 0, 300, 300,
-                                       popup, nullptr, nullptr, nullptr);
-    const int inserts = 20;
-    const auto inserting = Clock::now();
-    for (int i = 0; i < inserts; ++i)
-        SendMessageW(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"127.0.0.1:50000"));
-    const double insertMs = Seconds(inserting) / inserts * 1000;
-    DestroyWindow(popup);
-    const double machine = (MachineBusySeconds() - machine0) / seconds * 100;
-    const double rate = double(waits - waits0) / seconds;
-    const std::vector<double> roundTrips = prober.Stop([] {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    });
-    running = false;
-    SetEvent(wake);
-    for (SOCKET s : clientEnds)
-        closesocket(s);
-    for (auto& t : waiters)
-        t.join();
-    for (SOCKET s : serverEnds)
-        closesocket(s);
-    closesocket(listener);
-    CloseHandle(wake);
-    DestroyWindow(window);
-
-    char name[120];
-    const char* how = polling ? "10 ms select poll" : "event wait";
-    std::snprintf(name, sizeof(name), "%d idle sockets, %s: waits per second", threads, how);
-    Figure(name, rate, "/s");
-    std::snprintf(name, sizeof(name), "%d idle sockets, %s: CPU of the process", threads, how);
-    Figure(name, process, "%");
-    if (machine0 >= 0) {
-        std::snprintf(name, sizeof(name), "%d idle sockets, %s: CPU of the machine", threads, how);
-        Figure(name, machine, "%");
-    }
-    std::snprintf(name, sizeof(name), "%d idle sockets, %s: one list box insert", threads, how);
-    Figure(name, insertMs, "ms");
-    std::snprintf(name, sizeof(name), "%d idle sockets, %s: window round trip p99 / max", threads, how);
-    std::printf("%-58s %12.2f / %.2f ms\n", name, Percentile(roundTrips, 0.99), Percentile(roundTrips, 1.0));
-    std::fflush(stdout);
+    const auto idle = Clock::now();
+    Sleep(10000);
+    const double seconds = Seconds(idle);
+    Figure("serial port open and idle: CPU of the process over 10 s", (ProcessCpuSeconds() - process0) / seconds * 100, "%");
+    if (machine0 >= 0)
+        Figure("serial port open and idle: CPU of the machine", (MachineBusySeconds() - machine0) / seconds * 100, "%");
+    serial.Stop();
 }
 
 double MicrosPerCall(const std::function<void()>& call)
@@ -696,22 +679,25 @@ int main(int argc, char** argv)
 
     const size_t floodMb = argc > 1 ? size_t(std::atoi(argv[1])) : 100;
     const int maxClients = argc > 2 ? std::atoi(argv[2]) : 1000;
-    const std::string steps = argc > 3 ? argv[3] : "flood,send,server,wait,log";
+    const std::string steps = argc > 3 ? argv[3] : "flood,send,server,serial,log";
     auto wanted = [&](const char* step) { return steps.find(step) != std::string::npos; };
     if (wanted("flood"))
-        ReceiveFlood(floodMb << 20);
+        for (size_t bufferSize : {size_t(8192), size_t(65536)})
+            ReceiveFlood(floodMb << 20, bufferSize);
+    SetStreamReceiveBufferSize(0); // the program's own size from here on
     if (wanted("send")) {
         SendLatency(false);
         SendLatency(true);
     }
+    if (wanted("server") || wanted("serial"))
+        IdleBaseline();
     for (int clients : {100, 500, 1000})
         if (clients <= maxClients && wanted("server"))
             ServerScale(clients);
-    if (wanted("wait"))
-        for (int threads : {100, 500, 1000})
-            if (threads <= maxClients)
-                for (bool polling : {true, false})
-                    WaitCost(threads, polling);
+    if (maxClients >= 1000 && wanted("server"))
+        ThreadEnds(1000);
+    if (wanted("serial"))
+        SerialIdle(argc > 4 ? std::wstring(argv[4], argv[4] + strlen(argv[4])).c_str() : L"COM7");
     if (wanted("log"))
         LogCosts();
     WSACleanup();

@@ -67,12 +67,10 @@ std::wstring FormatEndpoint(const sockaddr* address)
     return std::wstring(host) + L":" + service;
 }
 
-void CloseSocket(SOCKET& socket, bool shutdownFirst)
+void CloseSocket(SOCKET& socket)
 {
     if (socket == INVALID_SOCKET)
         return;
-    if (shutdownFirst)
-        shutdown(socket, SD_BOTH);
     closesocket(socket);
     socket = INVALID_SOCKET;
 }
@@ -140,9 +138,10 @@ FlushResult FlushSendQueue(SOCKET s, std::mutex& lock, SendQueue& queue, Pending
     }
 }
 
-// 64 KiB: under Wine every socket call costs a wineserver round trip, so
-// fewer, larger receives carry a flood several times faster than 8 KiB.
-static std::atomic<size_t> g_streamReceiveBufferSize{65536};
+// 8 KiB: larger receives are faster on the socket, but a window that logs
+// each block as one line cannot keep up with 64 KiB lines.
+constexpr size_t kStreamReceiveBufferSize = 8192;
+static std::atomic<size_t> g_streamReceiveBufferSize{kStreamReceiveBufferSize};
 
 size_t StreamReceiveBufferSize()
 {
@@ -151,7 +150,7 @@ size_t StreamReceiveBufferSize()
 
 void SetStreamReceiveBufferSize(size_t bytes)
 {
-    g_streamReceiveBufferSize = bytes ? bytes : 65536;
+    g_streamReceiveBufferSize = bytes ? bytes : kStreamReceiveBufferSize;
 }
 
 // A flood must not keep the worker from its queue or from a stop: after

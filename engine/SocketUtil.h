@@ -21,8 +21,9 @@ std::wstring DescribeSocketError(int code);
 // "host:port" in numeric form (IPv6 without brackets), or "unknown".
 std::wstring FormatEndpoint(const sockaddr* address);
 
-// Closes a worker's own socket and marks it closed.
-void CloseSocket(SOCKET& socket, bool shutdownFirst);
+// Closes a worker's own socket (an orderly close for a connected one) and
+// marks it closed.
+void CloseSocket(SOCKET& socket);
 
 // A listening socket that no other socket may bind beside, so a second
 // server on the same port fails instead of sharing its clients.

@@ -63,9 +63,9 @@ void TcpClientTransport::Run(ConnectionSettings settings)
     }
 
     Post(TransportEventKind::Status, L"TCP client connected");
-    const StreamEnd end = RunStream(s, event, Signals(), m_sendMutex, m_sendQueue,
-                                    [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); });
-    CloseSocket(s, end == StreamEnd::Stopped);
+    RunStream(s, event, Signals(), m_sendMutex, m_sendQueue,
+              [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); });
+    CloseSocket(s);
     PostEnd(TransportEventKind::Status, L"TCP client disconnected");
 }
 
@@ -86,7 +86,7 @@ SOCKET TcpClientTransport::ConnectOne(const addrinfoW& address, SocketEvent& eve
             return s;
     }
     const int error = WSAGetLastError();
-    CloseSocket(s, false);
+    CloseSocket(s);
     WSASetLastError(error);
     return INVALID_SOCKET;
 }

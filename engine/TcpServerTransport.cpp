@@ -29,7 +29,8 @@ bool IsPassingAcceptError(int error)
 
 // ---- ClientSession --------------------------------------------------------
 
-ClientSession::ClientSession(SOCKET socket, std::wstring peer, uint32_t id) : m_socket(socket), m_peer(std::move(peer))
+ClientSession::ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop)
+    : TransportBase(serverStop), m_socket(socket), m_peer(std::move(peer))
 {
     m_clientId = id;
 }
@@ -42,9 +43,12 @@ bool ClientSession::Start(HWND notifyWnd)
 
 void ClientSession::Close()
 {
+    if (m_closed)
+        return;
+    m_closed = true;
     RequestStop();
     JoinWorker();
-    CloseSocket(m_socket, false); // still here only when no thread ever ran
+    CloseSocket(m_socket); // still here only when no thread ever ran
     if (m_farewellOwed) {
         m_farewellOwed = false;
         Post(TransportEventKind::ClientRemoved, L"Client disconnected", m_peer);
@@ -74,7 +78,7 @@ void ClientSession::Run()
         end = RunStream(m_socket, event, Signals(), m_sendMutex, m_sendQueue,
                         [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); });
     m_running = false;
-    CloseSocket(m_socket, end == StreamEnd::Stopped);
+    CloseSocket(m_socket);
     if (end == StreamEnd::Stopped)
         m_farewellOwed = true; // Close says it, after the join
     else
@@ -96,8 +100,8 @@ void TcpServerTransport::Stop()
     std::lock_guard<std::mutex> lock(m_sessionsMutex);
     // Every session is told first, so they all end together; each join then
     // finds its thread (nearly) done.
-    for (const auto& session : m_sessions)
-        session->BeginClose();
+    // The stop event that ended the accept loop has woken every session
+    // too; each join then finds its thread (nearly) done.
     for (const auto& session : m_sessions)
         session->Close();
     m_sessions.clear();
@@ -143,7 +147,7 @@ void TcpServerTransport::Run(ConnectionSettings settings)
     if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ||
         listen(listener, SOMAXCONN) == SOCKET_ERROR || !event.Watch(listener, FD_ACCEPT)) {
         const int error = WSAGetLastError();
-        CloseSocket(listener, false);
+        CloseSocket(listener);
         WSASetLastError(error);
         PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP server listen failed"));
         return;
@@ -155,7 +159,7 @@ void TcpServerTransport::Run(ConnectionSettings settings)
         if (!event.Take(listener, happened) || !AcceptWaiting(listener))
             break;
     }
-    CloseSocket(listener, false);
+    CloseSocket(listener);
     PostEnd(TransportEventKind::Status, L"TCP server stopped");
 }
 
@@ -189,7 +193,7 @@ bool TcpServerTransport::AcceptWaiting(SOCKET listener)
 void TcpServerTransport::AddSession(SOCKET client, const sockaddr_storage& address)
 {
     auto session = std::make_shared<ClientSession>(client, FormatEndpoint(reinterpret_cast<const sockaddr*>(&address)),
-                                                   g_nextClientId++);
+                                                   g_nextClientId++, Signals().stop);
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
         m_sessions.push_back(session);

@@ -14,16 +14,14 @@
 // queue. Destroying it closes it first, so it never outlives its thread.
 class ClientSession : public TransportBase {
 public:
-    ClientSession(SOCKET socket, std::wstring peer, uint32_t id);
+    // `serverStop` ends every session of the server at once.
+    ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop);
     ~ClientSession() { Close(); }
 
     bool Start(HWND notifyWnd);
-    // Tells the thread to end without waiting for it, so that many sessions
-    // can end at once.
-    void BeginClose() { RequestStop(); }
-    // Ends the session and waits for its thread. A session that was told to
-    // end says "Client disconnected" here, so that a server's sessions say
-    // it in the order they were accepted.
+    // Ends the session and waits for its thread. A session that was stopped
+    // says "Client disconnected" here, so that a server's sessions say it in
+    // the order they were accepted.
     void Close();
     // Under the session's lock; false once the session has ended.
     bool QueueSend(const std::vector<uint8_t>& payload);
@@ -36,6 +34,7 @@ private:
     SOCKET m_socket; // the thread's own while it runs
     std::wstring m_peer;
     bool m_farewellOwed = false;
+    bool m_closed = false;
     std::mutex m_sendMutex;
     SendQueue m_sendQueue;
 };

@@ -30,19 +30,21 @@ Woken WaitForWork(const WorkSignals& signals, HANDLE handle, DWORD timeoutMs)
     if (result >= WAIT_OBJECT_0 + count)
         return Woken::Stop; // a failed wait would never end: treat it as the end
     const HANDLE signalled = handles[result - WAIT_OBJECT_0];
-    if (signalled == signals.stop)
+    if (signalled == signals.stop || (signalled == signals.wake && signals.stopRequested && *signals.stopRequested))
         return Woken::Stop;
     return signalled == signals.wake ? Woken::Wake : Woken::Handle;
 }
 
-TransportBase::TransportBase()
-    : m_signals{CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)}
+TransportBase::TransportBase(HANDLE sharedStop)
+    : m_signals{sharedStop ? sharedStop : CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                CreateEventW(nullptr, FALSE, FALSE, nullptr), &m_stopRequested},
+      m_ownsStop(!sharedStop)
 {
 }
 
 TransportBase::~TransportBase()
 {
-    if (m_signals.stop)
+    if (m_ownsStop && m_signals.stop)
         CloseHandle(m_signals.stop);
     if (m_signals.wake)
         CloseHandle(m_signals.wake);
@@ -53,7 +55,8 @@ bool TransportBase::StartWorker(HWND notifyWnd, std::function<void()> body, cons
 {
     m_notifyWnd = notifyWnd;
     m_stopRequested = false;
-    ResetEvent(m_signals.stop);
+    if (m_ownsStop)
+        ResetEvent(m_signals.stop);
     ResetEvent(m_signals.wake);
     m_running.exchange(true);
     try {
@@ -70,7 +73,7 @@ void TransportBase::RequestStop()
 {
     m_stopRequested = true;
     m_running.exchange(false);
-    SetEvent(m_signals.stop);
+    SetEvent(m_ownsStop ? m_signals.stop : m_signals.wake);
 }
 
 void TransportBase::JoinWorker()

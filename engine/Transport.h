@@ -10,10 +10,12 @@
 extern const wchar_t* const kWorkerStartFailedText;
 
 // What a worker sleeps on besides its own handle: stop (manual reset, set
-// by Stop) and wake (auto reset, set when a payload is queued).
+// by Stop, possibly shared by many workers) and wake (auto reset, set when a
+// payload is queued, or with `stopRequested` to stop this worker alone).
 struct WorkSignals {
     HANDLE stop = nullptr;
     HANDLE wake = nullptr;
+    const std::atomic<bool>* stopRequested = nullptr;
 };
 
 enum class Woken { Stop, Handle, Wake, Timeout };
@@ -27,7 +29,9 @@ Woken WaitForWork(const WorkSignals& signals, HANDLE handle, DWORD timeoutMs = I
 // are each transport's own.
 class TransportBase {
 public:
-    TransportBase();
+    // A worker given a shared stop event ends with everyone who shares it,
+    // or alone through its own stop request.
+    explicit TransportBase(HANDLE sharedStop = nullptr);
     TransportBase(const TransportBase&) = delete;
     TransportBase& operator=(const TransportBase&) = delete;
 
@@ -68,6 +72,7 @@ protected:
 
 private:
     WorkSignals m_signals;
+    bool m_ownsStop;
     std::thread m_worker;
 };
 

@@ -55,7 +55,7 @@ void UdpTransport::SetSocket(SOCKET s, const sockaddr_in* destination)
 // A start that fails ends without "UDP stopped": the error is its only word.
 void UdpTransport::FailStart(SOCKET& s, const std::wstring& message)
 {
-    CloseSocket(s, false);
+    CloseSocket(s);
     PostEnd(TransportEventKind::Error, message);
 }
 
@@ -105,7 +105,7 @@ void UdpTransport::Run(ConnectionSettings settings)
         PostEnd(TransportEventKind::Status, L"UDP stopped");
     }
     SetSocket(INVALID_SOCKET, nullptr);
-    CloseSocket(s, false);
+    CloseSocket(s);
 }
 
 // True when stopped; false when a receive failed, with its error as the

@@ -396,6 +396,12 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         return 0;
     const EventReaction reaction = ReactionTo(*event, Item(IDC_PAUSE_RX).Checked(), m_endErrorShown);
     const Window clients = Item(IDC_CLIENT_LIST);
+    if (reaction.clientList != ClientListChange::None && !m_clientListFrozen) {
+        // Each change repaints the list at once, which costs milliseconds:
+        // a crowd of clients arriving or leaving is shown once per tick.
+        clients.Send(WM_SETREDRAW, FALSE);
+        m_clientListFrozen = true;
+    }
     if (reaction.clientList == ClientListChange::Add) {
         const LRESULT index = clients.Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(event->peer.c_str()));
         if (index >= 0)
@@ -422,8 +428,20 @@ void CMainDlg::OnTimer(UINT_PTR id)
 {
     if (m_repeatTimerId && id == m_repeatTimerId && Item(IDC_REPEAT).Checked())
         OnSend();
-    else if (id == kRefreshTimerId)
+    else if (id == kRefreshTimerId) {
         RefreshLog();
+        ShowClientListChanges();
+    }
+}
+
+void CMainDlg::ShowClientListChanges()
+{
+    if (!m_clientListFrozen)
+        return;
+    m_clientListFrozen = false;
+    const Window clients = Item(IDC_CLIENT_LIST);
+    clients.Send(WM_SETREDRAW, TRUE);
+    InvalidateRect(clients.Handle(), nullptr, TRUE);
 }
 
 void CMainDlg::OnNotify(const NMHDR& header)

@@ -37,6 +37,7 @@ private:
     void OnConnect();
     LRESULT OnTransportEvent(WPARAM wp, LPARAM lp);
     static LRESULT FindClient(const Window& clients, const TransportEvent& event);
+    void ShowClientListChanges();
     void OnCommunicationChanged();
     void OnModeChanged();
     void OnSend();
@@ -84,6 +85,7 @@ private:
     ConnectionController m_controller;
     bool m_connected = false;
     bool m_endErrorShown = false; // the status line shows why the link ended
+    bool m_clientListFrozen = false; // changed since the last tick, not yet repainted
     LogState m_log;
     // Owned by their windows, which the dialog's destruction takes down.
     CHexView* m_logHexView = nullptr;
