@@ -41,6 +41,10 @@ private:
 
 size_t CountProcessThreads();
 size_t CountProcessHandles();
+// Runs `cycle` twice; true when the second run left as many handles open
+// as it found. The first run lets the system make what it makes once per
+// thread (socket layer caches and the like).
+bool LeavesNoHandles(const std::function<void()>& cycle);
 
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
 
