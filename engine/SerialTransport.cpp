@@ -10,34 +10,50 @@ constexpr DWORD kReadBufferSize = 4096;
 // before the next read asks again.
 constexpr DWORD kNoCharEventRetryMs = 20;
 
-// One overlapped operation; the port's read and write share one event,
-// and which of them finished is read from the OVERLAPPED itself.
-struct Operation {
-    OVERLAPPED ov{};
-    bool busy = false;
-    bool Done() const { return busy && HasOverlappedIoCompleted(&ov); }
-    void Begin(HANDLE event)
+// One overlapped operation with an event of its own, which the system
+// clears when the operation starts and sets when it is done.
+class Operation {
+public:
+    Operation() { m_ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~Operation()
     {
-        ov = OVERLAPPED{};
-        ov.hEvent = event;
-        busy = true;
+        if (m_ov.hEvent)
+            CloseHandle(m_ov.hEvent);
     }
-};
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
 
-struct Event {
-    HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~Event()
+    bool Valid() const { return m_ov.hEvent != nullptr; }
+    bool Busy() const { return m_busy; }
+    bool Done() const { return m_busy && HasOverlappedIoCompleted(&m_ov); }
+    HANDLE Event() const { return m_ov.hEvent; }
+    // The OVERLAPPED for a new operation; false (and not busy) when the
+    // call that got it failed outright.
+    OVERLAPPED* Begin()
     {
-        if (handle)
-            CloseHandle(handle);
+        const HANDLE event = m_ov.hEvent;
+        m_ov = OVERLAPPED{};
+        m_ov.hEvent = event;
+        m_busy = true;
+        return &m_ov;
     }
-};
+    bool Started(BOOL result)
+    {
+        m_busy = result || GetLastError() == ERROR_IO_PENDING;
+        return m_busy;
+    }
+    // The outcome of a finished operation, with the bytes it moved.
+    bool Finish(HANDLE port, DWORD& bytes, bool wait = false)
+    {
+        m_busy = false;
+        bytes = 0;
+        return GetOverlappedResult(port, &m_ov, &bytes, wait ? TRUE : FALSE) != FALSE;
+    }
 
-// False when the call failed outright; a pending start counts as started.
-bool Started(BOOL result)
-{
-    return result || GetLastError() == ERROR_IO_PENDING;
-}
+private:
+    OVERLAPPED m_ov{};
+    bool m_busy = false;
+};
 
 } // namespace
 
@@ -135,37 +151,29 @@ void SerialTransport::Run(ConnectionSettings settings)
 
 bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
 {
-    Event io;
-    if (!io.handle)
-        return false;
     Operation read, write, charWait;
+    if (!read.Valid() || !write.Valid() || !charWait.Valid())
+        return false;
     DWORD charMask = 0;
     bool awaitChar = false; // the last read found nothing
     std::vector<uint8_t> buffer(kReadBufferSize);
     std::vector<uint8_t> out; // the payload being written; its unwritten rest
-    bool stopped = false;
     bool failed = false;
-    DWORD timeout = INFINITE;
+    bool stopped = false;
+    DWORD retryMs = INFINITE;
 
-    while (!stopped && !failed) {
-        if (!read.busy && !charWait.busy) {
+    while (!failed && !stopped) {
+        if (!read.Busy() && !charWait.Busy()) {
             if (awaitChar) {
-                charWait.Begin(io.handle);
-                if (!Started(WaitCommEvent(port, &charMask, &charWait.ov))) {
-                    charWait.busy = false;
-                    timeout = kNoCharEventRetryMs;
-                }
                 awaitChar = false;
-            } else {
-                read.Begin(io.handle);
-                if (!Started(ReadFile(port, buffer.data(), kReadBufferSize, nullptr, &read.ov))) {
-                    read.busy = false;
-                    failed = true;
-                    break;
-                }
+                if (!charWait.Started(WaitCommEvent(port, &charMask, charWait.Begin())))
+                    retryMs = kNoCharEventRetryMs;
+            } else if (!read.Started(ReadFile(port, buffer.data(), kReadBufferSize, nullptr, read.Begin()))) {
+                failed = true;
+                break;
             }
         }
-        if (!write.busy) {
+        if (!write.Busy()) {
             if (out.empty()) {
                 std::lock_guard<std::mutex> lock(m_sendMutex);
                 if (!m_sendQueue.empty()) {
@@ -173,83 +181,76 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                     m_sendQueue.pop_front();
                 }
             }
-            if (!out.empty()) {
-                write.Begin(io.handle);
-                if (!Started(WriteFile(port, out.data(), DWORD(out.size()), nullptr, &write.ov))) {
-                    write.busy = false;
-                    out.clear();
-                    Post(TransportEventKind::Error, L"Serial write failed.", peer);
-                }
+            if (!out.empty() && !write.Started(WriteFile(port, out.data(), DWORD(out.size()), nullptr, write.Begin()))) {
+                out.clear();
+                Post(TransportEventKind::Error, L"Serial write failed.", peer);
             }
         }
 
+        // Everything that finished is taken in one pass, and the loop always
+        // comes to the wait below, where a stop is seen even in a flood.
+        bool progressed = false;
         if (read.Done()) {
-            read.busy = false;
+            progressed = true;
             DWORD got = 0;
-            if (!GetOverlappedResult(port, &read.ov, &got, FALSE)) {
+            if (!read.Finish(port, got)) {
                 failed = true; // a port that has gone away ends its pending read
                 break;
             }
             if (got > 0) {
                 for (auto& line : m_lines.OnBytes(buffer.data(), got, GetTickCount()))
                     PostLine(std::move(line), peer);
-                continue;
+            } else {
+                // A device that went away may keep answering reads with
+                // nothing: its state query is what fails then.
+                DWORD errors = 0;
+                failed = !ClearCommError(port, &errors, nullptr);
+                awaitChar = true;
             }
-            // A device that went away may keep answering reads with nothing:
-            // its state query is what fails then.
-            DWORD errors = 0;
-            failed = !ClearCommError(port, &errors, nullptr);
-            awaitChar = true;
-            continue;
         }
         if (charWait.Done()) {
-            charWait.busy = false;
+            progressed = true;
             DWORD ignored = 0;
-            GetOverlappedResult(port, &charWait.ov, &ignored, FALSE);
-            continue; // the next read takes what came
+            charWait.Finish(port, ignored); // the next read takes what came
         }
         if (write.Done()) {
-            write.busy = false;
+            progressed = true;
             DWORD written = 0;
-            if (GetOverlappedResult(port, &write.ov, &written, FALSE)) {
+            if (write.Finish(port, written)) {
                 // What the port did not take yet goes first next time.
                 out.erase(out.begin(), out.begin() + std::min<size_t>(written, out.size()));
             } else {
                 out.clear();
                 Post(TransportEventKind::Error, L"Serial write failed.", peer);
             }
-            continue;
         }
+        PostLine(m_lines.OnIdle(GetTickCount()), peer);
+        if (failed)
+            break;
 
-        // Sleep until I/O completes, a payload is queued, a stop comes, or an
-        // unfinished line has waited long enough to be posted. A completion
-        // between the checks above and the reset is caught by checking again.
-        ResetEvent(io.handle);
-        if (read.Done() || write.Done() || charWait.Done())
-            continue;
+        // Asleep until I/O finishes, a payload is queued, a stop comes, or an
+        // unfinished line has waited long enough to be posted.
+        DWORD timeout = progressed ? 0 : retryMs;
         if (!m_lines.Empty())
             timeout = std::min(timeout, DWORD(m_lines.MsUntilIdle(GetTickCount())));
-        const Woken woken = WaitForWork(Signals(), io.handle, timeout);
-        timeout = INFINITE;
-        switch (woken) {
-        case Woken::Stop:
-            stopped = true;
-            break;
-        case Woken::Timeout:
-            PostLine(m_lines.OnIdle(GetTickCount()), peer);
-            break;
-        case Woken::Handle:
-        case Woken::Wake:
-            break;
-        }
+        HANDLE busy[3];
+        DWORD count = 0;
+        for (const Operation* op : {&read, &charWait, &write})
+            if (op->Busy())
+                busy[count++] = op->Event();
+        stopped = WaitForWork(Signals(), busy, count, timeout) == Woken::Stop;
+        if (!progressed)
+            retryMs = INFINITE;
     }
 
-    // Nothing may still write into these buffers when they go.
+    // Nothing may still write into these buffers when they go: each
+    // operation is cancelled and waited for on its own event.
     CancelIoEx(port, nullptr);
-    DWORD ignored = 0;
-    for (Operation* op : {&read, &write, &charWait})
-        if (op->busy)
-            GetOverlappedResult(port, &op->ov, &ignored, TRUE);
+    for (Operation* op : {&read, &write, &charWait}) {
+        DWORD ignored = 0;
+        if (op->Busy())
+            op->Finish(port, ignored, true);
+    }
     return stopped;
 }
 

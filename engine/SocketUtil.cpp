@@ -75,13 +75,6 @@ void CloseSocket(SOCKET& socket)
     socket = INVALID_SOCKET;
 }
 
-void ClaimExclusiveAddress(SOCKET socket)
-{
-    int exclusive = 1;
-    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-               sizeof(exclusive));
-}
-
 SocketEvent::~SocketEvent()
 {
     if (m_event != WSA_INVALID_EVENT)
@@ -99,8 +92,8 @@ bool SocketEvent::Take(SOCKET socket, WSANETWORKEVENTS& events)
     return WSAEnumNetworkEvents(socket, m_event, &events) == 0;
 }
 
-// True when the payload went out whole; false when the socket is full (the
-// remainder stays) or failed (the payload is dropped).
+// Done when the payload went out whole; Full when the socket took only part
+// (the remainder stays); Dropped when it failed.
 static FlushResult SendPending(SOCKET s, PendingSend& pending)
 {
     while (!pending.Empty()) {
@@ -154,12 +147,13 @@ void SetStreamReceiveBufferSize(size_t bytes)
 }
 
 // A flood must not keep the worker from its queue or from a stop: after
-// this many blocks it goes round once more (the socket stays signalled).
+// this many blocks it goes round once, and comes back without waiting.
 constexpr int kBlocksPerWake = 16;
 
-// False when the link has ended (closed by the peer, or failed).
-static bool ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
-                               const std::function<void(std::vector<uint8_t>)>& onBlock)
+enum class ReceiveResult { Drained, More, Ended };
+
+static ReceiveResult ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
+                                        const std::function<void(std::vector<uint8_t>)>& onBlock)
 {
     for (int i = 0; i < kBlocksPerWake; ++i) {
         const int received = recv(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0);
@@ -167,9 +161,10 @@ static bool ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
             onBlock(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received));
             continue;
         }
-        return received < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
+        // 0 is the peer's close; an error other than "nothing yet" ends it too.
+        return received < 0 && WSAGetLastError() == WSAEWOULDBLOCK ? ReceiveResult::Drained : ReceiveResult::Ended;
     }
-    return true;
+    return ReceiveResult::More;
 }
 
 StreamEnd RunStream(SOCKET s, SocketEvent& event, const WorkSignals& signals, std::mutex& lock, SendQueue& queue,
@@ -177,26 +172,25 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const WorkSignals& signals, st
 {
     std::vector<uint8_t> buffer(StreamReceiveBufferSize());
     PendingSend pending;
-    // Bytes may have come before the socket was watched.
-    if (!ReceiveWhatIsThere(s, buffer, onBlock))
-        return StreamEnd::Closed;
+    // Reading until the socket says "nothing yet" is what re-arms its read
+    // event; a close is reported once, so after a cut-short read the worker
+    // reads again rather than wait for an event that may never come.
+    bool readAgain = true;
     for (;;) {
-        // A dropped payload ends a round; the next one takes what is queued
-        // behind it (a broken connection shows first as the socket's close).
-        if (FlushSendQueue(s, lock, queue, pending) == FlushResult::Dropped)
-            SetEvent(signals.wake);
-        switch (WaitForWork(signals, event.Get())) {
-        case Woken::Stop:
-            return StreamEnd::Stopped;
-        case Woken::Handle: {
-            WSANETWORKEVENTS happened;
-            if (!event.Take(s, happened) || !ReceiveWhatIsThere(s, buffer, onBlock))
-                return StreamEnd::Closed;
-            break;
+        // A dropped payload ends a round; what is queued behind it goes next.
+        while (FlushSendQueue(s, lock, queue, pending) == FlushResult::Dropped) {
         }
-        case Woken::Wake:
-        case Woken::Timeout:
-            break;
+        const Woken woken = WaitForWork(signals, event.Get(), readAgain ? 0 : INFINITE);
+        if (woken == Woken::Stop)
+            return StreamEnd::Stopped;
+        WSANETWORKEVENTS happened;
+        if (woken == Woken::Handle && !event.Take(s, happened))
+            return StreamEnd::Closed;
+        if (woken == Woken::Handle || readAgain) {
+            const ReceiveResult result = ReceiveWhatIsThere(s, buffer, onBlock);
+            if (result == ReceiveResult::Ended)
+                return StreamEnd::Closed;
+            readAgain = result == ReceiveResult::More;
         }
     }
 }

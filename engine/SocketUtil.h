@@ -25,10 +25,6 @@ std::wstring FormatEndpoint(const sockaddr* address);
 // marks it closed.
 void CloseSocket(SOCKET& socket);
 
-// A listening socket that no other socket may bind beside, so a second
-// server on the same port fails instead of sharing its clients.
-void ClaimExclusiveAddress(SOCKET socket);
-
 // An event that a socket's network events signal (the socket turns
 // non-blocking once watched).
 class SocketEvent {

@@ -98,8 +98,6 @@ void TcpServerTransport::Stop()
     RequestStop();
     JoinWorker();
     std::lock_guard<std::mutex> lock(m_sessionsMutex);
-    // Every session is told first, so they all end together; each join then
-    // finds its thread (nearly) done.
     // The stop event that ended the accept loop has woken every session
     // too; each join then finds its thread (nearly) done.
     for (const auto& session : m_sessions)
@@ -138,7 +136,6 @@ void TcpServerTransport::Run(ConnectionSettings settings)
         PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP listen socket failed"));
         return;
     }
-    ClaimExclusiveAddress(listener);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(settings.port);
@@ -167,25 +164,32 @@ void TcpServerTransport::Run(ConnectionSettings settings)
 // has failed.
 bool TcpServerTransport::AcceptWaiting(SOCKET listener)
 {
+    bool shortageReported = false;
     while (!m_stopRequested) {
         sockaddr_storage peer{};
         int length = sizeof(peer);
         const SOCKET client = accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
         if (client != INVALID_SOCKET) {
             AddSession(client, peer);
+            shortageReported = false;
             continue;
         }
         const int error = WSAGetLastError();
         if (error == WSAEWOULDBLOCK)
             return true;
         const bool passing = IsPassingAcceptError(error);
-        WSASetLastError(error);
-        Post(TransportEventKind::Error, FormatSocketError(L"TCP accept failed"), {}, {}, !passing);
+        const bool shortage = error == WSAEMFILE || error == WSAENOBUFS;
+        if (!(shortage && shortageReported)) {
+            WSASetLastError(error);
+            Post(TransportEventKind::Error, FormatSocketError(L"TCP accept failed"), {}, {}, !passing);
+        }
         if (!passing)
             return false;
-        if ((error == WSAEMFILE || error == WSAENOBUFS) &&
-            WaitForWork(WorkSignals{Signals().stop, nullptr}, nullptr, kShortagePauseMs) == Woken::Stop)
-            return true;
+        if (shortage) {
+            shortageReported = true; // once, not every pause
+            if (WaitForWork(WorkSignals{Signals().stop, nullptr}, HANDLE(nullptr), kShortagePauseMs) == Woken::Stop)
+                return true;
+        }
     }
     return true;
 }

@@ -16,23 +16,22 @@ WorkerLauncher SetWorkerLauncher(WorkerLauncher launcher)
     return g_launcher.exchange(launcher ? launcher : &LaunchThread);
 }
 
-Woken WaitForWork(const WorkSignals& signals, HANDLE handle, DWORD timeoutMs)
+Woken WaitForWork(const WorkSignals& signals, const HANDLE* handles, DWORD count, DWORD timeoutMs)
 {
-    HANDLE handles[3] = {signals.stop};
-    DWORD count = 1;
-    if (handle)
-        handles[count++] = handle;
+    HANDLE all[MAXIMUM_WAIT_OBJECTS] = {signals.stop};
+    DWORD n = 1;
+    for (DWORD i = 0; i < count && n < MAXIMUM_WAIT_OBJECTS - 1; ++i)
+        all[n++] = handles[i];
     if (signals.wake)
-        handles[count++] = signals.wake;
-    const DWORD result = WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+        all[n++] = signals.wake;
+    const DWORD result = WaitForMultipleObjects(n, all, FALSE, timeoutMs);
+    if (result >= WAIT_OBJECT_0 + n && result != WAIT_TIMEOUT)
+        return Woken::Stop; // a failed wait would never end: treat it as the end
+    if (result == WAIT_OBJECT_0 || (signals.stopRequested && *signals.stopRequested))
+        return Woken::Stop;
     if (result == WAIT_TIMEOUT)
         return Woken::Timeout;
-    if (result >= WAIT_OBJECT_0 + count)
-        return Woken::Stop; // a failed wait would never end: treat it as the end
-    const HANDLE signalled = handles[result - WAIT_OBJECT_0];
-    if (signalled == signals.stop || (signalled == signals.wake && signals.stopRequested && *signals.stopRequested))
-        return Woken::Stop;
-    return signalled == signals.wake ? Woken::Wake : Woken::Handle;
+    return all[result - WAIT_OBJECT_0] == signals.wake ? Woken::Wake : Woken::Handle;
 }
 
 TransportBase::TransportBase(HANDLE sharedStop)

@@ -20,9 +20,14 @@ struct WorkSignals {
 
 enum class Woken { Stop, Handle, Wake, Timeout };
 
-// One wait on stop, then the worker's handle (may be null), then wake. Stop
-// comes first so that a busy link still notices it.
-Woken WaitForWork(const WorkSignals& signals, HANDLE handle, DWORD timeoutMs = INFINITE);
+// One wait on stop, then the worker's handles, then wake; Handle when any of
+// the worker's handles is signalled. A stop (by event or request) wins over
+// everything else, so that a busy link still notices it.
+Woken WaitForWork(const WorkSignals& signals, const HANDLE* handles, DWORD count, DWORD timeoutMs = INFINITE);
+inline Woken WaitForWork(const WorkSignals& signals, HANDLE handle, DWORD timeoutMs = INFINITE)
+{
+    return WaitForWork(signals, &handle, handle ? 1 : 0, timeoutMs);
+}
 
 // The outline every worker shares: where events go, whether it runs, its
 // thread and the signals it waits on. Start, Stop, Run and the send path

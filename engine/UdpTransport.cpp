@@ -12,6 +12,7 @@ namespace {
 
 // A flood of datagrams must not keep the worker from a stop.
 constexpr int kDatagramsPerWake = 64;
+constexpr long kSendRoomWaitSeconds = 1;
 
 } // namespace
 
@@ -36,8 +37,21 @@ bool UdpTransport::SendNow(const std::vector<uint8_t>& payload)
     // there; other stacks deliver it to this very socket. Refuse it alike.
     if (reinterpret_cast<const sockaddr_in&>(m_destination).sin_addr.s_addr == htonl(INADDR_ANY))
         return false;
-    return sendto(m_socket, reinterpret_cast<const char*>(payload.data()), int(payload.size()), 0,
-                  reinterpret_cast<const sockaddr*>(&m_destination), m_destinationLength) != SOCKET_ERROR;
+    const auto sendOnce = [&] {
+        return sendto(m_socket, reinterpret_cast<const char*>(payload.data()), int(payload.size()), 0,
+                      reinterpret_cast<const sockaddr*>(&m_destination), m_destinationLength) != SOCKET_ERROR;
+    };
+    if (sendOnce())
+        return true;
+    // The socket is non-blocking (its receive event makes it so): a burst
+    // that fills its buffer waits for room, as a blocking send would.
+    if (WSAGetLastError() != WSAEWOULDBLOCK)
+        return false;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(m_socket, &writable);
+    timeval timeout{kSendRoomWaitSeconds, 0};
+    return select(0, nullptr, &writable, nullptr, &timeout) > 0 && sendOnce();
 }
 
 void UdpTransport::SetSocket(SOCKET s, const sockaddr_in* destination)
@@ -100,7 +114,7 @@ void UdpTransport::Run(ConnectionSettings settings)
         Post(TransportEventKind::Error, FormatSocketError(L"UDP receive failed"), {}, {}, true);
         PostEnd(TransportEventKind::Status, L"UDP stopped");
         // The socket outlives the receiving: sends still go out until Stop.
-        WaitForWork(WorkSignals{Signals().stop, nullptr}, nullptr);
+        WaitForWork(WorkSignals{Signals().stop, nullptr}, HANDLE(nullptr));
     } else {
         PostEnd(TransportEventKind::Status, L"UDP stopped");
     }

@@ -198,8 +198,14 @@ TEST_F(TcpClientConnected, LargeBurstArrivesInBufferSizedBlocksThenPeerCloses)
             EXPECT_FALSE(e->data.empty());
         }
 
+    // A close that comes with more bytes than one wake takes: the close is
+    // reported once, and still seen after the last of them.
+    window.Clear();
+    const std::vector<uint8_t> last = PatternBytes(32 * block, 8);
+    ASSERT_TRUE(peer.SendAll(last));
     peer.Close();
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client disconnected", 5000));
+    EXPECT_TRUE(window.ReceivedBytes() == last);
     EXPECT_FALSE(client.IsRunning());
     EXPECT_FALSE(client.QueueSend(Bytes("too late")));
 }
