@@ -1,5 +1,5 @@
 #include "ui/ControlRules.h"
-#include "ui/LogLine.h"
+#include "logview/LogLine.h"
 #include "ui/SerialOptions.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "ui/Log.h"
-#include "ui/LogLine.h"
+#include "logview/LogLine.h"
 #include "ui/LogTools.h"
 
 #include <gtest/gtest.h>

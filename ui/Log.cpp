@@ -1,6 +1,6 @@
 #include "ui/Log.h"
 
-#include "ui/LogLine.h"
+#include "logview/LogLine.h"
 
 #include <algorithm>
 

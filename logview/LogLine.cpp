@@ -1,4 +1,4 @@
-#include "ui/LogLine.h"
+#include "logview/LogLine.h"
 
 #include <cwchar>
 
@@ -34,15 +34,23 @@ std::wstring StripEscapeSequences(const std::wstring& text)
     return out;
 }
 
+std::wstring FormatStamp(const SYSTEMTIME& time, bool milliseconds)
+{
+    wchar_t buffer[40];
+    if (milliseconds)
+        swprintf(buffer, 40, L"[%04u-%02u-%02u %02u:%02u:%02u.%03u] ", time.wYear, time.wMonth, time.wDay, time.wHour,
+                 time.wMinute, time.wSecond, time.wMilliseconds);
+    else
+        swprintf(buffer, 40, L"[%04u-%02u-%02u %02u:%02u:%02u] ", time.wYear, time.wMonth, time.wDay, time.wHour,
+                 time.wMinute, time.wSecond);
+    return buffer;
+}
+
 std::wstring FormatLogLine(TransportEventKind kind, const std::wstring& text, const SYSTEMTIME* stamp)
 {
     std::wstring line;
-    if (stamp) {
-        wchar_t buffer[32];
-        swprintf(buffer, 32, L"[%04u-%02u-%02u %02u:%02u:%02u] ", stamp->wYear, stamp->wMonth, stamp->wDay,
-                 stamp->wHour, stamp->wMinute, stamp->wSecond);
-        line = buffer;
-    }
+    if (stamp)
+        line = FormatStamp(*stamp, false);
     line += LogTag(kind);
     line += StripEscapeSequences(text);
     line += L"\r\n";

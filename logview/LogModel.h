@@ -1,0 +1,114 @@
+#pragma once
+
+#include "engine/TransportEvent.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+// A place in the log: a line by its number since the log began (numbers
+// outlive trims, so a place the reader holds stays on its text) and a
+// column in that line's shown text.
+struct LogPosition {
+    uint64_t line = 0;
+    size_t column = 0;
+    friend bool operator==(const LogPosition& a, const LogPosition& b) { return a.line == b.line && a.column == b.column; }
+    friend bool operator!=(const LogPosition& a, const LogPosition& b) { return !(a == b); }
+    friend bool operator<(const LogPosition& a, const LogPosition& b)
+    {
+        return a.line < b.line || (a.line == b.line && a.column < b.column);
+    }
+};
+
+// One logged happening, kept as it came; its line is made when shown.
+struct LogRecord {
+    TransportEventKind kind = TransportEventKind::Status;
+    bool stamped = true; // time stamps were on when it was logged
+    SYSTEMTIME time{};   // local time, with milliseconds
+    std::wstring peer;   // the other end, where a link has several
+    std::wstring text;   // escape sequences already stripped; control characters kept
+};
+
+struct LogShowOptions {
+    bool milliseconds = false;
+    bool peers = true;
+};
+
+// How lines are laid out: fixed-pitch cells, the first shown line and column.
+struct LogGeometry {
+    int lineHeight = 16;
+    int charWidth = 8;
+    uint64_t topLine = 0;
+    size_t leftColumn = 0;
+};
+
+// The log without a window: bounded records, the reader's place, selection,
+// hit testing, copy and find.
+class LogModel {
+public:
+    struct Limits {
+        size_t lines = 100000;
+        size_t characters = size_t(64) << 20;
+    };
+
+    LogModel() = default;
+    explicit LogModel(Limits limits) : m_limits(limits) {}
+
+    void Append(LogRecord record);
+    void Clear();
+    void SetLimits(Limits limits);
+
+    uint64_t FirstLine() const { return m_first; }
+    uint64_t EndLine() const { return m_first + m_records.size(); }
+    size_t LineCount() const { return m_records.size(); }
+    size_t CharacterCount() const { return m_characters; }
+    bool Holds(uint64_t line) const { return line >= FirstLine() && line < EndLine(); }
+    const LogRecord& Record(uint64_t line) const { return m_records[size_t(line - m_first)]; }
+
+    // The line as saved and copied: stamp, tag, peer, text.
+    std::wstring LineText(uint64_t line, const LogShowOptions& options) const;
+    // The same line as shown: as long as LineText, each control character a
+    // visible mark, so columns mean the same in both.
+    std::wstring ShownText(uint64_t line, const LogShowOptions& options) const;
+    // Every line held, each with CR LF.
+    std::wstring AllText(const LogShowOptions& options) const;
+
+    // The first line in view. New lines never move it; a trim that takes the
+    // line itself moves it to the first line left.
+    uint64_t TopLine() const { return m_top; }
+    void SetTopLine(uint64_t line);
+
+    LogPosition Anchor() const { return m_anchor; }
+    LogPosition Caret() const { return m_caret; }
+    bool HasSelection() const { return m_anchor != m_caret; }
+    void SetCaret(LogPosition position, bool extend);
+    void SelectAll(const LogShowOptions& options);
+    // CR LF between lines, none after the last.
+    std::wstring SelectedText(const LogShowOptions& options) const;
+
+    // The position under a point of the view's client area.
+    LogPosition HitTest(int x, int y, const LogGeometry& geometry, const LogShowOptions& options) const;
+
+    // Selects the next match after the selection (or the caret), wrapping
+    // once to the first line. False when there is none.
+    bool FindNext(const std::wstring& what, const LogShowOptions& options);
+
+private:
+    void TrimToLimits();
+    size_t Weight(const LogRecord& record) const { return record.text.size() + record.peer.size(); }
+    LogPosition Clamped(LogPosition position) const;
+
+    Limits m_limits;
+    std::deque<LogRecord> m_records;
+    uint64_t m_first = 0;
+    size_t m_characters = 0;
+    uint64_t m_top = 0;
+    LogPosition m_anchor;
+    LogPosition m_caret;
+};
+
+// One visible cell for a control character: the Control Pictures block
+// (U+2400 for NUL ... U+241F, U+2421 for DEL); others stay as they are.
+wchar_t VisibleMark(wchar_t c);

@@ -1,0 +1,154 @@
+#include "logview/LogModel.h"
+
+#include <gtest/gtest.h>
+
+using Kind = TransportEventKind;
+
+namespace {
+
+LogRecord Line(const std::wstring& text, Kind kind = Kind::Received)
+{
+    LogRecord r;
+    r.kind = kind;
+    r.stamped = false;
+    r.text = text;
+    return r;
+}
+
+LogModel::Limits Lines(size_t lines)
+{
+    LogModel::Limits limits;
+    limits.lines = lines;
+    return limits;
+}
+
+const LogShowOptions kShow;
+
+} // namespace
+
+TEST(LogModel, KeepsExactlyTheNewestLinesAcrossManyTrims)
+{
+    // The old log settled near 450 lines: it set its count after a trim
+    // instead of counting.
+    LogModel log(Lines(5000));
+    for (int i = 0; i < 12345; ++i)
+        log.Append(Line(std::to_wstring(i)));
+    EXPECT_EQ(log.LineCount(), 5000u);
+    EXPECT_EQ(log.FirstLine(), 7345u);
+    EXPECT_EQ(log.LineText(log.FirstLine(), kShow), L"RX  7345");
+    EXPECT_EQ(log.LineText(log.EndLine() - 1, kShow), L"RX  12344");
+
+    LogModel::Limits bytes;
+    bytes.characters = 100000;
+    LogModel longLines(bytes);
+    for (int i = 0; i < 20; ++i)
+        longLines.Append(Line(std::wstring(8000, L'x')));
+    EXPECT_EQ(longLines.LineCount(), 12u);
+    EXPECT_LE(longLines.CharacterCount(), 100000u);
+    longLines.Append(Line(std::wstring(200000, L'y'))); // larger than the bound: the newest line stays
+    EXPECT_EQ(longLines.LineCount(), 1u);
+}
+
+TEST(LogModel, TheReadersPlaceStaysOnItsTextWhileLinesComeAndGo)
+{
+    LogModel log(Lines(100));
+    for (int i = 0; i < 100; ++i)
+        log.Append(Line(L"line " + std::to_wstring(i)));
+    log.SetTopLine(50);
+    log.SetCaret(LogPosition{60, 4}, false);
+    log.SetCaret(LogPosition{62, 6}, true);
+    const std::wstring looked = log.LineText(50, kShow);
+    const std::wstring selected = log.SelectedText(kShow);
+
+    for (int i = 100; i < 130; ++i) // the 30 oldest lines go
+        log.Append(Line(L"line " + std::to_wstring(i)));
+    EXPECT_EQ(log.FirstLine(), 30u);
+    EXPECT_EQ(log.TopLine(), 50u);
+    EXPECT_EQ(log.LineText(log.TopLine(), kShow), looked);
+    EXPECT_EQ(log.SelectedText(kShow), selected);
+
+    for (int i = 130; i < 200; ++i) // now the lines looked at go too
+        log.Append(Line(L"line " + std::to_wstring(i)));
+    EXPECT_EQ(log.TopLine(), log.FirstLine());
+    EXPECT_EQ(log.Caret(), (LogPosition{log.FirstLine(), 0}));
+    EXPECT_FALSE(log.HasSelection());
+}
+
+TEST(LogModel, CopyTakesExactlyTheSelectionWithCrLfBetweenLines)
+{
+    LogModel log;
+    log.Append(Line(L"first", Kind::Status));
+    log.Append(Line(L"second", Kind::Sent));
+    log.Append(Line(L"third", Kind::Error));
+    log.SetCaret(LogPosition{2, 6}, false);
+    log.SetCaret(LogPosition{0, 5}, true); // backwards is the same
+    EXPECT_EQ(log.SelectedText(kShow), L"irst\r\nTX  second\r\nERR th");
+    log.SetCaret(LogPosition{0, 5}, false);
+    log.SetCaret(LogPosition{0, 99}, true);
+    EXPECT_EQ(log.SelectedText(kShow), L"irst");
+    log.SelectAll(kShow);
+    EXPECT_EQ(log.SelectedText(kShow) + L"\r\n", log.AllText(kShow));
+}
+
+TEST(LogModel, ControlCharactersShowAsOneMarkEachAndStayInTheText)
+{
+    LogModel log;
+    log.Append(Line(std::wstring(L"hi\r\n\0\t\x7f", 7)));
+    const std::wstring saved = log.LineText(0, kShow);
+    const std::wstring shown = log.ShownText(0, kShow);
+    EXPECT_EQ(saved, std::wstring(L"RX  hi\r\n\0\t\x7f", 11));
+    ASSERT_EQ(shown.size(), saved.size());
+    EXPECT_EQ(shown.substr(4), L"hi\u240D\u240A\u2400\u2409\u2421");
+    EXPECT_EQ(shown.find_first_of(std::wstring(L"\r\n\t\0", 4)), std::wstring::npos);
+}
+
+TEST(LogModel, StampsPeersAndMilliseconds)
+{
+    LogModel log;
+    LogRecord r = Line(L"hello");
+    r.stamped = true;
+    r.time = SYSTEMTIME{2026, 12, 2, 8, 9, 5, 7, 42};
+    r.peer = L"127.0.0.1:53168";
+    log.Append(r);
+    EXPECT_EQ(log.LineText(0, kShow), L"[2026-12-08 09:05:07] RX  127.0.0.1:53168  hello");
+    LogShowOptions other;
+    other.milliseconds = true;
+    other.peers = false;
+    EXPECT_EQ(log.LineText(0, other), L"[2026-12-08 09:05:07.042] RX  hello");
+}
+
+TEST(LogModel, HitTestingFindsTheNearestCellAndStaysInTheText)
+{
+    LogModel log;
+    for (const wchar_t* text : {L"aaaa", L"bb", L"cccccc"})
+        log.Append(Line(text));
+    LogGeometry g; // 16 px lines, 8 px cells
+    EXPECT_EQ(log.HitTest(0, 0, g, kShow), (LogPosition{0, 0}));
+    EXPECT_EQ(log.HitTest(11, 17, g, kShow), (LogPosition{1, 1}));
+    EXPECT_EQ(log.HitTest(12, 17, g, kShow), (LogPosition{1, 2}));
+    EXPECT_EQ(log.HitTest(999, 17, g, kShow), (LogPosition{1, 6})); // past its end: the end
+    EXPECT_EQ(log.HitTest(0, 999, g, kShow), (LogPosition{2, 0}));  // below the last line
+    g.topLine = 1;
+    g.leftColumn = 4;
+    EXPECT_EQ(log.HitTest(8, 0, g, kShow), (LogPosition{1, 5}));
+}
+
+TEST(LogModel, FindWalksEveryMatchThenWraps)
+{
+    LogModel log;
+    for (const wchar_t* text : {L"one ab", L"none", L"ab two ab"})
+        log.Append(Line(text));
+    std::vector<LogPosition> found;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(log.FindNext(L"ab", kShow));
+        found.push_back(log.Anchor());
+        EXPECT_EQ(log.SelectedText(kShow), L"ab");
+    }
+    EXPECT_EQ(found, (std::vector<LogPosition>{{0, 8}, {2, 4}, {2, 11}, {0, 8}}));
+    // Lines coming and going meanwhile do not lose the walk.
+    log.Append(Line(L"ab"));
+    ASSERT_TRUE(log.FindNext(L"ab", kShow));
+    EXPECT_EQ(log.Anchor(), (LogPosition{2, 4}));
+    EXPECT_FALSE(log.FindNext(L"zz", kShow));
+    EXPECT_FALSE(log.FindNext(L"", kShow));
+}
