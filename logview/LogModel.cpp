@@ -3,6 +3,7 @@
 #include "logview/LogLine.h"
 
 #include <algorithm>
+#include <cwctype>
 
 wchar_t VisibleMark(wchar_t c)
 {
@@ -14,6 +15,9 @@ wchar_t VisibleMark(wchar_t c)
 void LogModel::Append(LogRecord record)
 {
     m_characters += Weight(record);
+    // Stamp with milliseconds, tag, peer and its two blanks: the widest the
+    // line can be shown.
+    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 + record.text.size());
     m_records.push_back(std::move(record));
     TrimToLimits();
 }
@@ -24,6 +28,7 @@ void LogModel::Clear()
     std::deque<LogRecord>().swap(m_records);
     m_characters = 0;
     m_top = m_first;
+    m_left = m_longest = 0;
     m_anchor = m_caret = LogPosition{m_first, 0};
 }
 
@@ -164,4 +169,106 @@ bool LogModel::FindNext(const std::wstring& what, const LogShowOptions& options)
         if (search(line, 0))
             return true;
     return false;
+}
+
+size_t LogModel::LineLength(uint64_t line, const LogShowOptions& options) const
+{
+    if (!Holds(line))
+        return 0;
+    const LogRecord& record = Record(line);
+    size_t length = record.stamped ? (options.milliseconds ? 26 : 22) : 0;
+    length += 4 + record.text.size();
+    if (options.peers && !record.peer.empty())
+        length += record.peer.size() + 2;
+    return length;
+}
+
+void LogModel::Move(LogMove move, bool extend, int pageRows, const LogShowOptions& options)
+{
+    if (!LineCount())
+        return;
+    // Without extending, a horizontal move first drops the selection to its
+    // side, as an edit control does.
+    if (!extend && HasSelection() && (move == LogMove::Left || move == LogMove::Right)) {
+        SetCaret(move == LogMove::Left ? std::min(m_anchor, m_caret) : std::max(m_anchor, m_caret), false);
+        return;
+    }
+    LogPosition p = m_caret;
+    const uint64_t last = EndLine() - 1;
+    const uint64_t page = uint64_t(std::max(pageRows - 1, 1));
+    switch (move) {
+    case LogMove::Left:
+        if (p.column > 0)
+            p.column = std::min(p.column, LineLength(p.line, options)) - 1;
+        else if (p.line > FirstLine())
+            p = LogPosition{p.line - 1, LineLength(p.line - 1, options)};
+        break;
+    case LogMove::Right:
+        if (p.column < LineLength(p.line, options))
+            ++p.column;
+        else if (p.line < last)
+            p = LogPosition{p.line + 1, 0};
+        break;
+    case LogMove::Up:
+        p.line = p.line > FirstLine() ? p.line - 1 : p.line;
+        break;
+    case LogMove::Down:
+        p.line = std::min(p.line + 1, last);
+        break;
+    case LogMove::PageUp:
+        p.line = p.line > FirstLine() + page ? p.line - page : FirstLine();
+        break;
+    case LogMove::PageDown:
+        p.line = std::min(p.line + page, last);
+        break;
+    case LogMove::LineStart:
+        p.column = 0;
+        break;
+    case LogMove::LineEnd:
+        p.column = LineLength(p.line, options);
+        break;
+    case LogMove::First:
+        p = LogPosition{FirstLine(), 0};
+        break;
+    case LogMove::Last:
+        p = LogPosition{last, LineLength(last, options)};
+        break;
+    }
+    p.column = std::min(p.column, LineLength(p.line, options));
+    SetCaret(p, extend);
+}
+
+void LogModel::SelectWord(LogPosition at, const LogShowOptions& options)
+{
+    at = Clamped(at);
+    if (!Holds(at.line))
+        return;
+    const std::wstring text = LineText(at.line, options);
+    if (text.empty())
+        return;
+    const size_t index = std::min(at.column, text.size() - 1);
+    const auto kind = [](wchar_t c) { return iswalnum(c) || c == L'_' ? 0 : iswspace(c) ? 1 : 2; };
+    const int wanted = kind(text[index]);
+    size_t start = index, end = index + 1;
+    while (start > 0 && kind(text[start - 1]) == wanted)
+        --start;
+    while (end < text.size() && kind(text[end]) == wanted)
+        ++end;
+    m_anchor = LogPosition{at.line, start};
+    m_caret = LogPosition{at.line, end};
+}
+
+void LogModel::ShowCaret(int rows, int columns)
+{
+    const uint64_t visible = uint64_t(std::max(rows, 1));
+    if (m_caret.line < m_top)
+        m_top = m_caret.line;
+    else if (m_caret.line >= m_top + visible)
+        m_top = m_caret.line - visible + 1;
+    SetTopLine(m_top);
+    const size_t width = size_t(std::max(columns, 1));
+    if (m_caret.column < m_left)
+        m_left = m_caret.column;
+    else if (m_caret.column > m_left + width)
+        m_left = m_caret.column - width;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <deque>
 #include <string>
 
@@ -30,6 +31,8 @@ struct LogRecord {
     std::wstring peer;   // the other end, where a link has several
     std::wstring text;   // escape sequences already stripped; control characters kept
 };
+
+enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, First, Last };
 
 struct LogShowOptions {
     bool milliseconds = false;
@@ -88,6 +91,20 @@ public:
     // CR LF between lines, none after the last.
     std::wstring SelectedText(const LogShowOptions& options) const;
 
+    // Keyboard moves of the caret; `pageRows` is how many lines the view shows.
+    void Move(LogMove move, bool extend, int pageRows, const LogShowOptions& options);
+    // A double click: the run of letters and digits (or of other non-blank
+    // characters) around the position.
+    void SelectWord(LogPosition at, const LogShowOptions& options);
+    // Moves the view as little as needed to show the caret in `rows` lines and
+    // `columns` cells.
+    void ShowCaret(int rows, int columns);
+    size_t LeftColumn() const { return m_left; }
+    void SetLeftColumn(size_t column) { m_left = std::min(column, m_longest); }
+    // The longest line logged since Clear, for the horizontal scroll range.
+    size_t LongestLine() const { return m_longest; }
+    size_t LineLength(uint64_t line, const LogShowOptions& options) const;
+
     // The position under a point of the view's client area.
     LogPosition HitTest(int x, int y, const LogGeometry& geometry, const LogShowOptions& options) const;
 
@@ -105,6 +122,8 @@ private:
     uint64_t m_first = 0;
     size_t m_characters = 0;
     uint64_t m_top = 0;
+    size_t m_left = 0;
+    size_t m_longest = 0;
     LogPosition m_anchor;
     LogPosition m_caret;
 };

@@ -152,3 +152,52 @@ TEST(LogModel, FindWalksEveryMatchThenWraps)
     EXPECT_FALSE(log.FindNext(L"zz", kShow));
     EXPECT_FALSE(log.FindNext(L"", kShow));
 }
+
+TEST(LogModel, KeysMoveTheCaretAndExtendTheSelection)
+{
+    LogModel log;
+    for (const wchar_t* text : {L"abc", L"de", L"fghij"})
+        log.Append(Line(text)); // shown as "RX  abc" and so on
+    log.SetCaret(LogPosition{0, 0}, false);
+    log.Move(LogMove::Right, false, 10, kShow);
+    log.Move(LogMove::Right, false, 10, kShow);
+    EXPECT_EQ(log.Caret(), (LogPosition{0, 2}));
+    log.Move(LogMove::Down, true, 10, kShow);
+    EXPECT_EQ(log.Anchor(), (LogPosition{0, 2}));
+    EXPECT_EQ(log.Caret(), (LogPosition{1, 2}));
+    log.Move(LogMove::LineEnd, true, 10, kShow);
+    EXPECT_EQ(log.SelectedText(kShow), L"  abc\r\nRX  de");
+    log.Move(LogMove::Right, true, 10, kShow); // past a line's end: the next line's start
+    EXPECT_EQ(log.Caret(), (LogPosition{2, 0}));
+    log.Move(LogMove::Left, false, 10, kShow); // drops the selection at its start
+    EXPECT_EQ(log.Caret(), (LogPosition{0, 2}));
+    EXPECT_FALSE(log.HasSelection());
+    log.Move(LogMove::Last, false, 10, kShow);
+    EXPECT_EQ(log.Caret(), (LogPosition{2, 9}));
+    log.Move(LogMove::Up, false, 10, kShow); // a shorter line: its end
+    EXPECT_EQ(log.Caret(), (LogPosition{1, 6}));
+    log.Move(LogMove::PageUp, false, 10, kShow);
+    EXPECT_EQ(log.Caret(), (LogPosition{0, 6}));
+}
+
+TEST(LogModel, DoubleClickSelectsAWordAndTheViewFollowsTheCaret)
+{
+    LogModel log;
+    log.Append(Line(L"hello, world"));
+    log.SelectWord(LogPosition{0, 6}, kShow);
+    EXPECT_EQ(log.SelectedText(kShow), L"hello");
+    log.SelectWord(LogPosition{0, 9}, kShow);
+    EXPECT_EQ(log.SelectedText(kShow), L",");
+
+    for (int i = 0; i < 100; ++i)
+        log.Append(Line(std::wstring(size_t(i), L'x')));
+    log.SetTopLine(0);
+    log.SetCaret(LogPosition{50, 80}, false);
+    log.ShowCaret(10, 40);
+    EXPECT_EQ(log.TopLine(), 41u); // the caret's line is the last in view
+    EXPECT_EQ(log.LeftColumn(), 40u);
+    log.SetCaret(LogPosition{45, 0}, false);
+    log.ShowCaret(10, 40);
+    EXPECT_EQ(log.TopLine(), 41u); // already in view: nothing moves
+    EXPECT_EQ(log.LeftColumn(), 0u);
+}

@@ -1,0 +1,362 @@
+#include "logview/LogView.h"
+
+#include "hexview/HexView.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const wchar_t kClassName[] = L"FerrolinkLogView";
+constexpr int kWheelLines = 3;
+
+bool IsMark(wchar_t shown, wchar_t original)
+{
+    return shown != original;
+}
+
+} // namespace
+
+COLORREF LogColourOf(TransportEventKind kind)
+{
+    switch (kind) {
+    case TransportEventKind::Received:
+        return LogColours::Received;
+    case TransportEventKind::Sent:
+        return LogColours::Sent;
+    case TransportEventKind::Error:
+        return LogColours::Error;
+    default:
+        return LogColours::System;
+    }
+}
+
+CLogView* CLogView::Create(HWND parent, const RECT& rect, int id)
+{
+    if (!Register<CLogView>(kClassName, CS_DBLCLKS, IDC_IBEAM, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH))))
+        return nullptr;
+    const HWND wnd = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL |
+                                                            WS_TABSTOP,
+                                     rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+                                     reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr), nullptr);
+    CLogView* view = wnd ? FromHandle<CLogView>(wnd) : nullptr;
+    if (view)
+        view->SetFont(reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0)));
+    return view;
+}
+
+CLogView::CLogView(HWND wnd, const CREATESTRUCTW&) : ChildWindow(wnd) {}
+
+void CLogView::SetFont(HFONT font)
+{
+    m_font = font;
+    const HDC dc = GetDC(m_wnd);
+    const HGDIOBJ previous = SelectObject(dc, m_font ? m_font : GetStockObject(ANSI_FIXED_FONT));
+    TEXTMETRICW metrics{};
+    if (GetTextMetricsW(dc, &metrics)) {
+        m_lineHeight = std::max<int>(metrics.tmHeight, 1);
+        m_charWidth = std::max<int>(metrics.tmAveCharWidth, 1);
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(m_wnd, dc);
+    UpdateScrollBars();
+    InvalidateRect(m_wnd, nullptr, FALSE);
+}
+
+void CLogView::SetOptions(const LogShowOptions& options)
+{
+    m_options = options;
+    UpdateScrollBars();
+    InvalidateRect(m_wnd, nullptr, FALSE);
+}
+
+int CLogView::Rows() const
+{
+    RECT r{};
+    GetClientRect(m_wnd, &r);
+    return std::max<int>(r.bottom / m_lineHeight, 1);
+}
+
+int CLogView::Columns() const
+{
+    RECT r{};
+    GetClientRect(m_wnd, &r);
+    return std::max<int>(r.right / m_charWidth, 1);
+}
+
+LogGeometry CLogView::Geometry() const
+{
+    LogGeometry g;
+    g.lineHeight = m_lineHeight;
+    g.charWidth = m_charWidth;
+    g.topLine = m_model.TopLine();
+    g.leftColumn = m_model.LeftColumn();
+    return g;
+}
+
+void CLogView::Refresh(bool followEnd)
+{
+    const bool grew = m_model.EndLine() != m_seenEnd || m_model.FirstLine() != m_seenFirst;
+    const uint64_t top = m_model.TopLine();
+    if (followEnd && m_model.LineCount()) {
+        const uint64_t rows = uint64_t(Rows());
+        m_model.SetTopLine(m_model.EndLine() > rows ? m_model.EndLine() - rows : 0);
+    }
+    if (!grew && top == m_model.TopLine())
+        return;
+    m_seenEnd = m_model.EndLine();
+    m_seenFirst = m_model.FirstLine();
+    UpdateScrollBars();
+    InvalidateRect(m_wnd, nullptr, FALSE);
+}
+
+void CLogView::UpdateScrollBars()
+{
+    // Both bars stay (disabled when there is nothing to scroll), so the
+    // rows in view do not change with the text.
+    SCROLLINFO si{};
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+    si.nMax = int(std::min<size_t>(m_model.LineCount(), INT_MAX)) - 1;
+    si.nPage = UINT(Rows());
+    si.nPos = int(std::min<uint64_t>(m_model.TopLine() - m_model.FirstLine(), INT_MAX));
+    SetScrollInfo(m_wnd, SB_VERT, &si, TRUE);
+    si.nMax = int(std::min<size_t>(m_model.LongestLine(), INT_MAX));
+    si.nPage = UINT(Columns());
+    si.nPos = int(std::min<size_t>(m_model.LeftColumn(), INT_MAX));
+    SetScrollInfo(m_wnd, SB_HORZ, &si, TRUE);
+}
+
+void CLogView::CaretMoved()
+{
+    m_model.ShowCaret(Rows(), Columns());
+    UpdateScrollBars();
+    InvalidateRect(m_wnd, nullptr, FALSE);
+}
+
+void CLogView::CopySelection() const
+{
+    const std::wstring text = m_model.SelectedText(m_options);
+    if (!text.empty())
+        CopyTextToClipboard(m_wnd, text);
+}
+
+bool CLogView::FindNext(const std::wstring& what)
+{
+    if (!m_model.FindNext(what, m_options))
+        return false;
+    CaretMoved();
+    return true;
+}
+
+void CLogView::Paint(HDC dc)
+{
+    RECT client{};
+    GetClientRect(m_wnd, &client);
+    const HGDIOBJ previous = SelectObject(dc, m_font ? m_font : GetStockObject(ANSI_FIXED_FONT));
+    int y = 0;
+    for (uint64_t line = m_model.TopLine(); y < client.bottom && m_model.Holds(line); ++line, y += m_lineHeight)
+        PaintLine(dc, line, y, client.right);
+    if (y < client.bottom) {
+        const RECT rest{0, y, client.right, client.bottom};
+        SetBkColor(dc, LogColours::Background);
+        ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rest, nullptr, 0, nullptr);
+    }
+    SelectObject(dc, previous);
+}
+
+// Only the cells in view are drawn, each run of one look in one call. Text is
+// drawn without shaping (ETO_IGNORELANGUAGE), one cell per character, so
+// received bytes of any value can neither upset nor slow the layout.
+void CLogView::PaintLine(HDC dc, uint64_t line, int y, int width)
+{
+    const std::wstring original = m_model.LineText(line, m_options);
+    std::wstring shown = original;
+    std::transform(shown.begin(), shown.end(), shown.begin(), VisibleMark);
+    const LogPosition from = std::min(m_model.Anchor(), m_model.Caret());
+    const LogPosition to = std::max(m_model.Anchor(), m_model.Caret());
+    const size_t selStart = line < from.line ? 0 : line == from.line ? from.column : SIZE_MAX;
+    const size_t selEnd = line < to.line ? SIZE_MAX : line == to.line ? to.column : 0;
+    const COLORREF ink = LogColourOf(m_model.Record(line).kind);
+
+    const size_t first = m_model.LeftColumn();
+    const size_t last = std::min(shown.size(), first + size_t(width / m_charWidth) + 1);
+    std::vector<INT> advances(std::max<size_t>(last > first ? last - first : 0, 1), m_charWidth);
+    int x = 0;
+    for (size_t i = first; i < last;) {
+        const bool selected = i >= selStart && i < selEnd;
+        const bool mark = IsMark(shown[i], original[i]);
+        size_t j = i + 1;
+        while (j < last && (j >= selStart && j < selEnd) == selected && IsMark(shown[j], original[j]) == mark)
+            ++j;
+        SetTextColor(dc, selected ? LogColours::SelectionText : mark ? LogColours::Mark : ink);
+        SetBkColor(dc, selected ? LogColours::SelectionFill : LogColours::Background);
+        const int runWidth = int(j - i) * m_charWidth;
+        const RECT cells{x, y, x + runWidth, y + m_lineHeight};
+        ExtTextOutW(dc, x, y, ETO_OPAQUE | ETO_CLIPPED | ETO_IGNORELANGUAGE, &cells, shown.data() + i, UINT(j - i),
+                    advances.data());
+        x += runWidth;
+        i = j;
+    }
+    const RECT rest{x, y, width, y + m_lineHeight};
+    SetBkColor(dc, LogColours::Background);
+    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rest, nullptr, 0, nullptr);
+}
+
+void CLogView::OnScroll(int bar, int request)
+{
+    SCROLLINFO si{};
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_ALL;
+    GetScrollInfo(m_wnd, bar, &si);
+    int64_t position = si.nPos;
+    const int64_t page = std::max<int64_t>(int64_t(si.nPage) - 1, 1);
+    switch (request) {
+    case SB_LINEUP: position -= 1; break;
+    case SB_LINEDOWN: position += 1; break;
+    case SB_PAGEUP: position -= page; break;
+    case SB_PAGEDOWN: position += page; break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: position = si.nTrackPos; break;
+    case SB_TOP: position = 0; break;
+    case SB_BOTTOM: position = si.nMax; break;
+    default: return;
+    }
+    position = std::max<int64_t>(position, 0);
+    if (bar == SB_VERT)
+        m_model.SetTopLine(m_model.FirstLine() + uint64_t(position));
+    else
+        m_model.SetLeftColumn(size_t(position));
+    UpdateScrollBars();
+    InvalidateRect(m_wnd, nullptr, FALSE);
+}
+
+bool CLogView::OnKey(int key)
+{
+    const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    const bool control = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
+    LogMove move;
+    switch (key) {
+    case VK_LEFT: move = LogMove::Left; break;
+    case VK_RIGHT: move = LogMove::Right; break;
+    case VK_UP: move = LogMove::Up; break;
+    case VK_DOWN: move = LogMove::Down; break;
+    case VK_PRIOR: move = LogMove::PageUp; break;
+    case VK_NEXT: move = LogMove::PageDown; break;
+    case VK_HOME: move = control ? LogMove::First : LogMove::LineStart; break;
+    case VK_END: move = control ? LogMove::Last : LogMove::LineEnd; break;
+    case 'A':
+        if (!control)
+            return false;
+        m_model.SelectAll(m_options);
+        InvalidateRect(m_wnd, nullptr, FALSE);
+        return true;
+    case 'C':
+    case VK_INSERT:
+        if (!control)
+            return false;
+        CopySelection();
+        return true;
+    default:
+        return false;
+    }
+    m_model.Move(move, shift, Rows(), m_options);
+    CaretMoved();
+    return true;
+}
+
+LRESULT CLogView::GetText(size_t room, wchar_t* buffer) const
+{
+    if (!buffer || room == 0)
+        return 0;
+    const std::wstring text = m_model.AllText(m_options);
+    const size_t count = std::min(text.size(), room - 1);
+    memcpy(buffer, text.data(), count * sizeof(wchar_t));
+    buffer[count] = L'\0';
+    return LRESULT(count);
+}
+
+LRESULT CLogView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        const HDC dc = BeginPaint(m_wnd, &ps);
+        Paint(dc);
+        EndPaint(m_wnd, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        Paint(reinterpret_cast<HDC>(wp));
+        return 0;
+    case WM_ERASEBKGND:
+        return TRUE;
+    case WM_SIZE:
+        UpdateScrollBars();
+        InvalidateRect(m_wnd, nullptr, FALSE);
+        return 0;
+    case WM_SETFONT:
+        SetFont(reinterpret_cast<HFONT>(wp));
+        return 0;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(m_font);
+    case WM_GETTEXTLENGTH:
+        return LRESULT(m_model.AllText(m_options).size());
+    case WM_GETTEXT:
+        return GetText(size_t(wp), reinterpret_cast<wchar_t*>(lp));
+    case WM_SETTEXT:
+        return TRUE; // the log's text is the model's
+    case WM_GETDLGCODE:
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_LBUTTONDOWN:
+        SetFocus(m_wnd);
+        m_model.SetCaret(m_model.HitTest(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), Geometry(), m_options),
+                         (wp & MK_SHIFT) != 0);
+        m_dragging = true;
+        SetCapture(m_wnd);
+        InvalidateRect(m_wnd, nullptr, FALSE);
+        return 0;
+    case WM_MOUSEMOVE:
+        if (m_dragging && (wp & MK_LBUTTON)) {
+            m_model.SetCaret(m_model.HitTest(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), Geometry(), m_options), true);
+            CaretMoved();
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        if (m_dragging) {
+            m_dragging = false;
+            ReleaseCapture();
+        }
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        m_model.SelectWord(m_model.HitTest(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), Geometry(), m_options), m_options);
+        InvalidateRect(m_wnd, nullptr, FALSE);
+        return 0;
+    case WM_KEYDOWN:
+        if (OnKey(int(wp)))
+            return 0;
+        break;
+    case WM_VSCROLL:
+        OnScroll(SB_VERT, LOWORD(wp));
+        return 0;
+    case WM_HSCROLL:
+        OnScroll(SB_HORZ, LOWORD(wp));
+        return 0;
+    case WM_MOUSEWHEEL: {
+        const int64_t lines = -int64_t(GET_WHEEL_DELTA_WPARAM(wp)) * kWheelLines / WHEEL_DELTA;
+        const int64_t top = int64_t(m_model.TopLine()) + lines;
+        m_model.SetTopLine(uint64_t(std::max<int64_t>(top, 0)));
+        UpdateScrollBars();
+        InvalidateRect(m_wnd, nullptr, FALSE);
+        return 0;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        InvalidateRect(m_wnd, nullptr, FALSE);
+        break;
+    }
+    return DefWindowProcW(m_wnd, msg, wp, lp);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "framework/ChildWindow.h"
+#include "logview/LogModel.h"
+
+#include <string>
+
+namespace LogColours {
+constexpr COLORREF Background = RGB(0, 0, 0);
+constexpr COLORREF Received = RGB(120, 255, 120);
+constexpr COLORREF Sent = RGB(110, 190, 255);
+constexpr COLORREF Error = RGB(255, 110, 110);
+constexpr COLORREF System = RGB(210, 210, 210);
+constexpr COLORREF Mark = RGB(110, 110, 110); // control characters, dimmed
+constexpr COLORREF SelectionText = RGB(255, 255, 255);
+constexpr COLORREF SelectionFill = RGB(40, 80, 160);
+} // namespace LogColours
+
+COLORREF LogColourOf(TransportEventKind kind);
+
+// The log control: paints only the lines and columns in view, turns mouse,
+// keys and scroll bars into model calls, and catches up with new lines once
+// per refresh. The window owns this object.
+class CLogView : public ChildWindow {
+public:
+    // Null when the window cannot be created.
+    static CLogView* Create(HWND parent, const RECT& rect, int id);
+
+    CLogView(HWND wnd, const CREATESTRUCTW& create);
+
+    LogModel& Model() { return m_model; }
+    const LogModel& Model() const { return m_model; }
+    const LogShowOptions& Options() const { return m_options; }
+    void SetOptions(const LogShowOptions& options);
+
+    // Brings the scroll bars and the picture up to date with the model; with
+    // `followEnd` the last line comes into view. Cheap when nothing changed.
+    void Refresh(bool followEnd);
+    void CopySelection() const;
+    // Selects and shows the next match; false when there is none.
+    bool FindNext(const std::wstring& what);
+
+    int Rows() const;
+    int Columns() const;
+    LogGeometry Geometry() const;
+
+protected:
+    LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    void SetFont(HFONT font);
+    void Paint(HDC dc);
+    void PaintLine(HDC dc, uint64_t line, int y, int width);
+    void UpdateScrollBars();
+    // After the caret moved: the view follows it and is painted again.
+    void CaretMoved();
+    void OnScroll(int bar, int request);
+    bool OnKey(int key);
+    LRESULT GetText(size_t room, wchar_t* buffer) const;
+
+    LogModel m_model;
+    LogShowOptions m_options;
+    HFONT m_font = nullptr; // the dialog's, not owned
+    int m_lineHeight = 16;
+    int m_charWidth = 8;
+    bool m_dragging = false;
+    // What the last refresh saw, to tell whether anything changed since.
+    uint64_t m_seenFirst = 0;
+    uint64_t m_seenEnd = 0;
+};

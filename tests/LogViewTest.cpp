@@ -1,0 +1,101 @@
+#include "logview/LogView.h"
+#include "tests/EventWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <windowsx.h>
+
+namespace {
+
+class LogViewWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        parent = CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 640, 400, nullptr, nullptr, nullptr, nullptr);
+        view = CLogView::Create(parent, RECT{0, 0, 600, 320}, 1007);
+        ASSERT_NE(view, nullptr);
+    }
+    void TearDown() override { DestroyWindow(parent); }
+
+    void Add(const std::wstring& text)
+    {
+        LogRecord r;
+        r.kind = TransportEventKind::Received;
+        r.stamped = false;
+        r.text = text;
+        view->Model().Append(r);
+    }
+    void Paint()
+    {
+        const HDC dc = GetDC(view->Handle());
+        SendMessageW(view->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        ReleaseDC(view->Handle(), dc);
+    }
+    LPARAM At(int column, int row) const
+    {
+        const LogGeometry g = view->Geometry();
+        return MAKELPARAM(column * g.charWidth + 1, row * g.lineHeight + 1);
+    }
+
+    HWND parent = nullptr;
+    CLogView* view = nullptr;
+};
+
+} // namespace
+
+TEST_F(LogViewWindow, PaintsEveryByteValueAndLongLinesWithoutFault)
+{
+    std::wstring all;
+    for (int c = 0; c < 0x10000; c += 7)
+        all += wchar_t(c);
+    Add(all);
+    Add(std::wstring(65536, L'\x0627')); // a right-to-left script, unshaped
+    for (int i = 0; i < 1000; ++i) {
+        const std::vector<uint8_t> bytes = PatternBytes(200, uint32_t(i));
+        Add(std::wstring(bytes.begin(), bytes.end()));
+    }
+    view->Refresh(true);
+    Paint();
+    view->Model().SetLeftColumn(30000);
+    Paint();
+    EXPECT_EQ(view->Model().TopLine(), view->Model().EndLine() - uint64_t(view->Rows()));
+}
+
+TEST_F(LogViewWindow, MouseSelectsAndTheTextReadsAsTheLog)
+{
+    Add(L"first line");
+    Add(L"second line");
+    view->Refresh(false);
+    SendMessageW(view->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, At(4, 0));
+    SendMessageW(view->Handle(), WM_MOUSEMOVE, MK_LBUTTON, At(10, 1));
+    SendMessageW(view->Handle(), WM_LBUTTONUP, 0, At(10, 1));
+    EXPECT_EQ(view->Model().SelectedText(view->Options()), L"first line\r\nRX  second");
+    SendMessageW(view->Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, At(12, 1));
+    EXPECT_EQ(view->Model().SelectedText(view->Options()), L"line");
+
+    const std::wstring expected = L"RX  first line\r\nRX  second line\r\n";
+    EXPECT_EQ(SendMessageW(view->Handle(), WM_GETTEXTLENGTH, 0, 0), LRESULT(expected.size()));
+    wchar_t buffer[64] = {};
+    EXPECT_EQ(SendMessageW(view->Handle(), WM_GETTEXT, 64, reinterpret_cast<LPARAM>(buffer)), LRESULT(expected.size()));
+    EXPECT_EQ(std::wstring(buffer), expected);
+    EXPECT_EQ(SendMessageW(view->Handle(), WM_GETTEXT, 5, reinterpret_cast<LPARAM>(buffer)), 4); // cut to the room
+    EXPECT_STREQ(buffer, L"RX  ");
+}
+
+TEST_F(LogViewWindow, NewLinesMoveTheViewOnlyWhenFollowingTheEnd)
+{
+    for (int i = 0; i < 200; ++i)
+        Add(L"line " + std::to_wstring(i));
+    view->Refresh(false);
+    SendMessageW(view->Handle(), WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
+    view->Model().SetTopLine(20);
+    view->Model().SetCaret(LogPosition{25, 2}, false);
+    for (int i = 200; i < 300; ++i)
+        Add(L"line " + std::to_wstring(i));
+    view->Refresh(false);
+    EXPECT_EQ(view->Model().TopLine(), 20u);
+    EXPECT_EQ(view->Model().Caret(), (LogPosition{25, 2}));
+    view->Refresh(true);
+    EXPECT_EQ(view->Model().TopLine(), 300u - uint64_t(view->Rows()));
+    EXPECT_EQ(view->Model().Caret(), (LogPosition{25, 2})); // the view follows, the caret stays
+}
