@@ -24,6 +24,29 @@ protected:
     explicit ChildWindow(HWND wnd) : m_wnd(wnd) {}
     virtual LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(m_wnd, msg, wp, lp); }
 
+    // For a control that paints all of its client area: WM_PAINT and
+    // WM_PRINTCLIENT go to Paint and the background is never erased (that
+    // would flicker). True when the message was one of those.
+    virtual void Paint(HDC) {}
+    bool HandlePaint(UINT msg, WPARAM wp)
+    {
+        switch (msg) {
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            const HDC dc = BeginPaint(m_wnd, &ps);
+            Paint(dc);
+            EndPaint(m_wnd, &ps);
+            return true;
+        }
+        case WM_PRINTCLIENT:
+            Paint(reinterpret_cast<HDC>(wp));
+            return true;
+        case WM_ERASEBKGND:
+            return true;
+        }
+        return false;
+    }
+
     // T is constructed as T(HWND, const CREATESTRUCTW&).
     template <class T>
     static bool Register(const wchar_t* className, UINT style = CS_DBLCLKS, const wchar_t* cursor = IDC_ARROW,

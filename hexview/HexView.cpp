@@ -152,20 +152,11 @@ void CHexView::CopySelection()
 
 LRESULT CHexView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
 {
-    switch (msg) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
+    if (msg == WM_PAINT)
         m_invalidInFull = false;
-        const HDC dc = BeginPaint(m_wnd, &ps);
-        Paint(dc);
-        EndPaint(m_wnd, &ps);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wp));
-        return 0;
-    case WM_ERASEBKGND:
-        return TRUE;
+    if (HandlePaint(msg, wp))
+        return msg == WM_ERASEBKGND ? TRUE : 0;
+    switch (msg) {
     case WM_SIZE:
         DefWindowProcW(m_wnd, msg, wp, lp);
         m_model.OnSize();

@@ -36,7 +36,7 @@ private:
     void RepaintBand(int y, int height) override;
     void SetScroll(int maximum, int page, int position) override;
 
-    void Paint(HDC dc);
+    void Paint(HDC dc) override;
     void CreateFontAndMetrics();
 
     bool RepaintIsDue() const;

@@ -281,19 +281,9 @@ LRESULT CLogView::GetText(size_t room, wchar_t* buffer) const
 
 LRESULT CLogView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
 {
+    if (HandlePaint(msg, wp))
+        return msg == WM_ERASEBKGND ? TRUE : 0;
     switch (msg) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        const HDC dc = BeginPaint(m_wnd, &ps);
-        Paint(dc);
-        EndPaint(m_wnd, &ps);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wp));
-        return 0;
-    case WM_ERASEBKGND:
-        return TRUE;
     case WM_SIZE:
         UpdateScrollBars();
         InvalidateRect(m_wnd, nullptr, FALSE);

@@ -49,7 +49,7 @@ protected:
 
 private:
     void SetFont(HFONT font);
-    void Paint(HDC dc);
+    void Paint(HDC dc) override;
     void PaintLine(HDC dc, uint64_t line, int y, int width);
     void UpdateScrollBars();
     // After the caret moved: the view follows it and is painted again.
