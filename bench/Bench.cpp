@@ -4,6 +4,8 @@
 #include "engine/SocketUtil.h"
 #include "engine/TcpClientTransport.h"
 #include "hexview/HexView.h"
+#include "logview/LogLine.h"
+#include "logview/LogView.h"
 #include "res/resource.h"
 #include "settings/SettingsStore.h"
 #include "ui/Log.h"
@@ -97,7 +99,7 @@ void SendAll(SOCKET s, const std::vector<char>& block, size_t total)
 }
 
 // Where the window thread's time goes while it pumps: handling link events,
-// refresh ticks (split into full reloads and tail appends), everything else.
+// refresh ticks that had news, paints, everything else.
 struct PumpProfile {
     struct Bucket {
         int count = 0;
@@ -110,7 +112,7 @@ struct PumpProfile {
             longest = std::max(longest, s);
         }
     };
-    Bucket events, reloads, tails, otherTicks, other, peeks;
+    Bucket events, ticks, otherTicks, paints, other, peeks;
 };
 
 void Pump(CMainDlg& dialog, PumpProfile* profile = nullptr, Clock::time_point deadline = Clock::time_point::max())
@@ -131,11 +133,9 @@ void Pump(CMainDlg& dialog, PumpProfile* profile = nullptr, Clock::time_point de
         if (msg.message == WM_TRANSPORT_EVENT)
             bucket = &profile->events;
         else if (msg.message == WM_TIMER && msg.wParam == 2 /* the log refresh timer */)
-            switch (dialog.Log().m_logDirty ? dialog.Log().PendingRefresh() : LogState::Refresh::Nothing) {
-            case LogState::Refresh::Reload: bucket = &profile->reloads; break;
-            case LogState::Refresh::AppendTail: bucket = &profile->tails; break;
-            case LogState::Refresh::Nothing: bucket = &profile->otherTicks; break;
-            }
+            bucket = dialog.Log().m_logDirty ? &profile->ticks : &profile->otherTicks;
+        else if (msg.message == WM_PAINT)
+            bucket = &profile->paints;
         const auto t = Clock::now();
         dialog.RouteMessage(msg);
         bucket->Add(Seconds(t));
@@ -168,8 +168,8 @@ bool PumpUntil(CMainDlg& dialog, const std::function<bool()>& done, double timeo
 void ProfileFigures(const PumpProfile& p, double total)
 {
     const std::pair<const char*, const PumpProfile::Bucket*> rows[] = {
-        {"link events", &p.events}, {"refresh ticks with a full reload", &p.reloads},
-        {"refresh ticks appending a tail", &p.tails}, {"other messages", &p.other}, {"PeekMessage", &p.peeks}};
+        {"link events", &p.events}, {"refresh ticks with news", &p.ticks}, {"paints", &p.paints},
+        {"other messages", &p.other}, {"PeekMessage", &p.peeks}};
     for (const auto& [what, b] : rows) {
         char name[120];
         std::snprintf(name, sizeof(name), "  window thread in %s (%d, longest %.0f ms)", what, b->count, b->longest * 1000);
@@ -327,13 +327,13 @@ void ReceiveFlood(size_t total, size_t bufferSize)
     // What the growth is made of, by the holders' own sizes.
     const double capture = double(dialog.Log().m_rxCapture.capacity());
     const double hex = double(dialog.LogHexView()->Model().Data().capacity());
-    const double logText = double(dialog.Log().m_logText.capacity() * sizeof(wchar_t));
-    const double edit = double(GetWindowTextLengthW(GetDlgItem(dialog.Handle(), IDC_LOG_EDIT))) * sizeof(wchar_t);
+    const LogModel& lines = dialog.LogView()->Model();
+    const double logText = double(lines.CharacterCount() * sizeof(wchar_t) + lines.LineCount() * sizeof(LogRecord));
     Figure("  of it: received capture / bytes received", capture / double(total), "x");
     Figure("  of it: log hex view data / bytes received", hex / double(total), "x");
-    Figure("  of it: log text / bytes received", logText / double(total), "x");
-    Figure("  of it: edit control's text / bytes received", edit / double(total), "x");
-    Figure("  of it: the rest / bytes received", (growth - capture - hex - logText - edit) / double(total), "x");
+    Figure("  of it: log lines (text and records) / bytes received", logText / double(total), "x");
+    Figure("  of it: the rest / bytes received", (growth - capture - hex - logText) / double(total), "x");
+    std::printf("  the log holds %zu lines\n", lines.LineCount());
     closesocket(peer);
     closesocket(listener);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
@@ -588,62 +588,78 @@ double MicrosPerCall(const std::function<void()>& call)
     return Seconds(start) / calls * 1e6;
 }
 
-size_t CountLines(const std::wstring& text)
+LogRecord BenchLine(size_t length)
 {
-    return size_t(std::count(text.begin(), text.end(), L'\n'));
+    LogRecord record;
+    record.kind = TransportEventKind::Received;
+    GetLocalTime(&record.time);
+    record.text.assign(length, L'l');
+    return record;
 }
 
-// Appends at steady state (trims included) for lines of the given length;
-// leaves the log as a long run leaves it.
-void AppendCost(LogState& log, size_t length)
+// Appends at steady state (the oldest line going for each new one) under the
+// program's own bounds.
+void AppendCost(size_t length)
 {
-    const std::wstring text(length, L'l');
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    for (int i = 0; i < 6000; ++i)
-        log.Append(TransportEventKind::Received, text, {}, &now);
-    const int lines = 20000;
-    int trims = 0;
+    LogModel log;
+    const LogRecord line = BenchLine(length);
+    const int lines = 200000;
+    for (int i = 0; i < lines; ++i)
+        log.Append(line);
     const auto start = Clock::now();
-    for (int i = 0; i < lines; ++i) {
-        const size_t before = log.m_logText.size();
-        log.Append(TransportEventKind::Received, text, {}, &now);
-        trims += log.m_logText.size() < before ? 1 : 0;
-    }
+    for (int i = 0; i < lines; ++i)
+        log.Append(line);
     char name[120];
-    std::snprintf(name, sizeof(name), "append one %zu-character line at steady state (%d trims in %d)", length, trims,
-                  lines);
+    std::snprintf(name, sizeof(name), "append one %zu-character line to a full log", length);
     Figure(name, Seconds(start) / lines * 1e6, "us");
-    std::snprintf(name, sizeof(name), "  the log then holds %zu lines, characters", CountLines(log.m_logText));
-    Figure(name, double(log.m_logText.size()), "");
+    std::snprintf(name, sizeof(name), "  the log then holds %zu lines, characters", log.LineCount());
+    Figure(name, double(log.CharacterCount()), "");
 }
 
-void ReloadCost(HWND edit, const LogState& log, const char* what)
+// A refresh tick that brings news and the paint after it, with the view
+// following the end of a log of `lines` lines.
+void TickAndPaintCost(CLogView& view, size_t lines, size_t length)
 {
-    const std::wstring shown = ForDisplay(log.m_logText);
-    const auto reload = Clock::now();
-    SendMessageW(edit, WM_SETREDRAW, FALSE, 0);
-    SetWindowTextW(edit, shown.c_str());
-    SendMessageW(edit, WM_SETREDRAW, TRUE, 0);
-    const double seconds = Seconds(reload);
+    LogModel& log = view.Model();
+    log.Clear();
+    LogModel::Limits limits;
+    limits.lines = lines;
+    limits.characters = size_t(1) << 31;
+    log.SetLimits(limits);
+    const LogRecord line = BenchLine(length);
+    for (size_t i = 0; i < lines; ++i)
+        log.Append(line);
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, 900, 300);
+    SelectObject(dc, bitmap);
+    const int rounds = 50;
+    double ticks = 0, paints = 0;
+    for (int i = 0; i < rounds; ++i) {
+        log.Append(line);
+        auto t = Clock::now();
+        view.Refresh(true);
+        ticks += Seconds(t);
+        t = Clock::now();
+        SendMessageW(view.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        paints += Seconds(t);
+    }
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+    ReleaseDC(nullptr, screen);
     char name[120];
-    std::snprintf(name, sizeof(name), "refresh step after a trim, log of %s (full reload)", what);
-    Figure(name, seconds * 1000, "ms");
-    Figure("  per character loaded into the edit control", seconds / double(shown.size()) * 1e9, "ns");
-    SetWindowTextW(edit, L"");
+    std::snprintf(name, sizeof(name), "log of %zu lines of %zu characters: refresh tick / paint", lines, length);
+    std::printf("%-58s %12.3f / %.3f ms\n", name, ticks / rounds * 1000, paints / rounds * 1000);
+    std::fflush(stdout);
 }
 
 void LogCosts()
 {
-    LogState shortLines, floodLines; // the flood's lines: one per 8 KB block
-    AppendCost(shortLines, 80);
-    AppendCost(floodLines, 8192);
+    AppendCost(80);
+    AppendCost(8192);
 
     CMainDlg dialog;
     dialog.Create();
-    const HWND edit = GetDlgItem(dialog.Handle(), IDC_LOG_EDIT);
-    ReloadCost(edit, shortLines, "80-character lines");
-    ReloadCost(edit, floodLines, "8 K lines");
     {
         // One flood event through the window's handler, made up of its parts.
         const std::vector<uint8_t> block(8192, 'e');
@@ -663,35 +679,32 @@ void LogCosts()
                    hex->ScrollToEnd();
                }),
                "us");
-        LogState growing;
-        SYSTEMTIME now{};
-        GetLocalTime(&now);
-        Figure("  of which could be: the log line and capture, log not yet trimmed",
-               MicrosPerCall([&] { growing.Append(TransportEventKind::Received, text, block, &now); }), "us");
+        LogModel growing;
+        Figure("  of which could be: the log line", MicrosPerCall([&] {
+                   LogRecord record;
+                   record.kind = TransportEventKind::Received;
+                   GetLocalTime(&record.time);
+                   record.text = StripEscapeSequences(text);
+                   growing.Append(std::move(record));
+               }),
+               "us");
         // With Pause RX ticked the handler drops the event: what is left is
         // the message itself and the handler's checks.
         CheckDlgButton(dialog.Handle(), IDC_PAUSE_RX, BST_CHECKED);
         Figure("  of which could be: the message and the handler's checks (Pause RX)", MicrosPerCall(handleEvent), "us");
         CheckDlgButton(dialog.Handle(), IDC_PAUSE_RX, BST_UNCHECKED);
-        Figure("  one GetDlgItem, for comparison", MicrosPerCall([&] { GetDlgItem(dialog.Handle(), IDC_PAUSE_RX); }),
-               "us");
-        const HWND pause = GetDlgItem(dialog.Handle(), IDC_PAUSE_RX);
-        Figure("  one BM_GETCHECK, for comparison", MicrosPerCall([&] { SendMessageW(pause, BM_GETCHECK, 0, 0); }), "us");
-        Figure("  one SetWindowLongPtr(DWLP_MSGRESULT), for comparison",
-               MicrosPerCall([&] { SetWindowLongPtrW(dialog.Handle(), DWLP_MSGRESULT, 0); }), "us");
-        Figure("  one InvalidateRect of the (hidden) hex view, for comparison",
-               MicrosPerCall([&] { InvalidateRect(hex->Handle(), nullptr, FALSE); }), "us");
-        int position = 0;
-        Figure("  one SetScrollInfo of the (hidden) hex view, for comparison", MicrosPerCall([&] {
-                   ++position;
-                   SCROLLINFO info{sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 1000 + position, 10, position, 0};
-                   SetScrollInfo(hex->Handle(), SB_VERT, &info, TRUE);
-               }),
-               "us");
         Figure("  decoding 8 KB on the worker thread, for comparison",
                MicrosPerCall([&] { DecodeReceivedText(block.data(), block.size()); }), "us");
         SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
     }
+
+    CLogView* view = dialog.LogView();
+    MoveWindow(view->Handle(), 0, 0, 900, 300, FALSE);
+    for (size_t lines : {size_t(1000), size_t(100000), size_t(1000000)})
+        TickAndPaintCost(*view, lines, 80);
+    for (size_t lines : {size_t(1000), size_t(8000)}) // 8 K lines: the character bound holds about 8000
+        TickAndPaintCost(*view, lines, 8192);
+    view->Model().Clear();
 
     CHexView* hex = dialog.LogHexView();
     MoveWindow(hex->Handle(), 0, 0, 600, 400, FALSE);

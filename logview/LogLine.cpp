@@ -45,14 +45,3 @@ std::wstring FormatStamp(const SYSTEMTIME& time, bool milliseconds)
                  time.wMinute, time.wSecond);
     return buffer;
 }
-
-std::wstring FormatLogLine(TransportEventKind kind, const std::wstring& text, const SYSTEMTIME* stamp)
-{
-    std::wstring line;
-    if (stamp)
-        line = FormatStamp(*stamp, false);
-    line += LogTag(kind);
-    line += StripEscapeSequences(text);
-    line += L"\r\n";
-    return line;
-}

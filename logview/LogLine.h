@@ -14,7 +14,3 @@ std::wstring StripEscapeSequences(const std::wstring& text);
 
 // "[YYYY-MM-DD hh:mm:ss] ", or with ".mmm" before the bracket.
 std::wstring FormatStamp(const SYSTEMTIME& time, bool milliseconds);
-
-// One log line with its CR LF: "[YYYY-MM-DD hh:mm:ss] " while time stamps
-// are on, the tag, the text without escape sequences.
-std::wstring FormatLogLine(TransportEventKind kind, const std::wstring& text, const SYSTEMTIME* stamp);

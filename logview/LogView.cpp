@@ -10,7 +10,6 @@
 
 namespace {
 
-const wchar_t kClassName[] = L"FerrolinkLogView";
 constexpr int kWheelLines = 3;
 
 bool IsMark(wchar_t shown, wchar_t original)
@@ -34,9 +33,14 @@ COLORREF LogColourOf(TransportEventKind kind)
     }
 }
 
+bool CLogView::RegisterWindowClass()
+{
+    return Register<CLogView>(kClassName, CS_DBLCLKS, IDC_IBEAM, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+}
+
 CLogView* CLogView::Create(HWND parent, const RECT& rect, int id)
 {
-    if (!Register<CLogView>(kClassName, CS_DBLCLKS, IDC_IBEAM, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH))))
+    if (!RegisterWindowClass())
         return nullptr;
     const HWND wnd = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL |
                                                             WS_TABSTOP,
@@ -268,11 +272,18 @@ bool CLogView::OnKey(int key)
     return true;
 }
 
+std::wstring CLogView::TextForReaders() const
+{
+    std::wstring text = m_model.AllText(m_options);
+    std::replace(text.begin(), text.end(), L'\0', kNulPlaceholder);
+    return text;
+}
+
 LRESULT CLogView::GetText(size_t room, wchar_t* buffer) const
 {
     if (!buffer || room == 0)
         return 0;
-    const std::wstring text = m_model.AllText(m_options);
+    const std::wstring text = TextForReaders();
     const size_t count = std::min(text.size(), room - 1);
     memcpy(buffer, text.data(), count * sizeof(wchar_t));
     buffer[count] = L'\0';
@@ -294,7 +305,7 @@ LRESULT CLogView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     case WM_GETFONT:
         return reinterpret_cast<LRESULT>(m_font);
     case WM_GETTEXTLENGTH:
-        return LRESULT(m_model.AllText(m_options).size());
+        return LRESULT(TextForReaders().size());
     case WM_GETTEXT:
         return GetText(size_t(wp), reinterpret_cast<wchar_t*>(lp));
     case WM_SETTEXT:

@@ -18,11 +18,18 @@ constexpr COLORREF SelectionFill = RGB(40, 80, 160);
 
 COLORREF LogColourOf(TransportEventKind kind);
 
+// Read as text, the log keeps its characters but for NUL, which would end
+// the text: each is one visible placeholder.
+constexpr wchar_t kNulPlaceholder = 0x2400; // SYMBOL FOR NULL
+
 // The log control: paints only the lines and columns in view, turns mouse,
 // keys and scroll bars into model calls, and catches up with new lines once
 // per refresh. The window owns this object.
 class CLogView : public ChildWindow {
 public:
+    static constexpr const wchar_t* kClassName = L"FerrolinkLogView";
+    // Before a dialog template that names the class is used.
+    static bool RegisterWindowClass();
     // Null when the window cannot be created.
     static CLogView* Create(HWND parent, const RECT& rect, int id);
 
@@ -56,6 +63,7 @@ private:
     void CaretMoved();
     void OnScroll(int bar, int request);
     bool OnKey(int key);
+    std::wstring TextForReaders() const;
     LRESULT GetText(size_t room, wchar_t* buffer) const;
 
     LogModel m_model;

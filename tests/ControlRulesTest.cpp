@@ -100,12 +100,8 @@ TEST(SerialPorts, RefreshKeepsTheSelectedPortWhileItExists)
     EXPECT_EQ(PortSelectionAfterRefresh({}, L"COM3"), -1);
 }
 
-TEST(LogLine, TagsAndTimeStamp)
+TEST(LogLine, TimeStampIsZeroPaddedWithOrWithoutMilliseconds)
 {
-    EXPECT_EQ(FormatLogLine(TransportEventKind::Received, L"hi", nullptr), L"RX  hi\r\n");
-    EXPECT_EQ(FormatLogLine(TransportEventKind::Sent, L"", nullptr), L"TX  \r\n");
-    EXPECT_EQ(FormatLogLine(TransportEventKind::Error, L"x", nullptr), L"ERR x\r\n");
-    EXPECT_EQ(FormatLogLine(TransportEventKind::ClientAdded, L"x", nullptr), L"SYS x\r\n");
     SYSTEMTIME t{};
     t.wYear = 2026;
     t.wMonth = 3;
@@ -113,5 +109,7 @@ TEST(LogLine, TagsAndTimeStamp)
     t.wHour = 5;
     t.wMinute = 6;
     t.wSecond = 7;
-    EXPECT_EQ(FormatLogLine(TransportEventKind::Status, L"Ready.", &t), L"[2026-03-04 05:06:07] SYS Ready.\r\n");
+    t.wMilliseconds = 9;
+    EXPECT_EQ(FormatStamp(t, false), L"[2026-03-04 05:06:07] ");
+    EXPECT_EQ(FormatStamp(t, true), L"[2026-03-04 05:06:07.009] ");
 }

@@ -1,4 +1,5 @@
 #include "hexview/HexView.h"
+#include "logview/LogView.h"
 #include "res/resource.h"
 #include "ui/MainDlg.h"
 
@@ -43,29 +44,27 @@ protected:
 
 } // namespace
 
-TEST_F(LogWindow, EventsReachTheEditOnTheNextTick)
+TEST_F(LogWindow, EventsReachTheLogAndTheCountersOnTheNextTick)
 {
     Post(TransportEventKind::Received, L"hello", {'h', 'e', 'l', 'l', 'o'});
     PumpPosted();
-    EXPECT_FALSE(Shows(L"RX  hello"));
+    EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 0");
     Tick();
     EXPECT_TRUE(Shows(L"RX  hello\r\n"));
     EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 5");
     EXPECT_EQ(Item(IDC_TX_COUNT).Text(), L"TX: 0");
     EXPECT_EQ(dialog.LogHexView()->Model().Data().size(), 5u);
-    EXPECT_EQ(size_t(GetWindowTextLengthW(Item(IDC_LOG_EDIT).Handle())), dialog.Log().m_logText.size());
+    EXPECT_EQ(dialog.LogView()->Model().LineCount(), 2u); // "Ready." and this
 }
 
-TEST_F(LogWindow, HexTabLeavesTheEditAloneUntilAsciiReturns)
+TEST_F(LogWindow, HexTabShowsTheBytesAndAsciiTheLinesAgain)
 {
     ChooseTab(1);
     EXPECT_FALSE(Item(IDC_LOG_EDIT).Visible());
     EXPECT_TRUE(IsWindowVisible(dialog.LogHexView()->Handle()) || !IsWindowVisible(dialog.Handle()));
-    const std::wstring before = Edit();
     Post(TransportEventKind::Received, L"while hidden", {1, 2, 3});
     PumpPosted();
     Tick();
-    EXPECT_EQ(Edit(), before);
     EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 3"); // the counters still move
     ChooseTab(0);
     EXPECT_TRUE(Item(IDC_LOG_EDIT).Visible());
@@ -94,8 +93,9 @@ TEST_F(LogWindow, LongLogAllReachesTheEdit)
         Post(TransportEventKind::Received, chunk, {'z'});
     PumpPosted();
     Tick();
-    EXPECT_GT(dialog.Log().m_logText.size(), 40000u);
-    EXPECT_EQ(size_t(GetWindowTextLengthW(Item(IDC_LOG_EDIT).Handle())), dialog.Log().m_logText.size());
+    EXPECT_GT(Edit().size(), 40000u);
+    EXPECT_EQ(size_t(GetWindowTextLengthW(Item(IDC_LOG_EDIT).Handle())), Edit().size());
+    EXPECT_EQ(dialog.LogView()->Model().LineCount(), 41u);
 }
 
 TEST_F(LogWindow, ClearEmptiesEverything)
@@ -123,16 +123,16 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
     PumpPosted();
     Tick();
     Item(IDC_FIND_EDIT).SetText(L"OK");
-    const Window edit = Item(IDC_LOG_EDIT);
-    edit.Send(EM_SETSEL, 0, 0);
+    LogModel& model = dialog.LogView()->Model();
+    model.SetCaret(LogPosition{model.FirstLine(), 0}, false);
     // Enter in the Find box runs Find Next.
     SetFocus(Item(IDC_FIND_EDIT).Handle());
     SendMessageW(dialog.Handle(), WM_COMMAND, IDOK, 0);
-    DWORD start = 0, end = 0;
-    edit.Send(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    const size_t first = dialog.Log().m_logText.find(L"OK one");
-    EXPECT_EQ(start, first);
-    EXPECT_EQ(end, first + 2);
+    EXPECT_EQ(model.SelectedText(dialog.LogView()->Options()), L"OK");
+    EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK one"), std::wstring::npos);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK two"), std::wstring::npos);
+    EXPECT_EQ(GetFocus(), Item(IDC_LOG_EDIT).Handle());
     EXPECT_FALSE(dialog.Ended());
 
     ChooseTab(1);

@@ -1,6 +1,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "logview/LogView.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -42,6 +44,8 @@ int main(int argc, char** argv)
     WSADATA wsa{};
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
         return 2;
+    // Every dialog made from the program's template needs the class of its log.
+    CLogView::RegisterWindowClass();
     const int result = RUN_ALL_TESTS();
     WSACleanup();
     RemoveSettings(settingsFolder);

@@ -7,14 +7,6 @@
 #include <algorithm>
 #include <cwctype>
 
-size_t FindInLogText(const std::wstring& text, const std::wstring& what, size_t selStart, size_t selEnd)
-{
-    if (what.empty())
-        return std::wstring::npos;
-    const size_t found = text.find(what, std::max(selEnd, selStart + 1));
-    return found != std::wstring::npos ? found : text.find(what, 0);
-}
-
 int64_t FindInBytes(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& pattern, int64_t from)
 {
     if (pattern.empty() || pattern.size() > bytes.size())

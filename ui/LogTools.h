@@ -4,11 +4,6 @@
 #include <string>
 #include <vector>
 
-// Next match of `what` in the log text for an edit selection [start, end):
-// searching starts at max(end, start + 1) and wraps to the beginning once.
-// npos when there is none.
-size_t FindInLogText(const std::wstring& text, const std::wstring& what, size_t selStart, size_t selEnd);
-
 // Next match of `pattern` at or after `from`, wrapping to 0 once when `from`
 // is above 0. -1 when there is none or the pattern cannot fit.
 int64_t FindInBytes(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& pattern, int64_t from);

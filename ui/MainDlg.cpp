@@ -2,6 +2,7 @@
 
 #include "engine/EventRules.h"
 #include "hexview/HexView.h"
+#include "logview/LogView.h"
 #include "res/resource.h"
 #include "settings/ConnectionStore.h"
 #include "settings/History.h"
@@ -44,7 +45,10 @@ TabInsets MeasureTabInsets(HWND tabs)
 
 } // namespace
 
-CMainDlg::CMainDlg() : Dialog(IDD_FERROLINK_DIALOG) {}
+CMainDlg::CMainDlg() : Dialog(IDD_FERROLINK_DIALOG)
+{
+    CLogView::RegisterWindowClass(); // the dialog template names its class
+}
 
 CMainDlg::~CMainDlg()
 {
@@ -52,8 +56,6 @@ CMainDlg::~CMainDlg()
     Destroy();
     if (m_font)
         DeleteObject(m_font);
-    if (m_bkBrush)
-        DeleteObject(m_bkBrush);
 }
 
 BOOL CMainDlg::OnInitDialog()
@@ -86,17 +88,10 @@ BOOL CMainDlg::OnInitDialog()
     Item(IDC_REPEAT_MS).SetText(L"1000");
 
     m_font = CreateFontW(-14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
-    m_bkBrush = CreateSolidBrush(RGB(0, 0, 0));
 
     CreateTabs(IDC_LOG_TABS, m_logTabs);
-    const HWND logEdit = Item(IDC_LOG_EDIT).Handle();
-    m_logEdit.Attach(logEdit, [logEdit](UINT msg, WPARAM wp, LPARAM, LRESULT&) {
-        return SelectAllOnCtrlA(logEdit, msg, wp);
-    });
-    SendMessageW(logEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    // The log outgrows the edit's default limit long before it is trimmed.
-    SendMessageW(logEdit, EM_SETLIMITTEXT, 0, 0);
-    Item(IDC_LOG_EDIT).SetText(L"");
+    m_logView = ChildWindow::FromHandle<CLogView>(Item(IDC_LOG_EDIT).Handle());
+    SendMessageW(Item(IDC_LOG_EDIT).Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     m_logHexView = CHexView::Create(wnd, RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
     if (m_logHexView)
         ShowWindow(m_logHexView->Handle(), SW_HIDE);
@@ -214,15 +209,6 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     case WM_GETMINMAXINFO:
         reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{980, 620};
         return TRUE;
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
-        // A read-only edit asks with WM_CTLCOLORSTATIC.
-        if (GetDlgCtrlID(reinterpret_cast<HWND>(lp)) == IDC_LOG_EDIT && m_bkBrush) {
-            SetTextColor(reinterpret_cast<HDC>(wp), RGB(120, 255, 120));
-            SetBkColor(reinterpret_cast<HDC>(wp), RGB(0, 0, 0));
-            return reinterpret_cast<INT_PTR>(m_bkBrush);
-        }
-        return FALSE;
     case WM_SYSCOMMAND:
         if ((wp & 0xFFF0) == IDM_NEW_SESSION) {
             StartNewSession();

@@ -13,6 +13,7 @@
 
 // The program's only window: connection controls, log, send composer.
 class CHexView;
+class CLogView;
 
 class CMainDlg : public Dialog {
 public:
@@ -25,6 +26,7 @@ public:
     const ConnectionController& Controller() const { return m_controller; }
     const LogState& Log() const { return m_log; }
     CHexView* LogHexView() const { return m_logHexView; }
+    CLogView* LogView() const { return m_logView; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -55,8 +57,6 @@ private:
     HistoryList HistoryItems() const;
 
     void RefreshLog();
-    void ReloadLogEdit();
-    void ScrollLogToEnd();
     void OnLogTabChanged();
     void OnClear();
     void UpdateCounters();
@@ -89,12 +89,11 @@ private:
     LogState m_log;
     // Owned by their windows, which the dialog's destruction takes down.
     CHexView* m_logHexView = nullptr;
+    CLogView* m_logView = nullptr;
     CHexView* m_sendHexView = nullptr;
     HFONT m_font = nullptr;
-    HBRUSH m_bkBrush = nullptr;
     HWND m_logTabs = nullptr;
     HWND m_sendTabs = nullptr;
-    Subclass m_logEdit;
     Subclass m_sendEdit;
     UINT_PTR m_repeatTimerId = 0;
     UINT_PTR m_refreshTimerId = 0;

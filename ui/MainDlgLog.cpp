@@ -3,6 +3,8 @@
 
 #include "framework/MessageBox.h"
 #include "hexview/HexView.h"
+#include "logview/LogLine.h"
+#include "logview/LogView.h"
 #include "res/resource.h"
 #include "ui/LogTools.h"
 
@@ -13,9 +15,15 @@
 
 void CMainDlg::AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes)
 {
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    const bool toHexView = m_log.Append(kind, text, bytes, Item(IDC_TIMESTAMP).Checked() ? &now : nullptr);
+    const bool toHexView = m_log.Count(kind, bytes);
+    if (m_logView) {
+        LogRecord record;
+        record.kind = kind;
+        record.stamped = Item(IDC_TIMESTAMP).Checked();
+        GetLocalTime(&record.time);
+        record.text = StripEscapeSequences(text);
+        m_logView->Model().Append(std::move(record));
+    }
     if (toHexView && m_logHexView) {
         m_logHexView->AppendBytes(bytes);
         if (Item(IDC_AUTOSCROLL).Checked())
@@ -28,59 +36,16 @@ bool CMainDlg::HexTabShown() const
     return m_logTabs && TabCtrl_GetCurSel(m_logTabs) == 1;
 }
 
-// Once per tick at most: only the new tail goes into the edit, with
-// redrawing off, so a burst of traffic costs one repaint.
+// Once per tick at most: the view catches up with what was logged, so a burst
+// of traffic costs one repaint of the lines in view.
 void CMainDlg::RefreshLog()
 {
     if (!m_log.m_logDirty)
         return;
     m_log.m_logDirty = false;
-    if (HexTabShown()) {
-        UpdateCounters();
-        return;
-    }
-    const Window edit = Item(IDC_LOG_EDIT);
-    switch (m_log.PendingRefresh()) {
-    case LogState::Refresh::Reload:
-        ReloadLogEdit();
-        break;
-    case LogState::Refresh::AppendTail: {
-        const std::wstring tail = m_log.TailForDisplay();
-        edit.Send(WM_SETREDRAW, FALSE);
-        const WPARAM end = WPARAM(GetWindowTextLengthW(edit.Handle()));
-        edit.Send(EM_SETSEL, end, LPARAM(end));
-        edit.Send(EM_SCROLLCARET);
-        edit.Send(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(tail.c_str()));
-        m_log.MarkShown();
-        edit.Send(WM_SETREDRAW, TRUE);
-        InvalidateRect(edit.Handle(), nullptr, TRUE);
-        break;
-    }
-    case LogState::Refresh::Nothing:
-        break;
-    }
-    if (Item(IDC_AUTOSCROLL).Checked())
-        ScrollLogToEnd();
+    if (!HexTabShown() && m_logView)
+        m_logView->Refresh(Item(IDC_AUTOSCROLL).Checked());
     UpdateCounters();
-}
-
-void CMainDlg::ReloadLogEdit()
-{
-    const Window edit = Item(IDC_LOG_EDIT);
-    edit.Send(WM_SETREDRAW, FALSE);
-    edit.SetText(ForDisplay(m_log.m_logText));
-    m_log.MarkShown();
-    edit.Send(WM_SETREDRAW, TRUE);
-    InvalidateRect(edit.Handle(), nullptr, TRUE);
-}
-
-void CMainDlg::ScrollLogToEnd()
-{
-    const Window edit = Item(IDC_LOG_EDIT);
-    const WPARAM end = WPARAM(GetWindowTextLengthW(edit.Handle()));
-    edit.Send(EM_SETSEL, end, LPARAM(end));
-    edit.Send(EM_SCROLLCARET);
-    edit.Send(EM_SCROLLCARET);
 }
 
 void CMainDlg::OnLogTabChanged()
@@ -89,17 +54,17 @@ void CMainDlg::OnLogTabChanged()
     Item(IDC_LOG_EDIT).Show(ascii);
     if (m_logHexView)
         ShowWindow(m_logHexView->Handle(), ascii ? SW_HIDE : SW_SHOW);
-    if (ascii && m_log.PendingRefresh() != LogState::Refresh::Nothing) {
-        ReloadLogEdit();
-        if (Item(IDC_AUTOSCROLL).Checked())
-            ScrollLogToEnd();
-    }
+    if (ascii && m_logView)
+        m_logView->Refresh(Item(IDC_AUTOSCROLL).Checked());
 }
 
 void CMainDlg::OnClear()
 {
     m_log.Clear();
-    Item(IDC_LOG_EDIT).SetText(L"");
+    if (m_logView) {
+        m_logView->Model().Clear();
+        m_logView->Refresh(false);
+    }
     if (m_logHexView)
         m_logHexView->Clear();
     UpdateCounters();
@@ -116,8 +81,8 @@ void CMainDlg::OnCopyLog()
     if (HexTabShown()) {
         if (m_logHexView)
             m_logHexView->CopySelection();
-    } else {
-        Item(IDC_LOG_EDIT).Send(WM_COPY);
+    } else if (m_logView) {
+        m_logView->CopySelection();
     }
 }
 
@@ -135,7 +100,8 @@ void CMainDlg::OnSaveLog()
     ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
     if (!GetSaveFileNameW(&ofn))
         return;
-    if (!SaveLogFile(path, m_log.m_logText, m_log.m_rxCapture))
+    const std::wstring text = m_logView ? m_logView->Model().AllText(m_logView->Options()) : std::wstring();
+    if (!SaveLogFile(path, text, m_log.m_rxCapture))
         ShowErrorBox(Handle(), std::wstring(L"The log could not be written to ") + path + L".");
 }
 
@@ -157,13 +123,6 @@ void CMainDlg::OnFindNext()
         SetFocus(m_logHexView->Handle());
         return;
     }
-    const Window edit = Item(IDC_LOG_EDIT);
-    DWORD start = 0, end = 0;
-    edit.Send(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    const size_t found = FindInLogText(m_log.m_logText, what, start, end);
-    if (found == std::wstring::npos)
-        return;
-    edit.Send(EM_SETSEL, WPARAM(found), LPARAM(found + what.size()));
-    edit.Send(EM_SCROLLCARET);
-    SetFocus(edit.Handle());
+    if (m_logView && m_logView->FindNext(what))
+        SetFocus(m_logView->Handle());
 }
