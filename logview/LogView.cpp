@@ -127,11 +127,14 @@ void CLogView::UpdateScrollBars()
     si.nMax = int(std::min<size_t>(m_model.LineCount(), INT_MAX)) - 1;
     si.nPage = UINT(Rows());
     si.nPos = int(std::min<uint64_t>(m_model.TopLine() - m_model.FirstLine(), INT_MAX));
-    SetScrollInfo(m_wnd, SB_VERT, &si, TRUE);
+    // Drawn with the next paint rather than at once: a bar drawn on the spot
+    // costs milliseconds, and a tick would pay it twice.
+    SetScrollInfo(m_wnd, SB_VERT, &si, FALSE);
     si.nMax = int(std::min<size_t>(m_model.LongestLine(), INT_MAX));
     si.nPage = UINT(Columns());
     si.nPos = int(std::min<size_t>(m_model.LeftColumn(), INT_MAX));
-    SetScrollInfo(m_wnd, SB_HORZ, &si, TRUE);
+    SetScrollInfo(m_wnd, SB_HORZ, &si, FALSE);
+    RedrawWindow(m_wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
 }
 
 void CLogView::CaretMoved()
