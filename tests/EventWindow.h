@@ -41,10 +41,14 @@ private:
 
 size_t CountProcessThreads();
 size_t CountProcessHandles();
-// Runs `cycle` twice; true when the second run left as many handles open
-// as it found. The first run lets the system make what it makes once per
-// thread (socket layer caches and the like).
-bool LeavesNoHandles(const std::function<void()>& cycle);
+// Runs `cycle` twice and gives how many more handles are open after the
+// second run than before it. The first run lets the system make what it
+// makes once (socket layer caches, the thread library's reused records).
+long HandlesLeftBehind(const std::function<void()>& cycle);
+inline bool LeavesNoHandles(const std::function<void()>& cycle)
+{
+    return HandlesLeftBehind(cycle) == 0;
+}
 
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
 

@@ -140,12 +140,17 @@ TEST_F(TcpServer, StopReportsTheServerThenEachClientInOrder)
 
 TEST_F(TcpServer, StopWithClientsLeavesNoHandle)
 {
-    EXPECT_TRUE(LeavesNoHandles([&] {
+    // The thread library keeps a few records of ended threads for reuse, as
+    // many as ran at once; a leak per session would leave eight or more.
+    EXPECT_LT(HandlesLeftBehind([&] {
         ASSERT_TRUE(Listen());
-        PeerSocket first = Join(), second = Join();
+        std::vector<PeerSocket> clients;
+        for (int i = 0; i < 8; ++i)
+            clients.push_back(Join());
         server.Stop();
-        EXPECT_TRUE(first.WaitClosed(2000));
-    }));
+        EXPECT_TRUE(clients[0].WaitClosed(2000));
+    }),
+              4);
 }
 
 TEST_F(TcpServer, SlowClientStillGetsEveryByteInOrder)
