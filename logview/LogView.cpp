@@ -185,7 +185,7 @@ void CLogView::PaintLine(HDC dc, uint64_t line, int y, int width)
     std::transform(shown.begin(), shown.end(), shown.begin(), VisibleMark);
     const LogPosition from = std::min(m_model.Anchor(), m_model.Caret());
     const LogPosition to = std::max(m_model.Anchor(), m_model.Caret());
-    const size_t selStart = line < from.line ? 0 : line == from.line ? from.column : SIZE_MAX;
+    const size_t selStart = line > from.line ? 0 : line == from.line ? from.column : SIZE_MAX;
     const size_t selEnd = line < to.line ? SIZE_MAX : line == to.line ? to.column : 0;
     const COLORREF ink = LogColourOf(m_model.Record(line).kind);
 
@@ -211,6 +211,26 @@ void CLogView::PaintLine(HDC dc, uint64_t line, int y, int width)
     const RECT rest{x, y, width, y + m_lineHeight};
     SetBkColor(dc, LogColours::Background);
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rest, nullptr, 0, nullptr);
+
+    // Where the keys act: a thin bar at the caret while the view has the focus.
+    const LogPosition caret = m_model.Caret();
+    if (m_focused && caret.line == line && caret.column >= first) {
+        const int caretX = int(caret.column - first) * m_charWidth;
+        const RECT bar{caretX, y, caretX + 1, y + m_lineHeight};
+        SetBkColor(dc, ink);
+        ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &bar, nullptr, 0, nullptr);
+    }
+}
+
+void CLogView::ScrollTo(int64_t top, int64_t left)
+{
+    const int64_t first = int64_t(m_model.FirstLine());
+    const int64_t lastTop = std::max<int64_t>(first, int64_t(m_model.EndLine()) - Rows());
+    m_model.SetTopLine(uint64_t(std::clamp(top, first, lastTop)));
+    const int64_t lastLeft = std::max<int64_t>(0, int64_t(m_model.LongestLine()) - Columns() + 1);
+    m_model.SetLeftColumn(size_t(std::clamp<int64_t>(left, 0, lastLeft)));
+    UpdateScrollBars();
+    InvalidateRect(m_wnd, nullptr, FALSE);
 }
 
 void CLogView::OnScroll(int bar, int request)
@@ -232,13 +252,10 @@ void CLogView::OnScroll(int bar, int request)
     case SB_BOTTOM: position = si.nMax; break;
     default: return;
     }
-    position = std::max<int64_t>(position, 0);
     if (bar == SB_VERT)
-        m_model.SetTopLine(m_model.FirstLine() + uint64_t(position));
+        ScrollTo(int64_t(m_model.FirstLine()) + position, int64_t(m_model.LeftColumn()));
     else
-        m_model.SetLeftColumn(size_t(position));
-    UpdateScrollBars();
-    InvalidateRect(m_wnd, nullptr, FALSE);
+        ScrollTo(int64_t(m_model.TopLine()), position);
 }
 
 bool CLogView::OnKey(int key)
@@ -350,15 +367,21 @@ LRESULT CLogView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         OnScroll(SB_HORZ, LOWORD(wp));
         return 0;
     case WM_MOUSEWHEEL: {
-        const int64_t lines = -int64_t(GET_WHEEL_DELTA_WPARAM(wp)) * kWheelLines / WHEEL_DELTA;
-        const int64_t top = int64_t(m_model.TopLine()) + lines;
-        m_model.SetTopLine(uint64_t(std::max<int64_t>(top, 0)));
-        UpdateScrollBars();
-        InvalidateRect(m_wnd, nullptr, FALSE);
+        // Fine-grained wheels send less than a notch at a time: the rest is
+        // kept for the next message.
+        m_wheelRest += GET_WHEEL_DELTA_WPARAM(wp);
+        const int lines = m_wheelRest * kWheelLines / WHEEL_DELTA;
+        m_wheelRest -= lines * WHEEL_DELTA / kWheelLines;
+        if (lines)
+            ScrollTo(int64_t(m_model.TopLine()) - lines, int64_t(m_model.LeftColumn()));
         return 0;
     }
+    case WM_CAPTURECHANGED:
+        m_dragging = false;
+        return 0;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
+        m_focused = msg == WM_SETFOCUS;
         InvalidateRect(m_wnd, nullptr, FALSE);
         break;
     }

@@ -62,6 +62,9 @@ private:
     // After the caret moved: the view follows it and is painted again.
     void CaretMoved();
     void OnScroll(int bar, int request);
+    // Scrolls, keeping the last line at the bottom at most and no column
+    // past the longest line in view.
+    void ScrollTo(int64_t top, int64_t left);
     bool OnKey(int key);
     std::wstring TextForReaders() const;
     LRESULT GetText(size_t room, wchar_t* buffer) const;
@@ -72,6 +75,8 @@ private:
     int m_lineHeight = 16;
     int m_charWidth = 8;
     bool m_dragging = false;
+    bool m_focused = false;
+    int m_wheelRest = 0;
     // What the last refresh saw, to tell whether anything changed since.
     uint64_t m_seenFirst = 0;
     uint64_t m_seenEnd = 0;

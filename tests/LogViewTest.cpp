@@ -99,3 +99,48 @@ TEST_F(LogViewWindow, NewLinesMoveTheViewOnlyWhenFollowingTheEnd)
     EXPECT_EQ(view->Model().TopLine(), 300u - uint64_t(view->Rows()));
     EXPECT_EQ(view->Model().Caret(), (LogPosition{25, 2})); // the view follows, the caret stays
 }
+
+TEST_F(LogViewWindow, OnlyTheSelectedCellsArePaintedSelected)
+{
+    for (int i = 0; i < 5; ++i)
+        Add(L"line number " + std::to_wstring(i));
+    view->Refresh(false);
+    view->Model().SetCaret(LogPosition{2, 4}, false);
+    view->Model().SetCaret(LogPosition{3, 8}, true);
+    const LogGeometry g = view->Geometry();
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, 600, 320);
+    const HGDIOBJ previous = SelectObject(dc, bitmap);
+    SendMessageW(view->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    // The top-left pixel of a cell is its background.
+    const auto cell = [&](int column, int row) { return GetPixel(dc, column * g.charWidth, row * g.lineHeight); };
+    EXPECT_EQ(cell(5, 1), LogColours::Background); // above the selection
+    EXPECT_EQ(cell(3, 2), LogColours::Background); // before its start
+    EXPECT_EQ(cell(5, 2), LogColours::SelectionFill);
+    EXPECT_EQ(cell(1, 3), LogColours::SelectionFill);
+    EXPECT_EQ(cell(9, 3), LogColours::Background); // after its end
+    EXPECT_EQ(cell(5, 4), LogColours::Background);
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+}
+
+TEST_F(LogViewWindow, ScrollingStopsWithTheLastLineAtTheBottom)
+{
+    for (int i = 0; i < 200; ++i)
+        Add(L"line " + std::to_wstring(i));
+    view->Refresh(false);
+    const uint64_t lastTop = 200u - uint64_t(view->Rows());
+    SendMessageW(view->Handle(), WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+    EXPECT_EQ(view->Model().TopLine(), lastTop);
+    SendMessageW(view->Handle(), WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 0), 0);
+    SendMessageW(view->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-WHEEL_DELTA)), 0);
+    EXPECT_EQ(view->Model().TopLine(), lastTop);
+    for (int i = 0; i < 3; ++i) // a fine wheel: a third of a notch is one line
+        SendMessageW(view->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(WHEEL_DELTA / 3)), 0);
+    EXPECT_EQ(view->Model().TopLine(), lastTop - 3);
+    SendMessageW(view->Handle(), WM_VSCROLL, MAKEWPARAM(SB_TOP, 0), 0);
+    EXPECT_EQ(view->Model().TopLine(), 0u);
+}
