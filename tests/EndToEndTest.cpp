@@ -197,7 +197,13 @@ TEST_F(EndToEnd, TcpServerWithAClient)
     PeerSocket client = ConnectTo(L"127.0.0.1", port);
     ASSERT_TRUE(WaitFor([&] { return SendMessageW(app.Item(IDC_CLIENT_LIST), LB_GETCOUNT, 0, 0) == 1; }, 5000));
     ASSERT_TRUE(client.SendAll({'u', 'p', '\n'}));
-    EXPECT_TRUE(app.LogShows(L"RX  up\n"));
+    // Lines of a link with several peers say whose they are.
+    sockaddr_in local{};
+    int size = sizeof(local);
+    getsockname(client.Get(), reinterpret_cast<sockaddr*>(&local), &size);
+    const std::wstring peer = L"127.0.0.1:" + std::to_wstring(ntohs(local.sin_port));
+    EXPECT_TRUE(app.LogShows(L"RX  " + peer + L"  up\n"));
+    EXPECT_TRUE(app.LogShows(L"SYS " + peer + L"  Client connected"));
     app.SetText(IDC_SEND_EDIT, L"down");
     app.Click(IDC_SEND);
     EXPECT_EQ(client.Receive(4, 5000), (std::vector<uint8_t>{'d', 'o', 'w', 'n'}));

@@ -357,6 +357,8 @@ void CMainDlg::OnConnect()
     SaveConnectionSettings(settings);
     AppendLog(TransportEventKind::Status, L"Starting connection...");
     m_endErrorShown = false;
+    const LinkKind kind = LinkKindFor(settings);
+    m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
     m_controller.Start(settings);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);
@@ -405,8 +407,11 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         SetConnectedState(false);
         UpdateWindowTitle(nullptr);
     }
-    if (reaction.log)
-        AppendLog(event->kind, event->text, event->data);
+    if (reaction.log) {
+        const bool namesPeer = m_manyPeers && event->kind != TransportEventKind::Status &&
+                               event->kind != TransportEventKind::Error;
+        AppendLog(event->kind, event->text, event->data, namesPeer ? event->peer : std::wstring());
+    }
     return 0;
 }
 

@@ -76,7 +76,8 @@ private:
     bool IsSerialChosen() const;
 
     void CreateTabs(int id, HWND& tabs);
-    void AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes = {});
+    void AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes = {},
+                   const std::wstring& peer = {});
     void DeleteQueuedEvents();
 
     static constexpr UINT_PTR kRepeatTimerId = 1;
@@ -85,6 +86,7 @@ private:
     ConnectionController m_controller;
     bool m_connected = false;
     bool m_endErrorShown = false; // the status line shows why the link ended
+    bool m_manyPeers = false;     // the link has several peers: its lines name them
     bool m_clientListFrozen = false; // changed since the last tick, not yet repainted
     LogState m_log;
     // Owned by their windows, which the dialog's destruction takes down.

@@ -13,7 +13,8 @@
 
 #include <algorithm>
 
-void CMainDlg::AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes)
+void CMainDlg::AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes,
+                         const std::wstring& peer)
 {
     const bool toHexView = m_log.Count(kind, bytes);
     if (m_logView) {
@@ -21,6 +22,7 @@ void CMainDlg::AppendLog(TransportEventKind kind, const std::wstring& text, cons
         record.kind = kind;
         record.stamped = Item(IDC_TIMESTAMP).Checked();
         GetLocalTime(&record.time);
+        record.peer = peer;
         record.text = StripEscapeSequences(text);
         m_logView->Model().Append(std::move(record));
     }
