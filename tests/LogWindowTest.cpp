@@ -133,6 +133,11 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
     EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK two"), std::wstring::npos);
     EXPECT_EQ(GetFocus(), Item(IDC_LOG_EDIT).Handle());
+    Item(IDC_FIND_EDIT).SetText(L"nowhere");
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    EXPECT_EQ(Item(IDC_STATUS).Text(), L"\"nowhere\" not found");
+    EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK two"), std::wstring::npos);
+    Item(IDC_FIND_EDIT).SetText(L"OK");
     EXPECT_FALSE(dialog.Ended());
 
     ChooseTab(1);

@@ -64,6 +64,7 @@ private:
     void OnCopyLog();
     void OnSaveLog();
     void OnFindNext();
+    void SayNotFound(const std::wstring& what);
 
     void SetConnectedState(bool connected);
     void UpdateWindowTitle(const ConnectionSettings* settings);

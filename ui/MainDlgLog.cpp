@@ -119,12 +119,25 @@ void CMainDlg::OnFindNext()
         const int64_t from = model.SelAnchor() < 0 ? 0 : int64_t(std::min(model.SelAnchor(), model.SelEnd())) + 1;
         const std::vector<uint8_t> pattern = ToAnsiBytes(what);
         const int64_t found = FindInBytes(model.Data(), pattern, from);
-        if (found < 0)
+        if (found < 0) {
+            SayNotFound(what);
             return;
+        }
         m_logHexView->SelectFound(int32_t(found), int32_t(pattern.size()));
         SetFocus(m_logHexView->Handle());
         return;
     }
-    if (m_logView && m_logView->FindNext(what))
+    if (!m_logView)
+        return;
+    if (m_logView->FindNext(what))
         SetFocus(m_logView->Handle());
+    else
+        SayNotFound(what);
+}
+
+// A search that finds nothing must not look like one that did nothing.
+void CMainDlg::SayNotFound(const std::wstring& what)
+{
+    MessageBeep(MB_ICONASTERISK);
+    Item(IDC_STATUS).SetText(L"\"" + what + L"\" not found");
 }
