@@ -151,6 +151,12 @@ void CLogView::CopySelection() const
         CopyTextToClipboard(m_wnd, text);
 }
 
+void CLogView::SelectAll()
+{
+    m_model.SelectAll(m_options);
+    InvalidateRect(m_wnd, nullptr, FALSE);
+}
+
 bool CLogView::FindNext(const std::wstring& what)
 {
     if (!m_model.FindNext(what, m_options))
@@ -275,8 +281,7 @@ bool CLogView::OnKey(int key)
     case 'A':
         if (!control)
             return false;
-        m_model.SelectAll(m_options);
-        InvalidateRect(m_wnd, nullptr, FALSE);
+        SelectAll();
         return true;
     case 'C':
     case VK_INSERT:

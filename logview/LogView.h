@@ -44,6 +44,7 @@ public:
     // `followEnd` the last line comes into view. Cheap when nothing changed.
     void Refresh(bool followEnd);
     void CopySelection() const;
+    void SelectAll();
     // Selects and shows the next match; false when there is none.
     bool FindNext(const std::wstring& what);
 

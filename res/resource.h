@@ -61,3 +61,12 @@
 
 // System menu
 #define IDM_NEW_SESSION 0x1F10
+
+// The log's context menu.
+#define IDM_LOG_COPY 0x1F20
+#define IDM_LOG_SELECT_ALL 0x1F21
+#define IDM_LOG_FIND_NEXT 0x1F22
+#define IDM_LOG_CLEAR 0x1F23
+#define IDM_LOG_MILLISECONDS 0x1F24
+#define IDM_LOG_PEERS 0x1F25
+#define IDM_LOG_AUTOSCROLL 0x1F26

@@ -1,6 +1,7 @@
 #include "hexview/HexView.h"
 #include "logview/LogView.h"
 #include "res/resource.h"
+#include "settings/SettingsStore.h"
 #include "ui/MainDlg.h"
 
 #include <commctrl.h>
@@ -149,4 +150,35 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
     EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 0);
     EXPECT_EQ(GetFocus(), dialog.LogHexView()->Handle());
+}
+
+TEST_F(LogWindow, ContextMenuCommandsAndRememberedOptions)
+{
+    // The options the log reads are written out when missing.
+    EXPECT_EQ(ReadSettingInt(L"Options", L"LogLines", -1), 100000);
+    EXPECT_EQ(ReadSettingInt(L"Options", L"Milliseconds", -1), 0);
+    const auto command = [&](int id) { SendMessageW(dialog.Handle(), WM_COMMAND, id, 0); };
+
+    const size_t plain = Edit().find(L"] SYS Ready.");
+    command(IDM_LOG_MILLISECONDS);
+    EXPECT_EQ(Edit().find(L"] SYS Ready."), plain + 4); // ".mmm" before the bracket
+    EXPECT_EQ(ReadSettingInt(L"Options", L"Milliseconds", -1), 1);
+    command(IDM_LOG_MILLISECONDS);
+    EXPECT_EQ(Edit().find(L"] SYS Ready."), plain);
+
+    command(IDM_LOG_SELECT_ALL);
+    command(IDM_LOG_COPY);
+    if (OpenClipboard(dialog.Handle())) {
+        const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+        EXPECT_EQ(std::wstring(text ? text : L"(none)") + L"\r\n", Edit());
+        if (text)
+            GlobalUnlock(data);
+        CloseClipboard();
+    }
+
+    command(IDM_LOG_AUTOSCROLL);
+    EXPECT_FALSE(Item(IDC_AUTOSCROLL).Checked());
+    command(IDM_LOG_CLEAR);
+    EXPECT_EQ(Edit(), L"");
 }

@@ -6,6 +6,7 @@
 #include "res/resource.h"
 #include "settings/ConnectionStore.h"
 #include "settings/History.h"
+#include "settings/LogOptions.h"
 #include "ui/ControlRules.h"
 #include "ui/SerialOptions.h"
 
@@ -92,6 +93,8 @@ BOOL CMainDlg::OnInitDialog()
     CreateTabs(IDC_LOG_TABS, m_logTabs);
     m_logView = ChildWindow::FromHandle<CLogView>(Item(IDC_LOG_EDIT).Handle());
     SendMessageW(Item(IDC_LOG_EDIT).Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    m_logOptions = LoadLogOptions();
+    ApplyLogOptions();
     m_logHexView = CHexView::Create(wnd, RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
     if (m_logHexView)
         ShowWindow(m_logHexView->Handle(), SW_HIDE);
@@ -209,6 +212,12 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     case WM_GETMINMAXINFO:
         reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{980, 620};
         return TRUE;
+    case WM_CONTEXTMENU:
+        if (m_logView && reinterpret_cast<HWND>(wp) == m_logView->Handle()) {
+            ShowLogMenu(lp);
+            return TRUE;
+        }
+        return FALSE;
     case WM_SYSCOMMAND:
         if ((wp & 0xFFF0) == IDM_NEW_SESSION) {
             StartNewSession();
@@ -268,6 +277,15 @@ void CMainDlg::OnCommand(int id, int code)
     case IDC_FIND_NEXT:
         if (code == BN_CLICKED)
             OnFindNext();
+        break;
+    case IDM_LOG_COPY:
+    case IDM_LOG_SELECT_ALL:
+    case IDM_LOG_FIND_NEXT:
+    case IDM_LOG_CLEAR:
+    case IDM_LOG_MILLISECONDS:
+    case IDM_LOG_PEERS:
+    case IDM_LOG_AUTOSCROLL:
+        OnLogMenu(id);
         break;
     }
 }

@@ -4,6 +4,7 @@
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
 #include "settings/History.h"
+#include "settings/LogOptions.h"
 #include "ui/Layout.h"
 #include "ui/Log.h"
 
@@ -65,6 +66,9 @@ private:
     void OnSaveLog();
     void OnFindNext();
     void SayNotFound(const std::wstring& what);
+    void ApplyLogOptions();
+    void ShowLogMenu(LPARAM where);
+    void OnLogMenu(int id);
 
     void SetConnectedState(bool connected);
     void UpdateWindowTitle(const ConnectionSettings* settings);
@@ -88,6 +92,7 @@ private:
     bool m_connected = false;
     bool m_endErrorShown = false; // the status line shows why the link ended
     bool m_manyPeers = false;     // the link has several peers: its lines name them
+    LogOptions m_logOptions;
     bool m_clientListFrozen = false; // changed since the last tick, not yet repainted
     LogState m_log;
     // Owned by their windows, which the dialog's destruction takes down.

@@ -6,6 +6,8 @@
 #include "logview/LogLine.h"
 #include "logview/LogView.h"
 #include "res/resource.h"
+#include "settings/LogOptions.h"
+#include "ui/LogMenu.h"
 #include "ui/LogTools.h"
 
 #include <commctrl.h>
@@ -140,4 +142,80 @@ void CMainDlg::SayNotFound(const std::wstring& what)
 {
     MessageBeep(MB_ICONASTERISK);
     Item(IDC_STATUS).SetText(L"\"" + what + L"\" not found");
+}
+
+void CMainDlg::ApplyLogOptions()
+{
+    if (!m_logView)
+        return;
+    LogShowOptions show;
+    show.milliseconds = m_logOptions.milliseconds;
+    show.peers = m_logOptions.peers;
+    m_logView->SetOptions(show);
+    LogModel::Limits limits;
+    limits.lines = size_t(m_logOptions.lines);
+    limits.characters = size_t(m_logOptions.characters);
+    m_logView->Model().SetLimits(limits);
+}
+
+// At the mouse, or for the keyboard (no position) at the view's corner. The
+// chosen item comes back as WM_COMMAND.
+void CMainDlg::ShowLogMenu(LPARAM where)
+{
+    LogMenuState state;
+    state.hasSelection = m_logView->Model().HasSelection();
+    state.canFind = !Item(IDC_FIND_EDIT).Text().empty();
+    state.milliseconds = m_logOptions.milliseconds;
+    state.peers = m_logOptions.peers;
+    state.autoScroll = Item(IDC_AUTOSCROLL).Checked();
+    const HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return;
+    for (const LogMenuItem& item : LogMenuItems(state)) {
+        if (!item.id) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        AppendMenuW(menu, MF_STRING | (item.checked ? MF_CHECKED : 0) | (item.enabled ? 0 : MF_GRAYED), item.id,
+                    item.text);
+    }
+    POINT at{short(LOWORD(where)), short(HIWORD(where))};
+    if (where == -1) {
+        at = POINT{8, 8};
+        ClientToScreen(m_logView->Handle(), &at);
+    }
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, Handle(), nullptr);
+    DestroyMenu(menu);
+}
+
+void CMainDlg::OnLogMenu(int id)
+{
+    if (!m_logView)
+        return;
+    switch (id) {
+    case IDM_LOG_COPY:
+        m_logView->CopySelection();
+        return;
+    case IDM_LOG_SELECT_ALL:
+        m_logView->SelectAll();
+        return;
+    case IDM_LOG_FIND_NEXT:
+        OnFindNext();
+        return;
+    case IDM_LOG_CLEAR:
+        OnClear();
+        return;
+    case IDM_LOG_AUTOSCROLL:
+        Item(IDC_AUTOSCROLL).SetCheck(!Item(IDC_AUTOSCROLL).Checked());
+        m_logView->Refresh(Item(IDC_AUTOSCROLL).Checked());
+        return;
+    case IDM_LOG_MILLISECONDS:
+        m_logOptions.milliseconds = !m_logOptions.milliseconds;
+        break;
+    case IDM_LOG_PEERS:
+        m_logOptions.peers = !m_logOptions.peers;
+        break;
+    }
+    ApplyLogOptions();
+    SaveLogOptions(m_logOptions);
 }

@@ -1,0 +1,45 @@
+#include "settings/LogOptions.h"
+
+#include "settings/SettingsStore.h"
+
+namespace {
+
+const wchar_t kSection[] = L"Options";
+constexpr int32_t kMissing = -1;
+
+// The value of a key, writing the default first where it is missing.
+int32_t ReadOrWrite(const wchar_t* key, int32_t fallback)
+{
+    const int32_t value = ReadSettingInt(kSection, key, kMissing);
+    if (value != kMissing)
+        return value;
+    WriteSettingInt(kSection, key, fallback);
+    return fallback;
+}
+
+} // namespace
+
+LogOptions LoadLogOptions()
+{
+    SettingsLock lock;
+    const LogOptions defaults;
+    LogOptions options;
+    options.milliseconds = ReadOrWrite(L"Milliseconds", defaults.milliseconds ? 1 : 0) != 0;
+    options.peers = ReadOrWrite(L"Peers", defaults.peers ? 1 : 0) != 0;
+    options.lines = ReadOrWrite(L"LogLines", defaults.lines);
+    options.characters = ReadOrWrite(L"LogCharacters", defaults.characters);
+    if (options.lines < 100)
+        options.lines = defaults.lines;
+    if (options.characters < 65536)
+        options.characters = defaults.characters;
+    return options;
+}
+
+void SaveLogOptions(const LogOptions& options)
+{
+    SettingsLock lock;
+    WriteSettingInt(kSection, L"Milliseconds", options.milliseconds ? 1 : 0);
+    WriteSettingInt(kSection, L"Peers", options.peers ? 1 : 0);
+    WriteSettingInt(kSection, L"LogLines", options.lines);
+    WriteSettingInt(kSection, L"LogCharacters", options.characters);
+}

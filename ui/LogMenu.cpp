@@ -1,0 +1,17 @@
+#include "ui/LogMenu.h"
+
+#include "res/resource.h"
+
+std::vector<LogMenuItem> LogMenuItems(const LogMenuState& state)
+{
+    return {
+        {IDM_LOG_COPY, L"&Copy\tCtrl+C", false, state.hasSelection},
+        {IDM_LOG_SELECT_ALL, L"Select &All\tCtrl+A", false, true},
+        {IDM_LOG_FIND_NEXT, L"&Find Next", false, state.canFind},
+        {IDM_LOG_CLEAR, L"C&lear", false, true},
+        {},
+        {IDM_LOG_MILLISECONDS, L"&Milliseconds", state.milliseconds, true},
+        {IDM_LOG_PEERS, L"&Peers", state.peers, true},
+        {IDM_LOG_AUTOSCROLL, L"Auto-&scroll", state.autoScroll, true},
+    };
+}
