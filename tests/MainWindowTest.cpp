@@ -1,3 +1,4 @@
+#include "logview/LogView.h"
 #include "res/resource.h"
 #include "tests/DialogPump.h"
 #include "tests/EventWindow.h"
@@ -5,6 +6,8 @@
 #include "ui/MainDlg.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -307,4 +310,75 @@ TEST_F(MainWindow, UdpClientSendsDatagrams)
     std::vector<uint8_t> got;
     ASSERT_TRUE(peer.Receive(got, 5000));
     EXPECT_EQ(got, (std::vector<uint8_t>{'d', 'g', 'r', 'a', 'm'}));
+}
+
+TEST_F(MainWindow, RandomBytesThroughALinkAreShownAndCountedWithoutFault)
+{
+    Listener listener;
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
+    Click(IDC_CONNECT);
+    PeerSocket peer = listener.Accept(5000);
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP client connected"; }, 5000));
+    CLogView* view = dialog.LogView();
+    ASSERT_NE(view, nullptr);
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, 800, 400);
+    const HGDIOBJ previous = SelectObject(dc, bitmap);
+
+    // Every byte value, as a binary device would send them.
+    const size_t total = 1 << 20;
+    std::thread sender([&] { peer.SendAll(PatternBytes(total, 99)); });
+    std::vector<std::wstring> counts;
+    PumpUntil([&] {
+        Tick();
+        SendMessageW(view->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        const std::wstring now = Item(IDC_RX_COUNT).Text();
+        if (counts.empty() || counts.back() != now)
+            counts.push_back(now);
+        return dialog.Log().m_rxByteCount >= total;
+    }, 20000);
+    sender.join();
+    EXPECT_EQ(dialog.Log().m_rxByteCount, total);
+    EXPECT_GT(counts.size(), 2u); // the counter moved while the bytes came
+    EXPECT_GT(view->Model().LineCount(), 1u);
+
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    Click(IDC_CONNECT);
+}
+
+TEST_F(MainWindow, ArrowKeysReachTheLogAndCtrlCCopiesItsSelection)
+{
+    for (const wchar_t* text : {L"one", L"two"}) {
+        auto* e = new TransportEvent{TransportEventKind::Received, text, L"", 0, false, {}};
+        SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(e));
+    }
+    Tick();
+    CLogView* view = dialog.LogView();
+    SetFocus(view->Handle());
+    view->Model().SetCaret(LogPosition{view->Model().FirstLine(), 0}, false);
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    PressKey(view->Handle(), VK_DOWN); // through the dialog's own key handling
+    PressKey(view->Handle(), VK_DOWN);
+    PressKey(view->Handle(), VK_END);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(view->Model().SelectedText(view->Options()) + L"\r\n", Log());
+    SetCtrl(true);
+    PressKey(view->Handle(), 'C');
+    SetCtrl(false);
+    if (OpenClipboard(dialog.Handle())) {
+        const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+        EXPECT_EQ(std::wstring(text ? text : L"(none)") + L"\r\n", Log());
+        if (text)
+            GlobalUnlock(data);
+        CloseClipboard();
+    }
 }
