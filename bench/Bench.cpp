@@ -371,6 +371,51 @@ void LinkSendLatency()
     closesocket(listener);
 }
 
+// What a reader sees while data floods in with Auto-scroll unticked: the
+// first line in view and the selection, before and after 10 s of flood.
+void ReadersPlaceUnderFlood()
+{
+    DeleteFileW(SettingsFilePath().c_str());
+    // A bound that holds the whole 10 s, so that what is measured is the view
+    // and not the trim (a trimmed line takes the view with it).
+    WriteSettingInt(L"Options", L"LogCharacters", 1 << 30);
+    CMainDlg dialog;
+    dialog.Create();
+    uint16_t port = 0;
+    const SOCKET listener = Listen(port);
+    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    const SOCKET peer = accept(listener, nullptr, nullptr);
+    PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
+    std::atomic<bool> flooding{true};
+    std::thread sender([&] {
+        const std::vector<char> block(8192, 'p');
+        while (flooding && send(peer, block.data(), int(block.size()), 0) > 0) {
+        }
+    });
+    PumpUntil(dialog, [&] { return dialog.LogView()->Model().LineCount() > 500; }, 10);
+    CheckDlgButton(dialog.Handle(), IDC_AUTOSCROLL, BST_UNCHECKED);
+    LogModel& log = dialog.LogView()->Model();
+    const LogShowOptions& show = dialog.LogView()->Options();
+    log.SetTopLine(log.FirstLine() + 100);
+    log.SetCaret(LogPosition{log.FirstLine() + 110, 3}, false);
+    log.SetCaret(LogPosition{log.FirstLine() + 112, 9}, true);
+    const uint64_t top = log.TopLine();
+    const std::wstring topText = log.LineText(top, show), selected = log.SelectedText(show);
+    const uint64_t received = dialog.Log().m_rxByteCount;
+    PumpUntil(dialog, [] { return false; }, 10);
+    const bool kept = log.TopLine() == top && log.LineText(top, show) == topText && log.SelectedText(show) == selected;
+    std::printf("%-58s %12s (%.0f MB came meanwhile)\n", "Auto-scroll unticked, 10 s of flood: view and selection",
+                kept ? "unchanged" : "MOVED", double(dialog.Log().m_rxByteCount - received) / 1e6);
+    std::fflush(stdout);
+    flooding = false;
+    closesocket(peer);
+    sender.join();
+    closesocket(listener);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    DeleteFileW(SettingsFilePath().c_str());
+}
+
 void SendLatency(bool server)
 {
     DeleteFileW(SettingsFilePath().c_str());
@@ -746,6 +791,8 @@ int main(int argc, char** argv)
         for (size_t bufferSize : {size_t(8192), size_t(65536)})
             ReceiveFlood(floodMb << 20, bufferSize);
     SetStreamReceiveBufferSize(0); // the program's own size from here on
+    if (wanted("flood"))
+        ReadersPlaceUnderFlood();
     if (wanted("send")) {
         LinkSendLatency();
         SendLatency(false);
