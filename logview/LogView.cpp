@@ -362,7 +362,14 @@ LRESULT CLogView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         InvalidateRect(m_wnd, nullptr, FALSE);
         return 0;
     case WM_KEYDOWN:
-        if (OnKey(int(wp)))
+    case WM_SYSKEYDOWN:
+        // The menu key and Shift+F10 open the context menu at the keyboard's
+        // place, as a right click does at the mouse's.
+        if (wp == VK_APPS || (wp == VK_F10 && (GetKeyState(VK_SHIFT) & 0x8000))) {
+            SendMessageW(GetParent(m_wnd), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_wnd), LPARAM(-1));
+            return 0;
+        }
+        if (msg == WM_KEYDOWN && OnKey(int(wp)))
             return 0;
         break;
     case WM_VSCROLL:
