@@ -288,6 +288,19 @@ double RawReceive(size_t total, size_t bufferSize)
     return double(got) / 1e6 / seconds;
 }
 
+// Connects the window's TCP client to a listener of the bench's; the
+// accepted peer socket, with the listener left in `listener`.
+SOCKET ConnectWindowToPeer(CMainDlg& dialog, SOCKET& listener)
+{
+    uint16_t port = 0;
+    listener = Listen(port);
+    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    const SOCKET peer = accept(listener, nullptr, nullptr);
+    PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
+    return peer;
+}
+
 void ReceiveFlood(size_t total, size_t bufferSize)
 {
     SetStreamReceiveBufferSize(bufferSize);
@@ -295,12 +308,8 @@ void ReceiveFlood(size_t total, size_t bufferSize)
     DeleteFileW(SettingsFilePath().c_str());
     CMainDlg dialog;
     dialog.Create();
-    uint16_t port = 0;
-    const SOCKET listener = Listen(port);
-    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
-    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
-    const SOCKET peer = accept(listener, nullptr, nullptr);
-    PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
+    SOCKET listener = INVALID_SOCKET;
+    const SOCKET peer = ConnectWindowToPeer(dialog, listener);
     const size_t before = WorkingSet(false);
 
     RoundTripProber prober(dialog.Handle());
@@ -381,12 +390,8 @@ void ReadersPlaceUnderFlood()
     WriteSettingInt(L"Options", L"LogCharacters", 1 << 30);
     CMainDlg dialog;
     dialog.Create();
-    uint16_t port = 0;
-    const SOCKET listener = Listen(port);
-    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
-    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
-    const SOCKET peer = accept(listener, nullptr, nullptr);
-    PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
+    SOCKET listener = INVALID_SOCKET;
+    const SOCKET peer = ConnectWindowToPeer(dialog, listener);
     std::atomic<bool> flooding{true};
     std::thread sender([&] {
         const std::vector<char> block(8192, 'p');

@@ -119,6 +119,21 @@ size_t CountProcessThreads()
     return count;
 }
 
+std::wstring ClipboardText(HWND owner)
+{
+    std::wstring text = L"(none)";
+    if (!OpenClipboard(owner))
+        return text;
+    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 size_t CountProcessHandles()
 {
     DWORD count = 0;

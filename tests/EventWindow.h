@@ -40,6 +40,8 @@ private:
 };
 
 size_t CountProcessThreads();
+// The clipboard's text, or "(none)".
+std::wstring ClipboardText(HWND owner);
 size_t CountProcessHandles();
 // Runs `cycle` twice and gives how many more handles are open after the
 // second run than before it. The first run lets the system make what it

@@ -2,6 +2,7 @@
 #include "logview/LogView.h"
 #include "res/resource.h"
 #include "settings/SettingsStore.h"
+#include "tests/EventWindow.h"
 #include "ui/MainDlg.h"
 
 #include <commctrl.h>
@@ -168,14 +169,7 @@ TEST_F(LogWindow, ContextMenuCommandsAndRememberedOptions)
 
     command(IDM_LOG_SELECT_ALL);
     command(IDM_LOG_COPY);
-    if (OpenClipboard(dialog.Handle())) {
-        const HANDLE data = GetClipboardData(CF_UNICODETEXT);
-        const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-        EXPECT_EQ(std::wstring(text ? text : L"(none)") + L"\r\n", Edit());
-        if (text)
-            GlobalUnlock(data);
-        CloseClipboard();
-    }
+    EXPECT_EQ(ClipboardText(dialog.Handle()) + L"\r\n", Edit());
 
     command(IDM_LOG_AUTOSCROLL);
     EXPECT_FALSE(Item(IDC_AUTOSCROLL).Checked());
