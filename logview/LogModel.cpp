@@ -17,7 +17,7 @@ void LogModel::Append(LogRecord record)
     m_characters += Weight(record);
     // Stamp with milliseconds, tag, peer and its two blanks: the widest the
     // line can be shown.
-    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 + record.text.size());
+    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 + std::max(record.text.size(), 3 * record.bytes.size()));
     m_records.push_back(std::move(record));
     TrimToLimits();
 }
@@ -74,7 +74,17 @@ std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options) co
     text += LogTag(record.kind);
     if (options.peers && !record.peer.empty())
         text += record.peer + L"  ";
-    text += record.text;
+    if (!ShowsHex(record, options)) {
+        text += record.text;
+        return text;
+    }
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    for (size_t i = 0; i < record.bytes.size(); ++i) {
+        if (i)
+            text += L' ';
+        text += digits[record.bytes[i] >> 4];
+        text += digits[record.bytes[i] & 0x0F];
+    }
     return text;
 }
 
@@ -177,7 +187,7 @@ size_t LogModel::LineLength(uint64_t line, const LogShowOptions& options) const
         return 0;
     const LogRecord& record = Record(line);
     size_t length = record.stamped ? (options.milliseconds ? 26 : 22) : 0;
-    length += 4 + record.text.size();
+    length += 4 + (ShowsHex(record, options) ? (record.bytes.empty() ? 0 : 3 * record.bytes.size() - 1) : record.text.size());
     if (options.peers && !record.peer.empty())
         length += record.peer.size() + 2;
     return length;

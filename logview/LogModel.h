@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <deque>
 #include <string>
+#include <vector>
 
 // A place in the log: a line by its number since the log began (numbers
 // outlive trims, so a place the reader holds stays on its text) and a
@@ -30,6 +31,7 @@ struct LogRecord {
     SYSTEMTIME time{};   // local time, with milliseconds
     std::wstring peer;   // the other end, where a link has several
     std::wstring text;   // escape sequences already stripped; control characters kept
+    std::vector<uint8_t> bytes; // what a received line was made of, for showing it as hex
 };
 
 enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, First, Last };
@@ -37,6 +39,7 @@ enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd
 struct LogShowOptions {
     bool milliseconds = false;
     bool peers = true;
+    bool receivedAsHex = false; // received lines as "41 42 0D 0A"
 };
 
 // How lines are laid out: fixed-pitch cells, the first shown line and column.
@@ -114,7 +117,15 @@ public:
 
 private:
     void TrimToLimits();
-    size_t Weight(const LogRecord& record) const { return record.text.size() + record.peer.size(); }
+    size_t Weight(const LogRecord& record) const
+    {
+        return record.text.size() + record.peer.size() + record.bytes.size() / sizeof(wchar_t);
+    }
+    // The text part of a line: the received bytes as hex pairs when asked.
+    static bool ShowsHex(const LogRecord& record, const LogShowOptions& options)
+    {
+        return options.receivedAsHex && record.kind == TransportEventKind::Received;
+    }
     LogPosition Clamped(LogPosition position) const;
 
     Limits m_limits;

@@ -26,6 +26,7 @@ LogOptions LoadLogOptions()
     LogOptions options;
     options.milliseconds = ReadOrWrite(L"Milliseconds", defaults.milliseconds ? 1 : 0) != 0;
     options.peers = ReadOrWrite(L"Peers", defaults.peers ? 1 : 0) != 0;
+    options.receivedAsHex = ReadOrWrite(L"ReceivedAsHex", defaults.receivedAsHex ? 1 : 0) != 0;
     options.lines = ReadOrWrite(L"LogLines", defaults.lines);
     options.characters = ReadOrWrite(L"LogCharacters", defaults.characters);
     if (options.lines < 100)
@@ -40,6 +41,7 @@ void SaveLogOptions(const LogOptions& options)
     SettingsLock lock;
     WriteSettingInt(kSection, L"Milliseconds", options.milliseconds ? 1 : 0);
     WriteSettingInt(kSection, L"Peers", options.peers ? 1 : 0);
+    WriteSettingInt(kSection, L"ReceivedAsHex", options.receivedAsHex ? 1 : 0);
     WriteSettingInt(kSection, L"LogLines", options.lines);
     WriteSettingInt(kSection, L"LogCharacters", options.characters);
 }

@@ -6,6 +6,7 @@
 struct LogOptions {
     bool milliseconds = false;
     bool peers = true;
+    bool receivedAsHex = false;
     int32_t lines = 100000;
     int32_t characters = 64 << 20;
 };

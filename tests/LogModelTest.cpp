@@ -201,3 +201,21 @@ TEST(LogModel, DoubleClickSelectsAWordAndTheViewFollowsTheCaret)
     EXPECT_EQ(log.TopLine(), 41u); // already in view: nothing moves
     EXPECT_EQ(log.LeftColumn(), 0u);
 }
+
+TEST(LogModel, ReceivedLinesAsHexPairs)
+{
+    LogModel log;
+    LogRecord rx = Line(std::wstring(L"AB\r\n"));
+    rx.bytes = {0x41, 0x42, 0x0D, 0x0A};
+    log.Append(rx);
+    log.Append(Line(L"sent", Kind::Sent));
+    LogShowOptions hex;
+    hex.receivedAsHex = true;
+    EXPECT_EQ(log.LineText(0, hex), L"RX  41 42 0D 0A");
+    EXPECT_EQ(log.LineText(1, hex), L"TX  sent"); // only received lines
+    // Moves and hit tests rely on the length matching the text.
+    for (const LogShowOptions& options : {kShow, hex})
+        EXPECT_EQ(log.LineLength(0, options), log.LineText(0, options).size());
+    ASSERT_TRUE(log.FindNext(L"0D 0A", hex));
+    EXPECT_EQ(log.Anchor(), (LogPosition{0, 10}));
+}

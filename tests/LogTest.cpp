@@ -49,14 +49,14 @@ TEST(LogLines, EveryKindWithAndWithoutTimeStamp)
     const LogShowOptions show;
     LogModel log;
     for (const auto& k : kinds) {
-        log.Append(LogRecord{k.kind, false, t, L"", L"x"});
+        log.Append(LogRecord{k.kind, false, t, L"", L"x", {}});
         EXPECT_EQ(log.LineText(log.EndLine() - 1, show), std::wstring(k.tag) + L"x");
-        log.Append(LogRecord{k.kind, true, t, L"", L"x"});
+        log.Append(LogRecord{k.kind, true, t, L"", L"x", {}});
         EXPECT_EQ(log.LineText(log.EndLine() - 1, show), std::wstring(L"[2026-12-31 23:59:58] ") + k.tag + L"x");
     }
     log.Clear();
-    log.Append(LogRecord{Kind::Status, false, t, L"", L""});
-    log.Append(LogRecord{Kind::Sent, false, t, L"", L"a\r\n"});
+    log.Append(LogRecord{Kind::Status, false, t, L"", L"", {}});
+    log.Append(LogRecord{Kind::Sent, false, t, L"", L"a\r\n", {}});
     EXPECT_EQ(log.AllText(show), L"SYS \r\nTX  a\r\n\r\n"); // text is written unchanged
 }
 

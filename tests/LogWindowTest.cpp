@@ -171,6 +171,14 @@ TEST_F(LogWindow, ContextMenuCommandsAndRememberedOptions)
     command(IDM_LOG_COPY);
     EXPECT_EQ(ClipboardText(dialog.Handle()) + L"\r\n", Edit());
 
+    Post(TransportEventKind::Received, L"hi", {'h', 'i'});
+    PumpPosted();
+    command(IDM_LOG_RECEIVED_HEX);
+    EXPECT_TRUE(Shows(L"RX  68 69\r\n"));
+    EXPECT_EQ(ReadSettingInt(L"Options", L"ReceivedAsHex", -1), 1);
+    command(IDM_LOG_RECEIVED_HEX);
+    EXPECT_TRUE(Shows(L"RX  hi\r\n"));
+
     command(IDM_LOG_AUTOSCROLL);
     EXPECT_FALSE(Item(IDC_AUTOSCROLL).Checked());
     command(IDM_LOG_CLEAR);

@@ -12,6 +12,7 @@ std::vector<LogMenuItem> LogMenuItems(const LogMenuState& state)
         {},
         {IDM_LOG_MILLISECONDS, L"&Milliseconds", state.milliseconds, true},
         {IDM_LOG_PEERS, L"&Peers", state.peers, true},
+        {IDM_LOG_RECEIVED_HEX, L"Received as &Hex", state.receivedAsHex, true},
         {IDM_LOG_AUTOSCROLL, L"Auto-&scroll", state.autoScroll, true},
     };
 }

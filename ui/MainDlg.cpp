@@ -284,6 +284,7 @@ void CMainDlg::OnCommand(int id, int code)
     case IDM_LOG_CLEAR:
     case IDM_LOG_MILLISECONDS:
     case IDM_LOG_PEERS:
+    case IDM_LOG_RECEIVED_HEX:
     case IDM_LOG_AUTOSCROLL:
         OnLogMenu(id);
         break;

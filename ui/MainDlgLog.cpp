@@ -26,6 +26,8 @@ void CMainDlg::AppendLog(TransportEventKind kind, const std::wstring& text, cons
         GetLocalTime(&record.time);
         record.peer = peer;
         record.text = StripEscapeSequences(text);
+        if (kind == TransportEventKind::Received)
+            record.bytes = bytes;
         m_logView->Model().Append(std::move(record));
     }
     if (toHexView && m_logHexView) {
@@ -151,6 +153,7 @@ void CMainDlg::ApplyLogOptions()
     LogShowOptions show;
     show.milliseconds = m_logOptions.milliseconds;
     show.peers = m_logOptions.peers;
+    show.receivedAsHex = m_logOptions.receivedAsHex;
     m_logView->SetOptions(show);
     LogModel::Limits limits;
     limits.lines = size_t(m_logOptions.lines);
@@ -167,6 +170,7 @@ void CMainDlg::ShowLogMenu(LPARAM where)
     state.canFind = !Item(IDC_FIND_EDIT).Text().empty();
     state.milliseconds = m_logOptions.milliseconds;
     state.peers = m_logOptions.peers;
+    state.receivedAsHex = m_logOptions.receivedAsHex;
     state.autoScroll = Item(IDC_AUTOSCROLL).Checked();
     const HMENU menu = CreatePopupMenu();
     if (!menu)
@@ -214,6 +218,9 @@ void CMainDlg::OnLogMenu(int id)
         break;
     case IDM_LOG_PEERS:
         m_logOptions.peers = !m_logOptions.peers;
+        break;
+    case IDM_LOG_RECEIVED_HEX:
+        m_logOptions.receivedAsHex = !m_logOptions.receivedAsHex;
         break;
     }
     ApplyLogOptions();
