@@ -134,6 +134,13 @@ std::wstring ClipboardText(HWND owner)
     return text;
 }
 
+size_t SettledThreadCount(size_t expected)
+{
+    for (int i = 0; i < 60 && CountProcessThreads() > expected; ++i)
+        Sleep(50);
+    return CountProcessThreads();
+}
+
 size_t CountProcessHandles()
 {
     DWORD count = 0;
@@ -176,8 +183,9 @@ long HandlesLeftBehind(const std::function<void()>& cycle)
     cycle();
     const size_t before = CountProcessHandles();
     cycle();
-    // A leak stays; what the system is still tidying away goes soon.
-    for (int i = 0; i < 20 && CountProcessHandles() > before; ++i)
+    // A leak stays; what the system is still tidying away (Wine ends its own
+    // helper threads for a port a little after the port is closed) goes soon.
+    for (int i = 0; i < 60 && CountProcessHandles() > before; ++i)
         Sleep(50);
     return long(CountProcessHandles()) - long(before);
 }

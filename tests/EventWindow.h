@@ -43,6 +43,8 @@ size_t CountProcessThreads();
 // The clipboard's text, or "(none)".
 std::wstring ClipboardText(HWND owner);
 size_t CountProcessHandles();
+// The thread count once it is down to `expected`, or after 3 s.
+size_t SettledThreadCount(size_t expected);
 // Runs `cycle` twice and gives how many more handles are open after the
 // second run than before it. The first run lets the system make what it
 // makes once (socket layer caches, the thread library's reused records).

@@ -347,7 +347,7 @@ TEST_F(SerialPort, StopDuringAWriteIsPromptAndNoFailure)
         EXPECT_EQ(window.Count(Kind::Error), 0u) << testing::PrintToString(window.Texts());
         peer.Read(SIZE_MAX, 100); // what got through before the stop
     }));
-    EXPECT_EQ(CountProcessThreads(), threadsBefore);
+    EXPECT_EQ(SettledThreadCount(threadsBefore), threadsBefore);
 }
 
 TEST_F(SerialPort, AQueuedPayloadLeavesAtOnce)
