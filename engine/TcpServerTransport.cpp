@@ -10,8 +10,9 @@ constexpr DWORD kShortagePauseMs = 100;
 
 std::atomic<uint32_t> g_nextClientId{1};
 
-} // namespace
-
+// Whether a failed accept concerns only the client it was for (reset or
+// gone before it was taken) or a passing shortage, after which the server
+// goes on listening.
 bool IsPassingAcceptError(int error)
 {
     switch (error) {
@@ -26,6 +27,8 @@ bool IsPassingAcceptError(int error)
     }
     return false;
 }
+
+} // namespace
 
 // ---- ClientSession --------------------------------------------------------
 

@@ -64,8 +64,3 @@ private:
     std::mutex m_sessionsMutex; // taken before any session's send lock
     std::vector<std::shared_ptr<ClientSession>> m_sessions;
 };
-
-// Whether a failed accept concerns only the client it was for (reset or
-// gone before it was taken) or a passing shortage, after which the server
-// goes on listening.
-bool IsPassingAcceptError(int error);
