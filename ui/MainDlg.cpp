@@ -6,7 +6,6 @@
 #include "res/resource.h"
 #include "settings/ConnectionStore.h"
 #include "settings/History.h"
-#include "settings/LogOptions.h"
 #include "ui/ControlRules.h"
 #include "ui/SerialOptions.h"
 
@@ -90,16 +89,9 @@ BOOL CMainDlg::OnInitDialog()
 
     m_font = CreateFontW(-14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
 
-    CreateTabs(IDC_LOG_TABS, m_logTabs);
-    m_logView = ChildWindow::FromHandle<CLogView>(Item(IDC_LOG_EDIT).Handle());
-    SendMessageW(Item(IDC_LOG_EDIT).Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    m_logOptions = LoadLogOptions();
-    ApplyLogOptions();
-    m_logHexView = CHexView::Create(wnd, RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
-    if (m_logHexView)
-        ShowWindow(m_logHexView->Handle(), SW_HIDE);
+    m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
 
-    CreateTabs(IDC_SEND_TABS, m_sendTabs);
+    m_sendTabs = CreateTabs(IDC_SEND_TABS);
     const HWND sendEdit = Item(IDC_SEND_EDIT).Handle();
     m_sendEdit.Attach(sendEdit, [sendEdit](UINT msg, WPARAM wp, LPARAM, LRESULT&) {
         return SelectAllOnCtrlA(sendEdit, msg, wp);
@@ -121,7 +113,7 @@ BOOL CMainDlg::OnInitDialog()
     m_controller.SetNotifyWindow(wnd);
     SetConnectedState(false);
     OnCommunicationChanged();
-    AppendLog(TransportEventKind::Status, L"Ready.");
+    m_logPane.Append(TransportEventKind::Status, L"Ready.");
     m_refreshTimerId = SetTimer(wnd, kRefreshTimerId, 100, nullptr);
     LayoutForClientSize();
     RestoreWindowRect();
@@ -169,9 +161,9 @@ HistoryList CMainDlg::HistoryItems() const
     return items;
 }
 
-void CMainDlg::CreateTabs(int id, HWND& tabs)
+HWND CMainDlg::CreateTabs(int id)
 {
-    tabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_FLATBUTTONS, 0,
+    const HWND tabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_FLATBUTTONS, 0,
                            0, 0, 0, Handle(), reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr),
                            nullptr);
     SendMessageW(tabs, WM_SETFONT, SendMessageW(Handle(), WM_GETFONT, 0, 0), FALSE);
@@ -184,6 +176,7 @@ void CMainDlg::CreateTabs(int id, HWND& tabs)
     }
     // Below the views it frames, or it would paint over them.
     SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return tabs;
 }
 
 INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
@@ -213,11 +206,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{980, 620};
         return TRUE;
     case WM_CONTEXTMENU:
-        if (m_logView && reinterpret_cast<HWND>(wp) == m_logView->Handle()) {
-            ShowLogMenu(lp);
-            return TRUE;
-        }
-        return FALSE;
+        return m_logPane.OnContextMenu(reinterpret_cast<HWND>(wp), lp) ? TRUE : FALSE;
     case WM_SYSCOMMAND:
         if ((wp & 0xFFF0) == IDM_NEW_SESSION) {
             StartNewSession();
@@ -233,6 +222,8 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
 
 void CMainDlg::OnCommand(int id, int code)
 {
+    if (m_logPane.OnCommand(id, code))
+        return;
     switch (id) {
     case IDC_CONNECT:
         if (code == BN_CLICKED)
@@ -262,32 +253,6 @@ void CMainDlg::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             OnRepeat();
         break;
-    case IDC_CLEAR:
-        if (code == BN_CLICKED)
-            OnClear();
-        break;
-    case IDC_COPY:
-        if (code == BN_CLICKED)
-            OnCopyLog();
-        break;
-    case IDC_SAVE:
-        if (code == BN_CLICKED)
-            OnSaveLog();
-        break;
-    case IDC_FIND_NEXT:
-        if (code == BN_CLICKED)
-            OnFindNext();
-        break;
-    case IDM_LOG_COPY:
-    case IDM_LOG_SELECT_ALL:
-    case IDM_LOG_FIND_NEXT:
-    case IDM_LOG_CLEAR:
-    case IDM_LOG_MILLISECONDS:
-    case IDM_LOG_PEERS:
-    case IDM_LOG_RECEIVED_HEX:
-    case IDM_LOG_AUTOSCROLL:
-        OnLogMenu(id);
-        break;
     }
 }
 
@@ -312,7 +277,7 @@ void CMainDlg::OnOK()
     if (focus == Item(IDC_SEND_EDIT).Handle() && Item(IDC_ENTER_SENDS).Checked())
         OnSend();
     else if (focus == Item(IDC_FIND_EDIT).Handle())
-        OnFindNext();
+        m_logPane.FindNext();
 }
 
 void CMainDlg::OnCancel()
@@ -332,7 +297,7 @@ void CMainDlg::StartNewSession()
 {
     wchar_t path[MAX_PATH] = {};
     if (GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) {
-        AppendLog(TransportEventKind::Error, L"Unable to locate current executable.");
+        m_logPane.Append(TransportEventKind::Error, L"Unable to locate current executable.");
         return;
     }
     std::wstring commandLine = L"\"" + std::wstring(path) + L"\"";
@@ -340,7 +305,7 @@ void CMainDlg::StartNewSession()
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        AppendLog(TransportEventKind::Error, L"Unable to start new session.");
+        m_logPane.Append(TransportEventKind::Error, L"Unable to start new session.");
         return;
     }
     CloseHandle(process.hProcess);
@@ -350,7 +315,8 @@ void CMainDlg::StartNewSession()
 void CMainDlg::OnDestroy()
 {
     m_controller.StopAll();
-    m_logHexView = m_sendHexView = nullptr; // their windows go with this one
+    m_logPane.Detach(); // the views go with this window
+    m_sendHexView = nullptr;
     // Events the stopped workers posted last would otherwise leak with the window.
     DeleteQueuedEvents();
 }
@@ -367,14 +333,14 @@ void CMainDlg::OnConnect()
     if (m_connected) {
         m_controller.StopAll();
         Item(IDC_STATUS).SetText(L"Disconnected");
-        AppendLog(TransportEventKind::Status, L"Disconnected.");
+        m_logPane.Append(TransportEventKind::Status, L"Disconnected.");
         SetConnectedState(false);
         UpdateWindowTitle(nullptr);
         return;
     }
     const ConnectionSettings settings = ReadSettingsFromControls();
     SaveConnectionSettings(settings);
-    AppendLog(TransportEventKind::Status, L"Starting connection...");
+    m_logPane.Append(TransportEventKind::Status, L"Starting connection...");
     m_endErrorShown = false;
     const LinkKind kind = LinkKindFor(settings);
     m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
@@ -429,7 +395,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     if (reaction.log) {
         const bool namesPeer = m_manyPeers && event->kind != TransportEventKind::Status &&
                                event->kind != TransportEventKind::Error;
-        AppendLog(event->kind, event->text, event->data, namesPeer ? event->peer : std::wstring());
+        m_logPane.Append(event->kind, event->text, event->data, namesPeer ? event->peer : std::wstring());
     }
     return 0;
 }
@@ -439,7 +405,7 @@ void CMainDlg::OnTimer(UINT_PTR id)
     if (m_repeatTimerId && id == m_repeatTimerId && Item(IDC_REPEAT).Checked())
         OnSend();
     else if (id == kRefreshTimerId) {
-        RefreshLog();
+        m_logPane.Refresh();
         ShowClientListChanges();
     }
 }
@@ -457,7 +423,7 @@ void CMainDlg::ShowClientListChanges()
 void CMainDlg::OnNotify(const NMHDR& header)
 {
     if (header.code == TCN_SELCHANGE && header.idFrom == IDC_LOG_TABS)
-        OnLogTabChanged();
+        m_logPane.OnTabChanged();
     else if (header.code == TCN_SELCHANGE && header.idFrom == IDC_SEND_TABS)
         OnSendTabChanged();
 }
@@ -594,7 +560,7 @@ void CMainDlg::LayoutControls(int cx, int cy)
     input.cx = cx;
     input.cy = cy;
     input.serial = IsSerialChosen();
-    input.logTabs = MeasureTabInsets(m_logTabs);
+    input.logTabs = MeasureTabInsets(m_logPane.Tabs());
     input.sendTabs = MeasureTabInsets(m_sendTabs);
     for (const Placement& p : LayoutFor(input)) {
         const Window control = Item(p.id);

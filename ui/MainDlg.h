@@ -4,9 +4,8 @@
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
 #include "settings/History.h"
-#include "settings/LogOptions.h"
 #include "ui/Layout.h"
-#include "ui/Log.h"
+#include "ui/LogPane.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +13,6 @@
 
 // The program's only window: connection controls, log, send composer.
 class CHexView;
-class CLogView;
 
 class CMainDlg : public Dialog {
 public:
@@ -25,9 +23,9 @@ public:
 
     bool Connected() const { return m_connected; }
     const ConnectionController& Controller() const { return m_controller; }
-    const LogState& Log() const { return m_log; }
-    CHexView* LogHexView() const { return m_logHexView; }
-    CLogView* LogView() const { return m_logView; }
+    const LogState& Log() const { return m_logPane.State(); }
+    CHexView* LogHexView() const { return m_logPane.HexView(); }
+    CLogView* LogView() const { return m_logPane.View(); }
 
 protected:
     BOOL OnInitDialog() override;
@@ -57,19 +55,6 @@ private:
     void SaveWindowState();
     HistoryList HistoryItems() const;
 
-    void RefreshLog();
-    void OnLogTabChanged();
-    void OnClear();
-    void UpdateCounters();
-    bool HexTabShown() const;
-    void OnCopyLog();
-    void OnSaveLog();
-    void OnFindNext();
-    void SayNotFound(const std::wstring& what);
-    void ApplyLogOptions();
-    void ShowLogMenu(LPARAM where);
-    void OnLogMenu(int id);
-
     void SetConnectedState(bool connected);
     void UpdateWindowTitle(const ConnectionSettings* settings);
     ConnectionSettings ReadSettingsFromControls() const;
@@ -80,9 +65,7 @@ private:
     void LayoutForClientSize();
     bool IsSerialChosen() const;
 
-    void CreateTabs(int id, HWND& tabs);
-    void AppendLog(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes = {},
-                   const std::wstring& peer = {});
+    HWND CreateTabs(int id);
     void DeleteQueuedEvents();
 
     static constexpr UINT_PTR kRepeatTimerId = 1;
@@ -92,15 +75,11 @@ private:
     bool m_connected = false;
     bool m_endErrorShown = false; // the status line shows why the link ended
     bool m_manyPeers = false;     // the link has several peers: its lines name them
-    LogOptions m_logOptions;
     bool m_clientListFrozen = false; // changed since the last tick, not yet repainted
-    LogState m_log;
-    // Owned by their windows, which the dialog's destruction takes down.
-    CHexView* m_logHexView = nullptr;
-    CLogView* m_logView = nullptr;
+    LogPane m_logPane;
+    // Owned by its window, which the dialog's destruction takes down.
     CHexView* m_sendHexView = nullptr;
     HFONT m_font = nullptr;
-    HWND m_logTabs = nullptr;
     HWND m_sendTabs = nullptr;
     Subclass m_sendEdit;
     UINT_PTR m_repeatTimerId = 0;

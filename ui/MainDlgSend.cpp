@@ -17,10 +17,10 @@ void CMainDlg::OnSend()
         if (payload.empty())
             return;
         if (!m_controller.Send(payload)) {
-            AppendLog(TransportEventKind::Error, L"Send failed: no active transport.");
+            m_logPane.Append(TransportEventKind::Error, L"Send failed: no active transport.");
             return;
         }
-        AppendLog(TransportEventKind::Sent, FormatSentBytes(payload, true), payload);
+        m_logPane.Append(TransportEventKind::Sent, FormatSentBytes(payload, true), payload);
         if (Item(IDC_CLEAR_AFTER_SEND).Checked())
             m_sendHexView->ResetEditor();
         return;
@@ -32,11 +32,11 @@ void CMainDlg::OnSend()
     if (payload.empty())
         return;
     if (!m_controller.Send(payload)) {
-        AppendLog(TransportEventKind::Error, L"Send failed: no active transport.");
+        m_logPane.Append(TransportEventKind::Error, L"Send failed: no active transport.");
         return;
     }
     AddToHistory(text);
-    AppendLog(TransportEventKind::Sent, FormatSentBytes(payload, false), payload);
+    m_logPane.Append(TransportEventKind::Sent, FormatSentBytes(payload, false), payload);
     if (Item(IDC_CLEAR_AFTER_SEND).Checked())
         Item(IDC_SEND_EDIT).SetText(L"");
 }

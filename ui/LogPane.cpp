@@ -1,0 +1,294 @@
+#include "ui/LogPane.h"
+
+#include "framework/ChildWindow.h"
+#include "framework/MessageBox.h"
+#include "hexview/HexView.h"
+#include "logview/LogLine.h"
+#include "logview/LogView.h"
+#include "res/resource.h"
+#include "ui/LogMenu.h"
+#include "ui/LogTools.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+
+void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
+{
+    m_dialog = dialog;
+    m_tabs = tabs;
+    const Window view = dialog.Item(IDC_LOG_EDIT);
+    m_view = ChildWindow::FromHandle<CLogView>(view.Handle());
+    view.Send(WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    m_options = LoadLogOptions();
+    ApplyOptions();
+    m_hexView = CHexView::Create(dialog.Handle(), RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
+    if (m_hexView)
+        ShowWindow(m_hexView->Handle(), SW_HIDE);
+}
+
+void LogPane::Detach()
+{
+    m_view = nullptr;
+    m_hexView = nullptr;
+    m_tabs = nullptr;
+}
+
+void LogPane::Append(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes,
+                     const std::wstring& peer)
+{
+    const bool toHexView = m_state.Count(kind, bytes);
+    if (m_view) {
+        LogRecord record;
+        record.kind = kind;
+        record.stamped = m_dialog.Item(IDC_TIMESTAMP).Checked();
+        GetLocalTime(&record.time);
+        record.peer = peer;
+        record.text = StripEscapeSequences(text);
+        if (kind == TransportEventKind::Received)
+            record.bytes = bytes;
+        m_view->Model().Append(std::move(record));
+    }
+    if (toHexView && m_hexView) {
+        m_hexView->AppendBytes(bytes);
+        if (AutoScroll())
+            m_hexView->ScrollToEnd();
+    }
+}
+
+bool LogPane::HexTabShown() const
+{
+    return m_tabs && TabCtrl_GetCurSel(m_tabs) == 1;
+}
+
+bool LogPane::AutoScroll() const
+{
+    return m_dialog.Item(IDC_AUTOSCROLL).Checked();
+}
+
+void LogPane::Refresh()
+{
+    if (!m_state.m_logDirty)
+        return;
+    m_state.m_logDirty = false;
+    if (!HexTabShown() && m_view)
+        m_view->Refresh(AutoScroll());
+    UpdateCounters();
+}
+
+void LogPane::OnTabChanged()
+{
+    const bool ascii = !HexTabShown();
+    m_dialog.Item(IDC_LOG_EDIT).Show(ascii);
+    if (m_hexView)
+        ShowWindow(m_hexView->Handle(), ascii ? SW_HIDE : SW_SHOW);
+    if (ascii && m_view)
+        m_view->Refresh(AutoScroll());
+}
+
+bool LogPane::OnCommand(int id, int code)
+{
+    switch (id) {
+    case IDC_CLEAR:
+        if (code == BN_CLICKED)
+            Clear();
+        return true;
+    case IDC_COPY:
+        if (code == BN_CLICKED)
+            Copy();
+        return true;
+    case IDC_SAVE:
+        if (code == BN_CLICKED)
+            Save();
+        return true;
+    case IDC_FIND_NEXT:
+        if (code == BN_CLICKED)
+            FindNext();
+        return true;
+    case IDM_LOG_COPY:
+    case IDM_LOG_SELECT_ALL:
+    case IDM_LOG_FIND_NEXT:
+    case IDM_LOG_CLEAR:
+    case IDM_LOG_MILLISECONDS:
+    case IDM_LOG_PEERS:
+    case IDM_LOG_RECEIVED_HEX:
+    case IDM_LOG_AUTOSCROLL:
+        OnMenu(id);
+        return true;
+    }
+    return false;
+}
+
+bool LogPane::OnContextMenu(HWND from, LPARAM where)
+{
+    if (!m_view || from != m_view->Handle())
+        return false;
+    ShowMenu(where);
+    return true;
+}
+
+void LogPane::Clear()
+{
+    m_state.Clear();
+    if (m_view) {
+        m_view->Model().Clear();
+        m_view->Refresh(false);
+    }
+    if (m_hexView)
+        m_hexView->Clear();
+    UpdateCounters();
+}
+
+void LogPane::UpdateCounters()
+{
+    m_dialog.Item(IDC_RX_COUNT).SetText(CounterText(L"RX", m_state.m_rxByteCount));
+    m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", m_state.m_txByteCount));
+}
+
+void LogPane::Copy()
+{
+    if (HexTabShown()) {
+        if (m_hexView)
+            m_hexView->CopySelection();
+    } else if (m_view) {
+        m_view->CopySelection();
+    }
+}
+
+void LogPane::Save()
+{
+    wchar_t path[MAX_PATH] = L"Ferrolink.log";
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = m_dialog.Handle();
+    ofn.lpstrFilter = L"Log Files (*.log)\0*.log\0Binary Files (*.bin)\0*.bin\0Text Files (*.txt)\0*.txt\0"
+                      L"All Files (*.*)\0*.*\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"log";
+    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
+    if (!GetSaveFileNameW(&ofn))
+        return;
+    const std::wstring text = m_view ? m_view->Model().AllText(m_view->Options()) : std::wstring();
+    if (!SaveLogFile(path, text, m_state.m_rxCapture))
+        ShowErrorBox(m_dialog.Handle(), std::wstring(L"The log could not be written to ") + path + L".");
+}
+
+void LogPane::FindNext()
+{
+    const std::wstring what = m_dialog.Item(IDC_FIND_EDIT).Text();
+    if (what.empty())
+        return;
+    if (HexTabShown()) {
+        if (!m_hexView)
+            return;
+        const HexModel& model = m_hexView->Model();
+        const int64_t from = model.SelAnchor() < 0 ? 0 : int64_t(std::min(model.SelAnchor(), model.SelEnd())) + 1;
+        const std::vector<uint8_t> pattern = ToAnsiBytes(what);
+        const int64_t found = FindInBytes(model.Data(), pattern, from);
+        if (found < 0) {
+            SayNotFound(what);
+            return;
+        }
+        m_hexView->SelectFound(int32_t(found), int32_t(pattern.size()));
+        SetFocus(m_hexView->Handle());
+        return;
+    }
+    if (!m_view)
+        return;
+    if (m_view->FindNext(what))
+        SetFocus(m_view->Handle());
+    else
+        SayNotFound(what);
+}
+
+// A search that finds nothing must not look like one that did nothing.
+void LogPane::SayNotFound(const std::wstring& what)
+{
+    MessageBeep(MB_ICONASTERISK);
+    m_dialog.Item(IDC_STATUS).SetText(L"\"" + what + L"\" not found");
+}
+
+void LogPane::ApplyOptions()
+{
+    if (!m_view)
+        return;
+    LogShowOptions show;
+    show.milliseconds = m_options.milliseconds;
+    show.peers = m_options.peers;
+    show.receivedAsHex = m_options.receivedAsHex;
+    m_view->SetOptions(show);
+    LogModel::Limits limits;
+    limits.lines = size_t(m_options.lines);
+    limits.characters = size_t(m_options.characters);
+    m_view->Model().SetLimits(limits);
+}
+
+// At the mouse, or for the keyboard (no position) at the view's corner. The
+// chosen item comes back to the dialog as WM_COMMAND.
+void LogPane::ShowMenu(LPARAM where)
+{
+    LogMenuState state;
+    state.hasSelection = m_view->Model().HasSelection();
+    state.canFind = !m_dialog.Item(IDC_FIND_EDIT).Text().empty();
+    state.milliseconds = m_options.milliseconds;
+    state.peers = m_options.peers;
+    state.receivedAsHex = m_options.receivedAsHex;
+    state.autoScroll = AutoScroll();
+    const HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return;
+    for (const LogMenuItem& item : LogMenuItems(state)) {
+        if (!item.id) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        AppendMenuW(menu, MF_STRING | (item.checked ? MF_CHECKED : 0) | (item.enabled ? 0 : MF_GRAYED), item.id,
+                    item.text);
+    }
+    POINT at{short(LOWORD(where)), short(HIWORD(where))};
+    if (where == -1) {
+        at = POINT{8, 8};
+        ClientToScreen(m_view->Handle(), &at);
+    }
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_dialog.Handle(), nullptr);
+    DestroyMenu(menu);
+}
+
+void LogPane::OnMenu(int id)
+{
+    if (!m_view)
+        return;
+    switch (id) {
+    case IDM_LOG_COPY:
+        m_view->CopySelection();
+        return;
+    case IDM_LOG_SELECT_ALL:
+        m_view->SelectAll();
+        return;
+    case IDM_LOG_FIND_NEXT:
+        FindNext();
+        return;
+    case IDM_LOG_CLEAR:
+        Clear();
+        return;
+    case IDM_LOG_AUTOSCROLL: {
+        const Window box = m_dialog.Item(IDC_AUTOSCROLL);
+        box.SetCheck(!box.Checked());
+        m_view->Refresh(box.Checked());
+        return;
+    }
+    case IDM_LOG_MILLISECONDS:
+        m_options.milliseconds = !m_options.milliseconds;
+        break;
+    case IDM_LOG_PEERS:
+        m_options.peers = !m_options.peers;
+        break;
+    case IDM_LOG_RECEIVED_HEX:
+        m_options.receivedAsHex = !m_options.receivedAsHex;
+        break;
+    }
+    ApplyOptions();
+    SaveLogOptions(m_options);
+}

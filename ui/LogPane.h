@@ -1,0 +1,62 @@
+#pragma once
+
+#include "engine/TransportEvent.h"
+#include "framework/Window.h"
+#include "settings/LogOptions.h"
+#include "ui/Log.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CHexView;
+class CLogView;
+
+// The log side of the window: the log view and the log's hex view under
+// their tabs, the counters, the capture and the refresh tick. The dialog
+// routes its messages here; the log's buttons and boxes are found by id.
+class LogPane {
+public:
+    // Once the dialog's controls exist. The view is the dialog's own control;
+    // the hex view is made here.
+    void Attach(Window dialog, HWND tabs, HFONT font);
+    // The dialog's windows are going, and with them the views.
+    void Detach();
+
+    void Append(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes = {},
+                const std::wstring& peer = {});
+    // Once per tick at most: the view catches up with what was logged, so a
+    // burst of traffic costs one repaint of the lines in view.
+    void Refresh();
+    void OnTabChanged();
+    // True when the command was the log's.
+    bool OnCommand(int id, int code);
+    // True when the menu was asked for over the log.
+    bool OnContextMenu(HWND from, LPARAM where);
+    void FindNext();
+
+    const LogState& State() const { return m_state; }
+    CLogView* View() const { return m_view; }
+    CHexView* HexView() const { return m_hexView; }
+    HWND Tabs() const { return m_tabs; }
+
+private:
+    bool HexTabShown() const;
+    bool AutoScroll() const;
+    void Clear();
+    void Copy();
+    void Save();
+    void SayNotFound(const std::wstring& what);
+    void UpdateCounters();
+    void ApplyOptions();
+    void ShowMenu(LPARAM where);
+    void OnMenu(int id);
+
+    Window m_dialog;
+    HWND m_tabs = nullptr;
+    // Owned by their windows, which the dialog's destruction takes down.
+    CLogView* m_view = nullptr;
+    CHexView* m_hexView = nullptr;
+    LogOptions m_options;
+    LogState m_state;
+};
