@@ -63,28 +63,34 @@ LogPosition LogModel::Clamped(LogPosition position) const
     return position;
 }
 
-std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options) const
+std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options, size_t from, size_t count) const
 {
-    if (!Holds(line))
+    if (!Holds(line) || count == 0)
         return {};
     const LogRecord& record = Record(line);
-    std::wstring text;
+    std::wstring head;
     if (record.stamped)
-        text = FormatStamp(record.time, options.milliseconds);
-    text += LogTag(record.kind);
+        head = FormatStamp(record.time, options.milliseconds);
+    head += LogTag(record.kind);
     if (options.peers && !record.peer.empty())
-        text += record.peer + L"  ";
+        head += record.peer + L"  ";
+    std::wstring text = from < head.size() ? head.substr(from, count) : std::wstring();
+    const size_t bodyFrom = from > head.size() ? from - head.size() : 0;
     if (!ShowsHex(record, options)) {
-        text += record.text;
-        return text;
+        if (bodyFrom < record.text.size())
+            text.append(record.text, bodyFrom, count - text.size());
+    } else {
+        // Byte k/3 makes cells k..k+2: two digits and the blank before the next.
+        static const wchar_t digits[] = L"0123456789ABCDEF";
+        const size_t bodyLength = record.bytes.empty() ? 0 : 3 * record.bytes.size() - 1;
+        if (bodyFrom < bodyLength)
+            text.reserve(text.size() + std::min(count - text.size(), bodyLength - bodyFrom));
+        for (size_t k = bodyFrom; k < bodyLength && text.size() < count; ++k) {
+            const uint8_t byte = record.bytes[k / 3];
+            text += k % 3 == 0 ? digits[byte >> 4] : k % 3 == 1 ? digits[byte & 0x0F] : L' ';
+        }
     }
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    for (size_t i = 0; i < record.bytes.size(); ++i) {
-        if (i)
-            text += L' ';
-        text += digits[record.bytes[i] >> 4];
-        text += digits[record.bytes[i] & 0x0F];
-    }
+    m_textMade += text.size();
     return text;
 }
 
@@ -123,7 +129,7 @@ void LogModel::SelectAll(const LogShowOptions& options)
     if (!LineCount())
         return;
     m_anchor = LogPosition{FirstLine(), 0};
-    m_caret = LogPosition{EndLine() - 1, LineText(EndLine() - 1, options).size()};
+    m_caret = LogPosition{EndLine() - 1, LineLength(EndLine() - 1, options)};
 }
 
 std::wstring LogModel::SelectedText(const LogShowOptions& options) const
@@ -153,7 +159,7 @@ LogPosition LogModel::HitTest(int x, int y, const LogGeometry& geometry, const L
     // A click lands between the two cells nearest to it.
     const int width = std::max(geometry.charWidth, 1);
     const size_t cell = x <= 0 ? 0 : size_t((x + width / 2) / width);
-    const size_t column = std::min(geometry.leftColumn + cell, LineText(line, options).size());
+    const size_t column = std::min(geometry.leftColumn + cell, LineLength(line, options));
     return LogPosition{line, column};
 }
 

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -74,7 +74,13 @@ public:
     const LogRecord& Record(uint64_t line) const { return m_records[size_t(line - m_first)]; }
 
     // The line as saved and copied: stamp, tag, peer, text.
-    std::wstring LineText(uint64_t line, const LogShowOptions& options) const;
+    std::wstring LineText(uint64_t line, const LogShowOptions& options) const
+    {
+        return LineText(line, options, 0, SIZE_MAX);
+    }
+    // Only `count` characters of it from column `from`: what a view needs of
+    // a long line costs what it shows.
+    std::wstring LineText(uint64_t line, const LogShowOptions& options, size_t from, size_t count) const;
     // The same line as shown: as long as LineText, each control character a
     // visible mark, so columns mean the same in both.
     std::wstring ShownText(uint64_t line, const LogShowOptions& options) const;
@@ -108,6 +114,10 @@ public:
     size_t LongestLine() const { return m_longest; }
     size_t LineLength(uint64_t line, const LogShowOptions& options) const;
 
+    // Characters made into line text so far: showing the log must cost what
+    // is in view, not what is held.
+    uint64_t TextMade() const { return m_textMade; }
+
     // The position under a point of the view's client area.
     LogPosition HitTest(int x, int y, const LogGeometry& geometry, const LogShowOptions& options) const;
 
@@ -137,6 +147,7 @@ private:
     size_t m_longest = 0;
     LogPosition m_anchor;
     LogPosition m_caret;
+    mutable uint64_t m_textMade = 0;
 };
 
 // One visible cell for a control character: the Control Pictures block

@@ -186,7 +186,8 @@ void CLogView::Paint(HDC dc)
 // received bytes of any value can neither upset nor slow the layout.
 void CLogView::PaintLine(HDC dc, uint64_t line, int y, int width)
 {
-    const std::wstring original = m_model.LineText(line, m_options);
+    const size_t first = m_model.LeftColumn();
+    const std::wstring original = m_model.LineText(line, m_options, first, size_t(width / m_charWidth) + 1);
     std::wstring shown = original;
     std::transform(shown.begin(), shown.end(), shown.begin(), VisibleMark);
     const LogPosition from = std::min(m_model.Anchor(), m_model.Caret());
@@ -195,22 +196,22 @@ void CLogView::PaintLine(HDC dc, uint64_t line, int y, int width)
     const size_t selEnd = line < to.line ? SIZE_MAX : line == to.line ? to.column : 0;
     const COLORREF ink = LogColourOf(m_model.Record(line).kind);
 
-    const size_t first = m_model.LeftColumn();
-    const size_t last = std::min(shown.size(), first + size_t(width / m_charWidth) + 1);
-    std::vector<INT> advances(std::max<size_t>(last > first ? last - first : 0, 1), m_charWidth);
+    const size_t last = first + shown.size();
+    std::vector<INT> advances(std::max<size_t>(shown.size(), 1), m_charWidth);
+    const auto isMark = [&](size_t column) { return IsMark(shown[column - first], original[column - first]); };
     int x = 0;
     for (size_t i = first; i < last;) {
         const bool selected = i >= selStart && i < selEnd;
-        const bool mark = IsMark(shown[i], original[i]);
+        const bool mark = isMark(i);
         size_t j = i + 1;
-        while (j < last && (j >= selStart && j < selEnd) == selected && IsMark(shown[j], original[j]) == mark)
+        while (j < last && (j >= selStart && j < selEnd) == selected && isMark(j) == mark)
             ++j;
         SetTextColor(dc, selected ? LogColours::SelectionText : mark ? LogColours::Mark : ink);
         SetBkColor(dc, selected ? LogColours::SelectionFill : LogColours::Background);
         const int runWidth = int(j - i) * m_charWidth;
         const RECT cells{x, y, x + runWidth, y + m_lineHeight};
-        ExtTextOutW(dc, x, y, ETO_OPAQUE | ETO_CLIPPED | ETO_IGNORELANGUAGE, &cells, shown.data() + i, UINT(j - i),
-                    advances.data());
+        ExtTextOutW(dc, x, y, ETO_OPAQUE | ETO_CLIPPED | ETO_IGNORELANGUAGE, &cells, shown.data() + (i - first),
+                    UINT(j - i), advances.data());
         x += runWidth;
         i = j;
     }

@@ -219,3 +219,23 @@ TEST(LogModel, ReceivedLinesAsHexPairs)
     ASSERT_TRUE(log.FindNext(L"0D 0A", hex));
     EXPECT_EQ(log.Anchor(), (LogPosition{0, 10}));
 }
+
+// A view asks for the cells it shows; they must be the whole line's cells.
+TEST(LogModel, PartOfALineIsThatPartOfTheWholeLine)
+{
+    LogModel log;
+    LogRecord rx = Line(L"payload\r\n");
+    rx.stamped = true;
+    rx.peer = L"127.0.0.1:9";
+    rx.bytes = {0x00, 0x7F, 0xFF, 0x41};
+    log.Append(rx);
+    LogShowOptions hex;
+    hex.receivedAsHex = true;
+    for (const LogShowOptions& options : {kShow, hex}) {
+        const std::wstring whole = log.LineText(0, options);
+        for (size_t from = 0; from <= whole.size() + 1; ++from)
+            for (size_t count : {size_t(0), size_t(1), size_t(2), size_t(5), size_t(40), SIZE_MAX})
+                ASSERT_EQ(log.LineText(0, options, from, count), whole.substr(std::min(from, whole.size()), count))
+                    << from << " " << count;
+    }
+}

@@ -144,3 +144,21 @@ TEST_F(LogViewWindow, ScrollingStopsWithTheLastLineAtTheBottom)
     SendMessageW(view->Handle(), WM_VSCROLL, MAKEWPARAM(SB_TOP, 0), 0);
     EXPECT_EQ(view->Model().TopLine(), 0u);
 }
+
+// However much the log holds and however long its lines, a tick and a paint
+// make only the cells in view: nothing that grows with the log can freeze it.
+TEST_F(LogViewWindow, ATickAndAPaintMakeOnlyTheCellsInView)
+{
+    for (int i = 0; i < 100000; ++i)
+        Add(L"line " + std::to_wstring(i));
+    Add(std::wstring(1 << 20, L'x'));
+    for (int i = 0; i < view->Rows(); ++i)
+        Add(std::wstring(70000, L'y'));
+    const uint64_t before = view->Model().TextMade();
+    view->Refresh(true);
+    Paint();
+    view->Model().SetLeftColumn(60000);
+    Paint();
+    const uint64_t cells = uint64_t(view->Rows() + 1) * uint64_t(view->Columns() + 1);
+    EXPECT_LE(view->Model().TextMade() - before, 2 * cells);
+}
