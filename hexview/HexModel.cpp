@@ -121,19 +121,29 @@ void HexModel::TrimToLimit(size_t incoming)
     }
 }
 
-void HexModel::AppendBytes(const std::vector<uint8_t>& bytes)
+void HexModel::AppendBytes(const std::vector<uint8_t>& bytes, bool show)
 {
     // A single block larger than the limit keeps only its newest bytes.
     const size_t keep = size_t(std::min<int64_t>(int64_t(bytes.size()), m_byteLimit));
     TrimToLimit(keep);
     m_data.insert(m_data.end(), bytes.end() - ptrdiff_t(keep), bytes.end());
-    UpdateScrollInfo();
-    Repaint();
+    m_behind = true;
+    if (show)
+        CatchUp();
 }
 
 void HexModel::ScrollToEnd()
 {
     m_topLine = LastTopRow();
+    m_behind = true;
+    CatchUp();
+}
+
+void HexModel::CatchUp()
+{
+    if (!m_behind)
+        return;
+    m_behind = false;
     UpdateScrollInfo();
     Repaint();
 }

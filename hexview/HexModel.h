@@ -69,8 +69,11 @@ public:
     void SetFontMetrics(int charWidth, int charHeight);
 
     // Operations of the control.
-    void AppendBytes(const std::vector<uint8_t>& bytes);
+    // With `show` false the scroll bar and the picture wait for CatchUp or
+    // ScrollToEnd: a flood of small blocks then costs the window once a tick.
+    void AppendBytes(const std::vector<uint8_t>& bytes, bool show = true);
     void ScrollToEnd();
+    void CatchUp();
     void Clear();
     void ResetEditor();
     std::vector<uint8_t> GetContent() const;
@@ -158,4 +161,5 @@ private:
 
     HexViewHost* m_host = nullptr;
     int64_t m_byteLimit;
+    bool m_behind = false; // bytes came that the scroll bar and picture do not show yet
 };

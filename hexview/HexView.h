@@ -17,8 +17,9 @@ public:
     CHexView(HWND wnd, const CREATESTRUCTW& create);
     ~CHexView() override;
 
-    void AppendBytes(const std::vector<uint8_t>& bytes) { m_model.AppendBytes(bytes); }
+    void AppendBytes(const std::vector<uint8_t>& bytes, bool show = true) { m_model.AppendBytes(bytes, show); }
     void ScrollToEnd() { m_model.ScrollToEnd(); }
+    void CatchUp() { m_model.CatchUp(); }
     void Clear() { m_model.Clear(); }
     void ResetEditor() { m_model.ResetEditor(); }
     std::vector<uint8_t> GetContent() const { return m_model.GetContent(); }

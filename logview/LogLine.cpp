@@ -16,8 +16,10 @@ const wchar_t* LogTag(TransportEventKind kind)
     }
 }
 
-std::wstring StripEscapeSequences(const std::wstring& text)
+std::wstring StripEscapeSequences(std::wstring text)
 {
+    if (text.find(wchar_t(0x1B)) == std::wstring::npos)
+        return text;
     std::wstring out;
     out.reserve(text.size());
     bool inEscape = false;

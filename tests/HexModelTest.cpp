@@ -290,6 +290,20 @@ TEST_F(HexLogView, ScrollToEndAndShrinkingWindow)
     EXPECT_EQ(host.scrollPage, 20);
 }
 
+// A flood's blocks reach the window once a tick, not once each.
+TEST_F(HexLogView, QuietAppendsWaitForTheCatchUp)
+{
+    const int repaints = host.repaints;
+    for (int i = 0; i < 40; ++i)
+        model.AppendBytes(std::vector<uint8_t>(16, 0), false);
+    EXPECT_EQ(host.repaints, repaints);
+    model.CatchUp();
+    EXPECT_EQ(host.scrollMax, 39);
+    EXPECT_EQ(host.repaints, repaints + 1);
+    model.CatchUp(); // nothing new
+    EXPECT_EQ(host.repaints, repaints + 1);
+}
+
 TEST_F(HexLogView, SelectFoundBringsTheMatchIntoView)
 {
     model.AppendBytes(std::vector<uint8_t>(16 * 100, 0));

@@ -18,6 +18,8 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
 {
     m_dialog = dialog;
     m_tabs = tabs;
+    m_timestampBox = dialog.Item(IDC_TIMESTAMP);
+    m_autoScrollBox = dialog.Item(IDC_AUTOSCROLL);
     const Window view = dialog.Item(IDC_LOG_EDIT);
     m_view = ChildWindow::FromHandle<CLogView>(view.Handle());
     view.Send(WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -35,25 +37,23 @@ void LogPane::Detach()
     m_tabs = nullptr;
 }
 
-void LogPane::Append(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes,
-                     const std::wstring& peer)
+void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer)
 {
     const bool toHexView = m_state.Count(kind, bytes);
+    if (toHexView && m_hexView) {
+        m_hexView->AppendBytes(bytes, false);
+        m_hexBehind = true;
+    }
     if (m_view) {
         LogRecord record;
         record.kind = kind;
-        record.stamped = m_dialog.Item(IDC_TIMESTAMP).Checked();
+        record.stamped = m_timestampBox.Checked();
         GetLocalTime(&record.time);
-        record.peer = peer;
-        record.text = StripEscapeSequences(text);
+        record.peer = std::move(peer);
+        record.text = StripEscapeSequences(std::move(text));
         if (kind == TransportEventKind::Received)
-            record.bytes = bytes;
+            record.bytes = std::move(bytes);
         m_view->Model().Append(std::move(record));
-    }
-    if (toHexView && m_hexView) {
-        m_hexView->AppendBytes(bytes);
-        if (AutoScroll())
-            m_hexView->ScrollToEnd();
     }
 }
 
@@ -64,7 +64,7 @@ bool LogPane::HexTabShown() const
 
 bool LogPane::AutoScroll() const
 {
-    return m_dialog.Item(IDC_AUTOSCROLL).Checked();
+    return m_autoScrollBox.Checked();
 }
 
 void LogPane::Refresh()
@@ -74,6 +74,13 @@ void LogPane::Refresh()
     m_state.m_logDirty = false;
     if (!HexTabShown() && m_view)
         m_view->Refresh(AutoScroll());
+    if (m_hexBehind && m_hexView) {
+        m_hexBehind = false;
+        if (AutoScroll())
+            m_hexView->ScrollToEnd();
+        else
+            m_hexView->CatchUp();
+    }
     UpdateCounters();
 }
 
@@ -273,12 +280,10 @@ void LogPane::OnMenu(int id)
     case IDM_LOG_CLEAR:
         Clear();
         return;
-    case IDM_LOG_AUTOSCROLL: {
-        const Window box = m_dialog.Item(IDC_AUTOSCROLL);
-        box.SetCheck(!box.Checked());
-        m_view->Refresh(box.Checked());
+    case IDM_LOG_AUTOSCROLL:
+        m_autoScrollBox.SetCheck(!AutoScroll());
+        m_view->Refresh(AutoScroll());
         return;
-    }
     case IDM_LOG_MILLISECONDS:
         m_options.milliseconds = !m_options.milliseconds;
         break;

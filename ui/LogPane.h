@@ -23,8 +23,9 @@ public:
     // The dialog's windows are going, and with them the views.
     void Detach();
 
-    void Append(TransportEventKind kind, const std::wstring& text, const std::vector<uint8_t>& bytes = {},
-                const std::wstring& peer = {});
+    // Taken by value: a received block's text and bytes move into the log.
+    void Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes = {},
+                std::wstring peer = {});
     // Once per tick at most: the view catches up with what was logged, so a
     // burst of traffic costs one repaint of the lines in view.
     void Refresh();
@@ -53,7 +54,12 @@ private:
     void OnMenu(int id);
 
     Window m_dialog;
+    // Found by id once: under Wine every lookup by id costs tens of
+    // microseconds, too much for each received block.
+    Window m_timestampBox;
+    Window m_autoScrollBox;
     HWND m_tabs = nullptr;
+    bool m_hexBehind = false; // the hex view has bytes its scroll bar does not show yet
     // Owned by their windows, which the dialog's destruction takes down.
     CLogView* m_view = nullptr;
     CHexView* m_hexView = nullptr;

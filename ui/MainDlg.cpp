@@ -90,6 +90,8 @@ BOOL CMainDlg::OnInitDialog()
     m_font = CreateFontW(-14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
 
     m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
+    m_pauseRxBox = Item(IDC_PAUSE_RX);
+    m_clientList = Item(IDC_CLIENT_LIST);
 
     m_sendTabs = CreateTabs(IDC_SEND_TABS);
     const HWND sendEdit = Item(IDC_SEND_EDIT).Handle();
@@ -367,8 +369,8 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
     if (!event)
         return 0;
-    const EventReaction reaction = ReactionTo(*event, Item(IDC_PAUSE_RX).Checked(), m_endErrorShown);
-    const Window clients = Item(IDC_CLIENT_LIST);
+    const EventReaction reaction = ReactionTo(*event, m_pauseRxBox.Checked(), m_endErrorShown);
+    const Window clients = m_clientList;
     if (reaction.clientList != ClientListChange::None && !m_clientListFrozen) {
         // Each change repaints the list at once, which costs milliseconds:
         // a crowd of clients arriving or leaving is shown once per tick.
@@ -395,7 +397,8 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     if (reaction.log) {
         const bool namesPeer = m_manyPeers && event->kind != TransportEventKind::Status &&
                                event->kind != TransportEventKind::Error;
-        m_logPane.Append(event->kind, event->text, event->data, namesPeer ? event->peer : std::wstring());
+        m_logPane.Append(event->kind, std::move(event->text), std::move(event->data),
+                         namesPeer ? std::move(event->peer) : std::wstring());
     }
     return 0;
 }
@@ -415,7 +418,7 @@ void CMainDlg::ShowClientListChanges()
     if (!m_clientListFrozen)
         return;
     m_clientListFrozen = false;
-    const Window clients = Item(IDC_CLIENT_LIST);
+    const Window clients = m_clientList;
     clients.Send(WM_SETREDRAW, TRUE);
     InvalidateRect(clients.Handle(), nullptr, TRUE);
 }
