@@ -116,7 +116,7 @@ BOOL CMainDlg::OnInitDialog()
     SetConnectedState(false);
     OnCommunicationChanged();
     m_logPane.Append(TransportEventKind::Status, L"Ready.");
-    m_refreshTimerId = SetTimer(wnd, kRefreshTimerId, 100, nullptr);
+    m_refreshTimerId = SetTimer(wnd, kRefreshTimerId, kRefreshMs, nullptr);
     LayoutForClientSize();
     RestoreWindowRect();
     return TRUE;
@@ -400,6 +400,10 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         m_logPane.Append(event->kind, std::move(event->text), std::move(event->data),
                          namesPeer ? std::move(event->peer) : std::wstring());
     }
+    // The timer's message waits for an empty queue, which a flood never
+    // leaves: then the events themselves keep the window moving.
+    if (GetTickCount64() - m_lastRefresh >= kRefreshMs)
+        OnRefreshTick();
     return 0;
 }
 
@@ -407,10 +411,15 @@ void CMainDlg::OnTimer(UINT_PTR id)
 {
     if (m_repeatTimerId && id == m_repeatTimerId && Item(IDC_REPEAT).Checked())
         OnSend();
-    else if (id == kRefreshTimerId) {
-        m_logPane.Refresh();
-        ShowClientListChanges();
-    }
+    else if (id == kRefreshTimerId)
+        OnRefreshTick();
+}
+
+void CMainDlg::OnRefreshTick()
+{
+    m_lastRefresh = GetTickCount64();
+    m_logPane.Refresh();
+    ShowClientListChanges();
 }
 
 void CMainDlg::ShowClientListChanges()

@@ -47,6 +47,7 @@ private:
     void OnSendTabChanged();
     void OnRepeat();
     void OnTimer(UINT_PTR id);
+    void OnRefreshTick();
     void OnNotify(const NMHDR& header);
     void OnDestroy();
     void StartNewSession();
@@ -70,6 +71,7 @@ private:
 
     static constexpr UINT_PTR kRepeatTimerId = 1;
     static constexpr UINT_PTR kRefreshTimerId = 2;
+    static constexpr UINT kRefreshMs = 100;
 
     ConnectionController m_controller;
     bool m_connected = false;
@@ -87,4 +89,5 @@ private:
     Subclass m_sendEdit;
     UINT_PTR m_repeatTimerId = 0;
     UINT_PTR m_refreshTimerId = 0;
+    ULONGLONG m_lastRefresh = 0;
 };
