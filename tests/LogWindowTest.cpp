@@ -98,16 +98,29 @@ TEST_F(LogWindow, NulInReceivedTextHidesNothing)
     EXPECT_TRUE(Shows(L"after\r\n"));
 }
 
-TEST_F(LogWindow, LongLogAllReachesTheEdit)
+// The old log went wrong when a trim and a long block came in one tick: it
+// appended a tail from a length that no longer matched its text.
+TEST_F(LogWindow, ATrimAndALongBlockInOneTickShowExactlyTheNewestLines)
 {
-    const std::wstring chunk(1000, L'z');
-    for (int i = 0; i < 40; ++i)
-        Post(TransportEventKind::Received, chunk, {'z'});
+    LogModel::Limits limits;
+    limits.lines = 5000;
+    dialog.LogView()->Model().SetLimits(limits);
+    for (int i = 0; i < 5000; ++i)
+        Post(TransportEventKind::Received, L"short " + std::to_wstring(i), {'s'});
+    const std::wstring block(60026, L'z');
+    Post(TransportEventKind::Received, block, {'z'});
     PumpPosted();
     Tick();
-    EXPECT_GT(Edit().size(), 40000u);
-    EXPECT_EQ(size_t(GetWindowTextLengthW(Item(IDC_LOG_EDIT).Handle())), Edit().size());
-    EXPECT_EQ(dialog.LogView()->Model().LineCount(), 41u);
+    const std::wstring text = Edit();
+    EXPECT_EQ(size_t(GetWindowTextLengthW(Item(IDC_LOG_EDIT).Handle())), text.size());
+    EXPECT_EQ(dialog.LogView()->Model().LineCount(), 5000u);
+    EXPECT_NE(text.find(L"RX  short 1\r\n"), std::wstring::npos); // the oldest line kept
+    EXPECT_EQ(text.find(L"RX  short 0\r\n"), std::wstring::npos);
+    EXPECT_EQ(text.substr(text.size() - block.size() - 2), block + L"\r\n");
+    Item(IDC_FIND_EDIT).SetText(L"short 4999");
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    const LogModel& model = dialog.LogView()->Model();
+    EXPECT_EQ(model.SelectedText(dialog.LogView()->Options()), L"short 4999");
 }
 
 TEST_F(LogWindow, ClearEmptiesEverything)
@@ -142,8 +155,18 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
     SendMessageW(dialog.Handle(), WM_COMMAND, IDOK, 0);
     EXPECT_EQ(model.SelectedText(dialog.LogView()->Options()), L"OK");
     EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK one"), std::wstring::npos);
-    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
-    EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK two"), std::wstring::npos);
+    // Matches that arrive meanwhile are walked through in turn, then it wraps.
+    Post(TransportEventKind::Received, L"OK three", {'O', 'K', '3'});
+    PumpPosted();
+    Tick();
+    const auto found = [&] {
+        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+        return model.LineText(model.Caret().line, dialog.LogView()->Options());
+    };
+    EXPECT_NE(found().find(L"RX  OK two"), std::wstring::npos);
+    EXPECT_NE(found().find(L"RX  OK three"), std::wstring::npos);
+    EXPECT_NE(found().find(L"RX  OK one"), std::wstring::npos);
+    EXPECT_NE(found().find(L"RX  OK two"), std::wstring::npos);
     EXPECT_EQ(GetFocus(), Item(IDC_LOG_EDIT).Handle());
     Item(IDC_FIND_EDIT).SetText(L"nowhere");
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
@@ -158,6 +181,8 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
     EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 3);
     EXPECT_EQ(dialog.LogHexView()->Model().SelEnd(), 4);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 6);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
     EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 0);
     EXPECT_EQ(GetFocus(), dialog.LogHexView()->Handle());
