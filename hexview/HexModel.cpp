@@ -107,7 +107,7 @@ void HexModel::TrimToLimit(size_t incoming)
     if (over <= 0)
         return;
     const int64_t drop = std::min<int64_t>((over + kTrimStep - 1) / kTrimStep * kTrimStep, int64_t(m_data.size()));
-    m_data.erase(m_data.begin(), m_data.begin() + ptrdiff_t(drop));
+    m_data.DropFront(size_t(drop));
     m_topLine = std::max<int32_t>(0, m_topLine - int32_t(drop / Bpl()));
     m_caret = std::max<int32_t>(0, m_caret - int32_t(drop));
     if (m_selAnchor >= 0) {
@@ -126,7 +126,7 @@ void HexModel::AppendBytes(const std::vector<uint8_t>& bytes, bool show)
     // A single block larger than the limit keeps only its newest bytes.
     const size_t keep = size_t(std::min<int64_t>(int64_t(bytes.size()), m_byteLimit));
     TrimToLimit(keep);
-    m_data.insert(m_data.end(), bytes.end() - ptrdiff_t(keep), bytes.end());
+    m_data.Append(bytes.data() + (bytes.size() - keep), keep);
     m_behind = true;
     if (show)
         CatchUp();
@@ -150,7 +150,7 @@ void HexModel::CatchUp()
 
 void HexModel::Clear()
 {
-    std::vector<uint8_t>().swap(m_data); // a cleared log gives its memory back
+    m_data.Clear(); // a cleared log gives its memory back
     m_topLine = m_caret = m_caretNibble = 0;
     m_caretInAscii = false;
     m_contentLength = 0;
@@ -161,7 +161,8 @@ void HexModel::Clear()
 
 void HexModel::ResetEditor()
 {
-    m_data.assign(1, 0x00);
+    m_data.Clear();
+    m_data.push_back(0x00);
     DropSelection();
     m_caret = m_caretNibble = 0;
     m_caretInAscii = false;
@@ -174,7 +175,7 @@ void HexModel::ResetEditor()
 std::vector<uint8_t> HexModel::GetContent() const
 {
     const int32_t n = std::max(0, std::min(m_contentLength, Size()));
-    return std::vector<uint8_t>(m_data.begin(), m_data.begin() + n);
+    return m_data.Copy(0, size_t(n));
 }
 
 void HexModel::SelectFound(int32_t index, int32_t length)

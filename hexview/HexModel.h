@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/ChunkedBytes.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -113,7 +115,7 @@ public:
     std::wstring AddressText(int32_t row) const;
 
     // State, read by tests and the window.
-    const std::vector<uint8_t>& Data() const { return m_data; }
+    const ChunkedBytes& Data() const { return m_data; }
     bool ReadOnly() const { return m_readOnly; }
     int32_t TopLine() const { return m_topLine; }
     int32_t Caret() const { return m_caret; }
@@ -145,7 +147,7 @@ private:
     int32_t m_addressBytes = 2;
     int32_t m_bytesPerLine = 16;
     bool m_readOnly = true;
-    std::vector<uint8_t> m_data;
+    ChunkedBytes m_data;
     int32_t m_charWidth = 8;
     int32_t m_charHeight = 14;
     int32_t m_topLine = 0;

@@ -88,7 +88,7 @@ TEST(LogState, CountersCaptureAndHexViewPerKind)
     log.Clear();
     EXPECT_EQ(log.m_rxByteCount + log.m_txByteCount, 0u);
     EXPECT_TRUE(log.m_rxCapture.empty());
-    EXPECT_EQ(log.m_rxCapture.capacity(), 0u); // the memory goes with the bytes
+    EXPECT_EQ(log.m_rxCapture.Held(), 0u); // the memory goes with the bytes
     EXPECT_FALSE(log.m_logDirty);
 }
 
@@ -131,7 +131,7 @@ TEST(SaveLog, TextIsUtf8WithItsOwnLineEnds)
     const std::wstring text = std::wstring(L"SYS Ready.\r\nRX  h\u00e9\u4e2d\0z\r\n", 23);
     for (const wchar_t* name : {L"ferrolink-test.log", L"ferrolink-test.txt", L"ferrolink-test"}) {
         const std::wstring path = TempPath(name);
-        ASSERT_TRUE(SaveLogFile(path, text, {0x01}));
+        ASSERT_TRUE(SaveLogFile(path, text, std::vector<uint8_t>{0x01}));
         const std::string expected("SYS Ready.\r\nRX  h\xC3\xA9\xE4\xB8\xAD\0z\r\n", 26);
         EXPECT_EQ(ReadFile(path), expected) << path.c_str();
         DeleteFileW(path.c_str());

@@ -4,7 +4,7 @@ bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes)
 {
     if (kind == TransportEventKind::Received) {
         m_rxByteCount += bytes.size();
-        m_rxCapture.insert(m_rxCapture.end(), bytes.begin(), bytes.end());
+        m_rxCapture.Append(bytes);
     } else if (kind == TransportEventKind::Sent) {
         m_txByteCount += bytes.size();
     }
@@ -16,8 +16,7 @@ void LogState::Clear()
 {
     m_rxByteCount = m_txByteCount = 0;
     m_logDirty = false;
-    // Swapped out, not cleared, so that the memory goes with the bytes.
-    std::vector<uint8_t>().swap(m_rxCapture);
+    m_rxCapture.Clear();
 }
 
 std::wstring CounterText(const wchar_t* label, uint64_t count)

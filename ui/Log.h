@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/ChunkedBytes.h"
 #include "engine/TransportEvent.h"
 
 #include <cstdint>
@@ -17,7 +18,7 @@ public:
     bool m_logDirty = false;
     uint64_t m_rxByteCount = 0;
     uint64_t m_txByteCount = 0;
-    std::vector<uint8_t> m_rxCapture;
+    ChunkedBytes m_rxCapture;
 };
 
 // "RX: n" / "TX: n".

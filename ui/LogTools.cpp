@@ -7,18 +7,10 @@
 #include <algorithm>
 #include <cwctype>
 
-int64_t FindInBytes(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& pattern, int64_t from)
+int64_t FindInBytes(const ChunkedBytes& bytes, const std::vector<uint8_t>& pattern, int64_t from)
 {
-    if (pattern.empty() || pattern.size() > bytes.size())
-        return -1;
-    auto search = [&](int64_t start) -> int64_t {
-        if (start > int64_t(bytes.size() - pattern.size()))
-            return -1;
-        const auto it = std::search(bytes.begin() + ptrdiff_t(start), bytes.end(), pattern.begin(), pattern.end());
-        return it == bytes.end() ? -1 : int64_t(it - bytes.begin());
-    };
-    const int64_t found = search(std::max<int64_t>(0, from));
-    return found >= 0 || from <= 0 ? found : search(0);
+    const int64_t found = bytes.Find(pattern, size_t(std::max<int64_t>(0, from)));
+    return found >= 0 || from <= 0 ? found : bytes.Find(pattern, 0);
 }
 
 std::vector<uint8_t> ToAnsiBytes(const std::wstring& text)
@@ -44,28 +36,40 @@ bool IsBinaryLogName(const std::wstring& path)
     return extension == L"bin";
 }
 
-static bool WriteWholeFile(const std::wstring& path, const void* data, size_t size)
+// In pieces a single WriteFile can take.
+static bool WriteAll(HANDLE file, const uint8_t* data, size_t size)
+{
+    bool ok = true;
+    while (ok && size > 0) {
+        const DWORD chunk = DWORD(std::min<size_t>(size, 1u << 30));
+        DWORD written = 0;
+        ok = WriteFile(file, data, chunk, &written, nullptr) && written == chunk;
+        data += chunk;
+        size -= chunk;
+    }
+    return ok;
+}
+
+template <class Write>
+static bool WriteWholeFile(const std::wstring& path, Write write)
 {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                     nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    bool ok = true;
-    const auto* bytes = static_cast<const char*>(data);
-    while (ok && size > 0) {
-        const DWORD chunk = DWORD(std::min<size_t>(size, 1u << 30));
-        DWORD written = 0;
-        ok = WriteFile(file, bytes, chunk, &written, nullptr) && written == chunk;
-        bytes += chunk;
-        size -= chunk;
-    }
+    const bool ok = write(file);
     return CloseHandle(file) && ok;
 }
 
-bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const std::vector<uint8_t>& capture)
+bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const ChunkedBytes& capture)
 {
     if (IsBinaryLogName(path))
-        return WriteWholeFile(path, capture.data(), capture.size());
+        return WriteWholeFile(path, [&](HANDLE file) {
+            bool ok = true;
+            capture.ForEachRun(0, capture.size(),
+                               [&](const uint8_t* data, size_t size) { ok = ok && WriteAll(file, data, size); });
+            return ok;
+        });
     const std::vector<uint8_t> utf8 = EncodeUtf8(logText);
-    return WriteWholeFile(path, utf8.data(), utf8.size());
+    return WriteWholeFile(path, [&](HANDLE file) { return WriteAll(file, utf8.data(), utf8.size()); });
 }

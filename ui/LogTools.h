@@ -1,12 +1,14 @@
 #pragma once
 
+#include "capture/ChunkedBytes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // Next match of `pattern` at or after `from`, wrapping to 0 once when `from`
 // is above 0. -1 when there is none or the pattern cannot fit.
-int64_t FindInBytes(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& pattern, int64_t from);
+int64_t FindInBytes(const ChunkedBytes& bytes, const std::vector<uint8_t>& pattern, int64_t from);
 
 // The find text as the ANSI code page's bytes.
 std::vector<uint8_t> ToAnsiBytes(const std::wstring& text);
@@ -16,4 +18,4 @@ bool IsBinaryLogName(const std::wstring& path);
 
 // Writes the received bytes (for a .bin name) or the log text as UTF-8 with
 // its own CR LF line ends. False when the file cannot be written.
-bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const std::vector<uint8_t>& capture);
+bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const ChunkedBytes& capture);
