@@ -112,7 +112,7 @@ struct PumpProfile {
             longest = std::max(longest, s);
         }
     };
-    Bucket events, ticks, otherTicks, paints, other, peeks;
+    Bucket events, ticks, otherTicks, logPaints, paints, other, peeks;
 };
 
 void Pump(CMainDlg& dialog, PumpProfile* profile = nullptr, Clock::time_point deadline = Clock::time_point::max())
@@ -135,7 +135,7 @@ void Pump(CMainDlg& dialog, PumpProfile* profile = nullptr, Clock::time_point de
         else if (msg.message == WM_TIMER && msg.wParam == 2 /* the log refresh timer */)
             bucket = dialog.Log().m_logDirty ? &profile->ticks : &profile->otherTicks;
         else if (msg.message == WM_PAINT)
-            bucket = &profile->paints;
+            bucket = dialog.LogView() && msg.hwnd == dialog.LogView()->Handle() ? &profile->logPaints : &profile->paints;
         const auto t = Clock::now();
         dialog.RouteMessage(msg);
         bucket->Add(Seconds(t));
@@ -168,7 +168,8 @@ bool PumpUntil(CMainDlg& dialog, const std::function<bool()>& done, double timeo
 void ProfileFigures(const PumpProfile& p, double total)
 {
     const std::pair<const char*, const PumpProfile::Bucket*> rows[] = {
-        {"link events", &p.events}, {"refresh ticks with news", &p.ticks}, {"paints", &p.paints},
+        {"link events", &p.events}, {"refresh ticks with news", &p.ticks}, {"log view paints", &p.logPaints},
+        {"other paints", &p.paints},
         {"other messages", &p.other}, {"PeekMessage", &p.peeks}};
     for (const auto& [what, b] : rows) {
         char name[120];
