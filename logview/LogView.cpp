@@ -12,6 +12,16 @@ namespace {
 
 constexpr int kWheelLines = 3;
 
+// Where the system draws a bar's thumb and whether the bar is enabled.
+CLogView::ThumbLook LookOf(HWND wnd, LONG bar)
+{
+    SCROLLBARINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetScrollBarInfo(wnd, bar, &info))
+        return {};
+    return {true, info.xyThumbTop, info.xyThumbBottom, info.rgstate[0]};
+}
+
 bool IsMark(wchar_t shown, wchar_t original)
 {
     return shown != original;
@@ -127,13 +137,19 @@ void CLogView::UpdateScrollBars()
     si.nMax = int(std::min<size_t>(m_model.LineCount(), INT_MAX)) - 1;
     si.nPage = UINT(Rows());
     si.nPos = int(std::min<uint64_t>(m_model.TopLine() - m_model.FirstLine(), INT_MAX));
-    // Drawn with the next paint rather than at once: a bar drawn on the spot
-    // costs milliseconds, and a tick would pay it twice.
+    // Drawing the bars costs milliseconds (under Wine more than the text
+    // itself), so they are drawn with the next paint and only when what
+    // they show moved by a pixel: under a flood the thumb mostly stays put.
     SetScrollInfo(m_wnd, SB_VERT, &si, FALSE);
     si.nMax = int(std::min<size_t>(m_model.LongestLine(), INT_MAX));
     si.nPage = UINT(Columns());
     si.nPos = int(std::min<size_t>(m_model.LeftColumn(), INT_MAX));
     SetScrollInfo(m_wnd, SB_HORZ, &si, FALSE);
+    const BarLook look{LookOf(m_wnd, OBJID_VSCROLL), LookOf(m_wnd, OBJID_HSCROLL)};
+    if (look.vertical.known && look.horizontal.known && look == m_barsDrawn)
+        return;
+    m_barsDrawn = look;
+    ++m_frameDraws;
     RedrawWindow(m_wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
 }
 

@@ -48,6 +48,16 @@ public:
     // Selects and shows the next match; false when there is none.
     bool FindNext(const std::wstring& what);
 
+    // How often the scroll bars were drawn again, for the tests and the bench.
+    uint64_t FrameDraws() const { return m_frameDraws; }
+
+    struct ThumbLook {
+        bool known = false;
+        int top = 0, bottom = 0;
+        DWORD state = 0;
+        friend bool operator==(const ThumbLook&, const ThumbLook&) = default;
+    };
+
     int Rows() const;
     int Columns() const;
     LogGeometry Geometry() const;
@@ -81,4 +91,10 @@ private:
     // What the last refresh saw, to tell whether anything changed since.
     uint64_t m_seenFirst = 0;
     uint64_t m_seenEnd = 0;
+    struct BarLook {
+        ThumbLook vertical, horizontal;
+        friend bool operator==(const BarLook&, const BarLook&) = default;
+    };
+    BarLook m_barsDrawn; // as the bars were last drawn
+    uint64_t m_frameDraws = 0;
 };

@@ -162,3 +162,31 @@ TEST_F(LogViewWindow, ATickAndAPaintMakeOnlyTheCellsInView)
     const uint64_t cells = uint64_t(view->Rows() + 1) * uint64_t(view->Columns() + 1);
     EXPECT_LE(view->Model().TextMade() - before, 2 * cells);
 }
+
+// Drawing the scroll bars costs more than the text: under a flood at the
+// line bound the thumb stays put, and so must the bars.
+TEST_F(LogViewWindow, ScrollBarsAreDrawnAgainOnlyWhenTheyChange)
+{
+    LogModel::Limits limits;
+    limits.lines = 1000;
+    view->Model().SetLimits(limits);
+    for (int i = 0; i < 1000; ++i)
+        Add(L"line " + std::to_wstring(i));
+    view->Refresh(true);
+    const uint64_t drawn = view->FrameDraws();
+    for (int i = 0; i < 200; ++i) {
+        Add(L"more " + std::to_wstring(i));
+        view->Refresh(true);
+    }
+    EXPECT_EQ(view->FrameDraws(), drawn);
+    const auto thumbTop = [&] {
+        SCROLLBARINFO bar{};
+        bar.cbSize = sizeof(bar);
+        GetScrollBarInfo(view->Handle(), OBJID_VSCROLL, &bar);
+        return bar.xyThumbTop;
+    };
+    const int bottom = thumbTop();
+    SendMessageW(view->Handle(), WM_VSCROLL, MAKEWPARAM(SB_TOP, 0), 0);
+    EXPECT_EQ(view->FrameDraws(), drawn + 1);
+    EXPECT_LT(thumbTop(), bottom);
+}
