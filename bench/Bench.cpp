@@ -650,13 +650,16 @@ LogRecord BenchLine(size_t length)
 
 // Appends at steady state (the oldest line going for each new one) under the
 // program's own bounds.
-void AppendCost(size_t length)
+// Returns the log, so that the next one measured cannot reuse its memory.
+LogModel AppendCost(size_t length)
 {
+    const size_t before = WorkingSet(false);
     LogModel log;
     const LogRecord line = BenchLine(length);
     const int lines = 200000;
     for (int i = 0; i < lines; ++i)
         log.Append(line);
+    const double perLine = (double(WorkingSet(false)) - double(before)) / double(log.LineCount());
     const auto start = Clock::now();
     for (int i = 0; i < lines; ++i)
         log.Append(line);
@@ -665,6 +668,8 @@ void AppendCost(size_t length)
     Figure(name, Seconds(start) / lines * 1e6, "us");
     std::snprintf(name, sizeof(name), "  the log then holds %zu lines, characters", log.LineCount());
     Figure(name, double(log.CharacterCount()), "");
+    Figure("  memory per line held (working set)", perLine, "bytes");
+    return log;
 }
 
 // A refresh tick that brings news and the paint after it, with the view
@@ -706,8 +711,8 @@ void TickAndPaintCost(CLogView& view, size_t lines, size_t length)
 
 void LogCosts()
 {
-    AppendCost(80);
-    AppendCost(8192);
+    const LogModel shortLines = AppendCost(80);
+    const LogModel longLines = AppendCost(8192);
 
     CMainDlg dialog;
     dialog.Create();
