@@ -54,8 +54,8 @@ private:
     void OnMenu(int id);
 
     Window m_dialog;
-    // Found by id once: under Wine every lookup by id costs tens of
-    // microseconds, too much for each received block.
+    // Found by id once: a plain window's lookup asks the system, which under
+    // Wine costs tens of microseconds, too much for each received block.
     Window m_timestampBox;
     Window m_autoScrollBox;
     HWND m_tabs = nullptr;

@@ -90,8 +90,6 @@ BOOL CMainDlg::OnInitDialog()
     m_font = CreateFontW(-14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
 
     m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
-    m_pauseRxBox = Item(IDC_PAUSE_RX);
-    m_clientList = Item(IDC_CLIENT_LIST);
 
     m_sendTabs = CreateTabs(IDC_SEND_TABS);
     const HWND sendEdit = Item(IDC_SEND_EDIT).Handle();
@@ -369,8 +367,8 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
     if (!event)
         return 0;
-    const EventReaction reaction = ReactionTo(*event, m_pauseRxBox.Checked(), m_endErrorShown);
-    const Window clients = m_clientList;
+    const EventReaction reaction = ReactionTo(*event, Item(IDC_PAUSE_RX).Checked(), m_endErrorShown);
+    const Window clients = Item(IDC_CLIENT_LIST);
     if (reaction.clientList != ClientListChange::None && !m_clientListFrozen) {
         // Each change repaints the list at once, which costs milliseconds:
         // a crowd of clients arriving or leaving is shown once per tick.
@@ -427,7 +425,7 @@ void CMainDlg::ShowClientListChanges()
     if (!m_clientListFrozen)
         return;
     m_clientListFrozen = false;
-    const Window clients = m_clientList;
+    const Window clients = Item(IDC_CLIENT_LIST);
     clients.Send(WM_SETREDRAW, TRUE);
     InvalidateRect(clients.Handle(), nullptr, TRUE);
 }

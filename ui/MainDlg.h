@@ -79,9 +79,6 @@ private:
     bool m_manyPeers = false;     // the link has several peers: its lines name them
     bool m_clientListFrozen = false; // changed since the last tick, not yet repainted
     LogPane m_logPane;
-    // What each link event looks at, found by id once (a lookup is slow under Wine).
-    Window m_pauseRxBox;
-    Window m_clientList;
     // Owned by its window, which the dialog's destruction takes down.
     CHexView* m_sendHexView = nullptr;
     HFONT m_font = nullptr;
