@@ -1,5 +1,7 @@
 #include "hexview/HexView.h"
 
+#include "framework/Dpi.h"
+
 #include <windowsx.h>
 
 #include <cstring>
@@ -46,10 +48,8 @@ CHexView* CHexView::Create(HWND parent, const RECT& rect, int id, const HexViewC
                                      rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
                                      reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr), &copy);
     CHexView* view = wnd ? FromHandle<CHexView>(wnd) : nullptr;
-    if (view) {
-        view->CreateFontAndMetrics();
-        view->m_model.OnSize();
-    }
+    if (view)
+        view->SetDpi(WindowDpi(parent));
     return view;
 }
 
@@ -66,12 +66,20 @@ CHexView::~CHexView()
         DeleteObject(m_font);
 }
 
+void CHexView::SetDpi(int dpi)
+{
+    m_dpi = dpi > 0 ? dpi : 96;
+    CreateFontAndMetrics();
+    m_model.OnSize();
+    InvalidateRect(m_wnd, nullptr, FALSE);
+}
+
 void CHexView::CreateFontAndMetrics()
 {
     if (m_font)
         DeleteObject(m_font);
     LOGFONTW font{};
-    font.lfHeight = -14;
+    font.lfHeight = -MulDiv(14, m_dpi, 96);
     font.lfCharSet = ANSI_CHARSET;
     font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
     lstrcpynW(font.lfFaceName, L"Consolas", LF_FACESIZE);

@@ -25,6 +25,8 @@ public:
     std::vector<uint8_t> GetContent() const { return m_model.GetContent(); }
     void SelectFound(int32_t index, int32_t length) { m_model.SelectFound(index, length); }
     void CopySelection();
+    // The font and every cell follow the window's DPI.
+    void SetDpi(int dpi);
 
     const HexModel& Model() const { return m_model; }
 
@@ -39,6 +41,7 @@ private:
 
     void Paint(HDC dc) override;
     void CreateFontAndMetrics();
+    int m_dpi = 96;
 
     bool RepaintIsDue() const;
 

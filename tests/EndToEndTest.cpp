@@ -121,7 +121,7 @@ public:
     {
         return WaitFor([&] { return Text(IDC_STATUS) == text; }, timeoutMs);
     }
-    void Close() { SendMessageW(m_wnd, WM_COMMAND, IDCANCEL, 0); }
+    void Close() { SendMessageW(m_wnd, WM_CLOSE, 0, 0); }
     bool WaitExit(int timeoutMs) { return WaitForSingleObject(m_process.hProcess, DWORD(timeoutMs)) == WAIT_OBJECT_0; }
 
 private:
@@ -306,7 +306,7 @@ TEST_F(EndToEnd, NewSessionAndTwoCopiesKeepEachOthersHistory)
             SendMessageW(GetDlgItem(wnd, IDC_SEND_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
             SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_SEND, BN_CLICKED), 0);
         }
-    SendMessageW(second, WM_COMMAND, IDCANCEL, 0);
+    SendMessageW(second, WM_CLOSE, 0, 0);
     first.Close();
     ASSERT_TRUE(first.WaitExit(10000));
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(second); }, 10000));

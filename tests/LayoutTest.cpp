@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 struct Box {
@@ -27,12 +30,14 @@ Visibility ShownAs(const std::vector<Placement>& layout, int id)
     return p ? p->visibility : Visibility::Keep;
 }
 
-std::vector<Placement> Layout(int cx, int cy, bool serial, TabInsets insets = {})
+std::vector<Placement> Layout(int cx, int cy, bool serial, TabInsets insets = {}, int dpi = 96, bool clientList = true)
 {
     LayoutInput in;
     in.cx = cx;
     in.cy = cy;
+    in.dpi = dpi;
     in.serial = serial;
+    in.clientList = clientList;
     in.logTabs = in.sendTabs = insets;
     return LayoutFor(in);
 }
@@ -50,10 +55,10 @@ TEST(Layout, NetworkSetAtWidth980)
     EXPECT_EQ(At(l, IDC_STATUS), (Box{602, 29, 366, 16}));
     EXPECT_EQ(At(l, IDC_LOG_TABS), (Box{12, 58, 956, 320}));
     // The log tool row and the send area hang from the bottom edge.
-    EXPECT_EQ(At(l, IDC_FIND_EDIT), (Box{538, 386, 232, 24}));
-    EXPECT_EQ(At(l, IDC_FIND_NEXT), (Box{782, 386, 54, 24}));
-    EXPECT_EQ(At(l, IDC_RX_COUNT), (Box{844, 393, 60, 16}));
-    EXPECT_EQ(At(l, IDC_TX_COUNT), (Box{908, 393, 60, 16}));
+    EXPECT_EQ(At(l, IDC_FIND_EDIT), (Box{538, 386, 200, 24}));
+    EXPECT_EQ(At(l, IDC_FIND_NEXT), (Box{750, 386, 54, 24}));
+    EXPECT_EQ(At(l, IDC_RX_COUNT), (Box{810, 393, 76, 16}));
+    EXPECT_EQ(At(l, IDC_TX_COUNT), (Box{892, 393, 76, 16}));
     EXPECT_EQ(At(l, IDC_SEND_TABS), (Box{12, 426, 644, 82}));
     EXPECT_EQ(At(l, IDC_SEND), (Box{664, 426, 82, 24}));
     EXPECT_EQ(At(l, IDC_HISTORY), (Box{758, 426, 210, 150}));
@@ -114,4 +119,83 @@ TEST(Layout, ViewsFillTheTabDisplayArea)
     EXPECT_EQ(At(l, IDC_SEND_EDIT), (Box{14, 451, 639, 53}));
     EXPECT_EQ(At(l, IDC_SEND_HEX), At(l, IDC_SEND_EDIT));
     EXPECT_EQ(ShownAs(l, IDC_LOG_EDIT), Visibility::Keep); // the tabs decide
+}
+
+TEST(Layout, WithoutTheClientListTheLogTakesItsRoom)
+{
+    const auto with = Layout(980, 620, false);
+    const auto without = Layout(980, 620, false, {}, 96, false);
+    EXPECT_EQ(ShownAs(with, IDC_CLIENT_LIST), Visibility::Show);
+    EXPECT_EQ(ShownAs(without, IDC_CLIENT_LIST), Visibility::Hide);
+    EXPECT_EQ(At(without, IDC_LOG_TABS).h, At(with, IDC_LOG_TABS).h + 66);
+    EXPECT_EQ(At(without, IDC_REPEAT_MS).y, At(with, IDC_REPEAT_MS).y + 66);
+    EXPECT_EQ(At(without, IDC_REPEAT_MS).y + 24, 620 - 12); // the option row keeps the bottom margin
+}
+
+TEST(Layout, ScalesWithTheWindowsDpi)
+{
+    for (const int dpi : {144, 192}) {
+        const auto l = Layout(980 * dpi / 96, 620 * dpi / 96, false, {}, dpi);
+        // Edges are scaled, so sizes follow from them.
+        const auto box = [&](int x, int y, int w, int h) {
+            const auto s = [&](int v) { return ScaleForDpi(v, dpi); };
+            return Box{s(x), s(y), s(x + w) - s(x), s(y + h) - s(y)};
+        };
+        EXPECT_EQ(At(l, IDC_COMM_COMBO), box(12, 24, 116, 180)) << dpi;
+        EXPECT_EQ(At(l, IDC_LOG_TABS), box(12, 58, 956, 320)) << dpi;
+        EXPECT_EQ(At(l, IDC_TX_COUNT), box(892, 393, 76, 16)) << dpi;
+        EXPECT_EQ(At(l, IDC_CLIENT_LIST), box(12, 552, 956, 56)) << dpi;
+    }
+    EXPECT_EQ(ScaleForDpi(15, 120), 19); // 18.75, rounded
+    EXPECT_EQ(ScaleForDpi(-1000, 144), -1500);
+}
+
+// From a little under the smallest client area the window allows up to 4K,
+// at 100, 150 and 200 %, in every mode: no two shown controls overlap but
+// the tab controls and the views they hold.
+TEST(Layout, NoShownControlsOverlapAtAnySize)
+{
+    const int combos[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_SERIAL_PORT, IDC_BAUD,
+                          IDC_DATA_BITS,  IDC_STOP_BITS,  IDC_PARITY,  IDC_FLOW};
+    const auto contains = [](int outer, int inner) {
+        return (outer == IDC_LOG_TABS && (inner == IDC_LOG_EDIT || inner == IDC_LOG_HEX)) ||
+               (outer == IDC_SEND_TABS && (inner == IDC_SEND_EDIT || inner == IDC_SEND_HEX));
+    };
+    const auto sharePlace = [](int a, int b) { // only one of the two is shown at a time
+        return (a == IDC_LOG_EDIT && b == IDC_LOG_HEX) || (a == IDC_SEND_EDIT && b == IDC_SEND_HEX);
+    };
+    int layouts = 0;
+    for (const int dpi : {96, 144, 192})
+        for (int cx = ScaleForDpi(940, dpi); cx <= 3840; cx += 97)
+            for (int cy = ScaleForDpi(560, dpi); cy <= 2160; cy += 89)
+                for (const bool serial : {false, true})
+                    for (const bool clientList : {false, true}) {
+                        ++layouts;
+                        const auto l = Layout(cx, cy, serial, TabInsets{4, 26, 4, 4}, dpi, clientList);
+                        std::vector<Placement> shown;
+                        for (Placement p : l) {
+                            if (p.visibility == Visibility::Hide)
+                                continue;
+                            if (std::find(std::begin(combos), std::end(combos), p.id) != std::end(combos))
+                                p.height = ScaleForDpi(24, dpi); // the field, not the dropped list
+                            shown.push_back(p);
+                        }
+                        for (const Placement& p : shown) {
+                            ASSERT_GE(p.x, 0) << p.id;
+                            ASSERT_LE(p.x + p.width, cx) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
+                            ASSERT_LE(p.y + p.height, cy) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
+                        }
+                        for (size_t i = 0; i < shown.size(); ++i)
+                            for (size_t j = i + 1; j < shown.size(); ++j) {
+                                const Placement &a = shown[i], &b = shown[j];
+                                if (contains(a.id, b.id) || contains(b.id, a.id) || sharePlace(a.id, b.id) ||
+                                    sharePlace(b.id, a.id))
+                                    continue;
+                                const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x ||
+                                                   a.y + a.height <= b.y || b.y + b.height <= a.y;
+                                ASSERT_TRUE(apart) << a.id << " and " << b.id << " at " << cx << " x " << cy
+                                                   << ", dpi " << dpi << (serial ? ", serial" : "");
+                            }
+                    }
+    EXPECT_GT(layouts, 1000);
 }

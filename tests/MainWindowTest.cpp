@@ -1,10 +1,13 @@
+#include "framework/Dpi.h"
 #include "logview/LogView.h"
 #include "res/resource.h"
 #include "tests/DialogPump.h"
 #include "tests/EventWindow.h"
 #include "tests/LoopbackPeer.h"
+#include "ui/Layout.h"
 #include "ui/MainDlg.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -222,14 +225,23 @@ TEST_F(MainWindow, EnterInASingleLineBoxKeepsTheWindowOpen)
     }
 }
 
-TEST_F(MainWindow, EscapeClosesTheWindowAndStopsTheLink)
+TEST_F(MainWindow, EscapeLeavesTheWindowOpenAndTheCloseBoxClosesItAndStopsTheLink)
 {
     Listener listener;
     Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
     Click(IDC_CONNECT);
     PeerSocket peer = listener.Accept(5000);
     ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP client connected"; }, 5000));
-    SendMessageW(dialog.Handle(), WM_COMMAND, IDCANCEL, 0);
+    for (int id : {IDC_SEND_EDIT, IDC_FIND_EDIT, IDC_REPEAT_MS, IDC_LOG_EDIT, IDC_CONNECT}) {
+        SetFocus(Item(id).Handle());
+        PressKey(Item(id).Handle(), VK_ESCAPE);
+        MSG typed{Item(id).Handle(), WM_CHAR, VK_ESCAPE, 1, GetTickCount(), {}};
+        dialog.RouteMessage(typed);
+        PumpUntil([] { return false; }, 50); // what the edit may have posted
+        ASSERT_FALSE(dialog.Ended()) << id;
+    }
+    EXPECT_TRUE(dialog.Controller().AnyWorker());
+    SendMessageW(dialog.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), IDCANCEL);
     EXPECT_FALSE(dialog.Controller().AnyWorker());
@@ -259,6 +271,56 @@ TEST_F(MainWindow, ClientListFollowsClientEventsById)
     list.Send(LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
     EXPECT_STREQ(text, L"::1:50002");
     EXPECT_EQ(SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, 0), 0);
+}
+
+// After a resize, and after the window moved to a screen of twice the DPI,
+// every control sits where the layout puts it and the fonts follow.
+TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThemAfterAResizeAndADpiChange)
+{
+    const auto check = [&](int dpi) {
+        RECT client{};
+        GetClientRect(dialog.Handle(), &client);
+        const auto insets = [&](int tabsId) {
+            RECT r{0, 0, 1000, 1000};
+            TabCtrl_AdjustRect(Item(tabsId).Handle(), FALSE, &r);
+            return TabInsets{int(r.left), int(r.top), int(1000 - r.right), int(1000 - r.bottom)};
+        };
+        LayoutInput in;
+        in.cx = client.right;
+        in.cy = client.bottom;
+        in.dpi = dpi;
+        in.serial = Item(IDC_COMM_COMBO).Selection() == CommSerial;
+        in.clientList = Item(IDC_COMM_COMBO).Selection() == CommTcp && Item(IDC_MODE_COMBO).Selection() == 1;
+        in.logTabs = insets(IDC_LOG_TABS);
+        in.sendTabs = insets(IDC_SEND_TABS);
+        for (const Placement& p : LayoutFor(in)) {
+            if (p.visibility == Visibility::Hide || !Item(p.id))
+                continue;
+            const RECT r = Item(p.id).RectInParent();
+            EXPECT_EQ(r.left, p.x) << p.id << " at " << dpi;
+            EXPECT_EQ(r.top, p.y) << p.id << " at " << dpi;
+            EXPECT_EQ(r.right - r.left, p.width) << p.id << " at " << dpi;
+            wchar_t kind[32] = {};
+            GetClassNameW(Item(p.id).Handle(), kind, 32);
+            if (lstrcmpiW(kind, L"ComboBox") != 0) { // a combo box's own height is its field's, not its list's
+                EXPECT_EQ(r.bottom - r.top, p.height) << p.id << " at " << dpi;
+            }
+        }
+    };
+    Choose(IDC_MODE_COMBO, 1); // with the client list shown
+    SetWindowPos(dialog.Handle(), nullptr, 0, 0, 1100, 760, SWP_NOZORDER | SWP_NOACTIVATE);
+    const int dpi = WindowDpi(dialog.Handle());
+    check(dpi);
+    const int lineHeight = dialog.LogView()->Geometry().lineHeight;
+
+    RECT suggested{0, 0, 2200, 1520};
+    SendMessageW(dialog.Handle(), WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), reinterpret_cast<LPARAM>(&suggested));
+    check(2 * dpi);
+    EXPECT_GE(dialog.LogView()->Geometry().lineHeight, 2 * lineHeight - 2);
+    EXPECT_LE(dialog.LogView()->Geometry().lineHeight, 2 * lineHeight + 2);
+    MINMAXINFO info{};
+    SendMessageW(dialog.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, ScaleForDpi(980, 2 * dpi));
 }
 
 TEST_F(MainWindow, MinimumTrackingSize)

@@ -13,7 +13,7 @@ class SettingsWindow : public testing::Test {
 protected:
     void SetUp() override { DeleteFileW(SettingsFilePath().c_str()); }
     void TearDown() override { DeleteFileW(SettingsFilePath().c_str()); }
-    void Close(CMainDlg& dialog) { SendMessageW(dialog.Handle(), WM_COMMAND, IDCANCEL, 0); }
+    void Close(CMainDlg& dialog) { SendMessageW(dialog.Handle(), WM_CLOSE, 0, 0); }
     RECT WindowRect(const CMainDlg& dialog)
     {
         RECT r{};

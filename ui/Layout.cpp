@@ -11,15 +11,26 @@ const int kSerialSet[13] = {IDC_SERIAL_PORT_LABEL, IDC_SERIAL_PORT, IDC_REFRESH_
                             IDC_STOP_BITS,         IDC_PARITY_LABEL, IDC_PARITY,       IDC_FLOW_LABEL,
                             IDC_FLOW};
 
+int ScaleForDpi(int value, int dpi)
+{
+    const long long scaled = static_cast<long long>(value) * dpi;
+    return int(scaled >= 0 ? (scaled + 48) / 96 : -((-scaled + 48) / 96));
+}
+
 namespace {
 
+// Takes 96-DPI rectangles and keeps them in the window's pixels. Edges are
+// scaled, not sizes, so rectangles that touch or keep apart at 96 DPI do so
+// at every scale.
 struct Builder {
+    int dpi = 96;
     std::vector<Placement> items;
+    int S(int value) const { return ScaleForDpi(value, dpi); }
     void Put(int id, int x, int y, int w, int h, Visibility v = Visibility::Keep)
     {
-        items.push_back({id, x, y, w, h, v});
+        items.push_back({id, S(x), S(y), S(x + w) - S(x), S(y + h) - S(y), v});
     }
-    void Hide(int id) { Put(id, -1000, -1000, 10, 10, Visibility::Hide); }
+    void Hide(int id) { items.push_back({id, -1000, -1000, 10, 10, Visibility::Hide}); }
     void PutShown(int id, int x, int y, int w, int h) { Put(id, x, y, w, h, Visibility::Show); }
 };
 
@@ -27,11 +38,11 @@ struct Builder {
 void PutTabArea(Builder& b, int tabId, int editId, int hexId, int x, int y, int w, int h, const TabInsets& in)
 {
     b.Put(tabId, x, y, w, h);
-    const int left = in.left, top = in.top, right = w - in.right, bottom = h - in.bottom;
-    b.Put(editId, x + left, y + top, right - left, bottom - top);
-    b.Put(hexId, x + left, y + top, right - left, bottom - top);
+    const Placement tab = b.items.back();
+    const int left = in.left, top = in.top, right = tab.width - in.right, bottom = tab.height - in.bottom;
+    b.items.push_back({editId, tab.x + left, tab.y + top, right - left, bottom - top});
+    b.items.push_back({hexId, tab.x + left, tab.y + top, right - left, bottom - top});
 }
-
 void PutConnectionRow(Builder& b, int cx, bool serial)
 {
     b.Put(IDC_COMM_LABEL, 12, 8, 116, 14);
@@ -77,13 +88,15 @@ void PutLogTools(Builder& b, int cx, int Y)
     b.Put(IDC_AUTOSCROLL, 316, Y - 229, 88, 16);
     b.Put(IDC_PAUSE_RX, 414, Y - 229, 76, 16);
     b.Put(IDC_FIND_LABEL, 506, Y - 227, 28, 16);
-    b.Put(IDC_FIND_EDIT, 538, Y - 234, std::max(90, cx - 748), 24);
-    b.Put(IDC_FIND_NEXT, cx - 198, Y - 234, 54, 24);
-    b.Put(IDC_RX_COUNT, cx - 136, Y - 227, 60, 16);
-    b.Put(IDC_TX_COUNT, cx - 72, Y - 227, 60, 16);
+    // The counters are wide enough for "RX: 999.9 MB", which is as wide as
+    // they get (see CounterText).
+    b.Put(IDC_FIND_EDIT, 538, Y - 234, std::max(90, cx - 780), 24);
+    b.Put(IDC_FIND_NEXT, cx - 230, Y - 234, 54, 24);
+    b.Put(IDC_RX_COUNT, cx - 170, Y - 227, 76, 16);
+    b.Put(IDC_TX_COUNT, cx - 88, Y - 227, 76, 16);
 }
 
-void PutSendArea(Builder& b, int cx, int Y, int W, const TabInsets& sendTabs)
+void PutSendArea(Builder& b, int cx, int Y, int W, bool clientList, const TabInsets& sendTabs)
 {
     const int S = cx - 336;
     const int sendWidth = S < 260 ? 260 : S;
@@ -100,7 +113,10 @@ void PutSendArea(Builder& b, int cx, int Y, int W, const TabInsets& sendTabs)
     b.Put(IDC_REPEAT_MS, 336, Y - 102, 68, 24);
     b.Put(IDC_MS_LABEL, 414, Y - 97, 28, 16);
     b.Put(IDC_CLEAR_AFTER_SEND, 454, Y - 99, 130, 18);
-    b.Put(IDC_CLIENT_LIST, 12, Y - 68, W, 56);
+    if (clientList)
+        b.PutShown(IDC_CLIENT_LIST, 12, Y - 68, W, 56);
+    else
+        b.Hide(IDC_CLIENT_LIST);
 }
 
 } // namespace
@@ -110,11 +126,18 @@ std::vector<Placement> LayoutFor(const LayoutInput& in)
     if (in.cx <= 0 || in.cy <= 0)
         return {};
     Builder b;
-    const int W = std::max(100, in.cx - 24);
-    PutConnectionRow(b, in.cx, in.serial);
-    PutTabArea(b, IDC_LOG_TABS, IDC_LOG_EDIT, IDC_LOG_HEX, 12, 58, W, std::max(90, in.cy - 300), in.logTabs);
-    PutLogTools(b, in.cx, in.cy);
-    PutSendArea(b, in.cx, in.cy, W, in.sendTabs);
+    b.dpi = in.dpi > 0 ? in.dpi : 96;
+    // The client size in 96-DPI pixels, which the numbers below are in.
+    const int cx = int(static_cast<long long>(in.cx) * 96 / b.dpi);
+    const int cy = int(static_cast<long long>(in.cy) * 96 / b.dpi);
+    const int W = std::max(100, cx - 24);
+    // Without the client list its room goes to the log: everything below
+    // the log moves down by the list's height and gap.
+    const int Y = in.clientList ? cy : cy + 66;
+    PutConnectionRow(b, cx, in.serial);
+    PutTabArea(b, IDC_LOG_TABS, IDC_LOG_EDIT, IDC_LOG_HEX, 12, 58, W, std::max(90, Y - 300), in.logTabs);
+    PutLogTools(b, cx, Y);
+    PutSendArea(b, cx, Y, W, in.clientList, in.sendTabs);
     return b.items;
 }
 

@@ -2,8 +2,9 @@
 
 #include <vector>
 
-// Pixel layout of the main window, computed from its client size alone so
-// that it can be checked without a window.
+// Pixel layout of the main window, computed from its client size and DPI
+// alone so that it can be checked without a window. The numbers in the code
+// are 96-DPI pixels; every edge is scaled to the window's DPI.
 
 enum class Visibility { Keep, Show, Hide };
 
@@ -20,10 +21,15 @@ struct TabInsets {
 };
 
 struct LayoutInput {
-    int cx = 0, cy = 0;
+    int cx = 0, cy = 0; // client size in the window's own pixels
+    int dpi = 96;
     bool serial = false;
-    TabInsets logTabs, sendTabs;
+    bool clientList = false; // a TCP server: the list of its clients is shown
+    TabInsets logTabs, sendTabs; // measured, so already in the window's pixels
 };
+
+// A 96-DPI length at that DPI, rounded to the nearest pixel.
+int ScaleForDpi(int value, int dpi);
 
 // Every placement for that client size; none when either side is 0.
 std::vector<Placement> LayoutFor(const LayoutInput& input);

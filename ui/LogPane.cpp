@@ -30,6 +30,14 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
         ShowWindow(m_hexView->Handle(), SW_HIDE);
 }
 
+void LogPane::SetDpi(int dpi, HFONT font)
+{
+    if (m_view)
+        SendMessageW(m_view->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (m_hexView)
+        m_hexView->SetDpi(dpi);
+}
+
 void LogPane::Detach()
 {
     m_view = nullptr;

@@ -35,6 +35,7 @@ public:
     // True when the menu was asked for over the log.
     bool OnContextMenu(HWND from, LPARAM where);
     void FindNext();
+    void SetDpi(int dpi, HFONT font);
 
     const LogState& State() const { return m_state; }
     CLogView* View() const { return m_view; }

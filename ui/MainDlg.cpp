@@ -1,6 +1,7 @@
 #include "ui/MainDlg.h"
 
 #include "engine/EventRules.h"
+#include "framework/Dpi.h"
 #include "hexview/HexView.h"
 #include "logview/LogView.h"
 #include "res/resource.h"
@@ -78,17 +79,12 @@ BOOL CMainDlg::OnInitDialog()
     FillSerialOptionLists();
     RefreshSerialPorts();
 
-    for (int id : kCombosWithItemHeight) {
-        Item(id).Send(CB_SETITEMHEIGHT, WPARAM(-1), 20);
-        Item(id).Send(CB_SETITEMHEIGHT, 0, 20);
-    }
-
     Item(IDC_TIMESTAMP).SetCheck(true);
     Item(IDC_AUTOSCROLL).SetCheck(true);
     Item(IDC_REPEAT_MS).SetText(L"1000");
 
-    m_font = CreateFontW(-14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
-
+    m_dpi = WindowDpi(wnd);
+    ApplyDpi();
     m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
 
     m_sendTabs = CreateTabs(IDC_SEND_TABS);
@@ -203,7 +199,10 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
             LayoutControls(LOWORD(lp), HIWORD(lp));
         return TRUE;
     case WM_GETMINMAXINFO:
-        reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{980, 620};
+        reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{ScaleForDpi(980, m_dpi), ScaleForDpi(620, m_dpi)};
+        return TRUE;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
         return TRUE;
     case WM_CONTEXTMENU:
         return m_logPane.OnContextMenu(reinterpret_cast<HWND>(wp), lp) ? TRUE : FALSE;
@@ -213,6 +212,9 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
             return TRUE;
         }
         return FALSE;
+    case WM_CLOSE:
+        Close();
+        return TRUE;
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
@@ -234,8 +236,10 @@ void CMainDlg::OnCommand(int id, int code)
             OnCommunicationChanged();
         break;
     case IDC_MODE_COMBO:
-        if (code == CBN_SELCHANGE)
+        if (code == CBN_SELCHANGE) {
             OnModeChanged();
+            LayoutForClientSize(); // the client list comes and goes with server mode
+        }
         break;
     case IDC_REFRESH_PORTS:
         if (code == BN_CLICKED)
@@ -258,6 +262,10 @@ void CMainDlg::OnCommand(int id, int code)
 
 bool CMainDlg::PreTranslateMessage(MSG& msg)
 {
+    // A multi-line edit in a dialog closes the dialog on Escape.
+    if ((msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE &&
+        msg.hwnd == Item(IDC_SEND_EDIT).Handle())
+        return true;
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == Item(IDC_SEND_EDIT).Handle() &&
         Item(IDC_ENTER_SENDS).Checked()) {
         if (GetKeyState(VK_CONTROL) & 0x8000)
@@ -280,7 +288,11 @@ void CMainDlg::OnOK()
         m_logPane.FindNext();
 }
 
-void CMainDlg::OnCancel()
+// Escape. It used to close the window, and with it the link, at a slip of
+// the finger; the close box, Alt+F4 and the system menu close it.
+void CMainDlg::OnCancel() {}
+
+void CMainDlg::Close()
 {
     if (m_repeatTimerId)
         KillTimer(Handle(), m_repeatTimerId);
@@ -403,6 +415,35 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     if (GetTickCount64() - m_lastRefresh >= kRefreshMs)
         OnRefreshTick();
     return 0;
+}
+
+// What does not follow the layout: the log's font and the combo boxes'
+// item heights.
+void CMainDlg::ApplyDpi()
+{
+    const HFONT old = m_font;
+    m_font = CreateFontW(-ScaleForDpi(14, m_dpi), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
+    for (int id : kCombosWithItemHeight) {
+        Item(id).Send(CB_SETITEMHEIGHT, WPARAM(-1), ScaleForDpi(20, m_dpi));
+        Item(id).Send(CB_SETITEMHEIGHT, 0, ScaleForDpi(20, m_dpi));
+    }
+    if (!old)
+        return;
+    m_logPane.SetDpi(m_dpi, m_font);
+    if (m_sendHexView)
+        m_sendHexView->SetDpi(m_dpi);
+    DeleteObject(old);
+}
+
+// Moved to another monitor or its scale changed: the system suggests the
+// window's new rectangle, and everything is laid out again for the new DPI.
+void CMainDlg::OnDpiChanged(int dpi, const RECT& suggested)
+{
+    m_dpi = dpi > 0 ? dpi : 96;
+    ApplyDpi();
+    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LayoutForClientSize();
 }
 
 void CMainDlg::OnTimer(UINT_PTR id)
@@ -569,15 +610,26 @@ void CMainDlg::LayoutControls(int cx, int cy)
     LayoutInput input;
     input.cx = cx;
     input.cy = cy;
+    input.dpi = m_dpi;
     input.serial = IsSerialChosen();
+    input.clientList = !input.serial && Item(IDC_COMM_COMBO).Selection() == CommTcp &&
+                       Item(IDC_MODE_COMBO).Selection() == 1;
     input.logTabs = MeasureTabInsets(m_logPane.Tabs());
     input.sendTabs = MeasureTabInsets(m_sendTabs);
-    for (const Placement& p : LayoutFor(input)) {
+    // One batch, then one repaint of everything: moved one by one, controls
+    // were left unpainted at their new places and stale images behind.
+    const std::vector<Placement> layout = LayoutFor(input);
+    HDWP batch = BeginDeferWindowPos(int(layout.size()));
+    for (const Placement& p : layout) {
         const Window control = Item(p.id);
-        if (!control)
+        if (!control || !batch)
             continue;
-        control.Move(p.x, p.y, p.width, p.height);
+        UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
         if (p.visibility != Visibility::Keep)
-            control.Show(p.visibility == Visibility::Show);
+            flags |= p.visibility == Visibility::Show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
+        batch = DeferWindowPos(batch, control.Handle(), nullptr, p.x, p.y, p.width, p.height, flags);
     }
+    if (batch)
+        EndDeferWindowPos(batch);
+    RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }

@@ -31,6 +31,7 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnCancel() override;
+    void Close();
     INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
@@ -47,6 +48,8 @@ private:
     void OnSendTabChanged();
     void OnRepeat();
     void OnTimer(UINT_PTR id);
+    void ApplyDpi();
+    void OnDpiChanged(int dpi, const RECT& suggested);
     void OnRefreshTick();
     void OnNotify(const NMHDR& header);
     void OnDestroy();
@@ -82,6 +85,7 @@ private:
     // Owned by its window, which the dialog's destruction takes down.
     CHexView* m_sendHexView = nullptr;
     HFONT m_font = nullptr;
+    int m_dpi = 96;
     HWND m_sendTabs = nullptr;
     Subclass m_sendEdit;
     UINT_PTR m_repeatTimerId = 0;
