@@ -33,6 +33,45 @@ static uint8_t PositionOrZero(int position, int count)
     return (position >= 0 && position < count) ? uint8_t(position) : uint8_t(0);
 }
 
+namespace {
+
+// Digits only, with blanks around them, and no more than `most`.
+bool IsWholeNumberUpTo(const std::wstring& text, uint64_t least, uint64_t most)
+{
+    const size_t first = text.find_first_not_of(L" \t");
+    const size_t last = text.find_last_not_of(L" \t");
+    if (first == std::wstring::npos)
+        return false;
+    uint64_t value = 0;
+    for (size_t i = first; i <= last; ++i) {
+        if (text[i] < L'0' || text[i] > L'9')
+            return false;
+        value = value * 10 + uint64_t(text[i] - L'0');
+        if (value > most)
+            return false;
+    }
+    return value >= least;
+}
+
+std::wstring RangeProblem(const wchar_t* field, const std::wstring& text, uint64_t least, uint64_t most)
+{
+    return std::wstring(field) + L" must be a whole number from " + std::to_wstring(least) + L" to " +
+           std::to_wstring(most) + L", not \"" + text + L"\".";
+}
+
+} // namespace
+
+std::wstring ControlValuesProblem(const ControlValues& c)
+{
+    if (c.communication == CommSerial) {
+        if (!c.baudText.empty() && !IsWholeNumberUpTo(c.baudText, 1, 16000000))
+            return RangeProblem(L"Baud", c.baudText, 1, 16000000);
+    } else if (!c.portText.empty() && !IsWholeNumberUpTo(c.portText, 0, 65535)) {
+        return RangeProblem(L"Port", c.portText, 0, 65535);
+    }
+    return {};
+}
+
 ConnectionSettings SettingsFromControls(const ControlValues& c)
 {
     ConnectionSettings s;

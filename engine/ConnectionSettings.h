@@ -40,6 +40,12 @@ enum ModeChoice { ModeClient = 0, ModeServer = 1 };
 // digits), saturated to the 32-bit range; 0 when there are no digits.
 int32_t ParseLeadingInt(const std::wstring& text);
 
+// Why the typed Port (network links) or Baud (serial) cannot be used, as the
+// log's error line says it; empty when they can. An empty box is fine: it
+// stands for the default. A number is refused rather than cut to fit, which
+// would connect somewhere the user did not type.
+std::wstring ControlValuesProblem(const ControlValues& controls);
+
 // Builds the record the window connects with. Only the fields of the chosen
 // kind of link are read; an empty box leaves its field at the default.
 ConnectionSettings SettingsFromControls(const ControlValues& controls);

@@ -52,6 +52,40 @@ TEST(SettingsFromControls, PortTextIsCutToSixteenBits)
     }
 }
 
+// A number that does not fit is refused at Connect, before it could be cut.
+TEST(ControlValuesProblem, PortAndBaudMustBeWholeNumbersInRange)
+{
+    ControlValues network;
+    network.communication = CommTcp;
+    for (const wchar_t* good : {L"", L"0", L"80", L" 5000 ", L"65535"}) {
+        network.portText = good;
+        EXPECT_EQ(ControlValuesProblem(network), L"") << good;
+    }
+    for (const wchar_t* bad : {L"65536", L"99999", L"abc", L"12ab", L"-1", L"+21", L"99999999999"}) {
+        network.portText = bad;
+        EXPECT_EQ(ControlValuesProblem(network),
+                  L"Port must be a whole number from 0 to 65535, not \"" + std::wstring(bad) + L"\".")
+            << bad;
+    }
+    network.baudText = L"abc"; // not read for a network link
+    network.portText = L"80";
+    EXPECT_EQ(ControlValuesProblem(network), L"");
+
+    ControlValues serial;
+    serial.communication = CommSerial;
+    serial.portText = L"99999"; // not read for a serial link
+    for (const wchar_t* good : {L"", L"9600", L"12000000"}) {
+        serial.baudText = good;
+        EXPECT_EQ(ControlValuesProblem(serial), L"") << good;
+    }
+    for (const wchar_t* bad : {L"abc", L"0", L"16000001", L"9600 baud"}) {
+        serial.baudText = bad;
+        EXPECT_EQ(ControlValuesProblem(serial),
+                  L"Baud must be a whole number from 1 to 16000000, not \"" + std::wstring(bad) + L"\".")
+            << bad;
+    }
+}
+
 TEST(SettingsFromControls, ServerModeListensOnEveryAddress)
 {
     ControlValues controls;

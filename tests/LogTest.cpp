@@ -83,7 +83,14 @@ TEST(LogState, CountersCaptureAndHexViewPerKind)
     EXPECT_EQ(log.m_txByteCount, 3u);
     EXPECT_EQ(log.m_rxCapture, Bytes("ab"));
     EXPECT_TRUE(log.m_logDirty);
-    EXPECT_EQ(CounterText(L"RX", 18446744073709551615ull), L"RX: 18446744073709551615");
+    // Every count fits the counter; the exact one is in its tooltip.
+    EXPECT_EQ(CounterText(L"RX", 99999), L"RX: 99999");
+    EXPECT_EQ(CounterText(L"RX", 100000), L"RX: 100 kB");
+    EXPECT_EQ(CounterText(L"RX", 52431234), L"RX: 52.4 MB");
+    EXPECT_EQ(CounterText(L"TX", 999600), L"TX: 1.00 MB");
+    EXPECT_EQ(CounterText(L"RX", 9996000), L"RX: 10.0 MB");
+    EXPECT_EQ(CounterText(L"RX", 18446744073709551615ull), L"RX: 18.4 EB");
+    EXPECT_EQ(CounterTipText(L"RX", 18446744073709551615ull), L"RX: 18446744073709551615 bytes");
 
     log.Clear();
     EXPECT_EQ(log.m_rxByteCount + log.m_txByteCount, 0u);

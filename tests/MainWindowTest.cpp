@@ -187,6 +187,25 @@ TEST_F(MainWindow, PauseRxDropsDataButNotStatus)
     EXPECT_FALSE(Contains(Log(), L"quiet"));
 }
 
+TEST_F(MainWindow, PortAndBaudOutOfRangeAreRefusedAndNothingStarts)
+{
+    Choose(IDC_COMM_COMBO, CommTcp);
+    Item(IDC_PORT_EDIT).SetText(L"99999");
+    Click(IDC_CONNECT);
+    EXPECT_FALSE(dialog.Connected());
+    EXPECT_FALSE(dialog.Controller().AnyWorker());
+    EXPECT_TRUE(Contains(Log(), L"ERR Port must be a whole number from 0 to 65535, not \"99999\".\r\n"));
+
+    Choose(IDC_COMM_COMBO, CommSerial);
+    Item(IDC_BAUD).SetText(L"abc");
+    Click(IDC_CONNECT);
+    EXPECT_FALSE(dialog.Connected());
+    EXPECT_FALSE(dialog.Controller().AnyWorker());
+    EXPECT_TRUE(Contains(Log(), L"ERR Baud must be a whole number from 1 to 16000000, not \"abc\".\r\n"));
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Open");
+    Choose(IDC_COMM_COMBO, CommTcp);
+}
+
 TEST_F(MainWindow, SendWithoutALinkIsLoggedAsAnError)
 {
     Item(IDC_SEND_EDIT).SetText(L"hello");

@@ -88,7 +88,7 @@ void PutLogTools(Builder& b, int cx, int Y)
     b.Put(IDC_AUTOSCROLL, 316, Y - 229, 88, 16);
     b.Put(IDC_PAUSE_RX, 414, Y - 229, 76, 16);
     b.Put(IDC_FIND_LABEL, 506, Y - 227, 28, 16);
-    // The counters are wide enough for "RX: 999.9 MB", which is as wide as
+    // The counters are wide enough for "RX: 52.4 MB", which is as wide as
     // they get (see CounterText).
     b.Put(IDC_FIND_EDIT, 538, Y - 234, std::max(90, cx - 780), 24);
     b.Put(IDC_FIND_NEXT, cx - 230, Y - 234, 54, 24);

@@ -1,5 +1,8 @@
 #include "ui/Log.h"
 
+#include <cwchar>
+#include <iterator>
+
 bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes)
 {
     if (kind == TransportEventKind::Received) {
@@ -21,5 +24,23 @@ void LogState::Clear()
 
 std::wstring CounterText(const wchar_t* label, uint64_t count)
 {
-    return std::wstring(label) + L": " + std::to_wstring(count);
+    if (count < 100000)
+        return std::wstring(label) + L": " + std::to_wstring(count);
+    static const wchar_t* const units[] = {L"kB", L"MB", L"GB", L"TB", L"PB", L"EB"};
+    double value = double(count) / 1000;
+    size_t unit = 0;
+    // 999.6 kB shows as 1.00 MB, not as 1000 kB.
+    while (value >= 999.5 && unit + 1 < std::size(units)) {
+        value /= 1000;
+        ++unit;
+    }
+    wchar_t text[32];
+    swprintf(text, 32, value < 9.995 ? L"%s: %.2f %s" : value < 99.95 ? L"%s: %.1f %s" : L"%s: %.0f %s", label, value,
+             units[unit]);
+    return text;
+}
+
+std::wstring CounterTipText(const wchar_t* label, uint64_t count)
+{
+    return std::wstring(label) + L": " + std::to_wstring(count) + L" bytes";
 }

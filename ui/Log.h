@@ -21,5 +21,8 @@ public:
     ChunkedBytes m_rxCapture;
 };
 
-// "RX: n" / "TX: n".
+// "RX: n" / "TX: n" up to 99999; above, three digits and a unit ("RX: 52.4
+// MB", powers of 1000), so that every 64-bit count fits the counter.
 std::wstring CounterText(const wchar_t* label, uint64_t count);
+// The exact count, for the counter's tooltip: "RX: 52431234 bytes".
+std::wstring CounterTipText(const wchar_t* label, uint64_t count);

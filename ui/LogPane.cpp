@@ -28,6 +28,38 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
     m_hexView = CHexView::Create(dialog.Handle(), RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
     if (m_hexView)
         ShowWindow(m_hexView->Handle(), SW_HIDE);
+    AddCounterTips();
+}
+
+// The counters shorten large counts; their tooltips give the exact ones,
+// asked for when shown (TTN_GETDISPINFO).
+void LogPane::AddCounterTips()
+{
+    m_tips = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, m_dialog.Handle(), nullptr, GetModuleHandleW(nullptr),
+                             nullptr);
+    if (!m_tips)
+        return;
+    for (int id : {IDC_RX_COUNT, IDC_TX_COUNT}) {
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = m_dialog.Handle();
+        tool.uId = reinterpret_cast<UINT_PTR>(m_dialog.Item(id).Handle());
+        tool.lpszText = LPSTR_TEXTCALLBACKW;
+        SendMessageW(m_tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+bool LogPane::OnNotify(const NMHDR& header)
+{
+    if (header.code != TTN_GETDISPINFOW || header.hwndFrom != m_tips)
+        return false;
+    auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
+    const bool rx = HWND(header.idFrom) == m_dialog.Item(IDC_RX_COUNT).Handle();
+    m_tipText = rx ? CounterTipText(L"RX", m_state.m_rxByteCount) : CounterTipText(L"TX", m_state.m_txByteCount);
+    info.lpszText = m_tipText.data();
+    return true;
 }
 
 void LogPane::SetDpi(int dpi, HFONT font)
@@ -40,6 +72,7 @@ void LogPane::SetDpi(int dpi, HFONT font)
 
 void LogPane::Detach()
 {
+    m_tips = nullptr; // owned by the dialog, which destroys it
     m_view = nullptr;
     m_hexView = nullptr;
     m_tabs = nullptr;

@@ -35,6 +35,8 @@ public:
     // True when the menu was asked for over the log.
     bool OnContextMenu(HWND from, LPARAM where);
     void FindNext();
+    // True when it was the log's.
+    bool OnNotify(const NMHDR& header);
     void SetDpi(int dpi, HFONT font);
 
     const LogState& State() const { return m_state; }
@@ -43,6 +45,7 @@ public:
     HWND Tabs() const { return m_tabs; }
 
 private:
+    void AddCounterTips();
     bool HexTabShown() const;
     bool AutoScroll() const;
     void Clear();
@@ -60,6 +63,8 @@ private:
     Window m_timestampBox;
     Window m_autoScrollBox;
     HWND m_tabs = nullptr;
+    HWND m_tips = nullptr;
+    std::wstring m_tipText; // what the shown tooltip points at
     bool m_hexBehind = false; // the hex view has bytes its scroll bar does not show yet
     // Owned by their windows, which the dialog's destruction takes down.
     CLogView* m_view = nullptr;

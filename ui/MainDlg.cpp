@@ -350,7 +350,14 @@ void CMainDlg::OnConnect()
         UpdateWindowTitle(nullptr);
         return;
     }
-    const ConnectionSettings settings = ReadSettingsFromControls();
+    const ControlValues values = ReadControlValues();
+    const std::wstring problem = ControlValuesProblem(values);
+    if (!problem.empty()) {
+        Item(IDC_STATUS).SetText(problem);
+        m_logPane.Append(TransportEventKind::Error, problem);
+        return;
+    }
+    const ConnectionSettings settings = SettingsFromControls(values);
     SaveConnectionSettings(settings);
     m_logPane.Append(TransportEventKind::Status, L"Starting connection...");
     m_endErrorShown = false;
@@ -473,6 +480,8 @@ void CMainDlg::ShowClientListChanges()
 
 void CMainDlg::OnNotify(const NMHDR& header)
 {
+    if (m_logPane.OnNotify(header))
+        return;
     if (header.code == TCN_SELCHANGE && header.idFrom == IDC_LOG_TABS)
         m_logPane.OnTabChanged();
     else if (header.code == TCN_SELCHANGE && header.idFrom == IDC_SEND_TABS)
@@ -509,6 +518,11 @@ bool CMainDlg::IsSerialChosen() const
 
 ConnectionSettings CMainDlg::ReadSettingsFromControls() const
 {
+    return SettingsFromControls(ReadControlValues());
+}
+
+ControlValues CMainDlg::ReadControlValues() const
+{
     ControlValues c;
     c.communication = Item(IDC_COMM_COMBO).Selection();
     c.mode = Item(IDC_MODE_COMBO).Selection();
@@ -520,7 +534,7 @@ ConnectionSettings CMainDlg::ReadSettingsFromControls() const
     c.stopBits = Item(IDC_STOP_BITS).Selection();
     c.parity = Item(IDC_PARITY).Selection();
     c.flowControl = Item(IDC_FLOW).Selection();
-    return SettingsFromControls(c);
+    return c;
 }
 
 void CMainDlg::ApplySettingsToControls(const ConnectionSettings& settings)

@@ -62,6 +62,7 @@ private:
     void SetConnectedState(bool connected);
     void UpdateWindowTitle(const ConnectionSettings* settings);
     ConnectionSettings ReadSettingsFromControls() const;
+    ControlValues ReadControlValues() const;
     void ApplySettingsToControls(const ConnectionSettings& settings);
     void FillSerialOptionLists();
     void RefreshSerialPorts();
