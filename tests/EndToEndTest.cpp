@@ -169,7 +169,7 @@ TEST_F(EndToEnd, TcpClientSessionAndRestart)
         app.Click(IDC_CONNECT);
         EXPECT_TRUE(peer.WaitClosed(3000));
         EXPECT_EQ(app.Text(IDC_CONNECT), L"Connect");
-        MoveWindow(app.Wnd(), 30, 40, 1000, 700, TRUE);
+        MoveWindow(app.Wnd(), 20, 40, 990, 700, TRUE); // inside the tests' 1024 x 768 screen
         app.Close();
         ASSERT_TRUE(app.WaitExit(10000));
     }
@@ -179,9 +179,9 @@ TEST_F(EndToEnd, TcpClientSessionAndRestart)
     EXPECT_EQ(SendMessageW(again.Item(IDC_HISTORY), CB_GETCOUNT, 0, 0), 1);
     RECT r{};
     GetWindowRect(again.Wnd(), &r);
-    EXPECT_EQ(r.left, 30);
+    EXPECT_EQ(r.left, 20);
     EXPECT_EQ(r.top, 40);
-    EXPECT_EQ(r.right - r.left, 1000);
+    EXPECT_EQ(r.right - r.left, 990);
 }
 
 TEST_F(EndToEnd, TcpServerWithAClient)
@@ -288,6 +288,13 @@ TEST_F(EndToEnd, NewSessionAndTwoCopiesKeepEachOthersHistory)
                 second = w;
         return FerrolinkWindows().size() > before && second;
     }, 20000));
+    // The new window opens a step down and right, not hidden over the first.
+    RECT a{}, b{};
+    GetWindowRect(first.Wnd(), &a);
+    EXPECT_TRUE(WaitFor([&] {
+        GetWindowRect(second, &b);
+        return b.left > a.left && b.top > a.top;
+    }, 10000)) << b.left << ", " << b.top;
 
     for (HWND wnd : {first.Wnd(), second}) {
         SendMessageW(GetDlgItem(wnd, IDC_PORT_EDIT), WM_SETTEXT, 0,

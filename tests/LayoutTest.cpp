@@ -199,3 +199,27 @@ TEST(Layout, NoShownControlsOverlapAtAnySize)
                     }
     EXPECT_GT(layouts, 1000);
 }
+
+TEST(WindowPlacement, FirstStartSavedAndCascadedRectanglesFitTheWorkArea)
+{
+    const ScreenRect work{0, 0, 1280, 860}; // 1280 x 900 less a task bar
+    // The template came out larger than the screen.
+    EXPECT_EQ(FirstStartRect(1292, 872, work, 980, 620), (ScreenRect{0, 0, 1280, 860}));
+    EXPECT_EQ(FirstStartRect(1000, 700, work, 980, 620), (ScreenRect{140, 80, 1140, 780}));
+    // A work area smaller than the minimum size: the area wins.
+    EXPECT_EQ(FirstStartRect(1000, 700, ScreenRect{0, 0, 800, 600}, 980, 620), (ScreenRect{0, 0, 800, 600}));
+
+    // Saved on a monitor to the right that is gone, or half off the bottom.
+    EXPECT_EQ(FitIntoWorkArea({1500, 100, 2500, 800}, work, 980, 620), (ScreenRect{280, 100, 1280, 800}));
+    EXPECT_EQ(FitIntoWorkArea({100, 500, 1100, 1200}, work, 980, 620), (ScreenRect{100, 160, 1100, 860}));
+    EXPECT_EQ(FitIntoWorkArea({-300, -50, 2000, 1000}, work, 980, 620), work);
+    EXPECT_EQ(FitIntoWorkArea({10, 10, 110, 110}, work, 980, 620), (ScreenRect{10, 10, 990, 630}));
+    // On a second monitor with its own origin.
+    EXPECT_EQ(FitIntoWorkArea({1200, 0, 2200, 700}, ScreenRect{1280, -200, 3200, 880}, 980, 620),
+              (ScreenRect{1280, 0, 2280, 700}));
+
+    EXPECT_EQ(CascadedRect({100, 100, 1100, 800}, 23, work, 980, 620), (ScreenRect{123, 123, 1123, 823}));
+    EXPECT_EQ(CascadedRect({280, 100, 1280, 800}, 23, work, 980, 620), (ScreenRect{300, 123, 1280, 823}));
+    // No room left to step without going below the minimum size.
+    EXPECT_EQ(CascadedRect({300, 240, 1280, 860}, 23, work, 980, 620), (ScreenRect{300, 240, 1280, 860}));
+}

@@ -148,3 +148,32 @@ const Placement* FindPlacement(const std::vector<Placement>& layout, int id)
             return &p;
     return nullptr;
 }
+
+ScreenRect FitIntoWorkArea(const ScreenRect& window, const ScreenRect& work, int minWidth, int minHeight)
+{
+    const auto fit = [](int size, int least, int room) { return std::min(std::max(size, std::min(least, room)), room); };
+    const int width = fit(window.Width(), minWidth, work.Width());
+    const int height = fit(window.Height(), minHeight, work.Height());
+    const int left = std::clamp(window.left, work.left, work.right - width);
+    const int top = std::clamp(window.top, work.top, work.bottom - height);
+    return {left, top, left + width, top + height};
+}
+
+ScreenRect FirstStartRect(int width, int height, const ScreenRect& work, int minWidth, int minHeight)
+{
+    const ScreenRect fitted = FitIntoWorkArea({0, 0, width, height}, work, minWidth, minHeight);
+    const int left = work.left + (work.Width() - fitted.Width()) / 2;
+    const int top = work.top + (work.Height() - fitted.Height()) / 2;
+    return {left, top, left + fitted.Width(), top + fitted.Height()};
+}
+
+ScreenRect CascadedRect(const ScreenRect& current, int captionHeight, const ScreenRect& work, int minWidth,
+                        int minHeight)
+{
+    // Shrunk where the step would cross the work area's edge, so the new
+    // window still shows that it is a new one.
+    const ScreenRect next{current.left + captionHeight, current.top + captionHeight,
+                          std::min(current.right + captionHeight, work.right),
+                          std::min(current.bottom + captionHeight, work.bottom)};
+    return FitIntoWorkArea(next, work, minWidth, minHeight);
+}

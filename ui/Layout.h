@@ -38,3 +38,25 @@ const Placement* FindPlacement(const std::vector<Placement>& layout, int id);
 
 extern const int kNetworkSet[6];
 extern const int kSerialSet[13];
+
+// A window rectangle on the screen, in the window's pixels.
+struct ScreenRect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+    friend bool operator==(const ScreenRect&, const ScreenRect&) = default;
+};
+
+// Brought inside a monitor's work area: no larger than the area, no smaller
+// than the minimum size where the area has room for it, and moved (not
+// shrunk) as far as it can be.
+ScreenRect FitIntoWorkArea(const ScreenRect& window, const ScreenRect& work, int minWidth, int minHeight);
+
+// Where a window of that size opens when nothing was saved: fitted, and in
+// the middle of the work area.
+ScreenRect FirstStartRect(int width, int height, const ScreenRect& work, int minWidth, int minHeight);
+
+// A new session's window: the current one's rectangle, one caption height
+// down and to the right, kept inside the work area.
+ScreenRect CascadedRect(const ScreenRect& current, int captionHeight, const ScreenRect& work, int minWidth,
+                        int minHeight);

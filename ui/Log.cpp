@@ -35,8 +35,8 @@ std::wstring CounterText(const wchar_t* label, uint64_t count)
         ++unit;
     }
     wchar_t text[32];
-    swprintf(text, 32, value < 9.995 ? L"%s: %.2f %s" : value < 99.95 ? L"%s: %.1f %s" : L"%s: %.0f %s", label, value,
-             units[unit]);
+    const wchar_t* format = value < 9.995 ? L"%ls: %.2f %ls" : value < 99.95 ? L"%ls: %.1f %ls" : L"%ls: %.0f %ls";
+    swprintf(text, 32, format, label, value, units[unit]);
     return text;
 }
 

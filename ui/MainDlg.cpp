@@ -112,19 +112,58 @@ BOOL CMainDlg::OnInitDialog()
     m_logPane.Append(TransportEventKind::Status, L"Ready.");
     m_refreshTimerId = SetTimer(wnd, kRefreshTimerId, kRefreshMs, nullptr);
     LayoutForClientSize();
-    RestoreWindowRect();
+    PlaceWindow();
     return TRUE;
 }
 
-// Only where it can be seen: a monitor that is gone would hide the window.
-void CMainDlg::RestoreWindowRect()
+namespace {
+
+ScreenRect ToScreenRect(const RECT& r)
 {
-    RECT saved{}, work{};
-    if (!LoadWindowRect(saved) || !SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
-        return;
-    RECT overlap{};
-    if (IntersectRect(&overlap, &saved, &work))
-        MoveWindow(Handle(), saved.left, saved.top, saved.right - saved.left, saved.bottom - saved.top, TRUE);
+    return {int(r.left), int(r.top), int(r.right), int(r.bottom)};
+}
+
+ScreenRect WorkAreaOf(HMONITOR monitor)
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (monitor && GetMonitorInfoW(monitor, &info))
+        return ToScreenRect(info.rcWork);
+    RECT work{0, 0, 1024, 768};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return ToScreenRect(work);
+}
+
+} // namespace
+
+// Always inside the work area of a monitor that is there: where the session
+// that started this one asked, where it was saved, or the template's size
+// in the middle of the screen it opens on.
+void CMainDlg::PlaceWindow()
+{
+    const int minWidth = ScaleForDpi(980, m_dpi), minHeight = ScaleForDpi(620, m_dpi);
+    RECT current{};
+    GetWindowRect(Handle(), &current);
+    RECT wanted{};
+    bool known = LoadWindowRect(wanted);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    GetStartupInfoW(&startup);
+    if ((startup.dwFlags & STARTF_USEPOSITION) && (startup.dwFlags & STARTF_USESIZE)) {
+        wanted = RECT{LONG(startup.dwX), LONG(startup.dwY), LONG(startup.dwX + startup.dwXSize),
+                      LONG(startup.dwY + startup.dwYSize)};
+        known = true;
+    }
+    ScreenRect placed;
+    if (known) {
+        const ScreenRect work = WorkAreaOf(MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST));
+        placed = FitIntoWorkArea(ToScreenRect(wanted), work, minWidth, minHeight);
+    } else {
+        const ScreenRect work = WorkAreaOf(MonitorFromWindow(Handle(), MONITOR_DEFAULTTOPRIMARY));
+        placed = FirstStartRect(int(current.right - current.left), int(current.bottom - current.top), work, minWidth,
+                                minHeight);
+    }
+    MoveWindow(Handle(), placed.left, placed.top, placed.Width(), placed.Height(), TRUE);
 }
 
 void CMainDlg::SaveWindowState()
@@ -313,8 +352,21 @@ void CMainDlg::StartNewSession()
         return;
     }
     std::wstring commandLine = L"\"" + std::wstring(path) + L"\"";
+    // Opened exactly over this one, the new window would look like nothing
+    // happened: it is told where to open, one caption lower.
+    RECT current{};
+    GetWindowRect(Handle(), &current);
+    const ScreenRect next =
+        CascadedRect(ToScreenRect(current), GetSystemMetrics(SM_CYCAPTION),
+                     WorkAreaOf(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST)), ScaleForDpi(980, m_dpi),
+                     ScaleForDpi(620, m_dpi));
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USEPOSITION | STARTF_USESIZE;
+    startup.dwX = DWORD(next.left);
+    startup.dwY = DWORD(next.top);
+    startup.dwXSize = DWORD(next.Width());
+    startup.dwYSize = DWORD(next.Height());
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         m_logPane.Append(TransportEventKind::Error, L"Unable to start new session.");

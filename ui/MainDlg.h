@@ -55,7 +55,7 @@ private:
     void OnDestroy();
     void StartNewSession();
 
-    void RestoreWindowRect();
+    void PlaceWindow();
     void SaveWindowState();
     HistoryList HistoryItems() const;
 
