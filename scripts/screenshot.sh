@@ -1,29 +1,56 @@
 #!/usr/bin/env bash
 # Starts Ferrolink under Wine on a private virtual X server and saves PNG
-# screenshots of its window, one per link mode (or the modes named):
-#   scripts/screenshot.sh [tcp-client|tcp-server|udp|serial ...]
-# The pictures go to doc/screenshots/<mode>.png.
+# pictures of its window, one per link mode (or the modes named), at 96 DPI
+# and, with --dpi 144, at 150 %:
+#   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial ...]
+# The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLINK_BUILD:-$root/build}
 out="$root/doc/screenshots"
+dpi=96
+if [ "${1:-}" = "--dpi" ]; then
+    dpi=$2
+    shift 2
+fi
 modes=("$@")
 [ ${#modes[@]} -gt 0 ] || modes=(tcp-client tcp-server udp serial)
 
-command -v xwd >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq x11-apps >/dev/null
+need=()
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v import >/dev/null || need+=(imagemagick)
+if [ ${#need[@]} -gt 0 ]; then
+    [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
+    $sudo apt-get update -qq >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+fi
 FERROLINK_BUILD="$build" "$root/scripts/build.sh" --target ferrolink >/dev/null
 prefix="$build/wineprefix-run"
 "$root/scripts/wine-prefix.sh" "$prefix"
 mkdir -p "$out"
 
+# The window is 1100 x 760 at 96 DPI and scales with the DPI.
+width=$((1100 * dpi / 96))
+height=$((760 * dpi / 96))
+screen="$((width + 200))x$((height + 140))"
+suffix=""
+[ "$dpi" -eq 96 ] || suffix="-${dpi}dpi"
+
 display=90
 while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=":$display" WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { wineserver -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; }
+wine=/usr/lib/wine/wine64
+cleanup() {
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || true
+    wineserver -k 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+}
 trap cleanup EXIT
 sleep 1
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+wineserver -w
 
 # The mode is chosen the way a user's last session leaves it: in the INI file.
 settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
@@ -36,13 +63,14 @@ for mode in "${modes[@]}"; do
     *) echo "unknown mode: $mode" >&2; exit 2 ;;
     esac
     mkdir -p "$settings"
-    printf '[Connection]\r\nCommunication=%s\r\nIP=127.0.0.1\r\nPort=5000\r\nProtocol=%s\r\nMode=%s\r\n[Window]\r\nLeft=0\r\nTop=0\r\nRight=1100\r\nBottom=760\r\n' \
-        "$comm" "$protocol" "$server" > "$settings/Ferrolink.ini"
-    /usr/lib/wine/wine64 explorer /desktop=shot,1280x900 "$build/Ferrolink.exe" >/dev/null 2>&1 &
+    printf '[Connection]\r\nCommunication=%s\r\nIP=127.0.0.1\r\nPort=5000\r\nProtocol=%s\r\nMode=%s\r\n[Window]\r\nLeft=0\r\nTop=0\r\nRight=%s\r\nBottom=%s\r\n' \
+        "$comm" "$protocol" "$server" "$width" "$height" > "$settings/Ferrolink.ini"
+    "$wine" explorer "/desktop=shot,$screen" "$build/Ferrolink.exe" >/dev/null 2>&1 &
     sleep 8
-    xwd -root -silent > "$build/screenshot.xwd"
-    python3 "$root/scripts/xwd2png.py" "$build/screenshot.xwd" "$out/$mode.png"
+    # The virtual desktop fills the screen from its corner, and the window
+    # sits at the desktop's corner: the picture is the window's rectangle.
+    import -window root -crop "${width}x${height}+0+0" +repage "$out/$mode$suffix.png"
     wineserver -k 2>/dev/null || true
     sleep 1
-    echo "$out/$mode.png"
+    echo "$out/$mode$suffix.png"
 done
