@@ -21,6 +21,19 @@ inline int WindowDpi(HWND wnd)
     return dpi > 0 ? dpi : 96;
 }
 
+// Where Windows would move and size a dialog's controls itself when the DPI
+// changes (per-monitor v2), it is told not to: the window lays them out. It
+// still scales the dialog's font.
+inline void KeepDialogLayoutOnDpiChange(HWND dialog)
+{
+    using SetBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
+    static const auto setBehavior = reinterpret_cast<SetBehaviorFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetDialogDpiChangeBehavior")));
+    constexpr int kDisableResize = 0x0002; // DDC_DISABLE_RESIZE
+    if (setBehavior)
+        setBehavior(dialog, kDisableResize, kDisableResize);
+}
+
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
 #endif

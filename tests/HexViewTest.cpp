@@ -61,6 +61,20 @@ TEST_F(HexViewWindow, FontMetricsComeFromTheFixedPitchFont)
 {
     EXPECT_GT(log->Model().LineHeight(), 10);
     EXPECT_EQ(log->Model().HexCellX(1) - log->Model().HexCellX(0), 3 * (log->Model().CharCellX(1) - log->Model().CharCellX(0)));
+    // At 150 % and 200 % the font grows and the columns stay aligned.
+    const int height = log->Model().LineHeight();
+    for (const int dpi : {144, 192}) {
+        log->SetDpi(dpi);
+        const HexModel& m = log->Model();
+        EXPECT_NEAR(m.LineHeight(), height * dpi / 96, 2) << dpi;
+        const int cell = m.CharCellX(1) - m.CharCellX(0);
+        for (int column = 1; column < 16; ++column) {
+            const int gap = column >= 8 ? cell : 0; // between the two halves of a row
+            EXPECT_EQ(m.HexCellX(column) - m.HexCellX(0), 3 * cell * column + gap) << dpi;
+            EXPECT_EQ(m.CharCellX(column) - m.CharCellX(0), cell * column) << dpi;
+        }
+    }
+    log->SetDpi(96);
     EXPECT_EQ(Send(editor, WM_GETDLGCODE), LRESULT(DLGC_WANTALLKEYS));
     EXPECT_NE(Send(log, WM_GETDLGCODE) & DLGC_WANTCHARS, 0);
 }

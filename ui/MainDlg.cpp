@@ -84,6 +84,7 @@ BOOL CMainDlg::OnInitDialog()
     Item(IDC_REPEAT_MS).SetText(L"1000");
 
     m_dpi = WindowDpi(wnd);
+    KeepDialogLayoutOnDpiChange(wnd);
     ApplyDpi();
     m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
 
