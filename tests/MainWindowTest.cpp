@@ -246,19 +246,23 @@ TEST_F(MainWindow, EnterInASingleLineBoxKeepsTheWindowOpen)
 
 TEST_F(MainWindow, EscapeLeavesTheWindowOpenAndTheCloseBoxClosesItAndStopsTheLink)
 {
-    Listener listener;
-    Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
-    Click(IDC_CONNECT);
-    PeerSocket peer = listener.Accept(5000);
-    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP client connected"; }, 5000));
-    for (int id : {IDC_SEND_EDIT, IDC_FIND_EDIT, IDC_REPEAT_MS, IDC_LOG_EDIT, IDC_CONNECT}) {
+    const auto pressEscapeIn = [&](int id) {
         SetFocus(Item(id).Handle());
         PressKey(Item(id).Handle(), VK_ESCAPE);
         MSG typed{Item(id).Handle(), WM_CHAR, VK_ESCAPE, 1, GetTickCount(), {}};
         dialog.RouteMessage(typed);
         PumpUntil([] { return false; }, 50); // what the edit may have posted
-        ASSERT_FALSE(dialog.Ended()) << id;
-    }
+        return !dialog.Ended();
+    };
+    for (int id : {IDC_IP_EDIT, IDC_PORT_EDIT, IDC_SEND_EDIT, IDC_FIND_EDIT, IDC_REPEAT_MS, IDC_LOG_EDIT})
+        ASSERT_TRUE(pressEscapeIn(id)) << id;
+    Listener listener;
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(listener.Port()));
+    Click(IDC_CONNECT);
+    PeerSocket peer = listener.Accept(5000);
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP client connected"; }, 5000));
+    for (int id : {IDC_SEND_EDIT, IDC_FIND_EDIT, IDC_CONNECT})
+        ASSERT_TRUE(pressEscapeIn(id)) << id;
     EXPECT_TRUE(dialog.Controller().AnyWorker());
     SendMessageW(dialog.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(dialog.Ended());
