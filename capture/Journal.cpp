@@ -1,0 +1,171 @@
+#include "capture/Journal.h"
+
+#include <algorithm>
+
+Journal::Journal(size_t ramBudget, std::wstring spillPath)
+    : m_budget(std::max(ramBudget, ChunkedBytes::kChunk)), m_spillPath(std::move(spillPath))
+{
+}
+
+Journal::~Journal()
+{
+    if (m_spill != INVALID_HANDLE_VALUE)
+        CloseHandle(m_spill); // deleted on close
+}
+
+uint32_t Journal::PeerIndex(const std::wstring& peer)
+{
+    // The newest peers are the likeliest: a server's clients come and go.
+    for (size_t i = m_peers.size(); i-- > 0;)
+        if (m_peers[i] == peer)
+            return uint32_t(i);
+    m_peers.push_back(peer);
+    return uint32_t(m_peers.size() - 1);
+}
+
+void Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
+                     const std::wstring& peer, const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return;
+    JournalRecord record;
+    record.offset = m_size;
+    record.size = uint32_t(size);
+    record.direction = direction;
+    record.timeUs = timeUs;
+    record.session = session;
+    record.client = client;
+    record.peer = PeerIndex(peer);
+    m_records.push_back(record);
+    m_memory.Append(data, size);
+    m_size += size;
+    SpillOverBudget();
+}
+
+// Whole chunks from the front, appended to the file at their own offsets.
+void Journal::SpillOverBudget()
+{
+    while (!m_spillFailed && m_memory.size() > m_budget) {
+        if (m_spill == INVALID_HANDLE_VALUE) {
+            m_spill = CreateFileW(m_spillPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+            if (m_spill == INVALID_HANDLE_VALUE) {
+                m_spillFailed = true;
+                return;
+            }
+        }
+        const size_t count = ChunkedBytes::kChunk;
+        bool written = true;
+        uint64_t at = m_memoryStart;
+        m_memory.ForEachRun(0, count, [&](const uint8_t* data, size_t size) {
+            OVERLAPPED where{};
+            where.Offset = DWORD(at);
+            where.OffsetHigh = DWORD(at >> 32);
+            DWORD done = 0;
+            written = written && WriteFile(m_spill, data, DWORD(size), &done, &where) && done == size;
+            at += size;
+        });
+        if (!written) {
+            m_spillFailed = true; // a full disk: the bytes stay here
+            return;
+        }
+        m_memory.DropFront(count);
+        m_memoryStart += count;
+    }
+}
+
+void Journal::Clear()
+{
+    m_memory.Clear();
+    m_records.clear();
+    m_peers.clear();
+    m_memoryStart = m_size = 0;
+    m_spillFailed = false;
+    if (m_spill != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER zero{};
+        SetFilePointerEx(m_spill, zero, nullptr, FILE_BEGIN);
+        SetEndOfFile(m_spill);
+    }
+}
+
+size_t Journal::RecordAt(uint64_t offset) const
+{
+    const auto after = std::upper_bound(m_records.begin(), m_records.end(), offset,
+                                        [](uint64_t at, const JournalRecord& r) { return at < r.offset; });
+    return after == m_records.begin() ? 0 : size_t(after - m_records.begin()) - 1;
+}
+
+size_t Journal::Read(uint64_t from, uint8_t* out, size_t count) const
+{
+    if (from >= m_size)
+        return 0;
+    count = size_t(std::min<uint64_t>(count, m_size - from));
+    size_t done = 0;
+    if (from < m_memoryStart) {
+        const size_t fromFile = size_t(std::min<uint64_t>(count, m_memoryStart - from));
+        while (done < fromFile) {
+            OVERLAPPED where{};
+            const uint64_t at = from + done;
+            where.Offset = DWORD(at);
+            where.OffsetHigh = DWORD(at >> 32);
+            DWORD got = 0;
+            const DWORD ask = DWORD(std::min<size_t>(fromFile - done, 1u << 30));
+            if (!ReadFile(m_spill, out + done, ask, &got, &where) || got == 0)
+                return done;
+            done += got;
+        }
+    }
+    const uint64_t memoryFrom = from + done - m_memoryStart;
+    m_memory.ForEachRun(size_t(memoryFrom), count - done, [&](const uint8_t* data, size_t size) {
+        std::copy(data, data + size, out + done);
+        done += size;
+    });
+    return done;
+}
+
+namespace {
+
+// False when something in it could not be deleted (a copy still uses it).
+bool RemoveFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+} // namespace
+
+JournalFolder::JournalFolder(const std::wstring& parent)
+    : m_path(parent + L"\\journal-" + std::to_wstring(GetCurrentProcessId()))
+{
+    CreateDirectoryW(m_path.c_str(), nullptr);
+    m_marker = CreateFileW((m_path + L"\\in-use").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+JournalFolder::~JournalFolder()
+{
+    if (m_marker != INVALID_HANDLE_VALUE)
+        CloseHandle(m_marker);
+    RemoveFolder(m_path);
+}
+
+void RemoveStaleJournalFolders(const std::wstring& parent)
+{
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((parent + L"\\journal-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveFolder(parent + L"\\" + found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "capture/ChunkedBytes.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+enum class TrafficDirection : uint8_t { Received, Sent };
+
+// One block as it crossed a link.
+struct JournalRecord {
+    uint64_t offset = 0; // where its bytes start in the journal
+    uint32_t size = 0;
+    TrafficDirection direction = TrafficDirection::Received;
+    uint64_t timeUs = 0;  // microseconds since 1970-01-01 UTC
+    uint32_t session = 0; // which run of a link: a reconnect is a new one
+    uint32_t client = 0;  // the server's client; 0 for other links
+    uint32_t peer = 0;    // index into the journal's peer texts
+};
+
+// Every block received or sent, in order, with its bytes. The newest bytes,
+// up to the RAM budget, are held in memory; older ones go to a spill file
+// and are read back from it, so the journal is bounded by the disk, not by
+// memory. When the file cannot be written the bytes stay in memory: the
+// journal never drops what it was given.
+class Journal {
+public:
+    // The spill file is made when first needed and deleted with the journal.
+    Journal(size_t ramBudget, std::wstring spillPath);
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    void Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
+                const std::wstring& peer, const uint8_t* data, size_t size);
+    void Clear();
+
+    uint64_t Size() const { return m_size; }
+    size_t RecordCount() const { return m_records.size(); }
+    const JournalRecord& Record(size_t index) const { return m_records[index]; }
+    const std::wstring& PeerText(uint32_t peer) const { return m_peers[peer]; }
+    // The record that holds the byte at `offset` (< Size()).
+    size_t RecordAt(uint64_t offset) const;
+    // Copies up to `count` bytes from `from`; fewer only at the end, or when
+    // the spill file cannot be read back.
+    size_t Read(uint64_t from, uint8_t* out, size_t count) const;
+
+    uint64_t SpilledBytes() const { return m_memoryStart; }
+    size_t BytesInMemory() const { return m_memory.size(); }
+    bool SpillFailed() const { return m_spillFailed; }
+
+private:
+    void SpillOverBudget();
+    uint32_t PeerIndex(const std::wstring& peer);
+
+    size_t m_budget;
+    std::wstring m_spillPath;
+    HANDLE m_spill = INVALID_HANDLE_VALUE;
+    bool m_spillFailed = false;
+    ChunkedBytes m_memory;     // bytes [m_memoryStart, m_size)
+    uint64_t m_memoryStart = 0; // bytes before it are in the spill file
+    uint64_t m_size = 0;
+    std::deque<JournalRecord> m_records;
+    std::vector<std::wstring> m_peers;
+};
+
+// This run's folder for spill files under `parent` ("journal-<process id>").
+// While it lives it holds a marker file open, which no other copy's
+// clean-up can delete; with it go the folder and what is in it.
+class JournalFolder {
+public:
+    explicit JournalFolder(const std::wstring& parent);
+    ~JournalFolder();
+    JournalFolder(const JournalFolder&) = delete;
+    JournalFolder& operator=(const JournalFolder&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+    HANDLE m_marker = INVALID_HANDLE_VALUE;
+};
+
+// Removes the journal folders that runs left behind (a crash). A running
+// copy's folder stays: its open marker file cannot be deleted.
+void RemoveStaleJournalFolders(const std::wstring& parent);

@@ -1,0 +1,121 @@
+#include "capture/Journal.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+std::wstring TempFolder(const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + name + std::to_wstring(GetTickCount64());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace
+
+// With a budget of four chunks, most of 3 MB goes to the spill file; every
+// range reads back as it was given, in memory, on disk and across the two.
+TEST(Journal, SpillsOverItsBudgetAndReadsBackEverything)
+{
+    const std::wstring folder = TempFolder(L"ferrolink-journal-");
+    const std::wstring spill = folder + L"\\spill";
+    std::vector<uint8_t> expected;
+    {
+        Journal journal(4 * ChunkedBytes::kChunk, spill);
+        std::mt19937 random(3);
+        for (uint32_t i = 0; expected.size() < (3u << 20); ++i) {
+            std::vector<uint8_t> block(1 + random() % 20000);
+            for (uint8_t& b : block)
+                b = uint8_t(random());
+            const auto direction = i % 3 ? TrafficDirection::Received : TrafficDirection::Sent;
+            journal.Append(direction, 1000 + i, 1, i % 2, i % 2 ? L"127.0.0.1:1" : L"::1:2", block.data(), block.size());
+            expected.insert(expected.end(), block.begin(), block.end());
+        }
+        EXPECT_EQ(journal.Size(), expected.size());
+        EXPECT_LE(journal.BytesInMemory(), 4 * ChunkedBytes::kChunk);
+        EXPECT_GT(journal.SpilledBytes(), 2u << 20);
+        EXPECT_TRUE(Exists(spill));
+
+        const uint64_t boundary = journal.SpilledBytes();
+        for (const uint64_t from : {uint64_t(0), boundary - 5000, boundary, uint64_t(expected.size() - 10), uint64_t(12345)}) {
+            std::vector<uint8_t> got(70000);
+            const size_t n = journal.Read(from, got.data(), got.size());
+            ASSERT_EQ(n, std::min<size_t>(got.size(), expected.size() - size_t(from))) << from;
+            got.resize(n);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + ptrdiff_t(from))) << from;
+        }
+        // Each byte belongs to the record that holds it.
+        const size_t last = journal.RecordCount() - 1;
+        EXPECT_EQ(journal.RecordAt(0), 0u);
+        EXPECT_EQ(journal.RecordAt(expected.size() - 1), last);
+        const JournalRecord& middle = journal.Record(journal.RecordAt(boundary));
+        EXPECT_LE(middle.offset, boundary);
+        EXPECT_GT(middle.offset + middle.size, boundary);
+        EXPECT_EQ(journal.PeerText(journal.Record(1).peer), L"127.0.0.1:1");
+        EXPECT_EQ(journal.Record(3).direction, TrafficDirection::Sent);
+
+        journal.Clear();
+        EXPECT_EQ(journal.Size(), 0u);
+        EXPECT_EQ(journal.RecordCount(), 0u);
+        uint8_t byte = 0x5A;
+        journal.Append(TrafficDirection::Received, 1, 2, 0, L"", &byte, 1);
+        uint8_t back = 0;
+        EXPECT_EQ(journal.Read(0, &back, 1), 1u);
+        EXPECT_EQ(back, 0x5A);
+    }
+    EXPECT_FALSE(Exists(spill)); // deleted with the journal
+    RemoveDirectoryW(folder.c_str());
+}
+
+// A spill file that cannot be made (a full disk, a folder gone) must not
+// lose a byte: the journal keeps them in memory and says so.
+TEST(Journal, KeepsEverythingInMemoryWhenItCannotSpill)
+{
+    Journal journal(ChunkedBytes::kChunk, L"Z:\\no\\such\\folder\\spill");
+    std::vector<uint8_t> block(50000);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = uint8_t(i * 7);
+    for (int i = 0; i < 10; ++i)
+        journal.Append(TrafficDirection::Received, 0, 1, 0, L"", block.data(), block.size());
+    EXPECT_TRUE(journal.SpillFailed());
+    EXPECT_EQ(journal.SpilledBytes(), 0u);
+    std::vector<uint8_t> got(block.size());
+    ASSERT_EQ(journal.Read(9 * block.size(), got.data(), got.size()), got.size());
+    EXPECT_EQ(got, block);
+}
+
+// A crashed run's folder goes at the next start; a running copy's stays.
+TEST(Journal, StaleFoldersAreRemovedAndLiveOnesKept)
+{
+    const std::wstring parent = TempFolder(L"ferrolink-settings-");
+    const std::wstring stale = parent + L"\\journal-999999";
+    CreateDirectoryW(stale.c_str(), nullptr);
+    const HANDLE leftover = CreateFileW((stale + L"\\spill").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(leftover);
+    {
+        JournalFolder live(parent);
+        ASSERT_TRUE(Exists(live.Path()));
+        RemoveStaleJournalFolders(parent);
+        EXPECT_FALSE(Exists(stale));
+        EXPECT_TRUE(Exists(live.Path()));
+        Journal journal(ChunkedBytes::kChunk, live.Path() + L"\\spill");
+        const std::vector<uint8_t> block(3 * ChunkedBytes::kChunk, 1);
+        journal.Append(TrafficDirection::Sent, 0, 1, 0, L"", block.data(), block.size());
+        EXPECT_GT(journal.SpilledBytes(), 0u);
+    }
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((parent + L"\\journal-*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE); // this run's went with it
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    RemoveDirectoryW(parent.c_str());
+}
