@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
-          wine wine64 googletest xvfb xauth socat fonts-wine)
+          wine wine64 googletest xvfb xauth socat fonts-wine tshark)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -37,7 +37,8 @@ TEST(Journal, SpillsOverItsBudgetAndReadsBackEverything)
             for (uint8_t& b : block)
                 b = uint8_t(random());
             const auto direction = i % 3 ? TrafficDirection::Received : TrafficDirection::Sent;
-            journal.Append(direction, 1000 + i, 1, i % 2, i % 2 ? L"127.0.0.1:1" : L"::1:2", block.data(), block.size());
+            const wchar_t* peer = i % 2 ? L"127.0.0.1:1" : L"::1:2";
+            journal.Append(direction, 1000 + i, 1, i % 2, peer, block.data(), block.size());
             expected.insert(expected.end(), block.begin(), block.end());
         }
         EXPECT_EQ(journal.Size(), expected.size());
@@ -46,7 +47,8 @@ TEST(Journal, SpillsOverItsBudgetAndReadsBackEverything)
         EXPECT_TRUE(Exists(spill));
 
         const uint64_t boundary = journal.SpilledBytes();
-        for (const uint64_t from : {uint64_t(0), boundary - 5000, boundary, uint64_t(expected.size() - 10), uint64_t(12345)}) {
+        const uint64_t end = expected.size();
+        for (const uint64_t from : {uint64_t(0), boundary - 5000, boundary, end - 10, uint64_t(12345)}) {
             std::vector<uint8_t> got(70000);
             const size_t n = journal.Read(from, got.data(), got.size());
             ASSERT_EQ(n, std::min<size_t>(got.size(), expected.size() - size_t(from))) << from;
@@ -99,7 +101,8 @@ TEST(Journal, StaleFoldersAreRemovedAndLiveOnesKept)
     const std::wstring parent = TempFolder(L"ferrolink-settings-");
     const std::wstring stale = parent + L"\\journal-999999";
     CreateDirectoryW(stale.c_str(), nullptr);
-    const HANDLE leftover = CreateFileW((stale + L"\\spill").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE leftover =
+        CreateFileW((stale + L"\\spill").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(leftover);
     {
         JournalFolder live(parent);

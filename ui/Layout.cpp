@@ -151,7 +151,9 @@ const Placement* FindPlacement(const std::vector<Placement>& layout, int id)
 
 ScreenRect FitIntoWorkArea(const ScreenRect& window, const ScreenRect& work, int minWidth, int minHeight)
 {
-    const auto fit = [](int size, int least, int room) { return std::min(std::max(size, std::min(least, room)), room); };
+    const auto fit = [](int size, int least, int room) {
+        return std::min(std::max(size, std::min(least, room)), room);
+    };
     const int width = fit(window.Width(), minWidth, work.Width());
     const int height = fit(window.Height(), minHeight, work.Height());
     const int left = std::clamp(window.left, work.left, work.right - width);

@@ -199,9 +199,9 @@ HistoryList CMainDlg::HistoryItems() const
 
 HWND CMainDlg::CreateTabs(int id)
 {
-    const HWND tabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_FLATBUTTONS, 0,
-                           0, 0, 0, Handle(), reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr),
-                           nullptr);
+    const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_FLATBUTTONS;
+    const HWND tabs = CreateWindowExW(0, WC_TABCONTROLW, L"", style, 0, 0, 0, 0, Handle(),
+                                      reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr), nullptr);
     SendMessageW(tabs, WM_SETFONT, SendMessageW(Handle(), WM_GETFONT, 0, 0), FALSE);
     const wchar_t* const names[] = {L"ASCII", L"Hex"};
     for (int i = 0; i < 2; ++i) {

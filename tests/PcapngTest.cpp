@@ -1,0 +1,139 @@
+#include "capture/Pcapng.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+
+TEST(Endpoint, PeerTextsOfBothFamilies)
+{
+    Endpoint e;
+    ASSERT_TRUE(ParseEndpoint(L"127.0.0.1:53168", e));
+    EXPECT_FALSE(e.v6);
+    EXPECT_EQ(e.port, 53168);
+    EXPECT_EQ(e.address[0], 127);
+    EXPECT_EQ(e.address[3], 1);
+    ASSERT_TRUE(ParseEndpoint(L"::1:5000", e));
+    EXPECT_TRUE(e.v6);
+    EXPECT_EQ(e.port, 5000);
+    EXPECT_EQ(e.address[15], 1);
+    ASSERT_TRUE(ParseEndpoint(L"[2001:db8::a:b]:443", e));
+    EXPECT_EQ(e.address[0], 0x20);
+    EXPECT_EQ(e.address[1], 0x01);
+    EXPECT_EQ(e.address[3], 0xB8);
+    EXPECT_EQ(e.address[13], 0x0A);
+    EXPECT_EQ(e.address[15], 0x0B);
+    for (const wchar_t* bad : {L"", L"abc", L"1.2.3:5", L"1.2.3.4:70000", L"1:2:3:4:5:6:7:8:9:10", L"1::2::3:4"})
+        EXPECT_FALSE(ParseEndpoint(bad, e)) << bad;
+}
+
+#ifdef FERROLINK_TEST_CAPTURE_DIR
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Binary: the reader is a Unix script, which wants bare line feeds.
+std::ofstream Out(const std::wstring& name)
+{
+    return std::ofstream(std::filesystem::path(std::wstring(FERROLINK_TEST_CAPTURE_DIR) + L"\\" + name),
+                         std::ios::binary);
+}
+
+void Write(const std::wstring& name, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream file = Out(name);
+    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+void Add(std::vector<uint8_t>& file, const std::vector<uint8_t>& blocks)
+{
+    file.insert(file.end(), blocks.begin(), blocks.end());
+}
+
+Endpoint At(const wchar_t* text)
+{
+    Endpoint e;
+    ParseEndpoint(text, e);
+    return e;
+}
+
+} // namespace
+
+// Files for Wireshark's reader to check (tests/check-pcapng.sh): each with
+// what it must find in it, as hex, beside it.
+TEST(Pcapng, SamplesForTshark)
+{
+    const uint64_t t = 1700000000000000;
+    std::vector<uint8_t> bigBlock(100000);
+    for (size_t i = 0; i < bigBlock.size(); ++i)
+        bigBlock[i] = uint8_t(i * 31 + 7);
+    const std::vector<uint8_t> request{0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 2};    // Modbus/TCP
+    const std::vector<uint8_t> response{0, 1, 0, 0, 0, 7, 1, 3, 4, 0, 10, 0, 11};
+
+    {   // A TCP client: a request, its answer and a block larger than one segment.
+        PcapngMaker maker;
+        std::vector<uint8_t> file = maker.FileHeader();
+        Add(file, maker.TcpOpen(1, At(L"127.0.0.1:49152"), At(L"127.0.0.1:502"), true, t));
+        Add(file, maker.TcpData(1, true, request.data(), request.size(), t + 10));
+        Add(file, maker.TcpData(1, false, response.data(), response.size(), t + 20));
+        Add(file, maker.TcpData(1, true, bigBlock.data(), bigBlock.size(), t + 30));
+        Add(file, maker.TcpClose(1, t + 40));
+        Write(L"tcp-client.pcapng", file);
+        std::vector<uint8_t> sent = request;
+        sent.insert(sent.end(), bigBlock.begin(), bigBlock.end());
+        Out(L"tcp-client.expect")
+            << "0 " << Hex(sent) << ' ' << Hex(response) << '\n';
+    }
+    {   // A TCP server with two clients, one over IPv4 and one over IPv6.
+        PcapngMaker maker;
+        std::vector<uint8_t> file = maker.FileHeader();
+        const std::vector<uint8_t> helloA{'h', 'e', 'l', 'l', 'o', ' ', 'A'}, hiA{'h', 'i', ' ', 'A'};
+        const std::vector<uint8_t> helloB{'h', 'e', 'l', 'l', 'o', ' ', 'B'}, hiB{'h', 'i', ' ', 'B'};
+        Add(file, maker.TcpOpen(1, At(L"127.0.0.1:5000"), At(L"127.0.0.1:50001"), false, t));
+        Add(file, maker.TcpOpen(2, At(L"::1:5000"), At(L"::1:50002"), false, t + 1));
+        Add(file, maker.TcpData(1, false, helloA.data(), helloA.size(), t + 2));
+        Add(file, maker.TcpData(2, false, helloB.data(), helloB.size(), t + 3));
+        Add(file, maker.TcpData(2, true, hiB.data(), hiB.size(), t + 4));
+        Add(file, maker.TcpData(1, true, hiA.data(), hiA.size(), t + 5));
+        Add(file, maker.TcpClose(1, t + 6));
+        Add(file, maker.TcpClose(2, t + 7));
+        Write(L"tcp-server.pcapng", file);
+        Out(L"tcp-server.expect")
+            << "0 " << Hex(helloA) << ' ' << Hex(hiA) << '\n'
+            << "1 " << Hex(helloB) << ' ' << Hex(hiB) << '\n';
+    }
+    {   // UDP both ways: direction 0 is sent, 1 received.
+        PcapngMaker maker;
+        std::vector<uint8_t> file = maker.FileHeader();
+        const std::vector<uint8_t> ping{'p', 'i', 'n', 'g'}, pong{'p', 'o', 'n', 'g', '!'};
+        Add(file, maker.Udp(At(L"127.0.0.1:40000"), At(L"127.0.0.1:502"), true, ping.data(), ping.size(), t));
+        Add(file, maker.Udp(At(L"::1:40000"), At(L"::1:502"), false, pong.data(), pong.size(), t + 1));
+        Write(L"udp.pcapng", file);
+        Out(L"udp.expect")
+            << "0 " << Hex(ping) << '\n'
+            << "1 " << Hex(pong) << '\n';
+    }
+    {   // Serial both ways.
+        PcapngMaker maker;
+        std::vector<uint8_t> file = maker.FileHeader();
+        const std::vector<uint8_t> at{'A', 'T', 'I', '\r'}, ok{'O', 'K', '\r', '\n'};
+        Add(file, maker.Serial(true, at.data(), at.size(), t));
+        Add(file, maker.Serial(false, ok.data(), ok.size(), t + 1));
+        Write(L"serial.pcapng", file);
+        Out(L"serial.expect")
+            << "0 " << Hex(at) << '\n'
+            << "1 " << Hex(ok) << '\n';
+    }
+}
+#endif
