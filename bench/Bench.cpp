@@ -335,11 +335,11 @@ void ReceiveFlood(size_t total, size_t bufferSize)
     const double growth = double(WorkingSet(false)) - double(before);
     Figure("working set growth after flood / bytes received", growth / double(total), "x");
     // What the growth is made of, by the holders' own sizes.
-    const double capture = double(dialog.Log().m_rxCapture.Held());
+    const double capture = double(dialog.Log().m_journal.BytesInMemory());
     const double hex = double(dialog.LogHexView()->Model().Data().Held());
     const LogModel& lines = dialog.LogView()->Model();
     const double logText = double(lines.CharacterCount() * sizeof(wchar_t) + lines.LineCount() * sizeof(LogRecord));
-    Figure("  of it: received capture / bytes received", capture / double(total), "x");
+    Figure("  of it: traffic journal in memory / bytes received", capture / double(total), "x");
     Figure("  of it: log hex view data / bytes received", hex / double(total), "x");
     Figure("  of it: log lines (text and records) / bytes received", logText / double(total), "x");
     Figure("  of it: the rest / bytes received", (growth - capture - hex - logText) / double(total), "x");

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -34,6 +35,10 @@ public:
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
+
+    // Where to spill, until the file is made.
+    void SetSpillPath(std::wstring path) { m_spillPath = std::move(path); }
+    void SetBudget(size_t ramBudget) { m_budget = std::max(ramBudget, ChunkedBytes::kChunk); }
 
     void Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
                 const std::wstring& peer, const uint8_t* data, size_t size);

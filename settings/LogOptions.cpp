@@ -29,10 +29,13 @@ LogOptions LoadLogOptions()
     options.receivedAsHex = ReadOrWrite(L"ReceivedAsHex", defaults.receivedAsHex ? 1 : 0) != 0;
     options.lines = ReadOrWrite(L"LogLines", defaults.lines);
     options.characters = ReadOrWrite(L"LogCharacters", defaults.characters);
+    options.journalMegabytes = ReadOrWrite(L"JournalMegabytes", defaults.journalMegabytes);
     if (options.lines < 100)
         options.lines = defaults.lines;
     if (options.characters < 65536)
         options.characters = defaults.characters;
+    if (options.journalMegabytes < 1)
+        options.journalMegabytes = defaults.journalMegabytes;
     return options;
 }
 
@@ -44,4 +47,5 @@ void SaveLogOptions(const LogOptions& options)
     WriteSettingInt(kSection, L"ReceivedAsHex", options.receivedAsHex ? 1 : 0);
     WriteSettingInt(kSection, L"LogLines", options.lines);
     WriteSettingInt(kSection, L"LogCharacters", options.characters);
+    WriteSettingInt(kSection, L"JournalMegabytes", options.journalMegabytes);
 }

@@ -9,6 +9,7 @@ struct LogOptions {
     bool receivedAsHex = false;
     int32_t lines = 100000;
     int32_t characters = 64 << 20;
+    int32_t journalMegabytes = 64; // traffic kept in memory; the rest goes to disk
 };
 
 // Read when the window opens; a key that is missing is written with its

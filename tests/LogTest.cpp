@@ -81,7 +81,11 @@ TEST(LogState, CountersCaptureAndHexViewPerKind)
     EXPECT_FALSE(log.Count(Kind::Received, {})); // a line, but nothing for the hex view
     EXPECT_EQ(log.m_rxByteCount, 2u);
     EXPECT_EQ(log.m_txByteCount, 3u);
-    EXPECT_EQ(log.m_rxCapture, Bytes("ab"));
+    // Both directions are journalled, in order.
+    ASSERT_EQ(log.m_journal.RecordCount(), 2u);
+    EXPECT_EQ(log.m_journal.Record(0).direction, TrafficDirection::Received);
+    EXPECT_EQ(log.m_journal.Record(1).direction, TrafficDirection::Sent);
+    EXPECT_EQ(log.m_journal.Size(), 5u);
     EXPECT_TRUE(log.m_logDirty);
     // Every count fits the counter; the exact one is in its tooltip.
     EXPECT_EQ(CounterText(L"RX", 99999), L"RX: 99999");
@@ -94,8 +98,8 @@ TEST(LogState, CountersCaptureAndHexViewPerKind)
 
     log.Clear();
     EXPECT_EQ(log.m_rxByteCount + log.m_txByteCount, 0u);
-    EXPECT_TRUE(log.m_rxCapture.empty());
-    EXPECT_EQ(log.m_rxCapture.Held(), 0u); // the memory goes with the bytes
+    EXPECT_EQ(log.m_journal.Size(), 0u);
+    EXPECT_EQ(log.m_journal.BytesInMemory(), 0u);
     EXPECT_FALSE(log.m_logDirty);
 }
 
@@ -118,15 +122,21 @@ TEST(FindInBytes, WalksMatchesAndWraps)
 
 TEST(SaveLog, BinaryNamesWriteExactlyTheReceivedBytes)
 {
-    const std::vector<uint8_t> capture = {0x00, 0x0D, 0x0A, 0xFF, 0x1A, 0x0A};
+    // Received blocks with sent ones between them, which the file leaves out.
+    Journal traffic(size_t(1) << 20, L"");
+    const std::vector<uint8_t> first = {0x00, 0x0D, 0x0A}, sent = {'A', 'T'}, second = {0xFF, 0x1A, 0x0A};
+    traffic.Append(TrafficDirection::Received, 0, 1, 0, L"", first.data(), first.size());
+    traffic.Append(TrafficDirection::Sent, 0, 1, 0, L"", sent.data(), sent.size());
+    traffic.Append(TrafficDirection::Received, 0, 1, 0, L"", second.data(), second.size());
     for (const wchar_t* name : {L"ferrolink-test.bin", L"ferrolink-test.BIN", L"ferrolink-test.Bin"}) {
         const std::wstring path = TempPath(name);
-        ASSERT_TRUE(SaveLogFile(path, L"SYS text\r\n", capture));
-        EXPECT_EQ(ReadFile(path), std::string(capture.begin(), capture.end())) << path.c_str();
+        ASSERT_TRUE(SaveLogFile(path, L"SYS text\r\n", traffic));
+        EXPECT_EQ(ReadFile(path), std::string("\x00\x0D\x0A\xFF\x1A\x0A", 6)) << path.c_str();
         DeleteFileW(path.c_str());
     }
     const std::wstring empty = TempPath(L"ferrolink-empty.bin");
-    ASSERT_TRUE(SaveLogFile(empty, L"SYS text\r\n", {}));
+    const Journal nothing(size_t(1) << 20, L"");
+    ASSERT_TRUE(SaveLogFile(empty, L"SYS text\r\n", nothing));
     EXPECT_EQ(ReadFile(empty), "");
     DeleteFileW(empty.c_str());
     EXPECT_FALSE(IsBinaryLogName(L"C:\\logs.bin\\file"));
@@ -138,7 +148,10 @@ TEST(SaveLog, TextIsUtf8WithItsOwnLineEnds)
     const std::wstring text = std::wstring(L"SYS Ready.\r\nRX  h\u00e9\u4e2d\0z\r\n", 23);
     for (const wchar_t* name : {L"ferrolink-test.log", L"ferrolink-test.txt", L"ferrolink-test"}) {
         const std::wstring path = TempPath(name);
-        ASSERT_TRUE(SaveLogFile(path, text, std::vector<uint8_t>{0x01}));
+        const uint8_t byte = 0x01;
+        Journal traffic(size_t(1) << 20, L"");
+        traffic.Append(TrafficDirection::Received, 0, 1, 0, L"", &byte, 1);
+        ASSERT_TRUE(SaveLogFile(path, text, traffic));
         const std::string expected("SYS Ready.\r\nRX  h\xC3\xA9\xE4\xB8\xAD\0z\r\n", 26);
         EXPECT_EQ(ReadFile(path), expected) << path.c_str();
         DeleteFileW(path.c_str());
@@ -147,6 +160,7 @@ TEST(SaveLog, TextIsUtf8WithItsOwnLineEnds)
 
 TEST(SaveLog, UnwritablePathFails)
 {
-    EXPECT_FALSE(SaveLogFile(L"Z:\\no\\such\\folder\\x.log", L"text", {}));
-    EXPECT_FALSE(SaveLogFile(L"", L"text", {}));
+    const Journal nothing(size_t(1) << 20, L"");
+    EXPECT_FALSE(SaveLogFile(L"Z:\\no\\such\\folder\\x.log", L"text", nothing));
+    EXPECT_FALSE(SaveLogFile(L"", L"text", nothing));
 }

@@ -131,7 +131,7 @@ TEST_F(LogWindow, ClearEmptiesEverything)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
     EXPECT_EQ(Edit(), L"");
     EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 0");
-    EXPECT_TRUE(dialog.Log().m_rxCapture.empty());
+    EXPECT_EQ(dialog.Log().m_journal.Size(), 0u);
     EXPECT_TRUE(dialog.LogHexView()->Model().Data().empty());
     Tick();
     EXPECT_EQ(Edit(), L"");

@@ -3,13 +3,23 @@
 #include <cwchar>
 #include <iterator>
 
-bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes)
+uint64_t MicrosecondsNow()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime; // 100 ns since 1601
+    return ticks / 10 - 11644473600000000ull;
+}
+
+bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,
+                     uint32_t client, uint32_t session, uint64_t timeUs)
 {
     if (kind == TransportEventKind::Received) {
         m_rxByteCount += bytes.size();
-        m_rxCapture.Append(bytes);
+        m_journal.Append(TrafficDirection::Received, timeUs, session, client, peer, bytes.data(), bytes.size());
     } else if (kind == TransportEventKind::Sent) {
         m_txByteCount += bytes.size();
+        m_journal.Append(TrafficDirection::Sent, timeUs, session, client, peer, bytes.data(), bytes.size());
     }
     m_logDirty = true;
     return (kind == TransportEventKind::Received || kind == TransportEventKind::Sent) && !bytes.empty();
@@ -19,7 +29,7 @@ void LogState::Clear()
 {
     m_rxByteCount = m_txByteCount = 0;
     m_logDirty = false;
-    m_rxCapture.Clear();
+    m_journal.Clear();
 }
 
 std::wstring CounterText(const wchar_t* label, uint64_t count)

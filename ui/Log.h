@@ -1,24 +1,30 @@
 #pragma once
 
-#include "capture/ChunkedBytes.h"
+#include "capture/Journal.h"
 #include "engine/TransportEvent.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// The microseconds since 1970-01-01 UTC now.
+uint64_t MicrosecondsNow();
+
 // What the window keeps of its traffic besides the log's lines: the
-// counters, the received-bytes capture, and whether a refresh is due.
+// counters, the journal of every block, and whether a refresh is due.
 class LogState {
 public:
-    // Counts one logged event. True when its bytes belong in the log's hex view.
-    bool Count(TransportEventKind kind, const std::vector<uint8_t>& bytes);
+    // Counts one logged event and journals its bytes. True when they belong
+    // in the log's hex view.
+    bool Count(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer = {},
+               uint32_t client = 0, uint32_t session = 0, uint64_t timeUs = 0);
     void Clear();
 
     bool m_logDirty = false;
     uint64_t m_rxByteCount = 0;
     uint64_t m_txByteCount = 0;
-    ChunkedBytes m_rxCapture;
+    // Spilled where the window says, once it knows its folder.
+    Journal m_journal{size_t(64) << 20, std::wstring()};
 };
 
 // "RX: n" / "TX: n" up to 99999; above, three digits and a unit ("RX: 52.4

@@ -6,6 +6,7 @@
 #include "logview/LogLine.h"
 #include "logview/LogView.h"
 #include "res/resource.h"
+#include "settings/SettingsStore.h"
 #include "ui/LogMenu.h"
 #include "ui/LogTools.h"
 
@@ -25,6 +26,14 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
     view.Send(WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     m_options = LoadLogOptions();
     ApplyOptions();
+    // Traffic beyond the budget goes to a folder of this run's own; what a
+    // crashed run left behind goes first.
+    const std::wstring settings = SettingsFilePath();
+    const std::wstring parent = settings.substr(0, settings.find_last_of(L'\\'));
+    RemoveStaleJournalFolders(parent);
+    m_journalFolder = std::make_unique<JournalFolder>(parent);
+    m_state.m_journal.SetSpillPath(m_journalFolder->Path() + L"\\traffic.bin");
+    m_state.m_journal.SetBudget(size_t(m_options.journalMegabytes) << 20);
     m_hexView = CHexView::Create(dialog.Handle(), RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
     if (m_hexView)
         ShowWindow(m_hexView->Handle(), SW_HIDE);
@@ -78,9 +87,21 @@ void LogPane::Detach()
     m_tabs = nullptr;
 }
 
-void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer)
+void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes)
 {
-    const bool toHexView = m_state.Count(kind, bytes);
+    AppendLine(kind, std::move(text), std::move(bytes), {}, 0, false);
+}
+
+void LogPane::Append(TransportEvent&& event, bool namesPeer)
+{
+    AppendLine(event.kind, std::move(event.text), std::move(event.data), std::move(event.peer), event.clientId,
+               namesPeer);
+}
+
+void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
+                         uint32_t client, bool namesPeer)
+{
+    const bool toHexView = m_state.Count(kind, bytes, peer, client, m_session, MicrosecondsNow());
     if (toHexView && m_hexView) {
         m_hexView->AppendBytes(bytes, false);
         m_hexBehind = true;
@@ -90,7 +111,8 @@ void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uin
         record.kind = kind;
         record.stamped = m_timestampBox.Checked();
         GetLocalTime(&record.time);
-        record.peer = std::move(peer);
+        if (namesPeer)
+            record.peer = std::move(peer);
         record.text = StripEscapeSequences(std::move(text));
         if (kind == TransportEventKind::Received)
             record.bytes = std::move(bytes);
@@ -219,7 +241,7 @@ void LogPane::Save()
     if (!GetSaveFileNameW(&ofn))
         return;
     const std::wstring text = m_view ? m_view->Model().AllText(m_view->Options()) : std::wstring();
-    if (!SaveLogFile(path, text, m_state.m_rxCapture))
+    if (!SaveLogFile(path, text, m_state.m_journal))
         ShowErrorBox(m_dialog.Handle(), std::wstring(L"The log could not be written to ") + path + L".");
 }
 

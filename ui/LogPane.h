@@ -6,6 +6,7 @@
 #include "ui/Log.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,13 @@ public:
     // The dialog's windows are going, and with them the views.
     void Detach();
 
-    // Taken by value: a received block's text and bytes move into the log.
-    void Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes = {},
-                std::wstring peer = {});
+    // A line the window makes (status, sent bytes).
+    void Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes = {});
+    // A link's event; its text and bytes move into the log. Its line names the
+    // peer when the link has several.
+    void Append(TransportEvent&& event, bool namesPeer);
+    // Blocks from here on belong to a new run of the link.
+    void NewSession() { ++m_session; }
     // Once per tick at most: the view catches up with what was logged, so a
     // burst of traffic costs one repaint of the lines in view.
     void Refresh();
@@ -45,6 +50,8 @@ public:
     HWND Tabs() const { return m_tabs; }
 
 private:
+    void AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
+                    uint32_t client, bool namesPeer);
     void AddCounterTips();
     bool HexTabShown() const;
     bool AutoScroll() const;
@@ -70,5 +77,9 @@ private:
     CLogView* m_view = nullptr;
     CHexView* m_hexView = nullptr;
     LogOptions m_options;
+    // Before the journal, so that it goes after it: the journal's file must
+    // be closed before its folder can be removed.
+    std::unique_ptr<JournalFolder> m_journalFolder;
     LogState m_state;
+    uint32_t m_session = 0;
 };

@@ -61,15 +61,28 @@ static bool WriteWholeFile(const std::wstring& path, Write write)
     return CloseHandle(file) && ok;
 }
 
-bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const ChunkedBytes& capture)
+// The received blocks' bytes, read back from the journal a piece at a time.
+static bool WriteReceived(HANDLE file, const Journal& traffic)
+{
+    std::vector<uint8_t> piece(size_t(1) << 20);
+    for (size_t i = 0; i < traffic.RecordCount(); ++i) {
+        const JournalRecord& record = traffic.Record(i);
+        if (record.direction != TrafficDirection::Received)
+            continue;
+        for (uint64_t done = 0; done < record.size;) {
+            const size_t want = size_t(std::min<uint64_t>(piece.size(), record.size - done));
+            if (traffic.Read(record.offset + done, piece.data(), want) != want || !WriteAll(file, piece.data(), want))
+                return false;
+            done += want;
+        }
+    }
+    return true;
+}
+
+bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Journal& traffic)
 {
     if (IsBinaryLogName(path))
-        return WriteWholeFile(path, [&](HANDLE file) {
-            bool ok = true;
-            capture.ForEachRun(0, capture.size(),
-                               [&](const uint8_t* data, size_t size) { ok = ok && WriteAll(file, data, size); });
-            return ok;
-        });
+        return WriteWholeFile(path, [&](HANDLE file) { return WriteReceived(file, traffic); });
     const std::vector<uint8_t> utf8 = EncodeUtf8(logText);
     return WriteWholeFile(path, [&](HANDLE file) { return WriteAll(file, utf8.data(), utf8.size()); });
 }

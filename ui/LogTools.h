@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/ChunkedBytes.h"
+#include "capture/Journal.h"
 
 #include <cstdint>
 #include <string>
@@ -18,4 +19,4 @@ bool IsBinaryLogName(const std::wstring& path);
 
 // Writes the received bytes (for a .bin name) or the log text as UTF-8 with
 // its own CR LF line ends. False when the file cannot be written.
-bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const ChunkedBytes& capture);
+bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Journal& traffic);

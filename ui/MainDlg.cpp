@@ -416,6 +416,7 @@ void CMainDlg::OnConnect()
     m_endErrorShown = false;
     const LinkKind kind = LinkKindFor(settings);
     m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
+    m_logPane.NewSession();
     m_controller.Start(settings);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);
@@ -467,8 +468,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     if (reaction.log) {
         const bool namesPeer = m_manyPeers && event->kind != TransportEventKind::Status &&
                                event->kind != TransportEventKind::Error;
-        m_logPane.Append(event->kind, std::move(event->text), std::move(event->data),
-                         namesPeer ? std::move(event->peer) : std::wstring());
+        m_logPane.Append(std::move(*event), namesPeer);
     }
     // The timer's message waits for an empty queue, which a flood never
     // leaves: then the events themselves keep the window moving.
