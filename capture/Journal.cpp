@@ -42,6 +42,18 @@ void Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t sessi
     SpillOverBudget();
 }
 
+void Journal::Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer)
+{
+    JournalRecord record;
+    record.offset = m_size;
+    record.event = event;
+    record.timeUs = timeUs;
+    record.session = session;
+    record.client = client;
+    record.peer = PeerIndex(peer);
+    m_records.push_back(record);
+}
+
 // Whole chunks from the front, appended to the file at their own offsets.
 void Journal::SpillOverBudget()
 {

@@ -7,10 +7,21 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
 enum class TrafficDirection : uint8_t { Received, Sent };
+
+// A block of bytes, or a server's client coming or going (no bytes).
+enum class JournalEvent : uint8_t { Data, ClientOpened, ClientClosed };
+
+// What a run of a link was, for writing its traffic as packets.
+struct JournalSession {
+    enum class Link : uint8_t { TcpClient, TcpServer, Udp, Serial } link = Link::TcpClient;
+    std::wstring remote; // "address:port" that a client connects or sends to
+    uint16_t localPort = 0; // where a server or listener listens
+};
 
 // One block as it crossed a link.
 struct JournalRecord {
@@ -21,6 +32,7 @@ struct JournalRecord {
     uint32_t session = 0; // which run of a link: a reconnect is a new one
     uint32_t client = 0;  // the server's client; 0 for other links
     uint32_t peer = 0;    // index into the journal's peer texts
+    JournalEvent event = JournalEvent::Data;
 };
 
 // Every block received or sent, in order, with its bytes. The newest bytes,
@@ -42,6 +54,15 @@ public:
 
     void Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
                 const std::wstring& peer, const uint8_t* data, size_t size);
+    // A server's client came or went: TCP streams open and close there.
+    void Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer);
+    void BeginSession(uint32_t session, JournalSession info) { m_sessions[session] = std::move(info); }
+    // Null for a session never begun.
+    const JournalSession* Session(uint32_t session) const
+    {
+        const auto found = m_sessions.find(session);
+        return found == m_sessions.end() ? nullptr : &found->second;
+    }
     void Clear();
 
     uint64_t Size() const { return m_size; }
@@ -71,6 +92,7 @@ private:
     uint64_t m_size = 0;
     std::deque<JournalRecord> m_records;
     std::vector<std::wstring> m_peers;
+    std::map<uint32_t, JournalSession> m_sessions;
 };
 
 // This run's folder for spill files under `parent` ("journal-<process id>").

@@ -52,3 +52,11 @@ private:
     std::map<uint32_t, Tcp> m_tcp;
     uint16_t m_ipId = 0;
 };
+
+class Journal;
+
+// The whole journal as a pcapng file. TCP streams open at a client's
+// arrival (or a client link's first block) and close at its leaving or at
+// the end; what a server sends to all goes to each stream open then. False
+// when the file cannot be written.
+bool WritePcapng(const std::wstring& path, const Journal& journal);

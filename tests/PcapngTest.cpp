@@ -1,3 +1,4 @@
+#include "capture/Journal.h"
 #include "capture/Pcapng.h"
 
 #include <gtest/gtest.h>
@@ -123,6 +124,30 @@ TEST(Pcapng, SamplesForTshark)
         Out(L"udp.expect")
             << "0 " << Hex(ping) << '\n'
             << "1 " << Hex(pong) << '\n';
+    }
+    {   // A journalled TCP server run: two clients, a send to all of them, one
+        // client leaving, and a send to all that reaches only the other.
+        Journal journal(size_t(1) << 20, L"");
+        JournalSession server;
+        server.link = JournalSession::Link::TcpServer;
+        server.localPort = 5000;
+        journal.BeginSession(1, server);
+        const std::vector<uint8_t> helloA{'A', '1'}, helloB{'B', '1'}, all{'a', 'l', 'l'}, onlyB{'B', '!'};
+        const auto data = [&](TrafficDirection d, uint32_t client, const wchar_t* peer, const std::vector<uint8_t>& b) {
+            journal.Append(d, t, 1, client, peer, b.data(), b.size());
+        };
+        journal.Mark(JournalEvent::ClientOpened, t, 1, 1, L"127.0.0.1:50001");
+        journal.Mark(JournalEvent::ClientOpened, t, 1, 2, L"::1:50002");
+        data(TrafficDirection::Received, 1, L"127.0.0.1:50001", helloA);
+        data(TrafficDirection::Received, 2, L"::1:50002", helloB);
+        data(TrafficDirection::Sent, 0, L"", all);
+        journal.Mark(JournalEvent::ClientClosed, t, 1, 1, L"127.0.0.1:50001");
+        data(TrafficDirection::Sent, 0, L"", onlyB);
+        ASSERT_TRUE(WritePcapng(std::wstring(FERROLINK_TEST_CAPTURE_DIR) + L"\\journal-server.pcapng", journal));
+        std::vector<uint8_t> toB = all;
+        toB.insert(toB.end(), onlyB.begin(), onlyB.end());
+        Out(L"journal-server.expect") << "0 " << Hex(helloA) << ' ' << Hex(all) << '\n'
+                                      << "1 " << Hex(helloB) << ' ' << Hex(toB) << '\n';
     }
     {   // Serial both ways.
         PcapngMaker maker;

@@ -15,7 +15,7 @@ status=0
 fail() { echo "$*"; status=1; }
 shark() { tshark "$@" 2>/dev/null; }
 
-for name in tcp-client tcp-server udp serial; do
+for name in tcp-client tcp-server journal-server udp serial; do
     file="$dir/$name.pcapng"
     [ -f "$file" ] || { fail "$name: not written"; continue; }
     complaints=$(tshark -r "$file" 2>&1 >/dev/null | grep -v 'Running as user' || true)
@@ -27,7 +27,7 @@ for name in tcp-client tcp-server udp serial; do
     [ "$bad" = 0 ] || fail "$name: $bad checksums not good"
 done
 
-for name in tcp-client tcp-server; do
+for name in tcp-client tcp-server journal-server; do
     while read -r stream client server; do
         out=$(shark -r "$dir/$name.pcapng" -q -z "follow,tcp,raw,$stream" | sed -n '/^Node 1:/,/^====/p' | sed '1d;$d')
         got_client=$(printf '%s\n' "$out" | grep -v $'^\t' | tr -d '\n')

@@ -20,6 +20,9 @@ bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes,
     } else if (kind == TransportEventKind::Sent) {
         m_txByteCount += bytes.size();
         m_journal.Append(TrafficDirection::Sent, timeUs, session, client, peer, bytes.data(), bytes.size());
+    } else if (kind == TransportEventKind::ClientAdded || kind == TransportEventKind::ClientRemoved) {
+        const bool opened = kind == TransportEventKind::ClientAdded;
+        m_journal.Mark(opened ? JournalEvent::ClientOpened : JournalEvent::ClientClosed, timeUs, session, client, peer);
     }
     m_logDirty = true;
     return (kind == TransportEventKind::Received || kind == TransportEventKind::Sent) && !bytes.empty();

@@ -1,5 +1,6 @@
 #include "ui/LogPane.h"
 
+#include "capture/Pcapng.h"
 #include "framework/ChildWindow.h"
 #include "framework/MessageBox.h"
 #include "hexview/HexView.h"
@@ -233,13 +234,18 @@ void LogPane::Save()
     ofn.lStructSize = sizeof(ofn);
     ofn.hwndOwner = m_dialog.Handle();
     ofn.lpstrFilter = L"Log Files (*.log)\0*.log\0Binary Files (*.bin)\0*.bin\0Text Files (*.txt)\0*.txt\0"
-                      L"All Files (*.*)\0*.*\0";
+                      L"Wireshark capture (*.pcapng)\0*.pcapng\0All Files (*.*)\0*.*\0";
     ofn.lpstrFile = path;
     ofn.nMaxFile = MAX_PATH;
     ofn.lpstrDefExt = L"log";
     ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
     if (!GetSaveFileNameW(&ofn))
         return;
+    if (IsCaptureName(path)) {
+        if (!WritePcapng(path, m_state.m_journal))
+            ShowErrorBox(m_dialog.Handle(), std::wstring(L"The capture could not be written to ") + path + L".");
+        return;
+    }
     const std::wstring text = m_view ? m_view->Model().AllText(m_view->Options()) : std::wstring();
     if (!SaveLogFile(path, text, m_state.m_journal))
         ShowErrorBox(m_dialog.Handle(), std::wstring(L"The log could not be written to ") + path + L".");

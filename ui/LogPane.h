@@ -30,7 +30,10 @@ public:
     // peer when the link has several.
     void Append(TransportEvent&& event, bool namesPeer);
     // Blocks from here on belong to a new run of the link.
-    void NewSession() { ++m_session; }
+    void NewSession(JournalSession info)
+    {
+        m_state.m_journal.BeginSession(++m_session, std::move(info));
+    }
     // Once per tick at most: the view catches up with what was logged, so a
     // burst of traffic costs one repaint of the lines in view.
     void Refresh();

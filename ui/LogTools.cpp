@@ -24,16 +24,27 @@ std::vector<uint8_t> ToAnsiBytes(const std::wstring& text)
     return bytes;
 }
 
-bool IsBinaryLogName(const std::wstring& path)
+// The extension after the last dot of the file name, in lower case.
+static std::wstring ExtensionOf(const std::wstring& path)
 {
     const size_t slash = path.find_last_of(L"\\/");
     const size_t dot = path.find_last_of(L'.');
     if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash))
-        return false;
+        return {};
     std::wstring extension = path.substr(dot + 1);
     for (wchar_t& c : extension)
         c = wchar_t(std::towlower(c));
-    return extension == L"bin";
+    return extension;
+}
+
+bool IsBinaryLogName(const std::wstring& path)
+{
+    return ExtensionOf(path) == L"bin";
+}
+
+bool IsCaptureName(const std::wstring& path)
+{
+    return ExtensionOf(path) == L"pcapng";
 }
 
 // In pieces a single WriteFile can take.

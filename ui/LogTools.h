@@ -16,6 +16,8 @@ std::vector<uint8_t> ToAnsiBytes(const std::wstring& text);
 
 // A name whose extension is "bin" in any letter case saves the raw bytes.
 bool IsBinaryLogName(const std::wstring& path);
+// One ending in ".pcapng" saves the traffic for Wireshark.
+bool IsCaptureName(const std::wstring& path);
 
 // Writes the received bytes (for a .bin name) or the log text as UTF-8 with
 // its own CR LF line ends. False when the file cannot be written.

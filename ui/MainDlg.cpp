@@ -135,6 +135,31 @@ ScreenRect WorkAreaOf(HMONITOR monitor)
     return ToScreenRect(work);
 }
 
+// What the journal needs to write a run's traffic as packets.
+JournalSession SessionFor(LinkKind kind, const ConnectionSettings& settings)
+{
+    JournalSession session;
+    switch (kind) {
+    case LinkKind::TcpClient:
+        session.link = JournalSession::Link::TcpClient;
+        break;
+    case LinkKind::TcpServer:
+        session.link = JournalSession::Link::TcpServer;
+        session.localPort = settings.port;
+        break;
+    case LinkKind::Udp:
+        session.link = JournalSession::Link::Udp;
+        if (settings.isServer)
+            session.localPort = settings.port;
+        break;
+    case LinkKind::Serial:
+        session.link = JournalSession::Link::Serial;
+        break;
+    }
+    session.remote = settings.ip + L":" + std::to_wstring(settings.port);
+    return session;
+}
+
 } // namespace
 
 // Always inside the work area of a monitor that is there: where the session
@@ -416,7 +441,7 @@ void CMainDlg::OnConnect()
     m_endErrorShown = false;
     const LinkKind kind = LinkKindFor(settings);
     m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
-    m_logPane.NewSession();
+    m_logPane.NewSession(SessionFor(kind, settings));
     m_controller.Start(settings);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);
