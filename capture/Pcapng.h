@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,27 @@ private:
 };
 
 class Journal;
+struct JournalRecord;
+struct JournalSession;
 
-// The whole journal as a pcapng file. TCP streams open at a client's
-// arrival (or a client link's first block) and close at its leaving or at
-// the end; what a server sends to all goes to each stream open then. False
-// when the file cannot be written.
+// Journal records to pcapng bytes one at a time, for an export after the
+// fact and for recording while the link runs alike. TCP streams open at a
+// client's arrival (or a client link's first block) and close at its
+// leaving or at Finish; what a server sends to all goes to each stream open
+// then.
+class PcapngFromJournal {
+public:
+    std::vector<uint8_t> Start() const { return m_maker.FileHeader(); }
+    // `data` holds the record's bytes; `session` may be null (then nothing).
+    std::vector<uint8_t> Take(const JournalRecord& record, const JournalSession* session, const std::wstring& peer,
+                              const uint8_t* data);
+    std::vector<uint8_t> Finish();
+
+private:
+    PcapngMaker m_maker;
+    std::set<std::pair<uint32_t, uint32_t>> m_open; // session, client
+    uint64_t m_lastTime = 0;
+};
+
+// The whole journal as a pcapng file. False when it cannot be written.
 bool WritePcapng(const std::wstring& path, const Journal& journal);

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <set>
 
 namespace {
 
@@ -49,75 +48,85 @@ private:
 
 } // namespace
 
+std::vector<uint8_t> PcapngFromJournal::Take(const JournalRecord& r, const JournalSession* session,
+                                              const std::wstring& peer, const uint8_t* data)
+{
+    std::vector<uint8_t> out;
+    m_lastTime = r.timeUs;
+    if (!session)
+        return out;
+    const auto key = [](uint32_t sessionId, uint32_t client) { return sessionId << 16 ^ client; };
+    const auto add = [&](const std::vector<uint8_t>& blocks) { out.insert(out.end(), blocks.begin(), blocks.end()); };
+    const bool outbound = r.direction == TrafficDirection::Sent;
+    Endpoint remote;
+    if (!ParseEndpoint(peer, remote))
+        ParseEndpoint(session->remote, remote);
+    if (r.event != JournalEvent::Data) {
+        if (session->link != JournalSession::Link::TcpServer)
+            return out;
+        const auto stream = std::make_pair(r.session, r.client);
+        if (r.event == JournalEvent::ClientOpened && !m_open.count(stream)) {
+            add(m_maker.TcpOpen(key(r.session, r.client), LocalFor(remote, *session, r.session), remote, false,
+                                r.timeUs));
+            m_open.insert(stream);
+        } else if (r.event == JournalEvent::ClientClosed && m_open.count(stream)) {
+            add(m_maker.TcpClose(key(r.session, r.client), r.timeUs));
+            m_open.erase(stream);
+        }
+        return out;
+    }
+    switch (session->link) {
+    case JournalSession::Link::Serial:
+        add(m_maker.Serial(outbound, data, r.size, r.timeUs));
+        break;
+    case JournalSession::Link::Udp:
+        add(m_maker.Udp(LocalFor(remote, *session, r.session), remote, outbound, data, r.size, r.timeUs));
+        break;
+    case JournalSession::Link::TcpClient: {
+        const auto stream = std::make_pair(r.session, 0u);
+        if (!m_open.count(stream)) {
+            ParseEndpoint(session->remote, remote); // the client's lines name only the address
+            add(m_maker.TcpOpen(key(r.session, 0), LocalFor(remote, *session, r.session), remote, true, r.timeUs));
+            m_open.insert(stream);
+        }
+        add(m_maker.TcpData(key(r.session, 0), outbound, data, r.size, r.timeUs));
+        break;
+    }
+    case JournalSession::Link::TcpServer:
+        for (const auto& stream : m_open) // to one client, or sent to all of them
+            if (stream.first == r.session && (r.client == 0 || stream.second == r.client))
+                add(m_maker.TcpData(key(stream.first, stream.second), outbound, data, r.size, r.timeUs));
+        break;
+    }
+    return out;
+}
+
+std::vector<uint8_t> PcapngFromJournal::Finish()
+{
+    std::vector<uint8_t> out;
+    for (const auto& stream : m_open) {
+        const std::vector<uint8_t> blocks = m_maker.TcpClose(stream.first << 16 ^ stream.second, m_lastTime);
+        out.insert(out.end(), blocks.begin(), blocks.end());
+    }
+    m_open.clear();
+    return out;
+}
+
 bool WritePcapng(const std::wstring& path, const Journal& journal)
 {
     FileSink out(path);
     if (!out.Ok())
         return false;
-    PcapngMaker maker;
-    out.Write(maker.FileHeader());
-    // A TCP stream per session and client.
-    const auto key = [](uint32_t session, uint32_t client) { return session << 16 ^ client; };
-    std::set<std::pair<uint32_t, uint32_t>> open;
-    uint64_t lastTime = 0;
+    PcapngFromJournal packets;
+    out.Write(packets.Start());
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < journal.RecordCount(); ++i) {
         const JournalRecord& r = journal.Record(i);
-        lastTime = r.timeUs;
-        const JournalSession* session = journal.Session(r.session);
-        if (!session)
-            continue;
-        const bool outbound = r.direction == TrafficDirection::Sent;
-        Endpoint remote;
-        const std::wstring& peer = journal.PeerText(r.peer);
-        if (!ParseEndpoint(peer, remote) && !ParseEndpoint(session->remote, remote) &&
-            session->link != JournalSession::Link::Serial && session->link != JournalSession::Link::TcpServer)
-            continue;
-        if (r.event != JournalEvent::Data) {
-            if (session->link != JournalSession::Link::TcpServer)
-                continue;
-            const auto stream = std::make_pair(r.session, r.client);
-            if (r.event == JournalEvent::ClientOpened && !open.count(stream)) {
-                out.Write(maker.TcpOpen(key(r.session, r.client), LocalFor(remote, *session, r.session), remote, false,
-                                        r.timeUs));
-                open.insert(stream);
-            } else if (r.event == JournalEvent::ClientClosed && open.count(stream)) {
-                out.Write(maker.TcpClose(key(r.session, r.client), r.timeUs));
-                open.erase(stream);
-            }
-            continue;
-        }
         bytes.resize(r.size);
         if (journal.Read(r.offset, bytes.data(), bytes.size()) != bytes.size())
             return false;
-        switch (session->link) {
-        case JournalSession::Link::Serial:
-            out.Write(maker.Serial(outbound, bytes.data(), bytes.size(), r.timeUs));
-            break;
-        case JournalSession::Link::Udp:
-            out.Write(maker.Udp(LocalFor(remote, *session, r.session), remote, outbound, bytes.data(), bytes.size(),
-                                r.timeUs));
-            break;
-        case JournalSession::Link::TcpClient: {
-            const auto stream = std::make_pair(r.session, 0u);
-            if (!open.count(stream)) {
-                ParseEndpoint(session->remote, remote); // the client's lines name only the address
-                out.Write(maker.TcpOpen(key(r.session, 0), LocalFor(remote, *session, r.session), remote, true,
-                                        r.timeUs));
-                open.insert(stream);
-            }
-            out.Write(maker.TcpData(key(r.session, 0), outbound, bytes.data(), bytes.size(), r.timeUs));
-            break;
-        }
-        case JournalSession::Link::TcpServer:
-            for (const auto& stream : open) // to one client, or sent to all of them
-                if (stream.first == r.session && (r.client == 0 || stream.second == r.client))
-                    out.Write(maker.TcpData(key(stream.first, stream.second), outbound, bytes.data(), bytes.size(),
-                                            r.timeUs));
-            break;
-        }
+        out.Write(packets.Take(r, journal.Session(r.session), journal.PeerText(r.peer), bytes.data()));
     }
-    for (const auto& stream : open)
-        out.Write(maker.TcpClose(key(stream.first, stream.second), lastTime));
+    out.Write(packets.Finish());
     return out.Close();
 }

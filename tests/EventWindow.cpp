@@ -136,7 +136,9 @@ std::wstring ClipboardText(HWND owner)
 
 size_t SettledThreadCount(size_t expected)
 {
-    for (int i = 0; i < 60 && CountProcessThreads() > expected; ++i)
+    // Wine's own helper threads for a closed port take a while to end on a
+    // busy machine; a leaked worker never does.
+    for (int i = 0; i < 200 && CountProcessThreads() > expected; ++i)
         Sleep(50);
     return CountProcessThreads();
 }
@@ -185,7 +187,7 @@ long HandlesLeftBehind(const std::function<void()>& cycle)
     cycle();
     // A leak stays; what the system is still tidying away (Wine ends its own
     // helper threads for a port a little after the port is closed) goes soon.
-    for (int i = 0; i < 60 && CountProcessHandles() > before; ++i)
+    for (int i = 0; i < 200 && CountProcessHandles() > before; ++i)
         Sleep(50);
     return long(CountProcessHandles()) - long(before);
 }
