@@ -1,0 +1,62 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Writes traffic to a file while the link runs, on a thread of its own, so
+// that a slow or full disk never holds the window up. The window hands it
+// bytes already in the file's format. A write that fails ends the
+// recording: it then counts what it could not write, and says so.
+class Recorder {
+public:
+    enum class Format { Text, Received, Pcapng };
+    // ".bin" records the received bytes, ".pcapng" all traffic for
+    // Wireshark, any other name the log's lines.
+    static Format FormatFor(const std::wstring& path);
+
+    Recorder() = default;
+    ~Recorder() { Stop(); }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Makes (or replaces) the file and starts writing; false when it cannot
+    // be made.
+    bool Start(const std::wstring& path);
+    // What to append next. Ignored when not recording.
+    void Write(std::vector<uint8_t> bytes);
+    // Writes what is queued, then closes the file.
+    void Stop();
+
+    bool Recording() const { return m_file != INVALID_HANDLE_VALUE; }
+    Format FileFormat() const { return m_format; }
+    const std::wstring& Path() const { return m_path; }
+    uint64_t Written() const { return m_written; }
+    bool Failed() const { return m_failed; }
+    // After a failure: the bytes handed over that are not in the file.
+    uint64_t Unrecorded() const { return m_unrecorded; }
+    DWORD Error() const { return m_error; }
+
+private:
+    void Run();
+
+    std::wstring m_path;
+    Format m_format = Format::Text;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    std::thread m_writer;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<std::vector<uint8_t>> m_queue; // guarded by m_lock
+    bool m_stopping = false;                  // guarded by m_lock
+    std::atomic<uint64_t> m_written{0};
+    std::atomic<uint64_t> m_unrecorded{0};
+    std::atomic<bool> m_failed{false};
+    std::atomic<DWORD> m_error{0};
+};

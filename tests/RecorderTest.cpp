@@ -1,0 +1,72 @@
+#include "capture/Recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string FileText(const std::wstring& path)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    std::string text;
+    char buffer[65536];
+    DWORD got = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return text;
+}
+
+} // namespace
+
+TEST(Recorder, WritesEverythingInOrderAndChoosesTheFormatByName)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"ferrolink-record-" + std::to_wstring(GetTickCount64()) + L".log";
+    std::string expected;
+    {
+        Recorder recorder;
+        ASSERT_TRUE(recorder.Start(path));
+        EXPECT_TRUE(recorder.Recording());
+        for (int i = 0; i < 5000; ++i) {
+            const std::string line = "line " + std::to_string(i) + "\r\n";
+            recorder.Write(std::vector<uint8_t>(line.begin(), line.end()));
+            expected += line;
+        }
+        recorder.Stop(); // what was queued is written first
+        EXPECT_FALSE(recorder.Recording());
+        EXPECT_EQ(recorder.Written(), expected.size());
+        EXPECT_FALSE(recorder.Failed());
+        recorder.Write({'x'}); // after the stop: nothing
+    }
+    EXPECT_EQ(FileText(path), expected);
+    DeleteFileW(path.c_str());
+
+    EXPECT_EQ(Recorder::FormatFor(L"C:\\a\\b.BIN"), Recorder::Format::Received);
+    EXPECT_EQ(Recorder::FormatFor(L"trace.pcapng"), Recorder::Format::Pcapng);
+    EXPECT_EQ(Recorder::FormatFor(L"C:\\a.bin\\trace"), Recorder::Format::Text);
+    Recorder nowhere;
+    EXPECT_FALSE(nowhere.Start(L"Z:\\no\\such\\folder\\x.log"));
+    EXPECT_FALSE(nowhere.Recording());
+}
+
+// A disk that fills up: the recording ends, and says how much it could not
+// write. Wine maps Z:\dev\full to the Unix device that is always full.
+TEST(Recorder, AFullDiskEndsTheRecordingAndCountsWhatWasNotWritten)
+{
+    Recorder recorder;
+    if (!recorder.Start(L"Z:\\dev\\full"))
+        GTEST_SKIP() << "no always-full device here";
+    for (int i = 0; i < 10; ++i)
+        recorder.Write(std::vector<uint8_t>(1000, uint8_t(i)));
+    recorder.Stop();
+    EXPECT_TRUE(recorder.Failed());
+    EXPECT_EQ(recorder.Written() + recorder.Unrecorded(), 10000u);
+    EXPECT_GT(recorder.Unrecorded(), 0u);
+    EXPECT_NE(recorder.Error(), 0u);
+}
