@@ -53,6 +53,8 @@
 #define IDC_PARITY 1046
 #define IDC_FLOW_LABEL 1047
 #define IDC_FLOW 1048
+#define IDC_RECORD 1053
+#define IDC_RECORD_STATUS 1054
 // Created at run time
 #define IDC_LOG_TABS 1049
 #define IDC_SEND_TABS 1050
@@ -71,3 +73,4 @@
 #define IDM_LOG_PEERS 0x1F25
 #define IDM_LOG_AUTOSCROLL 0x1F26
 #define IDM_LOG_RECEIVED_HEX 0x1F27
+#define IDM_LOG_RECORD 0x1F28

@@ -55,7 +55,8 @@ TEST(Layout, NetworkSetAtWidth980)
     EXPECT_EQ(At(l, IDC_STATUS), (Box{602, 29, 366, 16}));
     EXPECT_EQ(At(l, IDC_LOG_TABS), (Box{12, 58, 956, 320}));
     // The log tool row and the send area hang from the bottom edge.
-    EXPECT_EQ(At(l, IDC_FIND_EDIT), (Box{538, 386, 200, 24}));
+    EXPECT_EQ(At(l, IDC_RECORD), (Box{216, 386, 60, 24}));
+    EXPECT_EQ(At(l, IDC_FIND_EDIT), (Box{606, 386, 132, 24}));
     EXPECT_EQ(At(l, IDC_FIND_NEXT), (Box{750, 386, 54, 24}));
     EXPECT_EQ(At(l, IDC_RX_COUNT), (Box{810, 393, 76, 16}));
     EXPECT_EQ(At(l, IDC_TX_COUNT), (Box{892, 393, 76, 16}));

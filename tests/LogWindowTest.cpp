@@ -219,3 +219,60 @@ TEST_F(LogWindow, ContextMenuCommandsAndRememberedOptions)
     command(IDM_LOG_CLEAR);
     EXPECT_EQ(Edit(), L"");
 }
+
+// While the link runs, a recording takes the log's lines or the received
+// bytes as they come; a disk that fills up ends it with an error line, and
+// the log goes on.
+TEST_F(LogWindow, RecordingWritesWhatComesAndAFullDiskEndsIt)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring stem = std::wstring(temp) + L"ferrolink-rec-" + std::to_wstring(GetTickCount64());
+    const auto contents = [](const std::wstring& path) {
+        std::string text;
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        char buffer[4096];
+        DWORD got = 0;
+        while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got)
+            text.append(buffer, got);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        DeleteFileW(path.c_str());
+        return text;
+    };
+    LogPane& pane = dialog.LogSide();
+
+    ASSERT_TRUE(pane.StartRecording(stem + L".log"));
+    Post(TransportEventKind::Received, L"hello", {'h', 'i'});
+    PumpPosted();
+    Tick();
+    EXPECT_TRUE(Item(IDC_RECORD_STATUS).Visible());
+    EXPECT_EQ(Item(IDC_RECORD).Text(), L"Stop");
+    pane.StopRecording();
+    EXPECT_FALSE(Item(IDC_RECORD_STATUS).Visible());
+    EXPECT_NE(contents(stem + L".log").find("RX  hello\r\n"), std::string::npos);
+
+    ASSERT_TRUE(pane.StartRecording(stem + L".bin"));
+    Post(TransportEventKind::Received, L"ab", {'a', 'b'});
+    Post(TransportEventKind::Sent, L"sent", {'s'});
+    Post(TransportEventKind::Received, L"c", {'c'});
+    PumpPosted();
+    pane.StopRecording();
+    EXPECT_EQ(contents(stem + L".bin"), "abc");
+
+    ASSERT_TRUE(pane.StartRecording(L"Z:\\dev\\full")); // always full
+    for (int i = 0; i < 20; ++i)
+        Post(TransportEventKind::Received, L"x", std::vector<uint8_t>(100, 'x'));
+    PumpPosted();
+    for (int i = 0; i < 100 && !pane.Recording().Failed(); ++i)
+        Sleep(20);
+    Tick();
+    EXPECT_FALSE(pane.Recording().Recording());
+    EXPECT_TRUE(Shows(L"ERR Recording to Z:\\dev\\full stopped: "));
+    EXPECT_TRUE(Shows(L" bytes were not recorded ("));
+    EXPECT_EQ(Item(IDC_RECORD).Text(), L"Record");
+    Post(TransportEventKind::Received, L"still here", {'s'});
+    PumpPosted();
+    Tick();
+    EXPECT_TRUE(Shows(L"RX  still here\r\n"));
+}

@@ -84,13 +84,14 @@ void PutLogTools(Builder& b, int cx, int Y)
     b.Put(IDC_CLEAR, 12, Y - 234, 60, 24);
     b.Put(IDC_COPY, 80, Y - 234, 60, 24);
     b.Put(IDC_SAVE, 148, Y - 234, 60, 24);
-    b.Put(IDC_TIMESTAMP, 224, Y - 229, 82, 16);
-    b.Put(IDC_AUTOSCROLL, 316, Y - 229, 88, 16);
-    b.Put(IDC_PAUSE_RX, 414, Y - 229, 76, 16);
-    b.Put(IDC_FIND_LABEL, 506, Y - 227, 28, 16);
+    b.Put(IDC_RECORD, 216, Y - 234, 60, 24);
+    b.Put(IDC_TIMESTAMP, 292, Y - 229, 82, 16);
+    b.Put(IDC_AUTOSCROLL, 384, Y - 229, 88, 16);
+    b.Put(IDC_PAUSE_RX, 482, Y - 229, 76, 16);
+    b.Put(IDC_FIND_LABEL, 574, Y - 227, 28, 16);
     // The counters are wide enough for "RX: 52.4 MB", which is as wide as
     // they get (see CounterText).
-    b.Put(IDC_FIND_EDIT, 538, Y - 234, std::max(90, cx - 780), 24);
+    b.Put(IDC_FIND_EDIT, 606, Y - 234, std::max(90, cx - 848), 24);
     b.Put(IDC_FIND_NEXT, cx - 230, Y - 234, 54, 24);
     b.Put(IDC_RX_COUNT, cx - 170, Y - 227, 76, 16);
     b.Put(IDC_TX_COUNT, cx - 88, Y - 227, 76, 16);
@@ -113,6 +114,8 @@ void PutSendArea(Builder& b, int cx, int Y, int W, bool clientList, const TabIns
     b.Put(IDC_REPEAT_MS, 336, Y - 102, 68, 24);
     b.Put(IDC_MS_LABEL, 414, Y - 97, 28, 16);
     b.Put(IDC_CLEAR_AFTER_SEND, 454, Y - 99, 130, 18);
+    // Shown by the log while it records.
+    b.Put(IDC_RECORD_STATUS, 600, Y - 97, std::max(90, cx - 612), 16);
     if (clientList)
         b.PutShown(IDC_CLIENT_LIST, 12, Y - 68, W, 56);
     else

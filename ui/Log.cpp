@@ -35,10 +35,10 @@ void LogState::Clear()
     m_journal.Clear();
 }
 
-std::wstring CounterText(const wchar_t* label, uint64_t count)
+std::wstring ShortCount(uint64_t count)
 {
     if (count < 100000)
-        return std::wstring(label) + L": " + std::to_wstring(count);
+        return std::to_wstring(count);
     static const wchar_t* const units[] = {L"kB", L"MB", L"GB", L"TB", L"PB", L"EB"};
     double value = double(count) / 1000;
     size_t unit = 0;
@@ -48,9 +48,14 @@ std::wstring CounterText(const wchar_t* label, uint64_t count)
         ++unit;
     }
     wchar_t text[32];
-    const wchar_t* format = value < 9.995 ? L"%ls: %.2f %ls" : value < 99.95 ? L"%ls: %.1f %ls" : L"%ls: %.0f %ls";
-    swprintf(text, 32, format, label, value, units[unit]);
+    const wchar_t* format = value < 9.995 ? L"%.2f %ls" : value < 99.95 ? L"%.1f %ls" : L"%.0f %ls";
+    swprintf(text, 32, format, value, units[unit]);
     return text;
+}
+
+std::wstring CounterText(const wchar_t* label, uint64_t count)
+{
+    return std::wstring(label) + L": " + ShortCount(count);
 }
 
 std::wstring CounterTipText(const wchar_t* label, uint64_t count)

@@ -30,5 +30,7 @@ public:
 // "RX: n" / "TX: n" up to 99999; above, three digits and a unit ("RX: 52.4
 // MB", powers of 1000), so that every 64-bit count fits the counter.
 std::wstring CounterText(const wchar_t* label, uint64_t count);
+// The count part of it: "99999" or "52.4 MB".
+std::wstring ShortCount(uint64_t count);
 // The exact count, for the counter's tooltip: "RX: 52431234 bytes".
 std::wstring CounterTipText(const wchar_t* label, uint64_t count);

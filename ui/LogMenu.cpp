@@ -9,6 +9,7 @@ std::vector<LogMenuItem> LogMenuItems(const LogMenuState& state)
         {IDM_LOG_SELECT_ALL, L"Select &All\tCtrl+A", false, true},
         {IDM_LOG_FIND_NEXT, L"&Find Next", false, state.canFind},
         {IDM_LOG_CLEAR, L"C&lear", false, true},
+        {IDM_LOG_RECORD, state.recording ? L"Stop &Recording" : L"&Record\u2026", false, true},
         {},
         {IDM_LOG_MILLISECONDS, L"&Milliseconds", state.milliseconds, true},
         {IDM_LOG_PEERS, L"&Peers", state.peers, true},

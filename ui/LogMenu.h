@@ -12,6 +12,7 @@ struct LogMenuState {
     bool peers = true;
     bool receivedAsHex = false;
     bool autoScroll = true;
+    bool recording = false;
 };
 
 struct LogMenuItem {

@@ -10,6 +10,7 @@
 #include "settings/SettingsStore.h"
 #include "ui/LogMenu.h"
 #include "ui/LogTools.h"
+#include "ui/SendComposer.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -102,7 +103,10 @@ void LogPane::Append(TransportEvent&& event, bool namesPeer)
 void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
                          uint32_t client, bool namesPeer)
 {
+    const size_t journalled = m_state.m_journal.RecordCount();
     const bool toHexView = m_state.Count(kind, bytes, peer, client, m_session, MicrosecondsNow());
+    if (m_recorder.Recording() && m_recorder.FileFormat() != Recorder::Format::Text)
+        Record(kind, bytes, journalled);
     if (toHexView && m_hexView) {
         m_hexView->AppendBytes(bytes, false);
         m_hexBehind = true;
@@ -118,7 +122,90 @@ void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector
         if (kind == TransportEventKind::Received)
             record.bytes = std::move(bytes);
         m_view->Model().Append(std::move(record));
+        if (m_recorder.Recording() && m_recorder.FileFormat() == Recorder::Format::Text) {
+            const LogModel& model = m_view->Model();
+            m_recorder.Write(EncodeUtf8(model.LineText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
+        }
     }
+}
+
+void LogPane::Record(TransportEventKind kind, const std::vector<uint8_t>& bytes, size_t journalRecordsBefore)
+{
+    if (m_recorder.FileFormat() == Recorder::Format::Received) {
+        if (kind == TransportEventKind::Received)
+            m_recorder.Write(bytes);
+        return;
+    }
+    const Journal& journal = m_state.m_journal;
+    for (size_t i = journalRecordsBefore; i < journal.RecordCount(); ++i) {
+        const JournalRecord& record = journal.Record(i);
+        m_recorder.Write(m_recordPackets.Take(record, journal.Session(record.session), journal.PeerText(record.peer),
+                                              bytes.data()));
+    }
+}
+
+bool LogPane::StartRecording(const std::wstring& path)
+{
+    StopRecording();
+    if (!m_recorder.Start(path)) {
+        Append(TransportEventKind::Error, L"Could not record to " + path + L".");
+        return false;
+    }
+    if (m_recorder.FileFormat() == Recorder::Format::Pcapng) {
+        m_recordPackets = PcapngFromJournal();
+        m_recorder.Write(m_recordPackets.Start());
+    }
+    ShowRecording();
+    return true;
+}
+
+void LogPane::StopRecording()
+{
+    if (!m_recorder.Recording())
+        return;
+    if (m_recorder.FileFormat() == Recorder::Format::Pcapng)
+        m_recorder.Write(m_recordPackets.Finish());
+    m_recorder.Stop();
+    ShowRecording();
+}
+
+// The Record button's caption and, while recording, the file and its size.
+void LogPane::ShowRecording()
+{
+    const bool recording = m_recorder.Recording();
+    m_dialog.Item(IDC_RECORD).SetText(recording ? L"Stop" : L"Record");
+    const Window status = m_dialog.Item(IDC_RECORD_STATUS);
+    if (recording) {
+        const std::wstring& path = m_recorder.Path();
+        const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+        const uint64_t written = m_recorder.Written();
+        const std::wstring text =
+            L"Recording to " + name + L": " + ShortCount(written) + (written < 100000 ? L" bytes" : L"");
+        if (status.Text() != text)
+            status.SetText(text);
+    }
+    status.Show(recording);
+}
+
+void LogPane::ToggleRecording()
+{
+    if (m_recorder.Recording()) {
+        StopRecording();
+        return;
+    }
+    wchar_t path[MAX_PATH] = L"Ferrolink.pcapng";
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = m_dialog.Handle();
+    ofn.lpstrFilter = L"Wireshark capture (*.pcapng)\0*.pcapng\0Log Files (*.log)\0*.log\0"
+                      L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"pcapng";
+    ofn.lpstrTitle = L"Record to";
+    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
+    if (GetSaveFileNameW(&ofn))
+        StartRecording(path);
 }
 
 bool LogPane::HexTabShown() const
@@ -133,6 +220,22 @@ bool LogPane::AutoScroll() const
 
 void LogPane::Refresh()
 {
+    if (m_recorder.Recording()) {
+        if (m_recorder.Failed()) {
+            // The disk filled or went: the recording ends, the link goes on.
+            m_recorder.Stop();
+            wchar_t reason[256] = {};
+            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, m_recorder.Error(), 0,
+                           reason, 256, nullptr);
+            std::wstring why = reason;
+            while (!why.empty() && (why.back() == L'\n' || why.back() == L'\r' || why.back() == L'.'))
+                why.pop_back();
+            Append(TransportEventKind::Error, L"Recording to " + m_recorder.Path() + L" stopped: " +
+                                                  std::to_wstring(m_recorder.Unrecorded()) +
+                                                  L" bytes were not recorded (" + why + L").");
+        }
+        ShowRecording();
+    }
     if (!m_state.m_logDirty)
         return;
     m_state.m_logDirty = false;
@@ -176,6 +279,13 @@ bool LogPane::OnCommand(int id, int code)
     case IDC_FIND_NEXT:
         if (code == BN_CLICKED)
             FindNext();
+        return true;
+    case IDC_RECORD:
+        if (code == BN_CLICKED)
+            ToggleRecording();
+        return true;
+    case IDM_LOG_RECORD:
+        ToggleRecording();
         return true;
     case IDM_LOG_COPY:
     case IDM_LOG_SELECT_ALL:
@@ -312,6 +422,7 @@ void LogPane::ShowMenu(LPARAM where)
     state.peers = m_options.peers;
     state.receivedAsHex = m_options.receivedAsHex;
     state.autoScroll = AutoScroll();
+    state.recording = m_recorder.Recording();
     const HMENU menu = CreatePopupMenu();
     if (!menu)
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/Pcapng.h"
+#include "capture/Recorder.h"
 #include "engine/TransportEvent.h"
 #include "framework/Window.h"
 #include "settings/LogOptions.h"
@@ -46,6 +48,11 @@ public:
     // True when it was the log's.
     bool OnNotify(const NMHDR& header);
     void SetDpi(int dpi, HFONT font);
+    // Records to that file from now on, in the format its name says; an ERR
+    // line when it cannot be made. Stops a recording already running.
+    bool StartRecording(const std::wstring& path);
+    void StopRecording();
+    const Recorder& Recording() const { return m_recorder; }
 
     const LogState& State() const { return m_state; }
     CLogView* View() const { return m_view; }
@@ -56,6 +63,10 @@ private:
     void AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
                     uint32_t client, bool namesPeer);
     void AddCounterTips();
+    void ToggleRecording();
+    // What the recording takes of a line just logged.
+    void Record(TransportEventKind kind, const std::vector<uint8_t>& bytes, size_t journalRecordsBefore);
+    void ShowRecording();
     bool HexTabShown() const;
     bool AutoScroll() const;
     void Clear();
@@ -85,4 +96,6 @@ private:
     std::unique_ptr<JournalFolder> m_journalFolder;
     LogState m_state;
     uint32_t m_session = 0;
+    Recorder m_recorder;
+    PcapngFromJournal m_recordPackets;
 };

@@ -26,6 +26,7 @@ public:
     const LogState& Log() const { return m_logPane.State(); }
     CHexView* LogHexView() const { return m_logPane.HexView(); }
     CLogView* LogView() const { return m_logPane.View(); }
+    LogPane& LogSide() { return m_logPane; }
 
 protected:
     BOOL OnInitDialog() override;
