@@ -93,6 +93,12 @@ std::vector<uint8_t> PcapngFromJournal::Take(const JournalRecord& r, const Journ
         break;
     }
     case JournalSession::Link::TcpServer:
+        // A client that came before a recording began gets its stream here.
+        if (r.client != 0 && !m_open.count(std::make_pair(r.session, r.client)) && ParseEndpoint(peer, remote)) {
+            add(m_maker.TcpOpen(key(r.session, r.client), LocalFor(remote, *session, r.session), remote, false,
+                                r.timeUs));
+            m_open.insert(std::make_pair(r.session, r.client));
+        }
         for (const auto& stream : m_open) // to one client, or sent to all of them
             if (stream.first == r.session && (r.client == 0 || stream.second == r.client))
                 add(m_maker.TcpData(key(stream.first, stream.second), outbound, data, r.size, r.timeUs));

@@ -125,14 +125,16 @@ TEST(Pcapng, SamplesForTshark)
             << "0 " << Hex(ping) << '\n'
             << "1 " << Hex(pong) << '\n';
     }
-    {   // A journalled TCP server run: two clients, a send to all of them, one
-        // client leaving, and a send to all that reaches only the other.
+    {   // A journalled TCP server run: two clients, a third whose arrival is not
+        // in the journal (it came before a recording began), a send to all of
+        // them, one client leaving, and a send to all that reaches the others.
         Journal journal(size_t(1) << 20, L"");
         JournalSession server;
         server.link = JournalSession::Link::TcpServer;
         server.localPort = 5000;
         journal.BeginSession(1, server);
-        const std::vector<uint8_t> helloA{'A', '1'}, helloB{'B', '1'}, all{'a', 'l', 'l'}, onlyB{'B', '!'};
+        const std::vector<uint8_t> helloA{'A', '1'}, helloB{'B', '1'}, helloC{'C', '1'}, all{'a', 'l', 'l'},
+            onlyB{'B', '!'};
         const auto data = [&](TrafficDirection d, uint32_t client, const wchar_t* peer, const std::vector<uint8_t>& b) {
             journal.Append(d, t, 1, client, peer, b.data(), b.size());
         };
@@ -140,6 +142,7 @@ TEST(Pcapng, SamplesForTshark)
         journal.Mark(JournalEvent::ClientOpened, t, 1, 2, L"::1:50002");
         data(TrafficDirection::Received, 1, L"127.0.0.1:50001", helloA);
         data(TrafficDirection::Received, 2, L"::1:50002", helloB);
+        data(TrafficDirection::Received, 3, L"127.0.0.1:50003", helloC);
         data(TrafficDirection::Sent, 0, L"", all);
         journal.Mark(JournalEvent::ClientClosed, t, 1, 1, L"127.0.0.1:50001");
         data(TrafficDirection::Sent, 0, L"", onlyB);
@@ -147,7 +150,8 @@ TEST(Pcapng, SamplesForTshark)
         std::vector<uint8_t> toB = all;
         toB.insert(toB.end(), onlyB.begin(), onlyB.end());
         Out(L"journal-server.expect") << "0 " << Hex(helloA) << ' ' << Hex(all) << '\n'
-                                      << "1 " << Hex(helloB) << ' ' << Hex(toB) << '\n';
+                                      << "1 " << Hex(helloB) << ' ' << Hex(toB) << '\n'
+                                      << "2 " << Hex(helloC) << ' ' << Hex(toB) << '\n';
     }
     {   // Serial both ways.
         PcapngMaker maker;
