@@ -55,6 +55,7 @@
 #define IDC_FLOW 1048
 #define IDC_RECORD 1053
 #define IDC_RECORD_STATUS 1054
+#define IDC_LOST 1055
 // Created at run time
 #define IDC_LOG_TABS 1049
 #define IDC_SEND_TABS 1050

@@ -173,6 +173,8 @@ TEST_F(MainWindow, ConnectThenDisconnectLeavesNoWorker)
     EXPECT_NE(log.find(L"SYS Disconnected.", starting), std::wstring::npos);
 }
 
+// Paused bytes are not logged, but not lost silently either: they are
+// counted as lost, and said in the log when Pause RX is unticked.
 TEST_F(MainWindow, PauseRxDropsDataButNotStatus)
 {
     Listener listener;
@@ -185,6 +187,14 @@ TEST_F(MainWindow, PauseRxDropsDataButNotStatus)
     peer.Close();
     ASSERT_TRUE(PumpUntil([&] { return !dialog.Connected(); }, 5000));
     EXPECT_FALSE(Contains(Log(), L"quiet"));
+    EXPECT_TRUE(Item(IDC_LOST).Visible());
+    EXPECT_EQ(Item(IDC_LOST).Text(), L"Lost: 5");
+    Item(IDC_PAUSE_RX).SetCheck(false);
+    Click(IDC_PAUSE_RX);
+    EXPECT_TRUE(Contains(Log(), L"SYS Pause RX: 5 bytes received while paused were not logged.\r\n"));
+    Click(IDC_CLEAR);
+    Tick();
+    EXPECT_FALSE(Item(IDC_LOST).Visible());
 }
 
 TEST_F(MainWindow, PortAndBaudOutOfRangeAreRefusedAndNothingStarts)

@@ -114,8 +114,9 @@ void PutSendArea(Builder& b, int cx, int Y, int W, bool clientList, const TabIns
     b.Put(IDC_REPEAT_MS, 336, Y - 102, 68, 24);
     b.Put(IDC_MS_LABEL, 414, Y - 97, 28, 16);
     b.Put(IDC_CLEAR_AFTER_SEND, 454, Y - 99, 130, 18);
-    // Shown by the log while it records.
-    b.Put(IDC_RECORD_STATUS, 600, Y - 97, std::max(90, cx - 612), 16);
+    // Shown by the log while it records, and when bytes were lost.
+    b.Put(IDC_RECORD_STATUS, 600, Y - 97, std::max(90, cx - 720), 16);
+    b.Put(IDC_LOST, cx - 100, Y - 97, 88, 16);
     if (clientList)
         b.PutShown(IDC_CLIENT_LIST, 12, Y - 68, W, 56);
     else

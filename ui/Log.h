@@ -23,6 +23,7 @@ public:
     bool m_logDirty = false;
     uint64_t m_rxByteCount = 0;
     uint64_t m_txByteCount = 0;
+    uint64_t m_pausedRxBytes = 0; // received while Pause RX was ticked: not logged
     // Spilled where the window says, once it knows its folder.
     Journal m_journal{size_t(64) << 20, std::wstring()};
 };

@@ -51,7 +51,7 @@ void LogPane::AddCounterTips()
                              nullptr);
     if (!m_tips)
         return;
-    for (int id : {IDC_RX_COUNT, IDC_TX_COUNT}) {
+    for (int id : {IDC_RX_COUNT, IDC_TX_COUNT, IDC_LOST}) {
         TOOLINFOW tool{};
         tool.cbSize = sizeof(tool);
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -67,8 +67,14 @@ bool LogPane::OnNotify(const NMHDR& header)
     if (header.code != TTN_GETDISPINFOW || header.hwndFrom != m_tips)
         return false;
     auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
-    const bool rx = HWND(header.idFrom) == m_dialog.Item(IDC_RX_COUNT).Handle();
-    m_tipText = rx ? CounterTipText(L"RX", m_state.m_rxByteCount) : CounterTipText(L"TX", m_state.m_txByteCount);
+    const HWND from = HWND(header.idFrom);
+    if (from == m_dialog.Item(IDC_LOST).Handle())
+        m_tipText = L"Received while Pause RX was ticked, not logged: " + std::to_wstring(m_state.m_pausedRxBytes) +
+                    L" bytes";
+    else if (from == m_dialog.Item(IDC_RX_COUNT).Handle())
+        m_tipText = CounterTipText(L"RX", m_state.m_rxByteCount);
+    else
+        m_tipText = CounterTipText(L"TX", m_state.m_txByteCount);
     info.lpszText = m_tipText.data();
     return true;
 }
@@ -284,6 +290,10 @@ bool LogPane::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             ToggleRecording();
         return true;
+    case IDC_PAUSE_RX:
+        if (code == BN_CLICKED)
+            OnPauseRxChanged(m_dialog.Item(IDC_PAUSE_RX).Checked());
+        return true;
     case IDM_LOG_RECORD:
         ToggleRecording();
         return true;
@@ -312,6 +322,7 @@ bool LogPane::OnContextMenu(HWND from, LPARAM where)
 void LogPane::Clear()
 {
     m_state.Clear();
+    m_pausedThisTime = 0;
     if (m_view) {
         m_view->Model().Clear();
         m_view->Refresh(false);
@@ -325,6 +336,28 @@ void LogPane::UpdateCounters()
 {
     m_dialog.Item(IDC_RX_COUNT).SetText(CounterText(L"RX", m_state.m_rxByteCount));
     m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", m_state.m_txByteCount));
+    // Nothing lost in a normal run: then it takes no room.
+    const Window lost = m_dialog.Item(IDC_LOST);
+    const uint64_t count = m_state.m_pausedRxBytes;
+    if (count)
+        lost.SetText(L"Lost: " + ShortCount(count));
+    lost.Show(count != 0);
+}
+
+void LogPane::CountPausedRx(size_t bytes)
+{
+    m_state.m_pausedRxBytes += bytes;
+    m_pausedThisTime += bytes;
+    m_state.m_logDirty = true;
+}
+
+void LogPane::OnPauseRxChanged(bool paused)
+{
+    if (paused || !m_pausedThisTime)
+        return;
+    Append(TransportEventKind::Status, L"Pause RX: " + std::to_wstring(m_pausedThisTime) +
+                                           L" bytes received while paused were not logged.");
+    m_pausedThisTime = 0;
 }
 
 void LogPane::Copy()

@@ -45,6 +45,10 @@ public:
     // True when the menu was asked for over the log.
     bool OnContextMenu(HWND from, LPARAM where);
     void FindNext();
+    // Received while Pause RX was ticked: counted as lost, and said in the
+    // log once Pause RX is unticked.
+    void CountPausedRx(size_t bytes);
+    void OnPauseRxChanged(bool paused);
     // True when it was the log's.
     bool OnNotify(const NMHDR& header);
     void SetDpi(int dpi, HFONT font);
@@ -96,6 +100,7 @@ private:
     std::unique_ptr<JournalFolder> m_journalFolder;
     LogState m_state;
     uint32_t m_session = 0;
+    uint64_t m_pausedThisTime = 0;
     Recorder m_recorder;
     PcapngFromJournal m_recordPackets;
 };

@@ -465,7 +465,10 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
     if (!event)
         return 0;
-    const EventReaction reaction = ReactionTo(*event, Item(IDC_PAUSE_RX).Checked(), m_endErrorShown);
+    const bool paused = Item(IDC_PAUSE_RX).Checked();
+    const EventReaction reaction = ReactionTo(*event, paused, m_endErrorShown);
+    if (paused && event->kind == TransportEventKind::Received)
+        m_logPane.CountPausedRx(event->data.size());
     const Window clients = Item(IDC_CLIENT_LIST);
     if (reaction.clientList != ClientListChange::None && !m_clientListFrozen) {
         // Each change repaints the list at once, which costs milliseconds:
