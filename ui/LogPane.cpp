@@ -89,6 +89,7 @@ void LogPane::SetDpi(int dpi, HFONT font)
 
 void LogPane::Detach()
 {
+    StopRecording(); // a capture file ends with its streams closed
     m_tips = nullptr; // owned by the dialog, which destroys it
     m_view = nullptr;
     m_hexView = nullptr;
