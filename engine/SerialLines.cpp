@@ -1,5 +1,7 @@
 #include "engine/SerialLines.h"
 
+#include <windows.h>
+
 #include <algorithm>
 
 std::vector<SerialLineCutter::Line> SerialLineCutter::OnBytes(const uint8_t* bytes, size_t count, uint32_t nowMs)
@@ -52,4 +54,21 @@ uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowContr
     if (flowControl == 2)
         flags |= 0x300u; // XON/XOFF both ways
     return flags;
+}
+
+std::wstring SerialLineErrorText(unsigned long errors)
+{
+    static const struct {
+        unsigned long flag;
+        const wchar_t* text;
+    } kinds[] = {{CE_OVERRUN, L"overrun (bytes lost)"},
+                 {CE_RXOVER, L"input buffer overflow (bytes lost)"},
+                 {CE_RXPARITY, L"parity error"},
+                 {CE_FRAME, L"framing error"},
+                 {CE_BREAK, L"break"}};
+    std::wstring text;
+    for (const auto& kind : kinds)
+        if (errors & kind.flag)
+            text += (text.empty() ? L"Serial line: " : L", ") + std::wstring(kind.text);
+    return text.empty() ? text : text + L".";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Cuts serial input into lines at LF. A chunk ending in CR or LF, a tail
@@ -30,3 +31,8 @@ private:
 // The DCB flag word for a parity and flow choice; driver bits that the
 // link does not decide are kept.
 uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowControl);
+
+// What ClearCommError's error flags say of the received bytes, for the log
+// ("Serial line: overrun (bytes lost), parity error."); empty when none of
+// them spoiled or dropped any.
+std::wstring SerialLineErrorText(unsigned long errors);

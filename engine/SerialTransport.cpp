@@ -159,6 +159,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
     std::vector<uint8_t> buffer(kReadBufferSize);
     std::vector<uint8_t> out; // the payload being written; its unwritten rest
     bool failed = false;
+    DWORD lastErrorCheck = GetTickCount() - 1000;
     bool stopped = false;
     DWORD retryMs = INFINITE;
 
@@ -200,6 +201,17 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
             if (got > 0) {
                 for (auto& line : m_lines.OnBytes(buffer.data(), got, GetTickCount()))
                     PostLine(std::move(line), peer);
+                // The driver's line errors spoil or drop bytes: they are said,
+                // at most four times a second (asking costs a system call).
+                if (GetTickCount() - lastErrorCheck >= 250) {
+                    lastErrorCheck = GetTickCount();
+                    DWORD errors = 0;
+                    if (ClearCommError(port, &errors, nullptr)) {
+                        const std::wstring text = SerialLineErrorText(errors);
+                        if (!text.empty())
+                            Post(TransportEventKind::Error, text, peer);
+                    }
+                }
             } else {
                 // A device that went away may keep answering reads with
                 // nothing: its state query is what fails then.
