@@ -15,12 +15,10 @@ Journal::~Journal()
 
 uint32_t Journal::PeerIndex(const std::wstring& peer)
 {
-    // The newest peers are the likeliest: a server's clients come and go.
-    for (size_t i = m_peers.size(); i-- > 0;)
-        if (m_peers[i] == peer)
-            return uint32_t(i);
-    m_peers.push_back(peer);
-    return uint32_t(m_peers.size() - 1);
+    const auto [at, added] = m_peerIndex.emplace(peer, uint32_t(m_peers.size()));
+    if (added)
+        m_peers.push_back(peer);
+    return at->second;
 }
 
 void Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
@@ -91,6 +89,7 @@ void Journal::Clear()
     m_memory.Clear();
     m_records.clear();
     m_peers.clear();
+    m_peerIndex.clear();
     m_memoryStart = m_size = 0;
     m_spillFailed = false;
     if (m_spill != INVALID_HANDLE_VALUE) {

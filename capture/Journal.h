@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 enum class TrafficDirection : uint8_t { Received, Sent };
@@ -92,6 +93,7 @@ private:
     uint64_t m_size = 0;
     std::deque<JournalRecord> m_records;
     std::vector<std::wstring> m_peers;
+    std::unordered_map<std::wstring, uint32_t> m_peerIndex; // a server may have seen thousands
     std::map<uint32_t, JournalSession> m_sessions;
 };
 

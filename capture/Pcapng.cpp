@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 
 namespace {
 
@@ -153,8 +154,9 @@ bool ParseEndpoint(const std::wstring& text, Endpoint& out)
     std::wstring host = text.substr(0, colon);
     if (host.size() >= 2 && host.front() == L'[' && host.back() == L']')
         host = host.substr(1, host.size() - 2);
-    const unsigned long port = std::wcstoul(text.c_str() + colon + 1, nullptr, 10);
-    if (port > 65535)
+    wchar_t* end = nullptr;
+    const unsigned long port = std::wcstoul(text.c_str() + colon + 1, &end, 10);
+    if (port > 65535 || *end != L'\0' || !std::iswdigit(text[colon + 1]))
         return false;
     Endpoint e;
     e.port = uint16_t(port);
@@ -192,7 +194,8 @@ bool ParseEndpoint(const std::wstring& text, Endpoint& out)
                 at = end + 2;
             }
         }
-        if (head.size() + tail.size() > 8 || (!gap && head.size() != 8))
+        // "::" stands for at least one group of zeros.
+        if (head.size() + tail.size() > (gap ? 7u : 8u) || (!gap && head.size() != 8))
             return false;
         std::vector<uint16_t> groups = head;
         groups.resize(8 - tail.size(), 0);
@@ -256,7 +259,7 @@ void PcapngMaker::Segment(std::vector<uint8_t>& out, Tcp& tcp, int from, uint8_t
     Packet(out, 0, timeUs, IpPacket(source, target, kProtoTcp, std::move(segment), 16, m_ipId++), outbound);
 }
 
-std::vector<uint8_t> PcapngMaker::TcpOpen(uint32_t key, const Endpoint& local, const Endpoint& remote,
+std::vector<uint8_t> PcapngMaker::TcpOpen(uint64_t key, const Endpoint& local, const Endpoint& remote,
                                           bool weConnected, uint64_t timeUs)
 {
     Tcp tcp;
@@ -271,7 +274,7 @@ std::vector<uint8_t> PcapngMaker::TcpOpen(uint32_t key, const Endpoint& local, c
     return out;
 }
 
-std::vector<uint8_t> PcapngMaker::TcpData(uint32_t key, bool outbound, const uint8_t* data, size_t size,
+std::vector<uint8_t> PcapngMaker::TcpData(uint64_t key, bool outbound, const uint8_t* data, size_t size,
                                           uint64_t timeUs)
 {
     std::vector<uint8_t> out;
@@ -286,7 +289,7 @@ std::vector<uint8_t> PcapngMaker::TcpData(uint32_t key, bool outbound, const uin
     return out;
 }
 
-std::vector<uint8_t> PcapngMaker::TcpClose(uint32_t key, uint64_t timeUs)
+std::vector<uint8_t> PcapngMaker::TcpClose(uint64_t key, uint64_t timeUs)
 {
     std::vector<uint8_t> out;
     const auto found = m_tcp.find(key);

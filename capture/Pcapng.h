@@ -31,11 +31,11 @@ public:
     std::vector<uint8_t> FileHeader() const;
 
     // A TCP connection under `key`; `weConnected` when this end is the client.
-    std::vector<uint8_t> TcpOpen(uint32_t key, const Endpoint& local, const Endpoint& remote, bool weConnected,
+    std::vector<uint8_t> TcpOpen(uint64_t key, const Endpoint& local, const Endpoint& remote, bool weConnected,
                                  uint64_t timeUs);
-    std::vector<uint8_t> TcpData(uint32_t key, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs);
-    std::vector<uint8_t> TcpClose(uint32_t key, uint64_t timeUs);
-    bool HasTcp(uint32_t key) const { return m_tcp.count(key) != 0; }
+    std::vector<uint8_t> TcpData(uint64_t key, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs);
+    std::vector<uint8_t> TcpClose(uint64_t key, uint64_t timeUs);
+    bool HasTcp(uint64_t key) const { return m_tcp.count(key) != 0; }
 
     std::vector<uint8_t> Udp(const Endpoint& local, const Endpoint& remote, bool outbound, const uint8_t* data,
                              size_t size, uint64_t timeUs);
@@ -50,7 +50,7 @@ private:
     void Segment(std::vector<uint8_t>& out, Tcp& tcp, int from, uint8_t flags, const uint8_t* data, size_t size,
                  uint64_t timeUs);
 
-    std::map<uint32_t, Tcp> m_tcp;
+    std::map<uint64_t, Tcp> m_tcp;
     uint16_t m_ipId = 0;
 };
 

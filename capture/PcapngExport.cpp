@@ -55,7 +55,7 @@ std::vector<uint8_t> PcapngFromJournal::Take(const JournalRecord& r, const Journ
     m_lastTime = r.timeUs;
     if (!session)
         return out;
-    const auto key = [](uint32_t sessionId, uint32_t client) { return sessionId << 16 ^ client; };
+    const auto key = [](uint32_t sessionId, uint32_t client) { return uint64_t(sessionId) << 32 | client; };
     const auto add = [&](const std::vector<uint8_t>& blocks) { out.insert(out.end(), blocks.begin(), blocks.end()); };
     const bool outbound = r.direction == TrafficDirection::Sent;
     Endpoint remote;
@@ -111,7 +111,7 @@ std::vector<uint8_t> PcapngFromJournal::Finish()
 {
     std::vector<uint8_t> out;
     for (const auto& stream : m_open) {
-        const std::vector<uint8_t> blocks = m_maker.TcpClose(stream.first << 16 ^ stream.second, m_lastTime);
+        const std::vector<uint8_t> blocks = m_maker.TcpClose(uint64_t(stream.first) << 32 | stream.second, m_lastTime);
         out.insert(out.end(), blocks.begin(), blocks.end());
     }
     m_open.clear();

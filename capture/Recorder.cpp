@@ -27,7 +27,9 @@ bool Recorder::Start(const std::wstring& path)
     m_unrecorded = 0;
     m_failed = false;
     m_error = 0;
+    m_fellBehind = false;
     m_stopping = false;
+    m_queued = 0;
     m_writer = std::thread([this] { Run(); });
     return true;
 }
@@ -42,6 +44,13 @@ void Recorder::Write(std::vector<uint8_t> bytes)
     }
     {
         std::lock_guard<std::mutex> hold(m_lock);
+        if (m_queued + bytes.size() > kMaxQueued) {
+            m_fellBehind = true;
+            m_failed = true;
+            m_unrecorded += bytes.size();
+            return;
+        }
+        m_queued += bytes.size();
         m_queue.push_back(std::move(bytes));
     }
     m_wake.notify_one();
@@ -73,6 +82,7 @@ void Recorder::Run()
                 return; // stopping, and all written
             next = std::move(m_queue.front());
             m_queue.pop_front();
+            m_queued -= next.size();
         }
         if (m_failed) {
             m_unrecorded += next.size();

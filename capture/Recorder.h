@@ -18,6 +18,9 @@
 class Recorder {
 public:
     enum class Format { Text, Received, Pcapng };
+    // Bytes waiting for the disk at most; beyond, the recording ends as if
+    // the disk were full, so that neither memory nor a Stop waits on it.
+    static constexpr size_t kMaxQueued = size_t(64) << 20;
     // ".bin" records the received bytes, ".pcapng" all traffic for
     // Wireshark, any other name the log's lines.
     static Format FormatFor(const std::wstring& path);
@@ -43,6 +46,8 @@ public:
     // After a failure: the bytes handed over that are not in the file.
     uint64_t Unrecorded() const { return m_unrecorded; }
     DWORD Error() const { return m_error; }
+    // The failure was a disk that could not keep up, not a write error.
+    bool FellBehind() const { return m_fellBehind; }
 
 private:
     void Run();
@@ -55,8 +60,10 @@ private:
     std::condition_variable m_wake;
     std::deque<std::vector<uint8_t>> m_queue; // guarded by m_lock
     bool m_stopping = false;                  // guarded by m_lock
+    size_t m_queued = 0;                      // bytes in m_queue; guarded by m_lock
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_unrecorded{0};
     std::atomic<bool> m_failed{false};
     std::atomic<DWORD> m_error{0};
+    std::atomic<bool> m_fellBehind{false};
 };

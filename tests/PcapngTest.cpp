@@ -26,7 +26,8 @@ TEST(Endpoint, PeerTextsOfBothFamilies)
     EXPECT_EQ(e.address[3], 0xB8);
     EXPECT_EQ(e.address[13], 0x0A);
     EXPECT_EQ(e.address[15], 0x0B);
-    for (const wchar_t* bad : {L"", L"abc", L"1.2.3:5", L"1.2.3.4:70000", L"1:2:3:4:5:6:7:8:9:10", L"1::2::3:4"})
+    for (const wchar_t* bad : {L"", L"abc", L"1.2.3:5", L"1.2.3.4:70000", L"1.2.3.4:abc", L"1.2.3.4:5x",
+                               L"1:2:3:4:5:6:7:8:9:10", L"1::2::3:4", L"1::2:3:4:5:6:7:8:80"})
         EXPECT_FALSE(ParseEndpoint(bad, e)) << bad;
 }
 

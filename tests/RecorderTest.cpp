@@ -70,3 +70,24 @@ TEST(Recorder, AFullDiskEndsTheRecordingAndCountsWhatWasNotWritten)
     EXPECT_GT(recorder.Unrecorded(), 0u);
     EXPECT_NE(recorder.Error(), 0u);
 }
+
+// A disk that cannot keep up (here a pipe nobody reads): past the queue's
+// bound the recording ends rather than hold memory, or a Stop, for it.
+TEST(Recorder, ADiskThatCannotKeepUpEndsTheRecording)
+{
+    const std::wstring name = L"\\\\.\\pipe\\ferrolink-slow-" + std::to_wstring(GetTickCount64());
+    const HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096,
+                                         0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Start(name));
+    const std::vector<uint8_t> block(size_t(1) << 20, 0x42);
+    const size_t blocks = Recorder::kMaxQueued / block.size() + 8;
+    for (size_t i = 0; i < blocks; ++i)
+        recorder.Write(block);
+    EXPECT_TRUE(recorder.Failed());
+    EXPECT_TRUE(recorder.FellBehind());
+    CloseHandle(pipe); // the blocked write fails now, and the writer ends
+    recorder.Stop();
+    EXPECT_EQ(recorder.Written() + recorder.Unrecorded(), blocks * block.size());
+}

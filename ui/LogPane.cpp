@@ -234,7 +234,7 @@ void LogPane::Refresh()
             wchar_t reason[256] = {};
             FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, m_recorder.Error(), 0,
                            reason, 256, nullptr);
-            std::wstring why = reason;
+            std::wstring why = m_recorder.FellBehind() ? L"the disk did not keep up" : reason;
             while (!why.empty() && (why.back() == L'\n' || why.back() == L'\r' || why.back() == L'.'))
                 why.pop_back();
             Append(TransportEventKind::Error, L"Recording to " + m_recorder.Path() + L" stopped: " +

@@ -189,7 +189,11 @@ void CMainDlg::PlaceWindow()
         placed = FirstStartRect(int(current.right - current.left), int(current.bottom - current.top), work, minWidth,
                                 minHeight);
     }
+    // Moved onto a monitor of another scale, the window is told its new DPI
+    // with a rectangle scaled once more: the one placed here already fits.
+    m_placing = true;
     MoveWindow(Handle(), placed.left, placed.top, placed.Width(), placed.Height(), TRUE);
+    m_placing = false;
 }
 
 void CMainDlg::SaveWindowState()
@@ -529,8 +533,9 @@ void CMainDlg::OnDpiChanged(int dpi, const RECT& suggested)
 {
     m_dpi = dpi > 0 ? dpi : 96;
     ApplyDpi();
-    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!m_placing)
+        SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     LayoutForClientSize();
 }
 

@@ -88,6 +88,7 @@ private:
     CHexView* m_sendHexView = nullptr;
     HFONT m_font = nullptr;
     int m_dpi = 96;
+    bool m_placing = false; // PlaceWindow's own move is under way
     HWND m_sendTabs = nullptr;
     Subclass m_sendEdit;
     UINT_PTR m_repeatTimerId = 0;
