@@ -276,4 +276,6 @@ TEST_F(LogWindow, RecordingWritesWhatComesAndAFullDiskEndsIt)
     PumpPosted();
     Tick();
     EXPECT_TRUE(Shows(L"RX  still here\r\n"));
+    EXPECT_TRUE(Item(IDC_LOST).Visible()); // what the recording could not write counts as lost
+    EXPECT_EQ(Item(IDC_LOST).Text(), L"Lost: " + std::to_wstring(pane.Recording().Unrecorded()));
 }

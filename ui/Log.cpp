@@ -30,7 +30,7 @@ bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes,
 
 void LogState::Clear()
 {
-    m_rxByteCount = m_txByteCount = m_pausedRxBytes = 0;
+    m_rxByteCount = m_txByteCount = m_pausedRxBytes = m_unrecordedBytes = 0;
     m_logDirty = false;
     m_journal.Clear();
 }

@@ -24,6 +24,7 @@ public:
     uint64_t m_rxByteCount = 0;
     uint64_t m_txByteCount = 0;
     uint64_t m_pausedRxBytes = 0; // received while Pause RX was ticked: not logged
+    uint64_t m_unrecordedBytes = 0; // handed to a recording that failed
     // Spilled where the window says, once it knows its folder.
     Journal m_journal{size_t(64) << 20, std::wstring()};
 };

@@ -51,6 +51,7 @@ void LogPane::AddCounterTips()
                              nullptr);
     if (!m_tips)
         return;
+    SendMessageW(m_tips, TTM_SETMAXTIPWIDTH, 0, 600); // lets the Lost tip break its lines
     for (int id : {IDC_RX_COUNT, IDC_TX_COUNT, IDC_LOST}) {
         TOOLINFOW tool{};
         tool.cbSize = sizeof(tool);
@@ -70,7 +71,8 @@ bool LogPane::OnNotify(const NMHDR& header)
     const HWND from = HWND(header.idFrom);
     if (from == m_dialog.Item(IDC_LOST).Handle())
         m_tipText = L"Received while Pause RX was ticked, not logged: " + std::to_wstring(m_state.m_pausedRxBytes) +
-                    L" bytes";
+                    L" bytes\r\nNot recorded when a recording failed: " +
+                    std::to_wstring(m_state.m_unrecordedBytes) + L" bytes";
     else if (from == m_dialog.Item(IDC_RX_COUNT).Handle())
         m_tipText = CounterTipText(L"RX", m_state.m_rxByteCount);
     else
@@ -237,6 +239,8 @@ void LogPane::Refresh()
             std::wstring why = m_recorder.FellBehind() ? L"the disk did not keep up" : reason;
             while (!why.empty() && (why.back() == L'\n' || why.back() == L'\r' || why.back() == L'.'))
                 why.pop_back();
+            m_state.m_unrecordedBytes += m_recorder.Unrecorded();
+            m_state.m_logDirty = true;
             Append(TransportEventKind::Error, L"Recording to " + m_recorder.Path() + L" stopped: " +
                                                   std::to_wstring(m_recorder.Unrecorded()) +
                                                   L" bytes were not recorded (" + why + L").");
@@ -339,7 +343,7 @@ void LogPane::UpdateCounters()
     m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", m_state.m_txByteCount));
     // Nothing lost in a normal run: then it takes no room.
     const Window lost = m_dialog.Item(IDC_LOST);
-    const uint64_t count = m_state.m_pausedRxBytes;
+    const uint64_t count = m_state.m_pausedRxBytes + m_state.m_unrecordedBytes;
     if (count)
         lost.SetText(L"Lost: " + ShortCount(count));
     lost.Show(count != 0);
