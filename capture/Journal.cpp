@@ -26,15 +26,9 @@ void Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t sessi
 {
     if (size == 0)
         return;
-    JournalRecord record;
-    record.offset = m_size;
+    JournalRecord& record = AddRecord(JournalEvent::Data, timeUs, session, client, peer);
     record.size = uint32_t(size);
     record.direction = direction;
-    record.timeUs = timeUs;
-    record.session = session;
-    record.client = client;
-    record.peer = PeerIndex(peer);
-    m_records.push_back(record);
     m_memory.Append(data, size);
     m_size += size;
     SpillOverBudget();
@@ -42,14 +36,20 @@ void Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t sessi
 
 void Journal::Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer)
 {
-    JournalRecord record;
+    AddRecord(event, timeUs, session, client, peer);
+}
+
+JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client,
+                                  const std::wstring& peer)
+{
+    JournalRecord& record = m_records.emplace_back();
     record.offset = m_size;
     record.event = event;
     record.timeUs = timeUs;
     record.session = session;
     record.client = client;
     record.peer = PeerIndex(peer);
-    m_records.push_back(record);
+    return record;
 }
 
 // Whole chunks from the front, appended to the file at their own offsets.

@@ -81,6 +81,9 @@ public:
     bool SpillFailed() const { return m_spillFailed; }
 
 private:
+    // At the end, with no bytes yet.
+    JournalRecord& AddRecord(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client,
+                             const std::wstring& peer);
     void SpillOverBudget();
     uint32_t PeerIndex(const std::wstring& peer);
 

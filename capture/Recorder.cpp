@@ -2,15 +2,21 @@
 
 #include <cwctype>
 
-Recorder::Format Recorder::FormatFor(const std::wstring& path)
+std::wstring LowerCaseExtension(const std::wstring& path)
 {
     const size_t slash = path.find_last_of(L"\\/");
     const size_t dot = path.find_last_of(L'.');
     if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash))
-        return Format::Text;
+        return {};
     std::wstring extension = path.substr(dot + 1);
     for (wchar_t& c : extension)
         c = wchar_t(std::towlower(c));
+    return extension;
+}
+
+Recorder::Format Recorder::FormatFor(const std::wstring& path)
+{
+    const std::wstring extension = LowerCaseExtension(path);
     return extension == L"bin" ? Format::Received : extension == L"pcapng" ? Format::Pcapng : Format::Text;
 }
 

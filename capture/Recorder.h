@@ -11,6 +11,10 @@
 #include <thread>
 #include <vector>
 
+// The extension after the file name's last dot, in lower case; empty when
+// there is none.
+std::wstring LowerCaseExtension(const std::wstring& path);
+
 // Writes traffic to a file while the link runs, on a thread of its own, so
 // that a slow or full disk never holds the window up. The window hands it
 // bytes already in the file's format. A write that fails ends the

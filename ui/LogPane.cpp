@@ -17,6 +17,28 @@
 
 #include <algorithm>
 
+namespace {
+
+// The file name the user chose; empty when the dialog was cancelled.
+std::wstring AskSaveName(HWND owner, const wchar_t* suggested, const wchar_t* filter, const wchar_t* extension,
+                         const wchar_t* title)
+{
+    wchar_t path[MAX_PATH] = {};
+    lstrcpynW(path, suggested, MAX_PATH);
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter;
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = extension;
+    ofn.lpstrTitle = title;
+    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
+    return GetSaveFileNameW(&ofn) ? std::wstring(path) : std::wstring();
+}
+
+} // namespace
+
 void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
 {
     m_dialog = dialog;
@@ -202,18 +224,11 @@ void LogPane::ToggleRecording()
         StopRecording();
         return;
     }
-    wchar_t path[MAX_PATH] = L"Ferrolink.pcapng";
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = m_dialog.Handle();
-    ofn.lpstrFilter = L"Wireshark capture (*.pcapng)\0*.pcapng\0Log Files (*.log)\0*.log\0"
-                      L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = L"pcapng";
-    ofn.lpstrTitle = L"Record to";
-    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
-    if (GetSaveFileNameW(&ofn))
+    const std::wstring path = AskSaveName(m_dialog.Handle(), L"Ferrolink.pcapng",
+                                          L"Wireshark capture (*.pcapng)\0*.pcapng\0Log Files (*.log)\0*.log\0"
+                                          L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0",
+                                          L"pcapng", L"Record to");
+    if (!path.empty())
         StartRecording(path);
 }
 
@@ -377,17 +392,12 @@ void LogPane::Copy()
 
 void LogPane::Save()
 {
-    wchar_t path[MAX_PATH] = L"Ferrolink.log";
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = m_dialog.Handle();
-    ofn.lpstrFilter = L"Log Files (*.log)\0*.log\0Binary Files (*.bin)\0*.bin\0Text Files (*.txt)\0*.txt\0"
-                      L"Wireshark capture (*.pcapng)\0*.pcapng\0All Files (*.*)\0*.*\0";
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = L"log";
-    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
-    if (!GetSaveFileNameW(&ofn))
+    const std::wstring path =
+        AskSaveName(m_dialog.Handle(), L"Ferrolink.log",
+                    L"Log Files (*.log)\0*.log\0Binary Files (*.bin)\0*.bin\0Text Files (*.txt)\0*.txt\0"
+                    L"Wireshark capture (*.pcapng)\0*.pcapng\0All Files (*.*)\0*.*\0",
+                    L"log", nullptr);
+    if (path.empty())
         return;
     if (IsCaptureName(path)) {
         if (!WritePcapng(path, m_state.m_journal))

@@ -1,11 +1,12 @@
 #include "ui/LogTools.h"
 
+#include "capture/Recorder.h"
+
 #include "ui/SendComposer.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cwctype>
 
 int64_t FindInBytes(const ChunkedBytes& bytes, const std::vector<uint8_t>& pattern, int64_t from)
 {
@@ -24,27 +25,14 @@ std::vector<uint8_t> ToAnsiBytes(const std::wstring& text)
     return bytes;
 }
 
-// The extension after the last dot of the file name, in lower case.
-static std::wstring ExtensionOf(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L"\\/");
-    const size_t dot = path.find_last_of(L'.');
-    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash))
-        return {};
-    std::wstring extension = path.substr(dot + 1);
-    for (wchar_t& c : extension)
-        c = wchar_t(std::towlower(c));
-    return extension;
-}
-
 bool IsBinaryLogName(const std::wstring& path)
 {
-    return ExtensionOf(path) == L"bin";
+    return LowerCaseExtension(path) == L"bin";
 }
 
 bool IsCaptureName(const std::wstring& path)
 {
-    return ExtensionOf(path) == L"pcapng";
+    return LowerCaseExtension(path) == L"pcapng";
 }
 
 // In pieces a single WriteFile can take.
