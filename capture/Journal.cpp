@@ -134,6 +134,29 @@ size_t Journal::Read(uint64_t from, uint8_t* out, size_t count) const
     return done;
 }
 
+int64_t Journal::Find(const std::vector<uint8_t>& pattern, uint64_t from) const
+{
+    const uint64_t n = pattern.size();
+    if (n == 0 || n > m_size)
+        return -1;
+    // The spilled bytes, a window at a time; a window reaches n - 1 bytes
+    // past its last start so that matches across its end are found.
+    constexpr size_t kWindow = size_t(1) << 20;
+    std::vector<uint8_t> window;
+    while (from < m_memoryStart) {
+        window.resize(size_t(std::min<uint64_t>(kWindow + n - 1, m_size - from)));
+        window.resize(Read(from, window.data(), window.size()));
+        const auto at = std::search(window.begin(), window.end(), pattern.begin(), pattern.end());
+        if (at != window.end())
+            return int64_t(from + uint64_t(at - window.begin()));
+        if (window.size() < n)
+            return -1;
+        from += window.size() - n + 1;
+    }
+    const int64_t found = m_memory.Find(pattern, size_t(from - m_memoryStart));
+    return found < 0 ? -1 : found + int64_t(m_memoryStart);
+}
+
 namespace {
 
 // False when something in it could not be deleted (a copy still uses it).

@@ -75,6 +75,8 @@ public:
     // Copies up to `count` bytes from `from`; fewer only at the end, or when
     // the spill file cannot be read back.
     size_t Read(uint64_t from, uint8_t* out, size_t count) const;
+    // The first match at or after `from`; -1 when there is none.
+    int64_t Find(const std::vector<uint8_t>& pattern, uint64_t from) const;
 
     uint64_t SpilledBytes() const { return m_memoryStart; }
     size_t BytesInMemory() const { return m_memory.size(); }

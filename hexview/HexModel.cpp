@@ -7,9 +7,9 @@ namespace {
 
 constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
 
-int32_t Clamp(int64_t value, int32_t low, int32_t high)
+int64_t Clamp(int64_t value, int64_t low, int64_t high)
 {
-    return int32_t(std::max<int64_t>(low, std::min<int64_t>(value, high)));
+    return std::max(low, std::min(value, high));
 }
 
 bool Printable(unsigned c)
@@ -43,6 +43,37 @@ void HexModel::SetFontMetrics(int charWidth, int charHeight)
     m_charHeight = charHeight;
 }
 
+void HexModel::ShowRows(const HexRows* rows)
+{
+    m_rows = rows ? rows : &m_ownRows;
+    m_topLine = m_caret = m_caretNibble = 0;
+    m_pointed = -1;
+    DropSelection();
+    m_behind = true;
+}
+
+uint64_t HexModel::OwnRows::RowCount() const
+{
+    const uint64_t bpl = uint64_t(m_model.Bpl());
+    return (m_model.m_data.size() + bpl - 1) / bpl;
+}
+
+HexRows::Row HexModel::OwnRows::At(uint64_t row) const
+{
+    const uint64_t bpl = uint64_t(m_model.Bpl()), start = row * bpl;
+    return Row{start, uint32_t(std::min<uint64_t>(bpl, m_model.m_data.size() - start)), false};
+}
+
+size_t HexModel::OwnRows::Read(uint64_t from, uint8_t* out, size_t count) const
+{
+    size_t done = 0;
+    m_model.m_data.ForEachRun(size_t(from), count, [&](const uint8_t* data, size_t size) {
+        std::copy(data, data + size, out + done);
+        done += size;
+    });
+    return done;
+}
+
 // ---- geometry -------------------------------------------------------------
 
 int HexModel::AddressWidth() const
@@ -66,9 +97,9 @@ int HexModel::CharCellX(int column) const
     return AddressWidth() + (3 * m_bytesPerLine + 2 + column) * m_charWidth;
 }
 
-int32_t HexModel::TotalRows() const
+int64_t HexModel::TotalRows() const
 {
-    return m_data.empty() ? 1 : int32_t((int64_t(Size()) - 1 + Bpl()) / Bpl());
+    return std::max<int64_t>(1, int64_t(m_rows->RowCount()));
 }
 
 int32_t HexModel::VisibleRows() const
@@ -77,22 +108,31 @@ int32_t HexModel::VisibleRows() const
     return std::max(1, height / LineHeight());
 }
 
-int32_t HexModel::LastTopRow() const
+int64_t HexModel::LastTopRow() const
 {
-    return std::max(0, TotalRows() - VisibleRows());
+    return std::max<int64_t>(0, TotalRows() - VisibleRows());
 }
 
 // ---- operations ----------------------------------------------------------
 
+int64_t HexModel::ScrollScale() const
+{
+    return TotalRows() / 0x40000000 + 1;
+}
+
 void HexModel::UpdateScrollInfo()
 {
-    if (m_host)
-        m_host->SetScroll(TotalRows() - 1, VisibleRows(), m_topLine);
+    if (!m_host)
+        return;
+    const int64_t scale = ScrollScale();
+    const int maximum = int((TotalRows() - 1) / scale), page = std::max(1, int(VisibleRows() / scale));
+    // Scaled down, the last rows would leave the thumb short of the end.
+    m_host->SetScroll(maximum, page, m_topLine >= LastTopRow() && scale > 1 ? maximum - page + 1 : int(m_topLine / scale));
 }
 
 void HexModel::ClampTopLine()
 {
-    m_topLine = std::max(0, std::min(m_topLine, LastTopRow()));
+    m_topLine = std::max<int64_t>(0, std::min(m_topLine, LastTopRow()));
 }
 
 void HexModel::Repaint()
@@ -101,32 +141,9 @@ void HexModel::Repaint()
         m_host->Repaint();
 }
 
-void HexModel::TrimToLimit(size_t incoming)
-{
-    const int64_t over = int64_t(m_data.size()) + int64_t(incoming) - m_byteLimit;
-    if (over <= 0)
-        return;
-    const int64_t drop = std::min<int64_t>((over + kTrimStep - 1) / kTrimStep * kTrimStep, int64_t(m_data.size()));
-    m_data.DropFront(size_t(drop));
-    m_topLine = std::max<int32_t>(0, m_topLine - int32_t(drop / Bpl()));
-    m_caret = std::max<int32_t>(0, m_caret - int32_t(drop));
-    if (m_selAnchor >= 0) {
-        const int64_t anchor = m_selAnchor - drop, end = m_selEnd - drop;
-        if (anchor < 0 && end < 0) {
-            DropSelection();
-        } else {
-            m_selAnchor = int32_t(std::max<int64_t>(0, anchor));
-            m_selEnd = int32_t(std::max<int64_t>(0, end));
-        }
-    }
-}
-
 void HexModel::AppendBytes(const std::vector<uint8_t>& bytes, bool show)
 {
-    // A single block larger than the limit keeps only its newest bytes.
-    const size_t keep = size_t(std::min<int64_t>(int64_t(bytes.size()), m_byteLimit));
-    TrimToLimit(keep);
-    m_data.Append(bytes.data() + (bytes.size() - keep), keep);
+    m_data.Append(bytes);
     m_behind = true;
     if (show)
         CatchUp();
@@ -152,6 +169,7 @@ void HexModel::Clear()
 {
     m_data.Clear(); // a cleared log gives its memory back
     m_topLine = m_caret = m_caretNibble = 0;
+    m_pointed = -1;
     m_caretInAscii = false;
     m_contentLength = 0;
     DropSelection();
@@ -174,21 +192,21 @@ void HexModel::ResetEditor()
 
 std::vector<uint8_t> HexModel::GetContent() const
 {
-    const int32_t n = std::max(0, std::min(m_contentLength, Size()));
+    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(m_contentLength, int64_t(m_data.size())));
     return m_data.Copy(0, size_t(n));
 }
 
-void HexModel::SelectFound(int32_t index, int32_t length)
+void HexModel::SelectFound(int64_t index, int64_t length)
 {
-    if (m_data.empty())
+    if (Size() == 0)
         return;
     m_selAnchor = Clamp(index, 0, Size() - 1);
-    m_selEnd = std::max<int32_t>(0, int32_t(std::min<int64_t>(int64_t(index) + length, Size()) - 1));
+    m_selEnd = std::max<int64_t>(0, std::min(index + length, Size()) - 1);
     m_selInAscii = true;
-    const int32_t row = m_selAnchor / Bpl();
+    const int64_t row = int64_t(m_rows->RowOf(uint64_t(m_selAnchor)));
     const int32_t visible = VisibleRows();
     if (row < m_topLine || row >= m_topLine + visible) {
-        m_topLine = std::max(0, row - visible / 2);
+        m_topLine = std::max<int64_t>(0, row - visible / 2);
         ClampTopLine();
         UpdateScrollInfo();
     }
@@ -200,7 +218,7 @@ void HexModel::SelectFound(int32_t index, int32_t length)
     Repaint();
 }
 
-bool HexModel::Selected(int32_t index) const
+bool HexModel::Selected(int64_t index) const
 {
     if (m_selAnchor < 0)
         return false;
@@ -209,17 +227,19 @@ bool HexModel::Selected(int32_t index) const
 
 std::wstring HexModel::SelectionText() const
 {
-    if (m_selAnchor < 0 || m_data.empty())
+    if (m_selAnchor < 0 || Size() == 0)
         return {};
-    const int32_t lo = Clamp(std::min(m_selAnchor, m_selEnd), 0, Size() - 1);
-    const int32_t hi = Clamp(std::max(m_selAnchor, m_selEnd), 0, Size() - 1);
+    const int64_t lo = Clamp(std::min(m_selAnchor, m_selEnd), 0, Size() - 1);
+    const int64_t hi = Clamp(std::max(m_selAnchor, m_selEnd), 0, Size() - 1);
+    std::vector<uint8_t> bytes(size_t(hi - lo + 1));
+    bytes.resize(m_rows->Read(uint64_t(lo), bytes.data(), bytes.size()));
     std::wstring text;
-    for (int32_t i = lo; i <= hi; ++i) {
-        const uint8_t b = m_data[size_t(i)];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const uint8_t b = bytes[i];
         if (m_selInAscii) {
             text += Printable(b) ? wchar_t(b) : L'.';
         } else {
-            if (i > lo)
+            if (i > 0)
                 text += L' ';
             text += kDigits[b >> 4];
             text += kDigits[b & 15];
@@ -233,19 +253,19 @@ std::wstring HexModel::SelectionText() const
 void HexModel::InvalidateCaretRow()
 {
     if (m_host && !m_data.empty())
-        m_host->RepaintBand((m_caret / Bpl() - m_topLine) * LineHeight(), LineHeight());
+        m_host->RepaintBand(int((m_caret / Bpl() - m_topLine) * LineHeight()), LineHeight());
 }
 
-void HexModel::SetCaret(int32_t index, bool inAscii, int32_t nibble)
+void HexModel::SetCaret(int64_t index, bool inAscii, int32_t nibble)
 {
     InvalidateCaretRow();
     m_caretNibble = nibble;
     m_caretInAscii = inAscii;
     m_caret = m_data.empty() ? 0 : Clamp(index, 0, Size() - 1);
     if (!m_data.empty()) {
-        const int32_t row = m_caret / Bpl();
+        const int64_t row = m_caret / Bpl();
         const int32_t visible = VisibleRows();
-        const int32_t before = m_topLine;
+        const int64_t before = m_topLine;
         if (row < m_topLine)
             m_topLine = row;
         else if (row >= m_topLine + visible)
@@ -258,18 +278,19 @@ void HexModel::SetCaret(int32_t index, bool inAscii, int32_t nibble)
     InvalidateCaretRow();
 }
 
-int HexModel::HitTest(int x, int y, int32_t& index, int32_t& nibble) const
+int HexModel::HitTest(int x, int y, int64_t& index, int32_t& nibble) const
 {
-    if (m_data.empty())
+    if (Size() == 0 || y < 0)
         return HitNothing;
-    const int64_t row = int64_t(m_topLine) + y / LineHeight();
-    if (row < 0 || row >= TotalRows())
+    const int64_t row = m_topLine + y / LineHeight();
+    if (row >= int64_t(m_rows->RowCount()))
         return HitNothing;
-    const int64_t rowStart = row * Bpl();
-    for (int i = 0; i < Bpl() && rowStart + i < Size(); ++i) {
+    const HexRows::Row r = m_rows->At(uint64_t(row));
+    const int64_t rowStart = int64_t(r.start), length = r.length;
+    for (int i = 0; i < length; ++i) {
         const int x0 = HexCellX(i);
         if (x >= x0 && x < x0 + 2 * m_charWidth) {
-            index = int32_t(rowStart + i);
+            index = rowStart + i;
             nibble = x - x0 >= m_charWidth ? 1 : 0;
             return HitHex;
         }
@@ -278,9 +299,9 @@ int HexModel::HitTest(int x, int y, int32_t& index, int32_t& nibble) const
     if (x < xa)
         return HitNothing;
     const int col = (x - xa) / m_charWidth;
-    if (col >= Bpl() || rowStart + col >= Size())
+    if (col >= length)
         return HitNothing;
-    index = int32_t(rowStart + col);
+    index = rowStart + col;
     nibble = 0;
     return HitChar;
 }
@@ -289,8 +310,9 @@ int HexModel::HitTest(int x, int y, int32_t& index, int32_t& nibble) const
 
 bool HexModel::OnLButtonDown(int x, int y, bool shift)
 {
-    int32_t index = 0, nibble = 0;
-    const int hit = m_data.empty() ? HitNothing : HitTest(x, y, index, nibble);
+    int64_t index = 0;
+    int32_t nibble = 0;
+    const int hit = HitTest(x, y, index, nibble);
     if (hit == HitNothing)
         return false;
     const bool inAscii = hit == HitChar;
@@ -313,10 +335,13 @@ bool HexModel::OnLButtonDown(int x, int y, bool shift)
 
 void HexModel::OnMouseMove(int x, int y, bool leftButton)
 {
-    if (!m_dragging || !leftButton || m_data.empty())
+    int64_t index = 0;
+    int32_t nibble = 0;
+    const bool hit = HitTest(x, y, index, nibble) != HitNothing;
+    m_pointed = hit ? index : -1;
+    if (!m_dragging || !leftButton)
         return;
-    int32_t index = 0, nibble = 0;
-    if (HitTest(x, y, index, nibble) != HitNothing && index != m_selEnd) {
+    if (hit && index != m_selEnd) {
         m_selEnd = index;
         Repaint();
     }
@@ -335,13 +360,13 @@ bool HexModel::OnLButtonUp()
 bool HexModel::OnKeyDown(int key, bool shift)
 {
     if (m_readOnly) {
-        const int32_t visible = VisibleRows(), last = LastTopRow();
+        const int64_t visible = VisibleRows(), last = LastTopRow();
         switch (key) {
-        case VK_PRIOR: m_topLine = std::max(0, m_topLine - visible); break;
+        case VK_PRIOR: m_topLine = std::max<int64_t>(0, m_topLine - visible); break;
         case VK_NEXT: m_topLine = m_topLine + visible <= last ? m_topLine + visible : last; break;
         case VK_END: m_topLine = last; break;
         case VK_HOME: m_topLine = 0; break;
-        case VK_UP: m_topLine = std::max(0, m_topLine - 1); break;
+        case VK_UP: m_topLine = std::max<int64_t>(0, m_topLine - 1); break;
         case VK_DOWN: m_topLine = std::min(m_topLine + 1, last); break;
         default: return false;
         }
@@ -475,7 +500,7 @@ HexModel::CharResult HexModel::OnChar(wchar_t c)
     return CharResult::Handled;
 }
 
-void HexModel::GrowForTyping(int32_t next)
+void HexModel::GrowForTyping(int64_t next)
 {
     if (next >= Size()) {
         m_data.push_back(0x00);
@@ -490,7 +515,7 @@ void HexModel::TypeChar(wchar_t c)
     if (m_data.empty())
         m_data.push_back(0x00);
     m_data[size_t(m_caret)] = uint8_t(c);
-    const int32_t next = m_caret + 1;
+    const int64_t next = m_caret + 1;
     GrowForTyping(next);
     SetCaret(next, true, 0);
 }
@@ -509,7 +534,7 @@ void HexModel::TypeHexDigit(int value)
         return;
     }
     b = uint8_t((b & 0xF0) | value);
-    const int32_t next = m_caret + 1;
+    const int64_t next = m_caret + 1;
     GrowForTyping(next);
     SetCaret(next, false, 0);
 }
@@ -518,14 +543,14 @@ void HexModel::TypeHexDigit(int value)
 
 void HexModel::OnVScroll(int code, int trackPosition)
 {
-    const int32_t page = VisibleRows(), last = LastTopRow();
+    const int64_t page = VisibleRows(), last = LastTopRow();
     switch (code) {
-    case SB_LINEUP: m_topLine = std::max(0, m_topLine - 1); break;
+    case SB_LINEUP: m_topLine = std::max<int64_t>(0, m_topLine - 1); break;
     case SB_LINEDOWN: m_topLine = std::min(m_topLine + 1, last); break;
-    case SB_PAGEUP: m_topLine = std::max(0, m_topLine - page); break;
+    case SB_PAGEUP: m_topLine = std::max<int64_t>(0, m_topLine - page); break;
     case SB_PAGEDOWN: m_topLine = std::min(m_topLine + page, last); break;
     case SB_THUMBPOSITION:
-    case SB_THUMBTRACK: m_topLine = std::min(trackPosition, last); break;
+    case SB_THUMBTRACK: m_topLine = std::min(int64_t(trackPosition) * ScrollScale(), last); break;
     case SB_TOP: m_topLine = 0; break;
     case SB_BOTTOM: m_topLine = last; break;
     default: break;
@@ -537,7 +562,7 @@ void HexModel::OnVScroll(int code, int trackPosition)
 void HexModel::OnWheel(int delta)
 {
     const int notches = delta / 120;
-    m_topLine = std::max(0, int32_t(std::min<int64_t>(int64_t(m_topLine) - 3 * notches, LastTopRow())));
+    m_topLine = std::max<int64_t>(0, std::min(m_topLine - 3 * notches, LastTopRow()));
     UpdateScrollInfo();
     Repaint();
 }
@@ -557,9 +582,10 @@ void HexModel::OnSize()
 
 // ---- drawing ---------------------------------------------------------------
 
-std::wstring HexModel::AddressText(int32_t row) const
+std::wstring HexModel::AddressText(int64_t row) const
 {
-    const uint32_t start = uint32_t(int64_t(row) * Bpl());
+    const uint32_t start =
+        uint32_t(row < int64_t(m_rows->RowCount()) ? m_rows->At(uint64_t(row)).start : uint64_t(row) * Bpl());
     wchar_t text[16];
     if (m_addressBytes == 1)
         swprintf(text, 16, L"%02X  ", start & 0xFF);
@@ -573,22 +599,27 @@ std::wstring HexModel::AddressText(int32_t row) const
 void HexModel::Paint(HexRowPainter& painter, int clientWidth, int clientHeight) const
 {
     painter.Fill(0, 0, clientWidth, clientHeight, HexColours::Background);
-    const int32_t visible = VisibleRows(), total = TotalRows();
-    for (int32_t i = 0; i < visible; ++i) {
-        const int32_t row = m_topLine + i;
+    const int64_t visible = VisibleRows(), total = int64_t(m_rows->RowCount());
+    for (int64_t i = 0; i < visible; ++i) {
+        const int64_t row = m_topLine + i;
         if (row >= total)
             break;
-        DrawRow(painter, row, i * LineHeight());
+        DrawRow(painter, row, int(i) * LineHeight());
     }
 }
 
-void HexModel::DrawRow(HexRowPainter& painter, int32_t row, int y) const
+void HexModel::DrawRow(HexRowPainter& painter, int64_t row, int y) const
 {
     using namespace HexColours;
-    const int64_t start = int64_t(row) * Bpl();
-    const int64_t count = std::min<int64_t>(Bpl(), int64_t(Size()) - start);
+    if (row < 0 || row >= int64_t(m_rows->RowCount()))
+        return;
+    const HexRows::Row r = m_rows->At(uint64_t(row));
+    const int64_t start = int64_t(r.start);
+    uint8_t bytes[256];
+    const int count = int(m_rows->Read(r.start, bytes, std::min<size_t>(r.length, sizeof bytes)));
     if (count < 1)
         return;
+    const COLORREF plain = r.sent ? Sent : Text;
     const bool showCaret = !m_readOnly && m_hasFocus;
     const int h = LineHeight(), w = m_charWidth;
 
@@ -596,12 +627,12 @@ void HexModel::DrawRow(HexRowPainter& painter, int32_t row, int y) const
         painter.Text(0, y, AddressText(row), Address);
 
     for (int i = 0; i < count; ++i) {
-        const int32_t index = int32_t(start + i);
-        const uint8_t b = m_data[size_t(index)];
+        const int64_t index = start + i;
+        const uint8_t b = bytes[i];
         const wchar_t high = kDigits[b >> 4], low = kDigits[b & 15];
         const int x = HexCellX(i);
         const bool caretHere = showCaret && index == m_caret;
-        COLORREF fill = Background, text = Text;
+        COLORREF fill = Background, text = plain;
         if (caretHere && !m_caretInAscii) {
             const int caretX = m_caretNibble == 0 ? x : x + w;
             painter.Fill(caretX, y, w, h, CaretFill);
@@ -628,11 +659,11 @@ void HexModel::DrawRow(HexRowPainter& painter, int32_t row, int y) const
     painter.Fill(DividerX(), y, 1, h, Divider);
 
     for (int i = 0; i < count; ++i) {
-        const int32_t index = int32_t(start + i);
-        const uint8_t b = m_data[size_t(index)];
+        const int64_t index = start + i;
+        const uint8_t b = bytes[i];
         const wchar_t c = Printable(b) ? wchar_t(b) : L'.';
         const bool caretHere = showCaret && index == m_caret;
-        COLORREF fill = Background, text = Text;
+        COLORREF fill = Background, text = plain;
         if (caretHere && m_caretInAscii) {
             fill = CaretFill;
             text = Highlight;

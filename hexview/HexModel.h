@@ -27,6 +27,28 @@ protected:
     ~HexViewHost() = default;
 };
 
+// Where the rows come from: the model's own bytes in rows of equal length,
+// or a store that lays out its own (traffic: each block starts a row). Rows
+// partition the bytes in order, so offsets and rows map both ways.
+class HexRows {
+public:
+    struct Row {
+        uint64_t start = 0;
+        uint32_t length = 0;
+        bool sent = false; // drawn in the log's TX colour
+    };
+    virtual uint64_t ByteCount() const = 0;
+    virtual uint64_t RowCount() const = 0;
+    // For row < RowCount().
+    virtual Row At(uint64_t row) const = 0;
+    // For offset < ByteCount().
+    virtual uint64_t RowOf(uint64_t offset) const = 0;
+    virtual size_t Read(uint64_t from, uint8_t* out, size_t count) const = 0;
+
+protected:
+    ~HexRows() = default;
+};
+
 // Receives one row's drawing; the window turns it into GDI calls.
 class HexRowPainter {
 public:
@@ -42,7 +64,8 @@ protected:
 namespace HexColours {
 constexpr COLORREF Background = RGB(0, 0, 0);
 constexpr COLORREF Address = RGB(180, 180, 70);
-constexpr COLORREF Text = RGB(120, 255, 120);
+constexpr COLORREF Text = RGB(120, 255, 120); // also received bytes, as in the log
+constexpr COLORREF Sent = RGB(110, 190, 255);
 constexpr COLORREF CaretFill = RGB(20, 110, 210);
 constexpr COLORREF SelectionOwn = RGB(60, 60, 170);
 constexpr COLORREF SelectionOther = RGB(20, 20, 70);
@@ -58,28 +81,30 @@ public:
     enum class CharResult { Handled, Default, Copy };
     enum Hit { HitNothing = 0, HitHex = 1, HitChar = 2 };
 
-    // The log view's buffer is held below 2^31 bytes so that 32-bit indices
-    // stay valid: beyond the limit the oldest bytes go, a multiple of 64 KiB
-    // at a time so the remaining rows keep their addresses.
-    static constexpr int64_t kDefaultByteLimit = 0x7FFF0000;
-    static constexpr int64_t kTrimStep = 0x10000;
-
-    explicit HexModel(int64_t byteLimit = kDefaultByteLimit) : m_byteLimit(byteLimit) {}
+    HexModel() : m_ownRows(*this) {}
+    HexModel(const HexModel&) = delete;
+    HexModel& operator=(const HexModel&) = delete;
 
     void Configure(const HexViewConfig& config);
     void SetHost(HexViewHost* host) { m_host = host; }
     void SetFontMetrics(int charWidth, int charHeight);
+    // Shows another store's rows instead of its own bytes (read-only views);
+    // null goes back to its own. The store must outlive the model or be
+    // taken back first; what it gained shows at CatchUp or ScrollToEnd.
+    void ShowRows(const HexRows* rows);
 
     // Operations of the control.
     // With `show` false the scroll bar and the picture wait for CatchUp or
     // ScrollToEnd: a flood of small blocks then costs the window once a tick.
     void AppendBytes(const std::vector<uint8_t>& bytes, bool show = true);
     void ScrollToEnd();
+    // The shown store gained rows: they show at CatchUp or ScrollToEnd.
+    void RowsGrew() { m_behind = true; }
     void CatchUp();
     void Clear();
     void ResetEditor();
     std::vector<uint8_t> GetContent() const;
-    void SelectFound(int32_t index, int32_t length);
+    void SelectFound(int64_t index, int64_t length);
     // The selection as clipboard text; empty when there is none.
     std::wstring SelectionText() const;
 
@@ -95,7 +120,7 @@ public:
     void OnFocus(bool focused);
     void OnSize();
 
-    int HitTest(int x, int y, int32_t& index, int32_t& nibble) const;
+    int HitTest(int x, int y, int64_t& index, int32_t& nibble) const;
 
     // Geometry.
     int LineHeight() const { return m_charHeight + 2; }
@@ -104,64 +129,84 @@ public:
     int DividerX() const;
     int CharCellX(int column) const;
     int32_t Bpl() const { return m_bytesPerLine < 1 ? 1 : m_bytesPerLine; }
-    int32_t Size() const { return int32_t(m_data.size()); }
-    int32_t TotalRows() const;
+    int64_t Size() const { return int64_t(m_rows->ByteCount()); }
+    int64_t TotalRows() const;
     int32_t VisibleRows() const;
-    int32_t LastTopRow() const;
+    int64_t LastTopRow() const;
+    // The byte under the mouse, for saying which block it is in; -1 for none.
+    int64_t Pointed() const { return m_pointed; }
 
     // Draws the visible rows into a client area of the given size.
     void Paint(HexRowPainter& painter, int clientWidth, int clientHeight) const;
-    void DrawRow(HexRowPainter& painter, int32_t row, int y) const;
-    std::wstring AddressText(int32_t row) const;
+    void DrawRow(HexRowPainter& painter, int64_t row, int y) const;
+    std::wstring AddressText(int64_t row) const;
 
-    // State, read by tests and the window.
+    // State, read by tests and the window. Data() is the model's own bytes.
     const ChunkedBytes& Data() const { return m_data; }
+    const HexRows& Rows() const { return *m_rows; }
     bool ReadOnly() const { return m_readOnly; }
-    int32_t TopLine() const { return m_topLine; }
-    int32_t Caret() const { return m_caret; }
+    int64_t TopLine() const { return m_topLine; }
+    int64_t Caret() const { return m_caret; }
     int32_t CaretNibble() const { return m_caretNibble; }
     bool CaretInAscii() const { return m_caretInAscii; }
     bool HasFocus() const { return m_hasFocus; }
-    int32_t ContentLength() const { return m_contentLength; }
-    int32_t SelAnchor() const { return m_selAnchor; }
-    int32_t SelEnd() const { return m_selEnd; }
+    int64_t ContentLength() const { return m_contentLength; }
+    int64_t SelAnchor() const { return m_selAnchor; }
+    int64_t SelEnd() const { return m_selEnd; }
     bool SelInAscii() const { return m_selInAscii; }
     bool Dragging() const { return m_dragging; }
-    void SetTopLine(int32_t line) { m_topLine = line; }
+    void SetTopLine(int64_t line) { m_topLine = line; }
 
 private:
+    // The model's own bytes in rows of Bpl() each.
+    class OwnRows : public HexRows {
+    public:
+        explicit OwnRows(const HexModel& model) : m_model(model) {}
+        uint64_t ByteCount() const override { return m_model.m_data.size(); }
+        uint64_t RowCount() const override;
+        Row At(uint64_t row) const override;
+        uint64_t RowOf(uint64_t offset) const override { return offset / uint64_t(m_model.Bpl()); }
+        size_t Read(uint64_t from, uint8_t* out, size_t count) const override;
+
+    private:
+        const HexModel& m_model;
+    };
+
+    // The scroll bar counts in int: beyond that many rows a unit is several.
+    int64_t ScrollScale() const;
     void UpdateScrollInfo();
     void ClampTopLine();
-    void SetCaret(int32_t index, bool inAscii, int32_t nibble);
+    void SetCaret(int64_t index, bool inAscii, int32_t nibble);
     void InvalidateCaretRow();
     void Repaint();
     void DropSelection() { m_selAnchor = -1; }
-    bool Selected(int32_t index) const;
+    bool Selected(int64_t index) const;
     bool MoveCaretByKey(int key, bool shift);
     void Backspace();
     void TypeChar(wchar_t c);
     void TypeHexDigit(int value);
-    void GrowForTyping(int32_t next);
-    void TrimToLimit(size_t incoming);
+    void GrowForTyping(int64_t next);
 
     int32_t m_addressBytes = 2;
     int32_t m_bytesPerLine = 16;
     bool m_readOnly = true;
     ChunkedBytes m_data;
+    OwnRows m_ownRows;
+    const HexRows* m_rows = &m_ownRows;
     int32_t m_charWidth = 8;
     int32_t m_charHeight = 14;
-    int32_t m_topLine = 0;
-    int32_t m_caret = 0;
+    int64_t m_topLine = 0;
+    int64_t m_caret = 0;
     int32_t m_caretNibble = 0;
     bool m_caretInAscii = false;
     bool m_hasFocus = false;
-    int32_t m_contentLength = 0;
-    int32_t m_selAnchor = -1;
-    int32_t m_selEnd = -1;
+    int64_t m_contentLength = 0;
+    int64_t m_selAnchor = -1;
+    int64_t m_selEnd = -1;
     bool m_selInAscii = false;
     bool m_dragging = false;
+    int64_t m_pointed = -1;
 
     HexViewHost* m_host = nullptr;
-    int64_t m_byteLimit;
     bool m_behind = false; // bytes came that the scroll bar and picture do not show yet
 };

@@ -171,12 +171,29 @@ LRESULT CHexView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_LBUTTONDOWN:
         SetFocus(m_wnd);
-        if (m_model.OnLButtonDown(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), (wp & MK_SHIFT) != 0))
+        if (m_model.OnLButtonDown(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), (wp & MK_SHIFT) != 0)) {
             SetCapture(m_wnd);
+            if (m_onPoint)
+                m_onPoint(m_model.SelEnd());
+        }
         break;
     case WM_MOUSEMOVE:
-        m_model.OnMouseMove(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), (wp & MK_LBUTTON) != 0);
+    case WM_MOUSELEAVE: {
+        const int64_t before = m_model.Pointed();
+        if (msg == WM_MOUSELEAVE) {
+            m_trackingLeave = false;
+            m_model.OnMouseMove(-1, -1, false);
+        } else {
+            if (!m_trackingLeave && m_onPoint) {
+                TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, m_wnd, 0};
+                m_trackingLeave = TrackMouseEvent(&track) != FALSE;
+            }
+            m_model.OnMouseMove(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), (wp & MK_LBUTTON) != 0);
+        }
+        if (m_onPoint && m_model.Pointed() != before)
+            m_onPoint(m_model.Pointed());
         break;
+    }
     case WM_LBUTTONUP:
         if (m_model.OnLButtonUp())
             ReleaseCapture();

@@ -4,6 +4,7 @@
 #include "hexview/HexModel.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The hex dump control: turns messages into model calls and the model into
@@ -20,10 +21,14 @@ public:
     void AppendBytes(const std::vector<uint8_t>& bytes, bool show = true) { m_model.AppendBytes(bytes, show); }
     void ScrollToEnd() { m_model.ScrollToEnd(); }
     void CatchUp() { m_model.CatchUp(); }
+    void RowsGrew() { m_model.RowsGrew(); }
     void Clear() { m_model.Clear(); }
     void ResetEditor() { m_model.ResetEditor(); }
     std::vector<uint8_t> GetContent() const { return m_model.GetContent(); }
-    void SelectFound(int32_t index, int32_t length) { m_model.SelectFound(index, length); }
+    void ShowRows(const HexRows* rows) { m_model.ShowRows(rows); }
+    void SelectFound(int64_t index, int64_t length) { m_model.SelectFound(index, length); }
+    // Called with the byte the mouse points at or a click selects.
+    void OnPoint(std::function<void(int64_t offset)> onPoint) { m_onPoint = std::move(onPoint); }
     void CopySelection();
     // The font and every cell follow the window's DPI.
     void SetDpi(int dpi);
@@ -46,6 +51,8 @@ private:
     bool RepaintIsDue() const;
 
     HexModel m_model;
+    std::function<void(int64_t)> m_onPoint;
+    bool m_trackingLeave = false;
     HFONT m_font = nullptr;
     bool m_invalidInFull = false;
 };

@@ -1,3 +1,4 @@
+#include "capture/JournalRows.h"
 #include "hexview/HexModel.h"
 
 #include <gtest/gtest.h>
@@ -217,7 +218,8 @@ TEST_F(HexLogView, CopyTexts)
 TEST_F(HexLogView, HitTestingSkipsGapsAndTheDivider)
 {
     model.AppendBytes(std::vector<uint8_t>(20, 0));
-    int32_t index = -1, nibble = -1;
+    int64_t index = -1;
+    int32_t nibble = -1;
     EXPECT_EQ(model.HitTest(48, 0, index, nibble), HexModel::HitHex);
     EXPECT_EQ(index, 0);
     EXPECT_EQ(nibble, 0);
@@ -320,29 +322,99 @@ TEST_F(HexLogView, SelectFoundBringsTheMatchIntoView)
     EXPECT_EQ(model.Caret(), 0); // the read-only view has no caret to move
 }
 
-TEST(HexLimit, OldestBytesGoInWholeBlocksNearTheLimit)
+// Traffic: each block starts a row, sent blocks are drawn in the log's TX
+// colour, and offsets, rows, hit tests and copies agree across blocks.
+TEST_F(HexLogView, JournalBlocksStartRowsInTheirDirectionsColour)
 {
-    FakeHost host;
-    HexModel model(4 * HexModel::kTrimStep);
-    model.Configure({2, 16, true});
-    model.SetHost(&host);
-    std::vector<uint8_t> block(size_t(HexModel::kTrimStep), 0x11);
-    for (int i = 0; i < 4; ++i)
-        model.AppendBytes(block);
-    EXPECT_EQ(model.Size(), 4 * HexModel::kTrimStep);
-    model.ScrollToEnd();
-    model.OnLButtonDown(48, 0, false);
-    model.AppendBytes(std::vector<uint8_t>{0x22});
-    EXPECT_EQ(model.Size(), 3 * HexModel::kTrimStep + 1);
-    EXPECT_EQ(model.Data().back(), 0x22);
-    EXPECT_EQ(model.AddressText(model.TotalRows() - 1), L"0000  "); // addresses are unchanged
-    EXPECT_LE(model.TopLine(), model.LastTopRow());
+    Journal journal(ChunkedBytes::kChunk, L"");
+    JournalRows rows(journal, 16);
+    const std::vector<uint8_t> request(20, 'Q'), reply{'O', 'K', '\n'};
+    journal.Append(TrafficDirection::Received, 1, 1, 0, L"10.0.0.1:7", request.data(), request.size());
+    journal.Mark(JournalEvent::ClientClosed, 2, 1, 0, L"10.0.0.1:7");
+    journal.Append(TrafficDirection::Sent, 3, 1, 0, L"10.0.0.1:7", reply.data(), reply.size());
+    journal.Append(TrafficDirection::Received, 4, 1, 0, L"10.0.0.1:7", request.data(), 1);
+    rows.Update();
+    model.ShowRows(&rows);
+    model.CatchUp();
+    EXPECT_EQ(model.TotalRows(), 4); // 16 + 4, 3, 1
+    EXPECT_EQ(host.scrollMax, 3);
+    EXPECT_EQ(rows.RowOf(19), 1u);
+    EXPECT_EQ(rows.RowOf(20), 2u);
+    EXPECT_EQ(rows.RowOf(23), 3u);
 
-    std::vector<uint8_t> huge(size_t(5 * HexModel::kTrimStep), 0x33);
-    huge.back() = 0x44;
-    model.AppendBytes(huge);
-    EXPECT_EQ(model.Size(), 4 * HexModel::kTrimStep);
-    EXPECT_EQ(model.Data().back(), 0x44);
+    RecordingPainter p;
+    model.Paint(p, 600, 160);
+    EXPECT_EQ(p.texts, (std::vector<std::wstring>{L"0000  ", L"0010  ", L"0014  ", L"0017  "}));
+    EXPECT_EQ(p.At(48, 16)->c, L'5'); // "Q" is 0x51
+    EXPECT_EQ(p.At(48 + 24 * 4, 16), nullptr); // the request's second row has four bytes
+    EXPECT_EQ(p.At(48, 16)->text, HexColours::Text);
+    EXPECT_EQ(p.At(48, 32)->text, HexColours::Sent);
+    EXPECT_EQ(p.At(448, 32)->c, L'O');
+    EXPECT_EQ(p.At(448, 48)->text, HexColours::Text);
+
+    int64_t index = -1;
+    int32_t nibble = -1;
+    EXPECT_EQ(model.HitTest(449, 33, index, nibble), HexModel::HitChar);
+    EXPECT_EQ(index, 20);
+    model.OnLButtonDown(448 + 8 * 2, 16, false); // the request's 19th byte
+    model.OnMouseMove(449, 33, true);            // to the reply's first
+    EXPECT_EQ(model.SelectionText(), L"QQO");
+    EXPECT_EQ(model.Pointed(), 20);
+    model.OnMouseMove(449, 33 + 16 * 5, false); // below the rows
+    EXPECT_EQ(model.Pointed(), -1);
+
+    const std::wstring said = DescribeJournalByte(journal, 21);
+    EXPECT_EQ(said.substr(0, 3), L"TX ");
+    EXPECT_NE(said.find(L" to 10.0.0.1:7, byte 2 of 3"), std::wstring::npos) << said;
+    EXPECT_NE(DescribeJournalByte(journal, 0).find(L" from 10.0.0.1:7, byte 1 of 20"), std::wstring::npos);
+
+    journal.Clear();
+    rows.Update();
+    model.Clear();
+    EXPECT_EQ(model.TotalRows(), 1);
+    EXPECT_EQ(rows.ByteCount(), 0u);
+}
+
+namespace {
+
+// Bytes enough for more rows than a scroll bar counts: 2^36, byte i = i.
+struct HugeRows : HexRows {
+    static constexpr uint64_t kBytes = uint64_t(1) << 36;
+    uint64_t ByteCount() const override { return kBytes; }
+    uint64_t RowCount() const override { return kBytes / 16; }
+    Row At(uint64_t row) const override { return Row{row * 16, 16, false}; }
+    uint64_t RowOf(uint64_t offset) const override { return offset / 16; }
+    size_t Read(uint64_t from, uint8_t* out, size_t count) const override
+    {
+        for (size_t i = 0; i < count; ++i)
+            out[i] = uint8_t(from + i);
+        return count;
+    }
+};
+
+} // namespace
+
+TEST_F(HexLogView, OffsetsAreSixtyFourBitAndTheScrollBarScales)
+{
+    HugeRows huge;
+    model.ShowRows(&huge);
+    model.ScrollToEnd();
+    EXPECT_EQ(model.TopLine(), int64_t(HugeRows::kBytes / 16) - 10);
+    EXPECT_GT(host.scrollMax, 0x20000000); // in range, and its thumb still at the end
+    EXPECT_EQ(host.scrollPos, host.scrollMax - host.scrollPage + 1);
+    model.OnVScroll(SB_THUMBTRACK, host.scrollMax / 2);
+    EXPECT_NEAR(double(model.TopLine()), double(HugeRows::kBytes / 32), 16.0);
+
+    const int64_t found = int64_t(HugeRows::kBytes) - 256 + 'A';
+    model.SelectFound(found, 2);
+    EXPECT_EQ(model.SelAnchor(), found);
+    EXPECT_EQ(model.TopLine(), int64_t(HugeRows::kBytes / 16) - 17); // its row in the middle
+    int64_t index = -1;
+    int32_t nibble = -1;
+    ASSERT_EQ(model.HitTest(model.HexCellX(1), 16 * 5, index, nibble), HexModel::HitHex);
+    EXPECT_EQ(index, found);
+    EXPECT_EQ(model.SelectionText(), L"AB");
+    EXPECT_EQ(model.AddressText(model.TopLine()), L"FEF0  ");
 }
 
 TEST_F(HexEditor, StartsWithOneEmptyCell)

@@ -65,6 +65,16 @@ TEST(Journal, SpillsOverItsBudgetAndReadsBackEverything)
         EXPECT_EQ(journal.PeerText(journal.Record(1).peer), L"127.0.0.1:1");
         EXPECT_EQ(journal.Record(3).direction, TrafficDirection::Sent);
 
+        // Find reads the spill file in windows: matches on either side of
+        // the spill boundary and across a window's end are found where they
+        // are (six random bytes occur once in 3 MB).
+        for (const uint64_t at : {uint64_t(100), (uint64_t(1) << 20) - 2, boundary - 3, boundary + 1000, end - 6}) {
+            const std::vector<uint8_t> pattern(expected.begin() + ptrdiff_t(at), expected.begin() + ptrdiff_t(at + 6));
+            EXPECT_EQ(journal.Find(pattern, 0), int64_t(at)) << at;
+            EXPECT_EQ(journal.Find(pattern, at + 1), -1) << at;
+        }
+        EXPECT_EQ(journal.Find(std::vector<uint8_t>(7, 0xEE), 0), -1);
+
         journal.Clear();
         EXPECT_EQ(journal.Size(), 0u);
         EXPECT_EQ(journal.RecordCount(), 0u);

@@ -105,19 +105,25 @@ TEST(LogState, CountersCaptureAndHexViewPerKind)
 
 TEST(FindInBytes, WalksMatchesAndWraps)
 {
+    // The bytes as one journalled block.
+    const auto FindIn = [](const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& pattern, int64_t from) {
+        Journal journal(ChunkedBytes::kChunk, L"");
+        journal.Append(TrafficDirection::Received, 0, 1, 0, L"", bytes.data(), bytes.size());
+        return FindInBytes(journal, pattern, from);
+    };
     const std::vector<uint8_t> data = Bytes("xOKyOKzOK");
     const std::vector<uint8_t> ok = Bytes("OK");
-    int64_t at = FindInBytes(data, ok, 0);
+    int64_t at = FindIn(data, ok, 0);
     EXPECT_EQ(at, 1);
-    at = FindInBytes(data, ok, at + 1);
+    at = FindIn(data, ok, at + 1);
     EXPECT_EQ(at, 4);
-    at = FindInBytes(data, ok, at + 1);
+    at = FindIn(data, ok, at + 1);
     EXPECT_EQ(at, 7);
-    EXPECT_EQ(FindInBytes(data, ok, at + 1), 1); // wraps back to the first
-    EXPECT_EQ(FindInBytes(Bytes("aOK"), ok, 2), 1); // a single match is found again
-    EXPECT_EQ(FindInBytes(Bytes("ab"), Bytes("abc"), 0), -1); // longer than the buffer
-    EXPECT_EQ(FindInBytes(data, Bytes("ok"), 0), -1);
-    EXPECT_EQ(FindInBytes({}, ok, 0), -1);
+    EXPECT_EQ(FindIn(data, ok, at + 1), 1); // wraps back to the first
+    EXPECT_EQ(FindIn(Bytes("aOK"), ok, 2), 1); // a single match is found again
+    EXPECT_EQ(FindIn(Bytes("ab"), Bytes("abc"), 0), -1); // longer than the buffer
+    EXPECT_EQ(FindIn(data, Bytes("ok"), 0), -1);
+    EXPECT_EQ(FindIn({}, ok, 0), -1);
 }
 
 TEST(SaveLog, BinaryNamesWriteExactlyTheReceivedBytes)

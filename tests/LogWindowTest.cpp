@@ -54,7 +54,7 @@ TEST_F(LogWindow, EventsReachTheLogAndTheCountersOnTheNextTick)
     EXPECT_TRUE(Shows(L"RX  hello\r\n"));
     EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 5");
     EXPECT_EQ(Item(IDC_TX_COUNT).Text(), L"TX: 0");
-    EXPECT_EQ(dialog.LogHexView()->Model().Data().size(), 5u);
+    EXPECT_EQ(dialog.LogHexView()->Model().Size(), 5);
     EXPECT_EQ(dialog.LogView()->Model().LineCount(), 2u); // "Ready." and this
 }
 
@@ -78,6 +78,21 @@ TEST_F(LogWindow, HexTabShowsTheBytesAndAsciiTheLinesAgain)
     PumpPosted();
     Tick();
     EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 3"); // the counters still move
+
+    // Each block has its row; the one under the mouse is named in the status
+    // text until the mouse leaves, and the link's status comes back.
+    Post(TransportEventKind::Sent, L"", {4, 5});
+    PumpPosted();
+    Tick();
+    const HexModel& hex = dialog.LogHexView()->Model();
+    EXPECT_EQ(hex.TotalRows(), 2);
+    const std::wstring status = Item(IDC_STATUS).Text();
+    SendMessageW(dialog.LogHexView()->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(hex.HexCellX(1), hex.LineHeight() + 1));
+    const std::wstring pointed = Item(IDC_STATUS).Text();
+    EXPECT_EQ(pointed.substr(0, 3), L"TX ");
+    EXPECT_NE(pointed.find(L"byte 2 of 2"), std::wstring::npos) << pointed;
+    SendMessageW(dialog.LogHexView()->Handle(), WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(Item(IDC_STATUS).Text(), status);
     ChooseTab(0);
     EXPECT_TRUE(Item(IDC_LOG_EDIT).Visible());
     EXPECT_TRUE(Shows(L"RX  while hidden"));

@@ -59,8 +59,11 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
     m_state.m_journal.SetSpillPath(m_journalFolder->Path() + L"\\traffic.bin");
     m_state.m_journal.SetBudget(size_t(m_options.journalMegabytes) << 20);
     m_hexView = CHexView::Create(dialog.Handle(), RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
-    if (m_hexView)
+    if (m_hexView) {
         ShowWindow(m_hexView->Handle(), SW_HIDE);
+        m_hexView->ShowRows(&m_hexRows);
+        m_hexView->OnPoint([this](int64_t offset) { ShowPointed(offset); });
+    }
     AddCounterTips();
 }
 
@@ -138,10 +141,7 @@ void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector
     const bool toHexView = m_state.Count(kind, bytes, peer, client, m_session, MicrosecondsNow());
     if (m_recorder.Recording() && m_recorder.FileFormat() != Recorder::Format::Text)
         Record(kind, bytes, journalled);
-    if (toHexView && m_hexView) {
-        m_hexView->AppendBytes(bytes, false);
-        m_hexBehind = true;
-    }
+    m_hexBehind = m_hexBehind || toHexView;
     if (m_view) {
         LogRecord record;
         record.kind = kind;
@@ -267,14 +267,38 @@ void LogPane::Refresh()
     m_state.m_logDirty = false;
     if (!HexTabShown() && m_view)
         m_view->Refresh(AutoScroll());
-    if (m_hexBehind && m_hexView) {
-        m_hexBehind = false;
-        if (AutoScroll())
-            m_hexView->ScrollToEnd();
-        else
-            m_hexView->CatchUp();
-    }
+    if (m_hexBehind)
+        CatchUpHexView(AutoScroll());
     UpdateCounters();
+}
+
+void LogPane::CatchUpHexView(bool toEnd)
+{
+    m_hexBehind = false;
+    m_hexRows.Update();
+    if (!m_hexView)
+        return;
+    m_hexView->RowsGrew();
+    if (toEnd)
+        m_hexView->ScrollToEnd();
+    else
+        m_hexView->CatchUp();
+}
+
+void LogPane::ShowPointed(int64_t offset)
+{
+    const Window status = m_dialog.Item(IDC_STATUS);
+    const std::wstring shown = status.Text();
+    if (offset < 0 || uint64_t(offset) >= m_state.m_journal.Size()) {
+        if (!m_pointedText.empty() && shown == m_pointedText)
+            status.SetText(m_statusUnderneath);
+        m_pointedText.clear();
+        return;
+    }
+    if (shown != m_pointedText)
+        m_statusUnderneath = shown; // the link said something since
+    m_pointedText = DescribeJournalByte(m_state.m_journal, uint64_t(offset));
+    status.SetText(m_pointedText);
 }
 
 void LogPane::OnTabChanged()
@@ -347,6 +371,8 @@ void LogPane::Clear()
         m_view->Model().Clear();
         m_view->Refresh(false);
     }
+    m_hexRows.Update();
+    m_hexBehind = false;
     if (m_hexView)
         m_hexView->Clear();
     UpdateCounters();
@@ -417,15 +443,16 @@ void LogPane::FindNext()
     if (HexTabShown()) {
         if (!m_hexView)
             return;
+        CatchUpHexView(false); // a match may be in bytes that came since the tick
         const HexModel& model = m_hexView->Model();
-        const int64_t from = model.SelAnchor() < 0 ? 0 : int64_t(std::min(model.SelAnchor(), model.SelEnd())) + 1;
+        const int64_t from = model.SelAnchor() < 0 ? 0 : std::min(model.SelAnchor(), model.SelEnd()) + 1;
         const std::vector<uint8_t> pattern = ToAnsiBytes(what);
-        const int64_t found = FindInBytes(model.Data(), pattern, from);
+        const int64_t found = FindInBytes(m_state.m_journal, pattern, from);
         if (found < 0) {
             SayNotFound(what);
             return;
         }
-        m_hexView->SelectFound(int32_t(found), int32_t(pattern.size()));
+        m_hexView->SelectFound(found, int64_t(pattern.size()));
         SetFocus(m_hexView->Handle());
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/JournalRows.h"
 #include "capture/Pcapng.h"
 #include "capture/Recorder.h"
 #include "engine/TransportEvent.h"
@@ -78,6 +79,10 @@ private:
     void Save();
     void SayNotFound(const std::wstring& what);
     void UpdateCounters();
+    // The status text names the block under the mouse in the hex view, and
+    // gives the link's status back when the mouse leaves.
+    void ShowPointed(int64_t offset);
+    void CatchUpHexView(bool toEnd);
     void ApplyOptions();
     void ShowMenu(LPARAM where);
     void OnMenu(int id);
@@ -99,6 +104,9 @@ private:
     // be closed before its folder can be removed.
     std::unique_ptr<JournalFolder> m_journalFolder;
     LogState m_state;
+    JournalRows m_hexRows{m_state.m_journal, 16};
+    std::wstring m_pointedText;
+    std::wstring m_statusUnderneath;
     uint32_t m_session = 0;
     uint64_t m_pausedThisTime = 0;
     Recorder m_recorder;

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-int64_t FindInBytes(const ChunkedBytes& bytes, const std::vector<uint8_t>& pattern, int64_t from)
+int64_t FindInBytes(const Journal& bytes, const std::vector<uint8_t>& pattern, int64_t from)
 {
-    const int64_t found = bytes.Find(pattern, size_t(std::max<int64_t>(0, from)));
+    const int64_t found = bytes.Find(pattern, uint64_t(std::max<int64_t>(0, from)));
     return found >= 0 || from <= 0 ? found : bytes.Find(pattern, 0);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "capture/ChunkedBytes.h"
 #include "capture/Journal.h"
 
 #include <cstdint>
@@ -9,7 +8,7 @@
 
 // Next match of `pattern` at or after `from`, wrapping to 0 once when `from`
 // is above 0. -1 when there is none or the pattern cannot fit.
-int64_t FindInBytes(const ChunkedBytes& bytes, const std::vector<uint8_t>& pattern, int64_t from);
+int64_t FindInBytes(const Journal& bytes, const std::vector<uint8_t>& pattern, int64_t from);
 
 // The find text as the ANSI code page's bytes.
 std::vector<uint8_t> ToAnsiBytes(const std::wstring& text);
