@@ -56,18 +56,31 @@ uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowContr
     return flags;
 }
 
+namespace {
+
+const struct {
+    unsigned long flag;
+    const wchar_t* text;
+} kLineErrors[] = {{CE_OVERRUN, L"overrun (bytes lost)"},
+                   {CE_RXOVER, L"input buffer overflow (bytes lost)"},
+                   {CE_RXPARITY, L"parity error"},
+                   {CE_FRAME, L"framing error"},
+                   {CE_BREAK, L"break"}};
+
+} // namespace
+
+uint32_t SerialLineErrorCount(unsigned long errors)
+{
+    uint32_t count = 0;
+    for (const auto& kind : kLineErrors)
+        count += (errors & kind.flag) ? 1 : 0;
+    return count;
+}
+
 std::wstring SerialLineErrorText(unsigned long errors)
 {
-    static const struct {
-        unsigned long flag;
-        const wchar_t* text;
-    } kinds[] = {{CE_OVERRUN, L"overrun (bytes lost)"},
-                 {CE_RXOVER, L"input buffer overflow (bytes lost)"},
-                 {CE_RXPARITY, L"parity error"},
-                 {CE_FRAME, L"framing error"},
-                 {CE_BREAK, L"break"}};
     std::wstring text;
-    for (const auto& kind : kinds)
+    for (const auto& kind : kLineErrors)
         if (errors & kind.flag)
             text += (text.empty() ? L"Serial line: " : L", ") + std::wstring(kind.text);
     return text.empty() ? text : text + L".";

@@ -36,3 +36,5 @@ uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowContr
 // ("Serial line: overrun (bytes lost), parity error."); empty when none of
 // them spoiled or dropped any.
 std::wstring SerialLineErrorText(unsigned long errors);
+// How many of those kinds of error the flags report.
+uint32_t SerialLineErrorCount(unsigned long errors);

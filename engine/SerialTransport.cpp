@@ -207,9 +207,13 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                     lastErrorCheck = GetTickCount();
                     DWORD errors = 0;
                     if (ClearCommError(port, &errors, nullptr)) {
-                        const std::wstring text = SerialLineErrorText(errors);
-                        if (!text.empty())
-                            Post(TransportEventKind::Error, text, peer);
+                        TransportEvent event;
+                        event.kind = TransportEventKind::Error;
+                        event.text = SerialLineErrorText(errors);
+                        event.peer = peer;
+                        event.damaged = SerialLineErrorCount(errors);
+                        if (event.damaged)
+                            PostTransportEvent(*this, std::move(event));
                     }
                 }
             } else {

@@ -94,10 +94,16 @@ bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::
     return PostTransportEvent(*this, std::move(event));
 }
 
-void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring& peer) const
+void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged) const
 {
-    std::wstring text = DecodeReceivedText(block.data(), block.size());
-    Post(TransportEventKind::Received, std::move(text), peer, std::move(block));
+    TransportEvent event;
+    event.kind = TransportEventKind::Received;
+    event.text = DecodeReceivedText(block.data(), block.size());
+    event.peer = peer;
+    event.clientId = m_clientId;
+    event.damaged = damaged;
+    event.data = std::move(block);
+    PostTransportEvent(*this, std::move(event));
 }
 
 void TransportBase::PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer)

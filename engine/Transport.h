@@ -67,7 +67,8 @@ protected:
 
     bool Post(TransportEventKind kind, std::wstring text, const std::wstring& peer = {},
               std::vector<uint8_t> data = {}, bool linkEnded = false) const;
-    void PostReceived(std::vector<uint8_t> block, const std::wstring& peer) const;
+    // `damaged`: the block was cut short (a datagram larger than the buffer).
+    void PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged = 0) const;
     // The worker's last word about its link: it no longer runs, and the
     // event says the link has ended (a failed start, or the closing status).
     void PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer = {});

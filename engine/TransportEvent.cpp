@@ -8,6 +8,12 @@
 #include <memory>
 
 static std::atomic<PostMessageFunction> g_post{&PostMessageW};
+static std::atomic<uint64_t> g_unposted{0};
+
+uint64_t UnpostedTrafficBytes()
+{
+    return g_unposted.load();
+}
 
 PostMessageFunction SetPostMessageFunction(PostMessageFunction post)
 {
@@ -36,8 +42,11 @@ bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind,
 bool PostTransportEvent(const TransportBase& transport, TransportEvent event)
 {
     const HWND wnd = transport.m_notifyWnd;
-    if (!wnd)
+    if (!wnd) {
+        if (event.kind == TransportEventKind::Received || event.kind == TransportEventKind::Sent)
+            g_unposted += event.data.size();
         return false;
+    }
 
     auto record = std::make_unique<TransportEvent>(std::move(event));
 
@@ -47,8 +56,11 @@ bool PostTransportEvent(const TransportBase& transport, TransportEvent event)
             record.release(); // the window owns it now
             return true;
         }
-        if (!WorthRetrying(transport, wnd))
+        if (!WorthRetrying(transport, wnd)) {
+            if (record->kind == TransportEventKind::Received || record->kind == TransportEventKind::Sent)
+                g_unposted += record->data.size();
             return false;
+        }
         Sleep(pause);
         pause = std::min<DWORD>(pause * 2, 16);
     }

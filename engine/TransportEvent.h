@@ -31,6 +31,9 @@ struct TransportEvent {
     // (a failed start, the closing status, the error that closed it).
     bool linkEnded = false;
     std::vector<uint8_t> data;
+    // Traffic spoilt or cut short that this event reports, its lost bytes
+    // unknown: a datagram larger than the receive buffer, serial line errors.
+    uint32_t damaged = 0;
 };
 
 class TransportBase;
@@ -42,6 +45,10 @@ class TransportBase;
 bool PostTransportEvent(const TransportBase& transport, TransportEvent event);
 bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind, std::wstring text,
                         const std::wstring& peer = {}, std::vector<uint8_t> data = {});
+
+// The bytes of traffic whose events no window took (the link was stopping
+// or its window going), since the process started.
+uint64_t UnpostedTrafficBytes();
 
 // Tests replace the post call to provoke the queue-full path, which the
 // platform under test never produces. Returns the previous function.

@@ -126,7 +126,7 @@ void UdpTransport::Run(ConnectionSettings settings)
 // thread's last socket error.
 bool UdpTransport::ReceiveUntilStopped(SOCKET s, SocketEvent& event)
 {
-    std::vector<uint8_t> buffer(kReceiveBufferSize, 0);
+    std::vector<uint8_t> buffer(size_t(m_receiveBufferSize), 0);
     while (WaitForWork(WorkSignals{Signals().stop, nullptr}, event.Get()) != Woken::Stop) {
         WSANETWORKEVENTS happened;
         if (!event.Take(s, happened))
@@ -134,7 +134,7 @@ bool UdpTransport::ReceiveUntilStopped(SOCKET s, SocketEvent& event)
         for (int i = 0; i < kDatagramsPerWake; ++i) {
             sockaddr_storage sender{};
             int senderLength = sizeof(sender);
-            const int received = recvfrom(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, 0,
+            const int received = recvfrom(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0,
                                           reinterpret_cast<sockaddr*>(&sender), &senderLength);
             if (received == SOCKET_ERROR) {
                 const int error = WSAGetLastError();
@@ -142,6 +142,11 @@ bool UdpTransport::ReceiveUntilStopped(SOCKET s, SocketEvent& event)
                     break;
                 if (error == WSAECONNRESET)
                     continue;
+                if (error == WSAEMSGSIZE) {
+                    // The buffer is full of its start; the rest is gone.
+                    PostReceived(buffer, FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)), 1);
+                    continue;
+                }
                 WSASetLastError(error);
                 return false;
             }

@@ -14,8 +14,7 @@
 // Sending is direct, on the calling thread.
 class UdpTransport : public Link {
 public:
-    // Holds the largest datagram: a smaller buffer would cut datagrams and
-    // end the receive loop.
+    // Holds the largest datagram.
     static constexpr int kReceiveBufferSize = 65536;
 
     UdpTransport() = default;
@@ -26,6 +25,9 @@ public:
     bool Send(const std::vector<uint8_t>& payload) override { return SendNow(payload); }
     // One datagram to the destination; true when the socket layer took it.
     bool SendNow(const std::vector<uint8_t>& payload);
+    // Before Start. Tests make it small to cut a datagram short, which the
+    // full size never does.
+    void SetReceiveBufferSize(int size) { m_receiveBufferSize = size; }
 
 private:
     void Run(ConnectionSettings settings);
@@ -34,6 +36,7 @@ private:
     void SetSocket(SOCKET s, const sockaddr_in* destination);
     void FailStart(SOCKET& s, const std::wstring& message);
 
+    int m_receiveBufferSize = kReceiveBufferSize;
     std::mutex m_sendMutex; // guards the socket, the destination and sendto
     SOCKET m_socket = INVALID_SOCKET;
     sockaddr_storage m_destination{};

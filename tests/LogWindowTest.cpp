@@ -98,6 +98,30 @@ TEST_F(LogWindow, HexTabShowsTheBytesAndAsciiTheLinesAgain)
     EXPECT_TRUE(Shows(L"RX  while hidden"));
 }
 
+// Traffic damaged by an unknown number of bytes shows as lost, with a line
+// that says what happened and a tooltip line per cause.
+TEST_F(LogWindow, CutDatagramsAndLineErrorsCountAsLost)
+{
+    auto cut = new TransportEvent{TransportEventKind::Received, L"abc", L"127.0.0.1:9", 0, false, {'a', 'b', 'c'}};
+    cut->damaged = 1;
+    auto line = new TransportEvent{TransportEventKind::Error, L"Serial line: overrun (bytes lost), parity error.",
+                                   L"COM7", 0, false, {}};
+    line->damaged = 2;
+    PostMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(cut));
+    PostMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(line));
+    PumpPosted();
+    Tick();
+    EXPECT_TRUE(Shows(L"ERR A datagram from 127.0.0.1:9 was larger than the receive buffer: only its first 3 bytes "
+                      L"were received."));
+    EXPECT_TRUE(Item(IDC_LOST).Visible());
+    EXPECT_EQ(Item(IDC_LOST).Text(), L"Lost: 0+");
+    EXPECT_EQ(LostTipText(dialog.Log()),
+              L"Datagrams cut short by the receive buffer: 1 (their missing bytes are unknown)\r\n"
+              L"Serial line errors (overrun, overflow, parity, framing, break): 2");
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
+    EXPECT_FALSE(Item(IDC_LOST).Visible());
+}
+
 TEST_F(LogWindow, NulInReceivedTextHidesNothing)
 {
     Post(TransportEventKind::Received, std::wstring(L"before\0after", 12), {'x'});

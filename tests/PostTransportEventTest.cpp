@@ -112,9 +112,14 @@ TEST(PostTransportEvent, GivesUpWhenTheWindowIsGone)
         transport.m_notifyWnd = window.Handle();
     }
     bool posted = true;
-    std::thread worker([&] { posted = PostTransportEvent(transport, TransportEventKind::Status, L"x"); });
+    const uint64_t unposted = UnpostedTrafficBytes();
+    std::thread worker([&] {
+        posted = PostTransportEvent(transport, TransportEventKind::Status, L"x");
+        PostTransportEvent(transport, TransportEventKind::Received, L"", L"", {1, 2, 3});
+    });
     worker.join();
     EXPECT_FALSE(posted);
+    EXPECT_EQ(UnpostedTrafficBytes() - unposted, 3u); // traffic that never reached a window is counted
 }
 
 TEST(PostTransportEvent, DoesNotWaitForItsOwnThreadsQueue)

@@ -83,6 +83,25 @@ TEST_F(Udp, LargeDatagramArrivesWhole)
     EXPECT_EQ(window.Count(Kind::Error), 0u);
 }
 
+// A datagram larger than the buffer is not an error that ends the link: its
+// start is logged and the block is marked as cut short.
+TEST_F(Udp, DatagramLargerThanTheBufferIsKeptInPartAndMarked)
+{
+    udp.SetReceiveBufferSize(100);
+    ASSERT_TRUE(StartListener());
+    UdpPeer sender;
+    const Bytes big = PatternBytes(150, 7);
+    ASSERT_TRUE(sender.SendTo(port, big));
+    ASSERT_TRUE(sender.SendTo(port, {'o', 'k'}));
+    ASSERT_TRUE(WaitReceived(2));
+    EXPECT_EQ(NthReceived(0)->data, Bytes(big.begin(), big.begin() + 100));
+    EXPECT_EQ(NthReceived(0)->damaged, 1u);
+    EXPECT_EQ(NthReceived(0)->peer, L"127.0.0.1:" + std::to_wstring(sender.Port()));
+    EXPECT_EQ(NthReceived(1)->data, (Bytes{'o', 'k'}));
+    EXPECT_EQ(NthReceived(1)->damaged, 0u);
+    EXPECT_EQ(window.Count(Kind::Error), 0u);
+}
+
 TEST_F(Udp, ClientTalksToAnEchoPeer)
 {
     UdpPeer echo;

@@ -30,9 +30,39 @@ bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes,
 
 void LogState::Clear()
 {
-    m_rxByteCount = m_txByteCount = m_pausedRxBytes = m_unrecordedBytes = 0;
+    m_rxByteCount = m_txByteCount = m_pausedRxBytes = m_unrecordedBytes = m_unpostedBytes = 0;
+    m_cutDatagrams = m_lineErrors = 0;
     m_logDirty = false;
     m_journal.Clear();
+}
+
+std::wstring LostText(const LogState& state)
+{
+    const uint64_t bytes = state.m_pausedRxBytes + state.m_unrecordedBytes + state.m_unpostedBytes;
+    const bool damaged = state.m_cutDatagrams + state.m_lineErrors > 0;
+    if (!bytes && !damaged)
+        return {};
+    return L"Lost: " + ShortCount(bytes) + (damaged ? L"+" : L"");
+}
+
+std::wstring LostTipText(const LogState& state)
+{
+    const struct {
+        uint64_t count;
+        const wchar_t* what;
+        const wchar_t* unit;
+    } causes[] = {
+        {state.m_pausedRxBytes, L"Received while Pause RX was ticked, not logged: ", L" bytes"},
+        {state.m_unrecordedBytes, L"Not recorded when a recording failed: ", L" bytes"},
+        {state.m_unpostedBytes, L"Received or sent while the link was closing, not logged: ", L" bytes"},
+        {state.m_cutDatagrams, L"Datagrams cut short by the receive buffer: ", L" (their missing bytes are unknown)"},
+        {state.m_lineErrors, L"Serial line errors (overrun, overflow, parity, framing, break): ", L""},
+    };
+    std::wstring tip;
+    for (const auto& cause : causes)
+        if (cause.count)
+            tip += (tip.empty() ? L"" : L"\r\n") + std::wstring(cause.what) + std::to_wstring(cause.count) + cause.unit;
+    return tip;
 }
 
 std::wstring ShortCount(uint64_t count)

@@ -25,9 +25,18 @@ public:
     uint64_t m_txByteCount = 0;
     uint64_t m_pausedRxBytes = 0; // received while Pause RX was ticked: not logged
     uint64_t m_unrecordedBytes = 0; // handed to a recording that failed
+    uint64_t m_unpostedBytes = 0; // received or sent, but no event reached the window
+    uint64_t m_cutDatagrams = 0; // larger than the receive buffer
+    uint64_t m_lineErrors = 0; // serial overrun, overflow, parity, framing, break
     // Spilled where the window says, once it knows its folder.
     Journal m_journal{size_t(64) << 20, std::wstring()};
 };
+
+// "Lost: n" for the bytes known to be lost, with a "+" when traffic was also
+// damaged by an unknown number of bytes; empty when nothing was lost.
+std::wstring LostText(const LogState& state);
+// One line per cause that lost something.
+std::wstring LostTipText(const LogState& state);
 
 // "RX: n" / "TX: n" up to 99999; above, three digits and a unit ("RX: 52.4
 // MB", powers of 1000), so that every 64-bit count fits the counter.

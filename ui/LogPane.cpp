@@ -44,6 +44,7 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
     m_dialog = dialog;
     m_tabs = tabs;
     m_timestampBox = dialog.Item(IDC_TIMESTAMP);
+    m_unpostedSeen = UnpostedTrafficBytes();
     m_autoScrollBox = dialog.Item(IDC_AUTOSCROLL);
     const Window view = dialog.Item(IDC_LOG_EDIT);
     m_view = ChildWindow::FromHandle<CLogView>(view.Handle());
@@ -95,9 +96,7 @@ bool LogPane::OnNotify(const NMHDR& header)
     auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
     const HWND from = HWND(header.idFrom);
     if (from == m_dialog.Item(IDC_LOST).Handle())
-        m_tipText = L"Received while Pause RX was ticked, not logged: " + std::to_wstring(m_state.m_pausedRxBytes) +
-                    L" bytes\r\nNot recorded when a recording failed: " +
-                    std::to_wstring(m_state.m_unrecordedBytes) + L" bytes";
+        m_tipText = LostTipText(m_state);
     else if (from == m_dialog.Item(IDC_RX_COUNT).Handle())
         m_tipText = CounterTipText(L"RX", m_state.m_rxByteCount);
     else
@@ -130,8 +129,17 @@ void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uin
 
 void LogPane::Append(TransportEvent&& event, bool namesPeer)
 {
+    const uint32_t damaged = event.damaged;
+    const bool cut = damaged && event.kind == TransportEventKind::Received;
+    const std::wstring cutText = cut ? L"A datagram from " + event.peer +
+                                           L" was larger than the receive buffer: only its first " +
+                                           std::to_wstring(event.data.size()) + L" bytes were received."
+                                     : std::wstring();
+    (cut ? m_state.m_cutDatagrams : m_state.m_lineErrors) += damaged;
     AppendLine(event.kind, std::move(event.text), std::move(event.data), std::move(event.peer), event.clientId,
                namesPeer);
+    if (cut)
+        Append(TransportEventKind::Error, cutText);
 }
 
 void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
@@ -262,6 +270,13 @@ void LogPane::Refresh()
         }
         ShowRecording();
     }
+    // Events the window never got are known only to the engine.
+    const uint64_t unposted = UnpostedTrafficBytes();
+    if (unposted != m_unpostedSeen) {
+        m_state.m_unpostedBytes += unposted - m_unpostedSeen;
+        m_unpostedSeen = unposted;
+        m_state.m_logDirty = true;
+    }
     if (!m_state.m_logDirty)
         return;
     m_state.m_logDirty = false;
@@ -384,10 +399,10 @@ void LogPane::UpdateCounters()
     m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", m_state.m_txByteCount));
     // Nothing lost in a normal run: then it takes no room.
     const Window lost = m_dialog.Item(IDC_LOST);
-    const uint64_t count = m_state.m_pausedRxBytes + m_state.m_unrecordedBytes;
-    if (count)
-        lost.SetText(L"Lost: " + ShortCount(count));
-    lost.Show(count != 0);
+    const std::wstring text = LostText(m_state);
+    if (!text.empty() && lost.Text() != text)
+        lost.SetText(text);
+    lost.Show(!text.empty());
 }
 
 void LogPane::CountPausedRx(size_t bytes)

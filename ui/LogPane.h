@@ -109,6 +109,7 @@ private:
     std::wstring m_statusUnderneath;
     uint32_t m_session = 0;
     uint64_t m_pausedThisTime = 0;
+    uint64_t m_unpostedSeen = 0; // of the engine's count, already counted here
     Recorder m_recorder;
     PcapngFromJournal m_recordPackets;
 };
