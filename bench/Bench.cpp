@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -289,6 +290,42 @@ double RawReceive(size_t total, size_t bufferSize)
     return double(got) / 1e6 / seconds;
 }
 
+// True when the TCP payload of the received packets in a pcapng file is
+// `total` bytes of `fill`, in order without gaps: the receive flood's.
+bool RecordedPayloadIs(const std::wstring& path, size_t total, char fill)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::vector<uint8_t> block;
+    size_t payload = 0;
+    bool good = true;
+    for (;;) {
+        uint32_t head[2] = {};
+        DWORD got = 0;
+        if (!ReadFile(file, head, 8, &got, nullptr) || got < 8 || head[1] < 12)
+            break;
+        block.resize(head[1] - 8);
+        if (!ReadFile(file, block.data(), DWORD(block.size()), &got, nullptr) || got != block.size())
+            break;
+        if (head[0] != 6) // only enhanced packet blocks carry traffic
+            continue;
+        uint32_t captured = 0;
+        std::memcpy(&captured, block.data() + 12, 4);
+        const uint8_t* packet = block.data() + 20;
+        // The synthetic IPv4 (20 bytes) and TCP (20 bytes) headers.
+        if (captured <= 40 || packet[9] != 6)
+            continue;
+        if (packet[20 + 13] & 0x07) // SYN, FIN or RST: no payload of the flood's
+            continue;
+        for (uint32_t i = 40; i < captured; ++i)
+            good = good && packet[i] == uint8_t(fill);
+        payload += captured - 40;
+    }
+    CloseHandle(file);
+    return good && payload == total;
+}
+
 // Connects the window's TCP client to a listener of the bench's; the
 // accepted peer socket, with the listener left in `listener`.
 SOCKET ConnectWindowToPeer(CMainDlg& dialog, SOCKET& listener)
@@ -302,23 +339,35 @@ SOCKET ConnectWindowToPeer(CMainDlg& dialog, SOCKET& listener)
     return peer;
 }
 
-void ReceiveFlood(size_t total, size_t bufferSize)
+// With `recordTo`, the window records the flood to that file from the start
+// and the file's payload is compared with what was sent.
+void ReceiveFlood(size_t total, size_t bufferSize, const std::wstring& recordTo = {})
 {
     SetStreamReceiveBufferSize(bufferSize);
-    std::printf("-- receive buffer of %zu bytes\n", bufferSize);
+    std::printf("-- receive buffer of %zu bytes%s\n", bufferSize, recordTo.empty() ? "" : ", recording pcapng");
     DeleteFileW(SettingsFilePath().c_str());
     CMainDlg dialog;
     dialog.Create();
+    if (!recordTo.empty())
+        dialog.LogSide().StartRecording(recordTo);
     SOCKET listener = INVALID_SOCKET;
     const SOCKET peer = ConnectWindowToPeer(dialog, listener);
     const size_t before = WorkingSet(false);
+    size_t highest = before; // sampled while the flood runs
+    auto lastSample = Clock::now();
 
     RoundTripProber prober(dialog.Handle());
     const auto start = Clock::now();
     std::thread sender([&] { SendAll(peer, std::vector<char>(65536, 'f'), total); });
     // The window's timers (log refresh every 100 ms) run as in the program.
     PumpProfile profile;
-    PumpUntil(dialog, [&] { return dialog.Log().m_rxByteCount >= total; }, 600, &profile);
+    PumpUntil(dialog, [&] {
+        if (Seconds(lastSample) >= 0.1) {
+            lastSample = Clock::now();
+            highest = std::max(highest, WorkingSet(false));
+        }
+        return dialog.Log().m_rxByteCount >= total;
+    }, 1200, &profile);
     const double seconds = Seconds(start);
     const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
     sender.join();
@@ -332,21 +381,30 @@ void ReceiveFlood(size_t total, size_t bufferSize)
     Figure("window round trip during flood, max", Percentile(roundTrips, 1.0), "ms");
     ProfileFigures(profile, seconds);
     Figure("peak working set / bytes received", double(WorkingSet(true)) / double(total), "x");
+    Figure("highest working set sampled during the flood", double(highest) / 1e6, "MB");
     const double growth = double(WorkingSet(false)) - double(before);
     Figure("working set growth after flood / bytes received", growth / double(total), "x");
     // What the growth is made of, by the holders' own sizes.
     const double capture = double(dialog.Log().m_journal.BytesInMemory());
-    const double hex = double(dialog.LogHexView()->Model().Data().Held());
+    const Journal& journal = dialog.Log().m_journal;
+    const double records = double(journal.RecordCount() * (sizeof(JournalRecord) + sizeof(uint64_t)));
     const LogModel& lines = dialog.LogView()->Model();
     const double logText = double(lines.CharacterCount() * sizeof(wchar_t) + lines.LineCount() * sizeof(LogRecord));
     Figure("  of it: traffic journal in memory / bytes received", capture / double(total), "x");
-    Figure("  of it: log hex view data / bytes received", hex / double(total), "x");
+    Figure("  of it: journal records and hex rows / bytes received", records / double(total), "x");
     Figure("  of it: log lines (text and records) / bytes received", logText / double(total), "x");
-    Figure("  of it: the rest / bytes received", (growth - capture - hex - logText) / double(total), "x");
-    std::printf("  the log holds %zu lines\n", lines.LineCount());
+    Figure("  of it: the rest / bytes received", (growth - capture - records - logText) / double(total), "x");
+    std::printf("  the log holds %zu lines, the journal %zu blocks\n", lines.LineCount(), journal.RecordCount());
     closesocket(peer);
     closesocket(listener);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    if (recordTo.empty())
+        return;
+    PumpUntil(dialog, [&] { return !dialog.Controller().IsRunning(); }, 10);
+    dialog.LogSide().StopRecording();
+    std::printf("  recorded %llu bytes; payload %s\n", (unsigned long long)dialog.LogSide().Recording().Written(),
+                RecordedPayloadIs(recordTo, total, 'f') ? "equals what was sent" : "DIFFERS from what was sent");
+    DeleteFileW(recordTo.c_str());
 }
 
 // The link alone: a payload queued straight on a TCP client, first byte
@@ -729,14 +787,15 @@ void LogCosts()
         };
         Figure("handling one 8 KB received event in the window (log, capture, hex view)", MicrosPerCall(handleEvent),
                "us");
-        CHexView* hex = dialog.LogHexView();
-        Figure("  of which could be: hex view append (shown at the next tick)",
-               MicrosPerCall([&] { hex->AppendBytes(block, false); }), "us");
-        Figure("  for comparison: hex view append shown at once and scrolled to the end", MicrosPerCall([&] {
-                   hex->AppendBytes(block);
-                   hex->ScrollToEnd();
-               }),
-               "us");
+        {
+            Journal journal(size_t(64) << 20, L"");
+            Figure("  of which could be: the journal's append (no spilling)", MicrosPerCall([&] {
+                       journal.Append(TrafficDirection::Received, 0, 1, 0, L"", block.data(), block.size());
+                       if (journal.BytesInMemory() > (size_t(60) << 20))
+                           journal.Clear();
+                   }),
+                   "us");
+        }
         Figure("  for comparison: a control looked up by id through the dialog's cache",
                MicrosPerCall([&] { dialog.Item(IDC_AUTOSCROLL); }), "us");
         Figure("  for comparison: a control looked up by id by the system (GetDlgItem)",
@@ -768,18 +827,42 @@ void LogCosts()
         TickAndPaintCost(*view, lines, 8192);
     view->Model().Clear();
 
+    // 1 GB of traffic, 64 KiB a block in turns of received and sent, most of
+    // it spilled to disk; the hex view painted at its end, its middle (read
+    // back from the spill file) and its start.
     CHexView* hex = dialog.LogHexView();
     MoveWindow(hex->Handle(), 0, 0, 600, 400, FALSE);
-    hex->AppendBytes(std::vector<uint8_t>(100u << 20, 0x5A));
+    const std::vector<uint8_t> block(65536, 0x5A);
+    for (int i = 0; i < 16384; ++i) {
+        auto event = std::make_unique<TransportEvent>();
+        event->kind = i % 2 ? TransportEventKind::Sent : TransportEventKind::Received;
+        event->data = block;
+        SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event.release()));
+        if (i % 256 == 0)
+            dialog.LogView()->Model().Clear(); // the lines are not what is measured
+    }
+    SendMessageW(dialog.Handle(), WM_TIMER, 2, 0);
     hex->ScrollToEnd();
+    std::printf("  journal: %llu bytes, %llu of them spilled, %zu blocks; hex view: %lld rows\n",
+                (unsigned long long)dialog.Log().m_journal.Size(),
+                (unsigned long long)dialog.Log().m_journal.SpilledBytes(), dialog.Log().m_journal.RecordCount(),
+                (long long)hex->Model().TotalRows());
     const HDC screen = GetDC(nullptr);
     const HDC dc = CreateCompatibleDC(screen);
     const HBITMAP bitmap = CreateCompatibleBitmap(screen, 600, 400);
     SelectObject(dc, bitmap);
-    const auto paint = Clock::now();
-    for (int i = 0; i < 20; ++i)
-        SendMessageW(hex->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-    Figure("paint of the log hex view holding 100 MB", Seconds(paint) / 20 * 1000, "ms");
+    const auto paintAt = [&](const char* name) {
+        const auto paint = Clock::now();
+        for (int i = 0; i < 20; ++i)
+            SendMessageW(hex->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        Figure(name, Seconds(paint) / 20 * 1000, "ms");
+    };
+    paintAt("paint of the log hex view, 1 GB journalled, at the end (memory)");
+    SendMessageW(hex->Handle(), WM_VSCROLL, SB_TOP, 0);
+    hex->SelectFound(int64_t(dialog.Log().m_journal.Size() / 2), 1);
+    paintAt("paint of the log hex view, 1 GB journalled, in the middle (spill file)");
+    SendMessageW(hex->Handle(), WM_VSCROLL, SB_TOP, 0);
+    paintAt("paint of the log hex view, 1 GB journalled, at the start (spill file)");
     DeleteDC(dc);
     DeleteObject(bitmap);
     ReleaseDC(nullptr, screen);
@@ -804,6 +887,11 @@ int main(int argc, char** argv)
     const int maxClients = argc > 2 ? std::atoi(argv[2]) : 1000;
     const std::string steps = argc > 3 ? argv[3] : "flood,send,server,serial,log";
     auto wanted = [&](const char* step) { return steps.find(step) != std::string::npos; };
+    if (wanted("record")) {
+        // First in the process, so that its peak working set is its own.
+        ReceiveFlood(floodMb << 20, 65536, std::wstring(temp) + L"ferrolink-bench\\flood.pcapng");
+        ReceiveFlood(floodMb << 20, 65536);
+    }
     if (wanted("flood"))
         for (size_t bufferSize : {size_t(8192), size_t(65536)})
             ReceiveFlood(floodMb << 20, bufferSize);

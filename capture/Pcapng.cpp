@@ -59,30 +59,45 @@ void Block(std::vector<uint8_t>& out, uint32_t type, std::vector<uint8_t> body)
     Le32(out, total);
 }
 
+// One enhanced packet block: `head` then `size` bytes of payload, written
+// straight into `out` (a block's payload is copied once, not per layer).
 // The direction flag: 1 inbound, 2 outbound.
-void Packet(std::vector<uint8_t>& out, uint32_t interfaceId, uint64_t timeUs, const std::vector<uint8_t>& data,
-            bool outbound)
+void Packet(std::vector<uint8_t>& out, uint32_t interfaceId, uint64_t timeUs, const std::vector<uint8_t>& head,
+            const uint8_t* payload, size_t size, bool outbound)
 {
-    std::vector<uint8_t> body;
-    Le32(body, interfaceId);
-    Le32(body, uint32_t(timeUs >> 32));
-    Le32(body, uint32_t(timeUs));
-    Le32(body, uint32_t(data.size()));
-    Le32(body, uint32_t(data.size()));
-    body.insert(body.end(), data.begin(), data.end());
-    Pad4(body);
+    const size_t captured = head.size() + size;
+    const uint32_t total = uint32_t(12 + 20 + (captured + 3) / 4 * 4 + 8 + 4);
+    if (out.capacity() < out.size() + total)
+        out.reserve(std::max(out.size() + total, 2 * out.capacity()));
+    Le32(out, 6);
+    Le32(out, total);
+    Le32(out, interfaceId);
+    Le32(out, uint32_t(timeUs >> 32));
+    Le32(out, uint32_t(timeUs));
+    Le32(out, uint32_t(captured));
+    Le32(out, uint32_t(captured));
+    out.insert(out.end(), head.begin(), head.end());
+    if (size)
+        out.insert(out.end(), payload, payload + size);
+    Pad4(out); // blocks start at multiples of 4, so the whole is padded
     const uint32_t flags = outbound ? 2 : 1;
-    Option(body, 2, &flags, 4);
-    Le32(body, 0); // end of options
-    Block(out, 6, std::move(body));
+    Option(out, 2, &flags, 4);
+    Le32(out, 0); // end of options
+    Le32(out, total);
 }
 
-uint16_t Checksum(const std::vector<uint8_t>& bytes, uint32_t sum = 0)
+// Adds big-endian 16-bit words; only the last run summed may be odd.
+uint32_t Sum(const uint8_t* bytes, size_t size, uint32_t sum = 0)
 {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    for (size_t i = 0; i + 1 < size; i += 2)
         sum += uint32_t(bytes[i] << 8 | bytes[i + 1]);
-    if (bytes.size() % 2)
-        sum += uint32_t(bytes.back() << 8);
+    if (size % 2)
+        sum += uint32_t(bytes[size - 1] << 8);
+    return sum;
+}
+
+uint16_t Fold(uint32_t sum)
+{
     while (sum >> 16)
         sum = (sum & 0xFFFF) + (sum >> 16);
     return uint16_t(~sum);
@@ -93,37 +108,38 @@ size_t AddressSize(const Endpoint& e)
     return e.v6 ? 16 : 4;
 }
 
-// The IP packet around a TCP or UDP header and payload, with both checksums.
-std::vector<uint8_t> IpPacket(const Endpoint& from, const Endpoint& to, uint8_t protocol,
-                              std::vector<uint8_t> segment, size_t checksumAt, uint16_t ipId)
+// The IP header and the TCP or UDP header of a packet that carries
+// `payload`, with both checksums.
+std::vector<uint8_t> IpHead(const Endpoint& from, const Endpoint& to, uint8_t protocol, std::vector<uint8_t> transport,
+                            size_t checksumAt, const uint8_t* payload, size_t size, uint16_t ipId)
 {
+    const size_t length = transport.size() + size;
     std::vector<uint8_t> pseudo(from.address.begin(), from.address.begin() + ptrdiff_t(AddressSize(from)));
     pseudo.insert(pseudo.end(), to.address.begin(), to.address.begin() + ptrdiff_t(AddressSize(to)));
     if (from.v6) {
-        Be32(pseudo, uint32_t(segment.size()));
+        Be32(pseudo, uint32_t(length));
         pseudo.insert(pseudo.end(), {0, 0, 0, protocol});
     } else {
         pseudo.insert(pseudo.end(), {0, protocol});
-        Be16(pseudo, uint16_t(segment.size()));
+        Be16(pseudo, uint16_t(length));
     }
-    pseudo.insert(pseudo.end(), segment.begin(), segment.end());
-    uint16_t sum = Checksum(pseudo);
+    uint16_t sum = Fold(Sum(payload, size, Sum(transport.data(), transport.size(), Sum(pseudo.data(), pseudo.size()))));
     if (protocol == kProtoUdp && sum == 0)
         sum = 0xFFFF; // 0 would mean "none", which IPv6 does not allow
-    segment[checksumAt] = uint8_t(sum >> 8);
-    segment[checksumAt + 1] = uint8_t(sum);
+    transport[checksumAt] = uint8_t(sum >> 8);
+    transport[checksumAt + 1] = uint8_t(sum);
 
     std::vector<uint8_t> ip;
     if (from.v6) {
         Be32(ip, 0x60000000);
-        Be16(ip, uint16_t(segment.size()));
+        Be16(ip, uint16_t(length));
         ip.push_back(protocol);
         ip.push_back(64);
         ip.insert(ip.end(), from.address.begin(), from.address.end());
         ip.insert(ip.end(), to.address.begin(), to.address.end());
     } else {
         ip = {0x45, 0};
-        Be16(ip, uint16_t(20 + segment.size()));
+        Be16(ip, uint16_t(20 + length));
         Be16(ip, ipId);
         Be16(ip, 0x4000); // don't fragment
         ip.push_back(64);
@@ -131,11 +147,11 @@ std::vector<uint8_t> IpPacket(const Endpoint& from, const Endpoint& to, uint8_t 
         Be16(ip, 0);
         ip.insert(ip.end(), from.address.begin(), from.address.begin() + 4);
         ip.insert(ip.end(), to.address.begin(), to.address.begin() + 4);
-        const uint16_t sum4 = Checksum(ip);
+        const uint16_t sum4 = Fold(Sum(ip.data(), ip.size()));
         ip[10] = uint8_t(sum4 >> 8);
         ip[11] = uint8_t(sum4);
     }
-    ip.insert(ip.end(), segment.begin(), segment.end());
+    ip.insert(ip.end(), transport.begin(), transport.end());
     return ip;
 }
 
@@ -253,10 +269,10 @@ void PcapngMaker::Segment(std::vector<uint8_t>& out, Tcp& tcp, int from, uint8_t
     Be16(segment, 65535);
     Be16(segment, 0);
     Be16(segment, 0);
-    segment.insert(segment.end(), data, data + size);
-    tcp.next[from] += uint32_t(size) + ((flags & (kSyn | kFin)) ? 1 : 0);
     const bool outbound = (from == 0) == tcp.weConnected;
-    Packet(out, 0, timeUs, IpPacket(source, target, kProtoTcp, std::move(segment), 16, m_ipId++), outbound);
+    Packet(out, 0, timeUs, IpHead(source, target, kProtoTcp, std::move(segment), 16, data, size, m_ipId++), data, size,
+           outbound);
+    tcp.next[from] += uint32_t(size) + ((flags & (kSyn | kFin)) ? 1 : 0);
 }
 
 std::vector<uint8_t> PcapngMaker::TcpOpen(uint64_t key, const Endpoint& local, const Endpoint& remote,
@@ -318,8 +334,8 @@ std::vector<uint8_t> PcapngMaker::Udp(const Endpoint& local, const Endpoint& rem
         Be16(datagram, target.port);
         Be16(datagram, uint16_t(8 + part));
         Be16(datagram, 0);
-        datagram.insert(datagram.end(), data + at, data + at + part);
-        Packet(out, 0, timeUs, IpPacket(source, target, kProtoUdp, std::move(datagram), 6, m_ipId++), outbound);
+        Packet(out, 0, timeUs, IpHead(source, target, kProtoUdp, std::move(datagram), 6, data + at, part, m_ipId++),
+               data + at, part, outbound);
         at += part;
     } while (at < size);
     return out;
@@ -336,8 +352,7 @@ std::vector<uint8_t> PcapngMaker::Serial(bool outbound, const uint8_t* data, siz
         record.push_back(outbound ? 0x01 : 0x02); // data TX start / data RX start
         record.push_back(0);
         Be16(record, 0);
-        record.insert(record.end(), data + at, data + at + part);
-        Packet(out, 1, timeUs, record, outbound);
+        Packet(out, 1, timeUs, record, data + at, part, outbound);
     }
     return out;
 }

@@ -2,7 +2,9 @@
 # Starts Ferrolink under Wine on a private virtual X server and saves PNG
 # pictures of its window, one per link mode (or the modes named), at 96 DPI
 # and, with --dpi 144, at 150 %:
-#   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial ...]
+#   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial|recording ...]
+# "recording" is a TCP client talking to a local peer, recording to a
+# pcapng file, with the hex view shown.
 # The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +21,8 @@ modes=("$@")
 need=()
 command -v Xvfb >/dev/null || need+=(xvfb)
 command -v import >/dev/null || need+=(imagemagick)
+command -v xdotool >/dev/null || need+=(xdotool)
+command -v socat >/dev/null || need+=(socat)
 if [ ${#need[@]} -gt 0 ]; then
     [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
     $sudo apt-get update -qq >/dev/null
@@ -56,7 +60,7 @@ wineserver -w
 settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
 for mode in "${modes[@]}"; do
     case "$mode" in
-    tcp-client) comm=0 protocol=0 server=0 ;;
+    tcp-client|recording) comm=0 protocol=0 server=0 ;;
     tcp-server) comm=0 protocol=0 server=1 ;;
     udp)        comm=0 protocol=1 server=0 ;;
     serial)     comm=1 protocol=0 server=0 ;;
@@ -67,10 +71,31 @@ for mode in "${modes[@]}"; do
         "$comm" "$protocol" "$server" "$width" "$height" > "$settings/Ferrolink.ini"
     "$wine" explorer "/desktop=shot,$screen" "$build/Ferrolink.exe" >/dev/null 2>&1 &
     sleep 8
+    if [ "$mode" = recording ]; then
+        # A peer that reports readings and echoes what it is sent.
+        socat TCP-LISTEN:5000,bind=127.0.0.1,reuseaddr \
+            SYSTEM:'cat & for i in 1 2 3 4 5 6 7 8 9 10 11 12; do printf "T1=21.$i;T2=19.$i\r\n"; sleep 0.4; done; wait' &
+        peer=$!
+        sleep 1
+        at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
+        at 537 58   # Connect
+        at 249 600  # Record, then the file name
+        xdotool type --delay 50 'traffic.pcapng'
+        xdotool key Return
+        sleep 1.5
+        at 380 680  # the send box
+        xdotool type --delay 50 'READ?'
+        at 820 640  # Send
+        sleep 3
+        at 97 91    # the Hex tab
+        xdotool mousemove $((200 * dpi / 96)) $((140 * dpi / 96))
+        sleep 1
+    fi
     # The virtual desktop fills the screen from its corner, and the window
     # sits at the desktop's corner: the picture is the window's rectangle.
     import -window root -crop "${width}x${height}+0+0" +repage "$out/$mode$suffix.png"
     wineserver -k 2>/dev/null || true
+    [ -z "${peer:-}" ] || { kill "$peer" 2>/dev/null || true; peer=; }
     sleep 1
     echo "$out/$mode$suffix.png"
 done
