@@ -50,8 +50,12 @@ cleanup() {
     "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || true
     wineserver -k 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
 }
 trap cleanup EXIT
+# Where a recording's file dialog starts.
+work=$(mktemp -d)
+cd "$work"
 sleep 1
 "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 wineserver -w
@@ -73,16 +77,17 @@ for mode in "${modes[@]}"; do
     sleep 8
     if [ "$mode" = recording ]; then
         # A peer that reports readings and echoes what it is sent.
-        socat TCP-LISTEN:5000,bind=127.0.0.1,reuseaddr \
-            SYSTEM:'cat & for i in 1 2 3 4 5 6 7 8 9 10 11 12; do printf "T1=21.$i;T2=19.$i\r\n"; sleep 0.4; done; wait' &
+        talk=$(mktemp)
+        printf '%s\n' 'cat &' 'for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do printf "T1=21.$i;T2=19.$i\r\n"; sleep 0.4; done' 'wait' >"$talk"
+        socat TCP-LISTEN:5000,bind=127.0.0.1,reuseaddr EXEC:"sh $talk" &
         peer=$!
         sleep 1
         at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
-        at 537 58   # Connect
         at 249 600  # Record, then the file name
-        xdotool type --delay 50 'traffic.pcapng'
+        xdotool type --delay 20 "Z:${work//\//\\}\\traffic.pcapng"
         xdotool key Return
         sleep 1.5
+        at 537 58   # Connect
         at 380 680  # the send box
         xdotool type --delay 50 'READ?'
         at 820 640  # Send
@@ -95,7 +100,7 @@ for mode in "${modes[@]}"; do
     # sits at the desktop's corner: the picture is the window's rectangle.
     import -window root -crop "${width}x${height}+0+0" +repage "$out/$mode$suffix.png"
     wineserver -k 2>/dev/null || true
-    [ -z "${peer:-}" ] || { kill "$peer" 2>/dev/null || true; peer=; }
+    [ -z "${peer:-}" ] || { kill "$peer" 2>/dev/null || true; rm -f "$talk"; peer=; }
     sleep 1
     echo "$out/$mode$suffix.png"
 done
