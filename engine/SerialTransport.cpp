@@ -207,13 +207,8 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                     lastErrorCheck = GetTickCount();
                     DWORD errors = 0;
                     if (ClearCommError(port, &errors, nullptr)) {
-                        TransportEvent event;
-                        event.kind = TransportEventKind::Error;
-                        event.text = SerialLineErrorText(errors);
-                        event.peer = peer;
-                        event.damaged = SerialLineErrorCount(errors);
-                        if (event.damaged)
-                            PostTransportEvent(*this, std::move(event));
+                        if (const uint32_t damaged = SerialLineErrorCount(errors))
+                            Post(TransportEventKind::Error, SerialLineErrorText(errors), peer, {}, false, damaged);
                     }
                 }
             } else {

@@ -82,7 +82,7 @@ void TransportBase::JoinWorker()
 }
 
 bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::wstring& peer,
-                         std::vector<uint8_t> data, bool linkEnded) const
+                         std::vector<uint8_t> data, bool linkEnded, uint32_t damaged) const
 {
     TransportEvent event;
     event.kind = kind;
@@ -91,19 +91,14 @@ bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::
     event.clientId = m_clientId;
     event.linkEnded = linkEnded;
     event.data = std::move(data);
+    event.damaged = damaged;
     return PostTransportEvent(*this, std::move(event));
 }
 
 void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged) const
 {
-    TransportEvent event;
-    event.kind = TransportEventKind::Received;
-    event.text = DecodeReceivedText(block.data(), block.size());
-    event.peer = peer;
-    event.clientId = m_clientId;
-    event.damaged = damaged;
-    event.data = std::move(block);
-    PostTransportEvent(*this, std::move(event));
+    std::wstring text = DecodeReceivedText(block.data(), block.size());
+    Post(TransportEventKind::Received, std::move(text), peer, std::move(block), false, damaged);
 }
 
 void TransportBase::PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer)

@@ -65,8 +65,9 @@ protected:
     void Wake() const { SetEvent(m_signals.wake); }
     const WorkSignals& Signals() const { return m_signals; }
 
+    // `damaged`: see TransportEvent.
     bool Post(TransportEventKind kind, std::wstring text, const std::wstring& peer = {},
-              std::vector<uint8_t> data = {}, bool linkEnded = false) const;
+              std::vector<uint8_t> data = {}, bool linkEnded = false, uint32_t damaged = 0) const;
     // `damaged`: the block was cut short (a datagram larger than the buffer).
     void PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged = 0) const;
     // The worker's last word about its link: it no longer runs, and the

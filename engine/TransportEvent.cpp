@@ -42,28 +42,22 @@ bool PostTransportEvent(const TransportBase& transport, TransportEventKind kind,
 bool PostTransportEvent(const TransportBase& transport, TransportEvent event)
 {
     const HWND wnd = transport.m_notifyWnd;
-    if (!wnd) {
-        if (event.kind == TransportEventKind::Received || event.kind == TransportEventKind::Sent)
-            g_unposted += event.data.size();
-        return false;
-    }
-
     auto record = std::make_unique<TransportEvent>(std::move(event));
-
     DWORD pause = 1;
-    for (;;) {
+    while (wnd) {
         if (g_post.load()(wnd, WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(record.get()))) {
             record.release(); // the window owns it now
             return true;
         }
-        if (!WorthRetrying(transport, wnd)) {
-            if (record->kind == TransportEventKind::Received || record->kind == TransportEventKind::Sent)
-                g_unposted += record->data.size();
-            return false;
-        }
+        if (!WorthRetrying(transport, wnd))
+            break;
         Sleep(pause);
         pause = std::min<DWORD>(pause * 2, 16);
     }
+    // Given up: traffic that no window will show counts as lost.
+    if (record->kind == TransportEventKind::Received || record->kind == TransportEventKind::Sent)
+        g_unposted += record->data.size();
+    return false;
 }
 
 std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length)
