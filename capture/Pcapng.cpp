@@ -275,54 +275,47 @@ void PcapngMaker::Segment(std::vector<uint8_t>& out, Tcp& tcp, int from, uint8_t
     tcp.next[from] += uint32_t(size) + ((flags & (kSyn | kFin)) ? 1 : 0);
 }
 
-std::vector<uint8_t> PcapngMaker::TcpOpen(uint64_t key, const Endpoint& local, const Endpoint& remote,
-                                          bool weConnected, uint64_t timeUs)
+void PcapngMaker::TcpOpen(std::vector<uint8_t>& out, uint64_t key, const Endpoint& local, const Endpoint& remote,
+                          bool weConnected, uint64_t timeUs)
 {
     Tcp tcp;
     tcp.client = weConnected ? local : remote;
     tcp.server = weConnected ? remote : local;
     tcp.weConnected = weConnected;
-    std::vector<uint8_t> out;
     Segment(out, tcp, 0, kSyn, nullptr, 0, timeUs);
     Segment(out, tcp, 1, kSyn | kAck, nullptr, 0, timeUs);
     Segment(out, tcp, 0, kAck, nullptr, 0, timeUs);
     m_tcp[key] = tcp;
-    return out;
 }
 
-std::vector<uint8_t> PcapngMaker::TcpData(uint64_t key, bool outbound, const uint8_t* data, size_t size,
-                                          uint64_t timeUs)
+void PcapngMaker::TcpData(std::vector<uint8_t>& out, uint64_t key, bool outbound, const uint8_t* data, size_t size,
+                          uint64_t timeUs)
 {
-    std::vector<uint8_t> out;
     const auto found = m_tcp.find(key);
     if (found == m_tcp.end())
-        return out;
+        return;
     Tcp& tcp = found->second;
     const int from = outbound == tcp.weConnected ? 0 : 1;
     const size_t most = tcp.client.v6 ? kMaxTcp6 : kMaxTcp4;
     for (size_t at = 0; at < size; at += most)
         Segment(out, tcp, from, kPsh | kAck, data + at, std::min(most, size - at), timeUs);
-    return out;
 }
 
-std::vector<uint8_t> PcapngMaker::TcpClose(uint64_t key, uint64_t timeUs)
+void PcapngMaker::TcpClose(std::vector<uint8_t>& out, uint64_t key, uint64_t timeUs)
 {
-    std::vector<uint8_t> out;
     const auto found = m_tcp.find(key);
     if (found == m_tcp.end())
-        return out;
+        return;
     Tcp& tcp = found->second;
     Segment(out, tcp, 0, kFin | kAck, nullptr, 0, timeUs);
     Segment(out, tcp, 1, kFin | kAck, nullptr, 0, timeUs);
     Segment(out, tcp, 0, kAck, nullptr, 0, timeUs);
     m_tcp.erase(found);
-    return out;
 }
 
-std::vector<uint8_t> PcapngMaker::Udp(const Endpoint& local, const Endpoint& remote, bool outbound,
-                                      const uint8_t* data, size_t size, uint64_t timeUs)
+void PcapngMaker::Udp(std::vector<uint8_t>& out, const Endpoint& local, const Endpoint& remote, bool outbound,
+                      const uint8_t* data, size_t size, uint64_t timeUs)
 {
-    std::vector<uint8_t> out;
     const Endpoint& source = outbound ? local : remote;
     const Endpoint& target = outbound ? remote : local;
     const size_t most = local.v6 ? kMaxUdp6 : kMaxUdp4;
@@ -338,12 +331,10 @@ std::vector<uint8_t> PcapngMaker::Udp(const Endpoint& local, const Endpoint& rem
                data + at, part, outbound);
         at += part;
     } while (at < size);
-    return out;
 }
 
-std::vector<uint8_t> PcapngMaker::Serial(bool outbound, const uint8_t* data, size_t size, uint64_t timeUs)
+void PcapngMaker::Serial(std::vector<uint8_t>& out, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs)
 {
-    std::vector<uint8_t> out;
     for (size_t at = 0; at < size; at += kMaxSerial) {
         const size_t part = std::min(kMaxSerial, size - at);
         std::vector<uint8_t> record;
@@ -354,5 +345,4 @@ std::vector<uint8_t> PcapngMaker::Serial(bool outbound, const uint8_t* data, siz
         Be16(record, 0);
         Packet(out, 1, timeUs, record, data + at, part, outbound);
     }
-    return out;
 }

@@ -21,7 +21,8 @@ bool ParseEndpoint(const std::wstring& text, Endpoint& out);
 // sequence numbers that add up and a FIN, so that Wireshark follows the
 // stream and dissects what it carries), serial blocks with the RTAC serial
 // header. Every packet carries its direction: outbound is what this end
-// sent. Each call returns the bytes to append to the file.
+// sent. Each call appends its blocks to `out`, so that a writer can reuse
+// one buffer instead of fresh memory per block.
 class PcapngMaker {
 public:
     static constexpr uint16_t kLinkRawIp = 101;
@@ -31,15 +32,16 @@ public:
     std::vector<uint8_t> FileHeader() const;
 
     // A TCP connection under `key`; `weConnected` when this end is the client.
-    std::vector<uint8_t> TcpOpen(uint64_t key, const Endpoint& local, const Endpoint& remote, bool weConnected,
-                                 uint64_t timeUs);
-    std::vector<uint8_t> TcpData(uint64_t key, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs);
-    std::vector<uint8_t> TcpClose(uint64_t key, uint64_t timeUs);
+    void TcpOpen(std::vector<uint8_t>& out, uint64_t key, const Endpoint& local, const Endpoint& remote,
+                 bool weConnected, uint64_t timeUs);
+    void TcpData(std::vector<uint8_t>& out, uint64_t key, bool outbound, const uint8_t* data, size_t size,
+                 uint64_t timeUs);
+    void TcpClose(std::vector<uint8_t>& out, uint64_t key, uint64_t timeUs);
     bool HasTcp(uint64_t key) const { return m_tcp.count(key) != 0; }
 
-    std::vector<uint8_t> Udp(const Endpoint& local, const Endpoint& remote, bool outbound, const uint8_t* data,
-                             size_t size, uint64_t timeUs);
-    std::vector<uint8_t> Serial(bool outbound, const uint8_t* data, size_t size, uint64_t timeUs);
+    void Udp(std::vector<uint8_t>& out, const Endpoint& local, const Endpoint& remote, bool outbound,
+             const uint8_t* data, size_t size, uint64_t timeUs);
+    void Serial(std::vector<uint8_t>& out, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs);
 
 private:
     struct Tcp {
@@ -66,10 +68,11 @@ struct JournalSession;
 class PcapngFromJournal {
 public:
     std::vector<uint8_t> Start() const { return m_maker.FileHeader(); }
-    // `data` holds the record's bytes; `session` may be null (then nothing).
-    std::vector<uint8_t> Take(const JournalRecord& record, const JournalSession* session, const std::wstring& peer,
-                              const uint8_t* data);
-    std::vector<uint8_t> Finish();
+    // Appends the record's packets to `out`. `data` holds the record's
+    // bytes; `session` may be null (then nothing).
+    void Take(std::vector<uint8_t>& out, const JournalRecord& record, const JournalSession* session,
+              const std::wstring& peer, const uint8_t* data);
+    void Finish(std::vector<uint8_t>& out);
 
 private:
     PcapngMaker m_maker;

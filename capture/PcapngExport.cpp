@@ -48,74 +48,67 @@ private:
 
 } // namespace
 
-std::vector<uint8_t> PcapngFromJournal::Take(const JournalRecord& r, const JournalSession* session,
-                                              const std::wstring& peer, const uint8_t* data)
+void PcapngFromJournal::Take(std::vector<uint8_t>& out, const JournalRecord& r, const JournalSession* session,
+                             const std::wstring& peer, const uint8_t* data)
 {
-    std::vector<uint8_t> out;
     m_lastTime = r.timeUs;
     if (!session)
-        return out;
+        return;
     const auto key = [](uint32_t sessionId, uint32_t client) { return uint64_t(sessionId) << 32 | client; };
-    const auto add = [&](const std::vector<uint8_t>& blocks) { out.insert(out.end(), blocks.begin(), blocks.end()); };
     const bool outbound = r.direction == TrafficDirection::Sent;
     Endpoint remote;
     if (!ParseEndpoint(peer, remote))
         ParseEndpoint(session->remote, remote);
     if (r.event != JournalEvent::Data) {
         if (session->link != JournalSession::Link::TcpServer)
-            return out;
+            return;
         const auto stream = std::make_pair(r.session, r.client);
         if (r.event == JournalEvent::ClientOpened && !m_open.count(stream)) {
-            add(m_maker.TcpOpen(key(r.session, r.client), LocalFor(remote, *session, r.session), remote, false,
-                                r.timeUs));
+            m_maker.TcpOpen(out, key(r.session, r.client), LocalFor(remote, *session, r.session), remote, false,
+                            r.timeUs);
             m_open.insert(stream);
         } else if (r.event == JournalEvent::ClientClosed && m_open.count(stream)) {
-            add(m_maker.TcpClose(key(r.session, r.client), r.timeUs));
+            m_maker.TcpClose(out, key(r.session, r.client), r.timeUs);
             m_open.erase(stream);
         }
-        return out;
+        return;
     }
     switch (session->link) {
     case JournalSession::Link::Serial:
-        add(m_maker.Serial(outbound, data, r.size, r.timeUs));
+        m_maker.Serial(out, outbound, data, r.size, r.timeUs);
         break;
     case JournalSession::Link::Udp:
-        add(m_maker.Udp(LocalFor(remote, *session, r.session), remote, outbound, data, r.size, r.timeUs));
+        m_maker.Udp(out, LocalFor(remote, *session, r.session), remote, outbound, data, r.size, r.timeUs);
         break;
     case JournalSession::Link::TcpClient: {
         const auto stream = std::make_pair(r.session, 0u);
         if (!m_open.count(stream)) {
             ParseEndpoint(session->remote, remote); // the client's lines name only the address
-            add(m_maker.TcpOpen(key(r.session, 0), LocalFor(remote, *session, r.session), remote, true, r.timeUs));
+            m_maker.TcpOpen(out, key(r.session, 0), LocalFor(remote, *session, r.session), remote, true, r.timeUs);
             m_open.insert(stream);
         }
-        add(m_maker.TcpData(key(r.session, 0), outbound, data, r.size, r.timeUs));
+        m_maker.TcpData(out, key(r.session, 0), outbound, data, r.size, r.timeUs);
         break;
     }
     case JournalSession::Link::TcpServer:
         // A client that came before a recording began gets its stream here.
         if (r.client != 0 && !m_open.count(std::make_pair(r.session, r.client)) && ParseEndpoint(peer, remote)) {
-            add(m_maker.TcpOpen(key(r.session, r.client), LocalFor(remote, *session, r.session), remote, false,
-                                r.timeUs));
+            m_maker.TcpOpen(out, key(r.session, r.client), LocalFor(remote, *session, r.session), remote, false,
+                            r.timeUs);
             m_open.insert(std::make_pair(r.session, r.client));
         }
         for (const auto& stream : m_open) // to one client, or sent to all of them
             if (stream.first == r.session && (r.client == 0 || stream.second == r.client))
-                add(m_maker.TcpData(key(stream.first, stream.second), outbound, data, r.size, r.timeUs));
+                m_maker.TcpData(out, key(stream.first, stream.second), outbound, data, r.size, r.timeUs);
         break;
     }
-    return out;
 }
 
-std::vector<uint8_t> PcapngFromJournal::Finish()
+void PcapngFromJournal::Finish(std::vector<uint8_t>& out)
 {
-    std::vector<uint8_t> out;
-    for (const auto& stream : m_open) {
-        const std::vector<uint8_t> blocks = m_maker.TcpClose(uint64_t(stream.first) << 32 | stream.second, m_lastTime);
-        out.insert(out.end(), blocks.begin(), blocks.end());
-    }
+    for (const auto& stream : m_open)
+        m_maker.TcpClose(out, uint64_t(stream.first) << 32 | stream.second, m_lastTime);
     m_open.clear();
-    return out;
 }
 
 bool WritePcapng(const std::wstring& path, const Journal& journal)
@@ -125,14 +118,18 @@ bool WritePcapng(const std::wstring& path, const Journal& journal)
         return false;
     PcapngFromJournal packets;
     out.Write(packets.Start());
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes, blocks;
     for (size_t i = 0; i < journal.RecordCount(); ++i) {
         const JournalRecord& r = journal.Record(i);
         bytes.resize(r.size);
         if (journal.Read(r.offset, bytes.data(), bytes.size()) != bytes.size())
             return false;
-        out.Write(packets.Take(r, journal.Session(r.session), journal.PeerText(r.peer), bytes.data()));
+        blocks.clear();
+        packets.Take(blocks, r, journal.Session(r.session), journal.PeerText(r.peer), bytes.data());
+        out.Write(blocks);
     }
-    out.Write(packets.Finish());
+    blocks.clear();
+    packets.Finish(blocks);
+    out.Write(blocks);
     return out.Close();
 }

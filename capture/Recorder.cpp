@@ -36,28 +36,53 @@ bool Recorder::Start(const std::wstring& path)
     m_fellBehind = false;
     m_stopping = false;
     m_queued = 0;
+    m_packets = PcapngFromJournal();
     m_writer = std::thread([this] { Run(); });
     return true;
 }
 
 void Recorder::Write(std::vector<uint8_t> bytes)
 {
-    if (!Recording() || bytes.empty())
+    if (bytes.empty())
         return;
+    Entry entry;
+    entry.bytes = std::move(bytes);
+    Queue(std::move(entry));
+}
+
+void Recorder::Write(const JournalRecord& record, const JournalSession* session, const std::wstring& peer,
+                     std::vector<uint8_t> bytes)
+{
+    if (!session)
+        return;
+    Entry entry;
+    entry.bytes = std::move(bytes);
+    entry.block = true;
+    entry.record = record;
+    entry.session = *session;
+    entry.peer = peer;
+    Queue(std::move(entry));
+}
+
+void Recorder::Queue(Entry entry)
+{
+    if (!Recording())
+        return;
+    const size_t size = entry.bytes.size();
     if (m_failed) {
-        m_unrecorded += bytes.size();
+        m_unrecorded += size;
         return;
     }
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        if (m_queued + bytes.size() > kMaxQueued) {
+        if (m_queued + size > kMaxQueued) {
             m_fellBehind = true;
             m_failed = true;
-            m_unrecorded += bytes.size();
+            m_unrecorded += size;
             return;
         }
-        m_queued += bytes.size();
-        m_queue.push_back(std::move(bytes));
+        m_queued += size;
+        m_queue.push_back(std::move(entry));
     }
     m_wake.notify_one();
 }
@@ -77,36 +102,74 @@ void Recorder::Stop()
     m_file = INVALID_HANDLE_VALUE;
 }
 
+void Recorder::Flush(std::vector<uint8_t>& out, uint64_t& handed)
+{
+    size_t done = 0;
+    while (!m_failed && done < out.size()) {
+        DWORD wrote = 0;
+        const DWORD ask = DWORD(std::min<size_t>(out.size() - done, 1u << 30));
+        if (!WriteFile(m_file, out.data() + done, ask, &wrote, nullptr) || wrote == 0) {
+            m_error = GetLastError();
+            m_failed = true;
+            break;
+        }
+        done += wrote;
+    }
+    m_written += done;
+    if (done < out.size()) {
+        // What the file lacks: for raw bytes exactly what was not written;
+        // a capture's packets are whole or useless.
+        m_unrecorded += m_format == Format::Pcapng ? handed : out.size() - done;
+    }
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_queued -= size_t(handed);
+    }
+    out.clear();
+    handed = 0;
+}
+
+// Packets are made here and written in runs of about a megabyte: a write
+// per small block would cost the disk more than the blocks do.
 void Recorder::Run()
 {
+    constexpr size_t kRun = size_t(1) << 20;
+    std::vector<uint8_t> out;
+    uint64_t handed = 0; // of the bytes queued, those that `out` holds
+    if (m_format == Format::Pcapng)
+        out = m_packets.Start();
     for (;;) {
-        std::vector<uint8_t> next;
+        Entry next;
         {
             std::unique_lock<std::mutex> hold(m_lock);
+            if (m_queue.empty() && !out.empty()) {
+                // Nothing more for now: what is made goes to the disk.
+                hold.unlock();
+                Flush(out, handed);
+                continue;
+            }
             m_wake.wait(hold, [this] { return m_stopping || !m_queue.empty(); });
             if (m_queue.empty())
-                return; // stopping, and all written
+                break; // stopping, and all taken
             next = std::move(m_queue.front());
             m_queue.pop_front();
-            m_queued -= next.size();
         }
+        handed += next.bytes.size();
         if (m_failed) {
-            m_unrecorded += next.size();
+            // Made, or just taken, but never to be written.
+            m_unrecorded += handed;
+            out.clear();
+            Flush(out, handed); // gives their room in the queue back
             continue;
         }
-        size_t done = 0;
-        while (done < next.size()) {
-            DWORD wrote = 0;
-            const DWORD ask = DWORD(std::min<size_t>(next.size() - done, 1u << 30));
-            if (!WriteFile(m_file, next.data() + done, ask, &wrote, nullptr) || wrote == 0) {
-                m_error = GetLastError();
-                m_failed = true;
-                break;
-            }
-            done += wrote;
-        }
-        m_written += done;
-        if (m_failed)
-            m_unrecorded += next.size() - done;
+        if (next.block)
+            m_packets.Take(out, next.record, &*next.session, next.peer, next.bytes.data());
+        else
+            out.insert(out.end(), next.bytes.begin(), next.bytes.end());
+        if (out.size() >= kRun)
+            Flush(out, handed);
     }
+    if (m_format == Format::Pcapng && !m_failed)
+        m_packets.Finish(out);
+    Flush(out, handed);
 }

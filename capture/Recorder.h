@@ -1,5 +1,8 @@
 #pragma once
 
+#include "capture/Journal.h"
+#include "capture/Pcapng.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -7,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,8 +21,9 @@ std::wstring LowerCaseExtension(const std::wstring& path);
 
 // Writes traffic to a file while the link runs, on a thread of its own, so
 // that a slow or full disk never holds the window up. The window hands it
-// bytes already in the file's format. A write that fails ends the
-// recording: it then counts what it could not write, and says so.
+// bytes already in the file's format or, for a capture, the journal's
+// blocks, which become packets on the writer's thread. A write that fails
+// ends the recording: it then counts what it could not write, and says so.
 class Recorder {
 public:
     enum class Format { Text, Received, Pcapng };
@@ -39,6 +44,10 @@ public:
     bool Start(const std::wstring& path);
     // What to append next. Ignored when not recording.
     void Write(std::vector<uint8_t> bytes);
+    // A capture's next block, with its bytes (none for a client's coming or
+    // going); `session` may be null (then it makes no packet).
+    void Write(const JournalRecord& record, const JournalSession* session, const std::wstring& peer,
+               std::vector<uint8_t> bytes);
     // Writes what is queued, then closes the file.
     void Stop();
 
@@ -54,7 +63,19 @@ public:
     bool FellBehind() const { return m_fellBehind; }
 
 private:
+    struct Entry {
+        std::vector<uint8_t> bytes;
+        bool block = false; // a capture's block, made into packets when written
+        JournalRecord record;
+        std::optional<JournalSession> session;
+        std::wstring peer;
+    };
+    void Queue(Entry entry);
     void Run();
+    // Writes `out`, which stands for `handed` of the bytes queued, and gives
+    // their room in the queue back; what the file refused counts as not
+    // recorded.
+    void Flush(std::vector<uint8_t>& out, uint64_t& handed);
 
     std::wstring m_path;
     Format m_format = Format::Text;
@@ -62,7 +83,7 @@ private:
     std::thread m_writer;
     std::mutex m_lock;
     std::condition_variable m_wake;
-    std::deque<std::vector<uint8_t>> m_queue; // guarded by m_lock
+    std::deque<Entry> m_queue;                // guarded by m_lock
     bool m_stopping = false;                  // guarded by m_lock
     size_t m_queued = 0;                      // bytes in m_queue; guarded by m_lock
     std::atomic<uint64_t> m_written{0};
@@ -70,4 +91,5 @@ private:
     std::atomic<bool> m_failed{false};
     std::atomic<DWORD> m_error{0};
     std::atomic<bool> m_fellBehind{false};
+    PcapngFromJournal m_packets; // the writer's own
 };

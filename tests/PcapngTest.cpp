@@ -58,11 +58,6 @@ void Write(const std::wstring& name, const std::vector<uint8_t>& bytes)
     file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-void Add(std::vector<uint8_t>& file, const std::vector<uint8_t>& blocks)
-{
-    file.insert(file.end(), blocks.begin(), blocks.end());
-}
-
 Endpoint At(const wchar_t* text)
 {
     Endpoint e;
@@ -86,11 +81,11 @@ TEST(Pcapng, SamplesForTshark)
     {   // A TCP client: a request, its answer and a block larger than one segment.
         PcapngMaker maker;
         std::vector<uint8_t> file = maker.FileHeader();
-        Add(file, maker.TcpOpen(1, At(L"127.0.0.1:49152"), At(L"127.0.0.1:502"), true, t));
-        Add(file, maker.TcpData(1, true, request.data(), request.size(), t + 10));
-        Add(file, maker.TcpData(1, false, response.data(), response.size(), t + 20));
-        Add(file, maker.TcpData(1, true, bigBlock.data(), bigBlock.size(), t + 30));
-        Add(file, maker.TcpClose(1, t + 40));
+        maker.TcpOpen(file, 1, At(L"127.0.0.1:49152"), At(L"127.0.0.1:502"), true, t);
+        maker.TcpData(file, 1, true, request.data(), request.size(), t + 10);
+        maker.TcpData(file, 1, false, response.data(), response.size(), t + 20);
+        maker.TcpData(file, 1, true, bigBlock.data(), bigBlock.size(), t + 30);
+        maker.TcpClose(file, 1, t + 40);
         Write(L"tcp-client.pcapng", file);
         std::vector<uint8_t> sent = request;
         sent.insert(sent.end(), bigBlock.begin(), bigBlock.end());
@@ -102,14 +97,14 @@ TEST(Pcapng, SamplesForTshark)
         std::vector<uint8_t> file = maker.FileHeader();
         const std::vector<uint8_t> helloA{'h', 'e', 'l', 'l', 'o', ' ', 'A'}, hiA{'h', 'i', ' ', 'A'};
         const std::vector<uint8_t> helloB{'h', 'e', 'l', 'l', 'o', ' ', 'B'}, hiB{'h', 'i', ' ', 'B'};
-        Add(file, maker.TcpOpen(1, At(L"127.0.0.1:5000"), At(L"127.0.0.1:50001"), false, t));
-        Add(file, maker.TcpOpen(2, At(L"::1:5000"), At(L"::1:50002"), false, t + 1));
-        Add(file, maker.TcpData(1, false, helloA.data(), helloA.size(), t + 2));
-        Add(file, maker.TcpData(2, false, helloB.data(), helloB.size(), t + 3));
-        Add(file, maker.TcpData(2, true, hiB.data(), hiB.size(), t + 4));
-        Add(file, maker.TcpData(1, true, hiA.data(), hiA.size(), t + 5));
-        Add(file, maker.TcpClose(1, t + 6));
-        Add(file, maker.TcpClose(2, t + 7));
+        maker.TcpOpen(file, 1, At(L"127.0.0.1:5000"), At(L"127.0.0.1:50001"), false, t);
+        maker.TcpOpen(file, 2, At(L"::1:5000"), At(L"::1:50002"), false, t + 1);
+        maker.TcpData(file, 1, false, helloA.data(), helloA.size(), t + 2);
+        maker.TcpData(file, 2, false, helloB.data(), helloB.size(), t + 3);
+        maker.TcpData(file, 2, true, hiB.data(), hiB.size(), t + 4);
+        maker.TcpData(file, 1, true, hiA.data(), hiA.size(), t + 5);
+        maker.TcpClose(file, 1, t + 6);
+        maker.TcpClose(file, 2, t + 7);
         Write(L"tcp-server.pcapng", file);
         Out(L"tcp-server.expect")
             << "0 " << Hex(helloA) << ' ' << Hex(hiA) << '\n'
@@ -119,8 +114,8 @@ TEST(Pcapng, SamplesForTshark)
         PcapngMaker maker;
         std::vector<uint8_t> file = maker.FileHeader();
         const std::vector<uint8_t> ping{'p', 'i', 'n', 'g'}, pong{'p', 'o', 'n', 'g', '!'};
-        Add(file, maker.Udp(At(L"127.0.0.1:40000"), At(L"127.0.0.1:502"), true, ping.data(), ping.size(), t));
-        Add(file, maker.Udp(At(L"::1:40000"), At(L"::1:502"), false, pong.data(), pong.size(), t + 1));
+        maker.Udp(file, At(L"127.0.0.1:40000"), At(L"127.0.0.1:502"), true, ping.data(), ping.size(), t);
+        maker.Udp(file, At(L"::1:40000"), At(L"::1:502"), false, pong.data(), pong.size(), t + 1);
         Write(L"udp.pcapng", file);
         Out(L"udp.expect")
             << "0 " << Hex(ping) << '\n'
@@ -158,8 +153,8 @@ TEST(Pcapng, SamplesForTshark)
         PcapngMaker maker;
         std::vector<uint8_t> file = maker.FileHeader();
         const std::vector<uint8_t> at{'A', 'T', 'I', '\r'}, ok{'O', 'K', '\r', '\n'};
-        Add(file, maker.Serial(true, at.data(), at.size(), t));
-        Add(file, maker.Serial(false, ok.data(), ok.size(), t + 1));
+        maker.Serial(file, true, at.data(), at.size(), t);
+        maker.Serial(file, false, ok.data(), ok.size(), t + 1);
         Write(L"serial.pcapng", file);
         Out(L"serial.expect")
             << "0 " << Hex(at) << '\n'

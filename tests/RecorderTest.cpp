@@ -91,3 +91,41 @@ TEST(Recorder, ADiskThatCannotKeepUpEndsTheRecording)
     recorder.Stop();
     EXPECT_EQ(recorder.Written() + recorder.Unrecorded(), blocks * block.size());
 }
+
+// A capture made while the link runs, its packets made on the writer's
+// thread, is the same file as the export of the same traffic afterwards.
+TEST(Recorder, ACaptureRecordedBlockByBlockEqualsTheExport)
+{
+    Journal journal(size_t(1) << 20, L"");
+    JournalSession server;
+    server.link = JournalSession::Link::TcpServer;
+    server.localPort = 5000;
+    journal.BeginSession(1, server);
+    const uint64_t t = 1700000000000000;
+    const std::vector<uint8_t> hello{'h', 'i'}, big(70000, 0x5A);
+    journal.Mark(JournalEvent::ClientOpened, t, 1, 1, L"127.0.0.1:50001");
+    journal.Append(TrafficDirection::Received, t + 1, 1, 1, L"127.0.0.1:50001", hello.data(), hello.size());
+    journal.Append(TrafficDirection::Sent, t + 2, 1, 0, L"", big.data(), big.size());
+    journal.Mark(JournalEvent::ClientClosed, t + 3, 1, 1, L"127.0.0.1:50001");
+    journal.Append(TrafficDirection::Received, t + 4, 7, 0, L"", hello.data(), hello.size()); // no session: no packet
+
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring stem = std::wstring(temp) + L"ferrolink-capture-" + std::to_wstring(GetTickCount64());
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Start(stem + L"-live.pcapng"));
+    for (size_t i = 0; i < journal.RecordCount(); ++i) {
+        const JournalRecord& r = journal.Record(i);
+        std::vector<uint8_t> bytes(r.size);
+        journal.Read(r.offset, bytes.data(), bytes.size());
+        recorder.Write(r, journal.Session(r.session), journal.PeerText(r.peer), std::move(bytes));
+    }
+    recorder.Stop();
+    ASSERT_TRUE(WritePcapng(stem + L"-export.pcapng", journal));
+    const std::string live = FileText(stem + L"-live.pcapng");
+    EXPECT_GT(live.size(), big.size());
+    EXPECT_EQ(recorder.Written(), live.size());
+    EXPECT_TRUE(live == FileText(stem + L"-export.pcapng"));
+    DeleteFileW((stem + L"-live.pcapng").c_str());
+    DeleteFileW((stem + L"-export.pcapng").c_str());
+}

@@ -178,8 +178,7 @@ void LogPane::Record(TransportEventKind kind, const std::vector<uint8_t>& bytes,
     const Journal& journal = m_state.m_journal;
     for (size_t i = journalRecordsBefore; i < journal.RecordCount(); ++i) {
         const JournalRecord& record = journal.Record(i);
-        m_recorder.Write(m_recordPackets.Take(record, journal.Session(record.session), journal.PeerText(record.peer),
-                                              bytes.data()));
+        m_recorder.Write(record, journal.Session(record.session), journal.PeerText(record.peer), bytes);
     }
 }
 
@@ -190,10 +189,6 @@ bool LogPane::StartRecording(const std::wstring& path)
         Append(TransportEventKind::Error, L"Could not record to " + path + L".");
         return false;
     }
-    if (m_recorder.FileFormat() == Recorder::Format::Pcapng) {
-        m_recordPackets = PcapngFromJournal();
-        m_recorder.Write(m_recordPackets.Start());
-    }
     ShowRecording();
     return true;
 }
@@ -202,8 +197,6 @@ void LogPane::StopRecording()
 {
     if (!m_recorder.Recording())
         return;
-    if (m_recorder.FileFormat() == Recorder::Format::Pcapng)
-        m_recorder.Write(m_recordPackets.Finish());
     m_recorder.Stop();
     ShowRecording();
 }

@@ -111,5 +111,4 @@ private:
     uint64_t m_pausedThisTime = 0;
     uint64_t m_unpostedSeen = 0; // of the engine's count, already counted here
     Recorder m_recorder;
-    PcapngFromJournal m_recordPackets;
 };
