@@ -14,18 +14,67 @@ wchar_t VisibleMark(wchar_t c)
 
 void LogModel::Append(LogRecord record)
 {
+    std::wstring text;
+    if (record.trafficSize) {
+        record.textLength = uint32_t(record.text.size());
+        record.bytes.clear();
+        text = std::move(record.text);
+        record.text = std::wstring();
+    }
     m_characters += Weight(record);
     // Stamp with milliseconds, tag, peer and its two blanks: the widest the
     // line can be shown.
-    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 + std::max(record.text.size(), 3 * record.bytes.size()));
+    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record)));
+    const bool refers = record.trafficSize != 0;
     m_records.push_back(std::move(record));
+    if (refers) // the newest lines are the likeliest to be shown
+        Keep(EndLine() - 1, std::move(text));
     TrimToLimits();
+}
+
+const std::wstring& LogModel::Keep(uint64_t line, std::wstring text) const
+{
+    m_textsHeld += text.size();
+    m_texts.emplace_back(line, std::move(text));
+    while (m_texts.size() > 1 && m_textsHeld > kTextsKept) {
+        m_textsHeld -= m_texts.front().second.size();
+        m_texts.pop_front();
+    }
+    return m_texts.back().second;
+}
+
+const std::wstring& LogModel::Text(uint64_t line) const
+{
+    const LogRecord& record = Record(line);
+    if (!record.trafficSize)
+        return record.text;
+    for (auto kept = m_texts.rbegin(); kept != m_texts.rend(); ++kept)
+        if (kept->first == line)
+            return kept->second;
+    const std::vector<uint8_t> bytes = Bytes(record, 0, record.trafficSize);
+    return Keep(line, StripEscapeSequences(DecodeReceivedText(bytes.data(), bytes.size())));
+}
+
+std::vector<uint8_t> LogModel::Bytes(const LogRecord& record, size_t from, size_t count) const
+{
+    if (!record.trafficSize) {
+        from = std::min(from, record.bytes.size());
+        count = std::min(count, record.bytes.size() - from);
+        return std::vector<uint8_t>(record.bytes.begin() + ptrdiff_t(from), record.bytes.begin() + ptrdiff_t(from + count));
+    }
+    from = std::min<size_t>(from, record.trafficSize);
+    std::vector<uint8_t> bytes(std::min<size_t>(count, record.trafficSize - from));
+    const size_t got = m_readTraffic ? m_readTraffic(record.trafficAt + from, bytes.data(), bytes.size()) : 0;
+    bytes.resize(got);
+    return bytes;
 }
 
 void LogModel::Clear()
 {
     m_first = EndLine();
     std::deque<LogRecord>().swap(m_records);
+    std::deque<std::pair<uint64_t, std::wstring>>().swap(m_texts);
+    m_textsHeld = 0;
     m_characters = 0;
     m_top = m_first;
     m_left = m_longest = 0;
@@ -77,17 +126,23 @@ std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options, si
     std::wstring text = from < head.size() ? head.substr(from, count) : std::wstring();
     const size_t bodyFrom = from > head.size() ? from - head.size() : 0;
     if (!ShowsHex(record, options)) {
-        if (bodyFrom < record.text.size())
-            text.append(record.text, bodyFrom, count - text.size());
+        const std::wstring& body = Text(line);
+        if (bodyFrom < body.size())
+            text.append(body, bodyFrom, count - text.size());
     } else {
         // Byte k/3 makes cells k..k+2: two digits and the blank before the next.
         static const wchar_t digits[] = L"0123456789ABCDEF";
-        const size_t bodyLength = record.bytes.empty() ? 0 : 3 * record.bytes.size() - 1;
-        if (bodyFrom < bodyLength)
-            text.reserve(text.size() + std::min(count - text.size(), bodyLength - bodyFrom));
-        for (size_t k = bodyFrom; k < bodyLength && text.size() < count; ++k) {
-            const uint8_t byte = record.bytes[k / 3];
-            text += k % 3 == 0 ? digits[byte >> 4] : k % 3 == 1 ? digits[byte & 0x0F] : L' ';
+        const size_t byteCount = ByteCount(record);
+        const size_t bodyLength = byteCount ? 3 * byteCount - 1 : 0;
+        if (bodyFrom < bodyLength) {
+            const size_t cells = std::min(count - text.size(), bodyLength - bodyFrom);
+            text.reserve(text.size() + cells);
+            const size_t first = bodyFrom / 3;
+            const std::vector<uint8_t> bytes = Bytes(record, first, (bodyFrom + cells + 2) / 3 - first);
+            for (size_t k = bodyFrom; k < bodyLength && text.size() < count && k / 3 - first < bytes.size(); ++k) {
+                const uint8_t byte = bytes[k / 3 - first];
+                text += k % 3 == 0 ? digits[byte >> 4] : k % 3 == 1 ? digits[byte & 0x0F] : L' ';
+            }
         }
     }
     m_textMade += text.size();
@@ -193,7 +248,8 @@ size_t LogModel::LineLength(uint64_t line, const LogShowOptions& options) const
         return 0;
     const LogRecord& record = Record(line);
     size_t length = record.stamped ? (options.milliseconds ? 26 : 22) : 0;
-    length += 4 + (ShowsHex(record, options) ? (record.bytes.empty() ? 0 : 3 * record.bytes.size() - 1) : record.text.size());
+    const size_t byteCount = ByteCount(record);
+    length += 4 + (ShowsHex(record, options) ? (byteCount ? 3 * byteCount - 1 : 0) : TextLength(record));
     if (options.peers && !record.peer.empty())
         length += record.peer.size() + 2;
     return length;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ struct LogRecord {
     std::wstring peer;   // the other end, where a link has several
     std::wstring text;   // escape sequences already stripped; control characters kept
     std::vector<uint8_t> bytes; // what a received line was made of, for showing it as hex
+    // A received line may leave its bytes to the traffic store (see
+    // LogModel::SetTraffic): then `trafficSize` of them start at
+    // `trafficAt` there, `bytes` stays empty, and its text, once appended,
+    // is made from them again when it is shown.
+    uint64_t trafficAt = 0;
+    uint32_t trafficSize = 0;
+    uint32_t textLength = 0; // of such a line's text; set by Append
 };
 
 enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, First, Last };
@@ -59,8 +67,13 @@ public:
         size_t characters = size_t(64) << 20;
     };
 
+    // Copies up to `count` bytes of the traffic store from `at`; how many.
+    using TrafficReader = std::function<size_t(uint64_t at, uint8_t* out, size_t count)>;
+
     LogModel() = default;
     explicit LogModel(Limits limits) : m_limits(limits) {}
+    // Where lines that leave their bytes to the traffic store read them.
+    void SetTraffic(TrafficReader read) { m_readTraffic = std::move(read); }
 
     void Append(LogRecord record);
     void Clear();
@@ -127,10 +140,27 @@ public:
 
 private:
     void TrimToLimits();
-    size_t Weight(const LogRecord& record) const
+    // A line weighs what it would hold of its own, wherever its bytes are,
+    // so that the limits keep the same lines either way.
+    static size_t Weight(const LogRecord& record)
     {
-        return record.text.size() + record.peer.size() + record.bytes.size() / sizeof(wchar_t);
+        return TextLength(record) + record.peer.size() + ByteCount(record) / sizeof(wchar_t);
     }
+    static size_t ByteCount(const LogRecord& record)
+    {
+        return record.trafficSize ? record.trafficSize : record.bytes.size();
+    }
+    static size_t TextLength(const LogRecord& record)
+    {
+        return record.trafficSize ? record.textLength : record.text.size();
+    }
+    // The line's text: its own, or made from the traffic store. Valid until
+    // the next text is made.
+    const std::wstring& Text(uint64_t line) const;
+    // Adds a made text to those kept; the oldest go past the bound.
+    const std::wstring& Keep(uint64_t line, std::wstring text) const;
+    // Up to `count` of its bytes from the `from`th.
+    std::vector<uint8_t> Bytes(const LogRecord& record, size_t from, size_t count) const;
     // The text part of a line: the received bytes as hex pairs when asked.
     static bool ShowsHex(const LogRecord& record, const LogShowOptions& options)
     {
@@ -148,6 +178,12 @@ private:
     LogPosition m_anchor;
     LogPosition m_caret;
     mutable uint64_t m_textMade = 0;
+    TrafficReader m_readTraffic;
+    // The texts of the lines shown or logged last, newest at the back: a
+    // flood's lines in view are made once, not on every paint.
+    static constexpr size_t kTextsKept = size_t(4) << 20; // characters
+    mutable std::deque<std::pair<uint64_t, std::wstring>> m_texts;
+    mutable size_t m_textsHeld = 0;
 };
 
 // One visible cell for a control character: the Control Pictures block

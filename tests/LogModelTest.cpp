@@ -1,5 +1,7 @@
 #include "logview/LogModel.h"
 
+#include "logview/LogLine.h"
+
 #include <gtest/gtest.h>
 
 using Kind = TransportEventKind;
@@ -238,4 +240,54 @@ TEST(LogModel, PartOfALineIsThatPartOfTheWholeLine)
                 ASSERT_EQ(log.LineText(0, options, from, count), whole.substr(std::min(from, whole.size()), count))
                     << from << " " << count;
     }
+}
+
+// A received line may leave its bytes to the traffic store and keep only
+// where they are: it must read, measure, find and trim exactly as a line
+// that holds them, also once its text is no longer kept and is made again.
+TEST(LogModel, ALineWhoseBytesTheStoreHoldsReadsAsOneThatHoldsThem)
+{
+    std::vector<uint8_t> store;
+    LogModel own, refers;
+    refers.SetTraffic([&](uint64_t at, uint8_t* out, size_t count) {
+        const size_t n = at < store.size() ? std::min<size_t>(count, store.size() - size_t(at)) : 0;
+        std::copy_n(store.begin() + ptrdiff_t(at), n, out);
+        return n;
+    });
+    const std::string sample = "\x1b[31mred\x1b[0m \xC3\xA9t\xC3\xA9\r\n"; // colour codes, UTF-8
+    for (int i = 0; i < 40; ++i) {
+        std::string text = sample + std::string(size_t(i % 3) * 150000, char('a' + i % 26)) + std::to_string(i);
+        const std::vector<uint8_t> bytes(text.begin(), text.end());
+        LogRecord line = Line(StripEscapeSequences(DecodeReceivedText(bytes.data(), bytes.size())));
+        line.bytes = bytes;
+        own.Append(line);
+        line.bytes.clear();
+        line.trafficAt = store.size();
+        line.trafficSize = uint32_t(bytes.size());
+        store.insert(store.end(), bytes.begin(), bytes.end());
+        refers.Append(line);
+    }
+    own.Append(Line(L"sent", Kind::Sent));
+    refers.Append(Line(L"sent", Kind::Sent));
+    ASSERT_EQ(refers.CharacterCount(), own.CharacterCount());
+    LogShowOptions hex;
+    hex.receivedAsHex = true;
+    for (const LogShowOptions& options : {kShow, hex}) {
+        for (uint64_t line = own.FirstLine(); line < own.EndLine(); ++line) {
+            ASSERT_EQ(refers.LineText(line, options), own.LineText(line, options)) << line;
+            ASSERT_EQ(refers.LineLength(line, options), own.LineLength(line, options)) << line;
+            ASSERT_EQ(refers.LineText(line, options, 20, 7), own.LineText(line, options, 20, 7)) << line;
+        }
+    }
+    EXPECT_EQ(refers.LineText(0, kShow), L"RX  red \u00E9t\u00E9\r\n0");
+    ASSERT_TRUE(refers.FindNext(L"39", kShow));
+    ASSERT_TRUE(own.FindNext(L"39", kShow));
+    EXPECT_EQ(refers.Anchor(), own.Anchor());
+
+    LogModel::Limits few;
+    few.characters = 400000;
+    own.SetLimits(few);
+    refers.SetLimits(few);
+    EXPECT_EQ(refers.FirstLine(), own.FirstLine());
+    EXPECT_EQ(refers.AllText(kShow), own.AllText(kShow));
 }

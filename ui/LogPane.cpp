@@ -48,6 +48,9 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
     m_autoScrollBox = dialog.Item(IDC_AUTOSCROLL);
     const Window view = dialog.Item(IDC_LOG_EDIT);
     m_view = ChildWindow::FromHandle<CLogView>(view.Handle());
+    if (m_view)
+        m_view->Model().SetTraffic(
+            [this](uint64_t at, uint8_t* out, size_t count) { return m_state.m_journal.Read(at, out, count); });
     view.Send(WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     m_options = LoadLogOptions();
     ApplyOptions();
@@ -146,9 +149,8 @@ void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector
                          uint32_t client, bool namesPeer)
 {
     const size_t journalled = m_state.m_journal.RecordCount();
+    const uint64_t journalAt = m_state.m_journal.Size();
     const bool toHexView = m_state.Count(kind, bytes, peer, client, m_session, MicrosecondsNow());
-    if (m_recorder.Recording() && m_recorder.FileFormat() != Recorder::Format::Text)
-        Record(kind, bytes, journalled);
     m_hexBehind = m_hexBehind || toHexView;
     if (m_view) {
         LogRecord record;
@@ -156,30 +158,35 @@ void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector
         record.stamped = m_timestampBox.Checked();
         GetLocalTime(&record.time);
         if (namesPeer)
-            record.peer = std::move(peer);
+            record.peer = peer;
         record.text = StripEscapeSequences(std::move(text));
-        if (kind == TransportEventKind::Received)
-            record.bytes = std::move(bytes);
+        // The journal holds the bytes; the line only points at them.
+        if (kind == TransportEventKind::Received && toHexView) {
+            record.trafficAt = journalAt;
+            record.trafficSize = uint32_t(bytes.size());
+        }
         m_view->Model().Append(std::move(record));
         if (m_recorder.Recording() && m_recorder.FileFormat() == Recorder::Format::Text) {
             const LogModel& model = m_view->Model();
             m_recorder.Write(EncodeUtf8(model.LineText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
         }
     }
+    if (m_recorder.Recording() && m_recorder.FileFormat() != Recorder::Format::Text)
+        Record(kind, std::move(bytes), journalled);
 }
 
-void LogPane::Record(TransportEventKind kind, const std::vector<uint8_t>& bytes, size_t journalRecordsBefore)
+void LogPane::Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore)
 {
     if (m_recorder.FileFormat() == Recorder::Format::Received) {
         if (kind == TransportEventKind::Received)
-            m_recorder.Write(bytes);
+            m_recorder.Write(std::move(bytes));
         return;
     }
     const Journal& journal = m_state.m_journal;
-    for (size_t i = journalRecordsBefore; i < journal.RecordCount(); ++i) {
-        const JournalRecord& record = journal.Record(i);
-        m_recorder.Write(record, journal.Session(record.session), journal.PeerText(record.peer), bytes);
-    }
+    if (journal.RecordCount() == journalRecordsBefore)
+        return; // nothing journalled: no traffic, nor a client coming or going
+    const JournalRecord& record = journal.Record(journal.RecordCount() - 1);
+    m_recorder.Write(record, journal.Session(record.session), journal.PeerText(record.peer), std::move(bytes));
 }
 
 bool LogPane::StartRecording(const std::wstring& path)

@@ -70,7 +70,7 @@ private:
     void AddCounterTips();
     void ToggleRecording();
     // What the recording takes of a line just logged.
-    void Record(TransportEventKind kind, const std::vector<uint8_t>& bytes, size_t journalRecordsBefore);
+    void Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore);
     void ShowRecording();
     bool HexTabShown() const;
     bool AutoScroll() const;
