@@ -357,6 +357,7 @@ void ReceiveFlood(size_t total, size_t bufferSize, const std::wstring& recordTo 
     auto lastSample = Clock::now();
 
     RoundTripProber prober(dialog.Handle());
+    const double cpuBefore = ProcessCpuSeconds();
     const auto start = Clock::now();
     std::thread sender([&] { SendAll(peer, std::vector<char>(65536, 'f'), total); });
     // The window's timers (log refresh every 100 ms) run as in the program.
@@ -369,8 +370,10 @@ void ReceiveFlood(size_t total, size_t bufferSize, const std::wstring& recordTo 
         return dialog.Log().m_rxByteCount >= total;
     }, 1200, &profile);
     const double seconds = Seconds(start);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
     const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
     sender.join();
+    Figure("processor time of all the program's threads per GB received", cpu / (double(total) / 1e9), "s");
 
     Figure("receive flood through the window, MB/s", double(dialog.Log().m_rxByteCount) / 1e6 / seconds, "MB/s");
     const double raw = RawReceive(total, bufferSize);

@@ -7,8 +7,11 @@ void ChunkedBytes::Append(const uint8_t* data, size_t count)
 {
     while (count > 0) {
         const size_t end = m_head + m_size;
-        if (end == m_chunks.size() * kChunk)
-            m_chunks.push_back(std::make_unique<uint8_t[]>(kChunk));
+        if (end == m_chunks.size() * kChunk) {
+            // Uninitialised, and the dropped one when there is one: fresh
+            // memory costs a page fault a page, about as much as the copy.
+            m_chunks.push_back(m_spare ? std::move(m_spare) : std::unique_ptr<uint8_t[]>(new uint8_t[kChunk]));
+        }
         const size_t run = std::min(count, kChunk - end % kChunk);
         std::memcpy(m_chunks[end / kChunk].get() + end % kChunk, data, run);
         data += run;
@@ -23,6 +26,7 @@ void ChunkedBytes::DropFront(size_t count)
     m_head += count;
     m_size -= count;
     while (m_head >= kChunk) {
+        m_spare = std::move(m_chunks.front());
         m_chunks.pop_front();
         m_head -= kChunk;
     }
@@ -35,6 +39,7 @@ void ChunkedBytes::DropFront(size_t count)
 void ChunkedBytes::Clear()
 {
     std::deque<std::unique_ptr<uint8_t[]>>().swap(m_chunks);
+    m_spare.reset();
     m_head = m_size = 0;
 }
 

@@ -64,6 +64,7 @@ private:
     }
 
     std::deque<std::unique_ptr<uint8_t[]>> m_chunks;
+    std::unique_ptr<uint8_t[]> m_spare; // the last one dropped, for the next to come
     size_t m_head = 0; // where the first byte sits in the first chunk
     size_t m_size = 0;
 };

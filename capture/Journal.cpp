@@ -1,6 +1,8 @@
 #include "capture/Journal.h"
 
 #include <algorithm>
+#include <cstring>
+#include <cstdio>
 
 Journal::Journal(size_t ramBudget, std::wstring spillPath)
     : m_budget(std::max(ramBudget, ChunkedBytes::kChunk)), m_spillPath(std::move(spillPath))
@@ -53,29 +55,35 @@ JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t 
 }
 
 // Whole chunks from the front, appended to the file at their own offsets.
+// Once over the budget, down to a megabyte under it: a write a megabyte at a
+// time costs a fraction of one a chunk at a time.
 void Journal::SpillOverBudget()
 {
-    while (!m_spillFailed && m_memory.size() > m_budget) {
+    constexpr size_t kRun = size_t(16) * ChunkedBytes::kChunk;
+    if (m_spillFailed || m_memory.size() <= m_budget)
+        return;
+    if (m_spill == INVALID_HANDLE_VALUE) {
+        m_spill = CreateFileW(m_spillPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (m_spill == INVALID_HANDLE_VALUE) {
-            m_spill = CreateFileW(m_spillPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-            if (m_spill == INVALID_HANDLE_VALUE) {
-                m_spillFailed = true;
-                return;
-            }
+            m_spillFailed = true;
+            return;
         }
-        const size_t count = ChunkedBytes::kChunk;
-        bool written = true;
-        uint64_t at = m_memoryStart;
+    }
+    const size_t keep = m_budget > kRun ? m_budget - kRun : 0;
+    while (m_memory.size() >= keep + ChunkedBytes::kChunk) {
+        const size_t count = std::min(kRun, (m_memory.size() - keep) / ChunkedBytes::kChunk * ChunkedBytes::kChunk);
+        m_spillRun.resize(count);
+        size_t at = 0;
         m_memory.ForEachRun(0, count, [&](const uint8_t* data, size_t size) {
-            OVERLAPPED where{};
-            where.Offset = DWORD(at);
-            where.OffsetHigh = DWORD(at >> 32);
-            DWORD done = 0;
-            written = written && WriteFile(m_spill, data, DWORD(size), &done, &where) && done == size;
+            std::memcpy(m_spillRun.data() + at, data, size);
             at += size;
         });
-        if (!written) {
+        OVERLAPPED where{};
+        where.Offset = DWORD(m_memoryStart);
+        where.OffsetHigh = DWORD(m_memoryStart >> 32);
+        DWORD done = 0;
+        if (!WriteFile(m_spill, m_spillRun.data(), DWORD(count), &done, &where) || done != count) {
             m_spillFailed = true; // a full disk: the bytes stay here
             return;
         }

@@ -92,6 +92,7 @@ private:
     size_t m_budget;
     std::wstring m_spillPath;
     HANDLE m_spill = INVALID_HANDLE_VALUE;
+    std::vector<uint8_t> m_spillRun; // what is written at once, reused
     bool m_spillFailed = false;
     ChunkedBytes m_memory;     // bytes [m_memoryStart, m_size)
     uint64_t m_memoryStart = 0; // bytes before it are in the spill file

@@ -73,6 +73,7 @@ void Recorder::Queue(Entry entry)
         m_unrecorded += size;
         return;
     }
+    bool wake = false;
     {
         std::lock_guard<std::mutex> hold(m_lock);
         if (m_queued + size > kMaxQueued) {
@@ -83,8 +84,13 @@ void Recorder::Queue(Entry entry)
         }
         m_queued += size;
         m_queue.push_back(std::move(entry));
+        // The writer takes the queue whole: it needs waking for the first
+        // entry, or to take a run it has enough for before its gathering
+        // time is up; not for every block of a flood.
+        wake = m_queue.size() == 1 || (m_queued >= kRun && m_queued - size < kRun);
     }
-    m_wake.notify_one();
+    if (wake)
+        m_wake.notify_one();
 }
 
 void Recorder::Stop()
@@ -129,45 +135,44 @@ void Recorder::Flush(std::vector<uint8_t>& out, uint64_t& handed)
     handed = 0;
 }
 
-// Packets are made here and written in runs of about a megabyte: a write
-// per small block would cost the disk more than the blocks do.
+// Packets are made here, and written in runs of about a megabyte: a write
+// per small block would cost the disk more than the blocks do. Entries are
+// gathered for a moment before a run is written, so that a flood wakes this
+// thread a few times a second, not once a block.
 void Recorder::Run()
 {
-    constexpr size_t kRun = size_t(1) << 20;
     std::vector<uint8_t> out;
     uint64_t handed = 0; // of the bytes queued, those that `out` holds
     if (m_format == Format::Pcapng)
         out = m_packets.Start();
     for (;;) {
-        Entry next;
+        std::deque<Entry> batch;
         {
             std::unique_lock<std::mutex> hold(m_lock);
-            if (m_queue.empty() && !out.empty()) {
-                // Nothing more for now: what is made goes to the disk.
-                hold.unlock();
-                Flush(out, handed);
-                continue;
-            }
             m_wake.wait(hold, [this] { return m_stopping || !m_queue.empty(); });
+            m_wake.wait_for(hold, std::chrono::milliseconds(kGatherMs),
+                            [this] { return m_stopping || m_queued >= kRun; });
             if (m_queue.empty())
                 break; // stopping, and all taken
-            next = std::move(m_queue.front());
-            m_queue.pop_front();
+            batch.swap(m_queue);
         }
-        handed += next.bytes.size();
-        if (m_failed) {
-            // Made, or just taken, but never to be written.
-            m_unrecorded += handed;
-            out.clear();
-            Flush(out, handed); // gives their room in the queue back
-            continue;
+        for (Entry& next : batch) {
+            handed += next.bytes.size();
+            if (m_failed) {
+                // Made, or just taken, but never to be written.
+                m_unrecorded += handed;
+                out.clear();
+                Flush(out, handed); // gives their room in the queue back
+                continue;
+            }
+            if (next.block)
+                m_packets.Take(out, next.record, &*next.session, next.peer, next.bytes.data());
+            else
+                out.insert(out.end(), next.bytes.begin(), next.bytes.end());
+            if (out.size() >= kRun)
+                Flush(out, handed);
         }
-        if (next.block)
-            m_packets.Take(out, next.record, &*next.session, next.peer, next.bytes.data());
-        else
-            out.insert(out.end(), next.bytes.begin(), next.bytes.end());
-        if (out.size() >= kRun)
-            Flush(out, handed);
+        Flush(out, handed);
     }
     if (m_format == Format::Pcapng && !m_failed)
         m_packets.Finish(out);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -63,6 +64,8 @@ public:
     bool FellBehind() const { return m_fellBehind; }
 
 private:
+    static constexpr size_t kRun = size_t(1) << 20; // bytes written at once
+    static constexpr int kGatherMs = 50;
     struct Entry {
         std::vector<uint8_t> bytes;
         bool block = false; // a capture's block, made into packets when written
