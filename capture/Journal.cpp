@@ -11,9 +11,39 @@ Journal::Journal(size_t ramBudget, std::wstring spillPath)
 
 Journal::~Journal()
 {
+    // Both are deleted on close.
     if (m_spill != INVALID_HANDLE_VALUE)
-        CloseHandle(m_spill); // deleted on close
+        CloseHandle(m_spill);
+    if (m_recordSpill != INVALID_HANDLE_VALUE)
+        CloseHandle(m_recordSpill);
 }
+
+namespace {
+
+HANDLE MakeSpillFile(const std::wstring& path)
+{
+    return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+OVERLAPPED At(uint64_t offset)
+{
+    OVERLAPPED where{};
+    where.Offset = DWORD(offset);
+    where.OffsetHigh = DWORD(offset >> 32);
+    return where;
+}
+
+void Truncate(HANDLE file)
+{
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+}
+
+} // namespace
 
 uint32_t Journal::PeerIndex(const std::wstring& peer)
 {
@@ -44,7 +74,14 @@ void Journal::Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32
 JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client,
                                   const std::wstring& peer)
 {
-    JournalRecord& record = m_records.emplace_back();
+    if (m_pages.empty() || m_pages.back().size() == kPageRecords) {
+        m_pages.emplace_back().reserve(kPageRecords);
+        m_pageOffset.push_back(m_size);
+    }
+    // The newest page is never spilled, so the reference holds.
+    JournalRecord& record = m_pages.back().emplace_back();
+    ++m_recordCount;
+    SpillRecordsOverBudget();
     record.offset = m_size;
     record.event = event;
     record.timeUs = timeUs;
@@ -60,17 +97,17 @@ JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t 
 void Journal::SpillOverBudget()
 {
     constexpr size_t kRun = size_t(16) * ChunkedBytes::kChunk;
-    if (m_spillFailed || m_memory.size() <= m_budget)
+    const size_t budget = ByteBudget();
+    if (m_spillFailed || m_memory.size() <= budget)
         return;
     if (m_spill == INVALID_HANDLE_VALUE) {
-        m_spill = CreateFileW(m_spillPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        m_spill = MakeSpillFile(m_spillPath);
         if (m_spill == INVALID_HANDLE_VALUE) {
             m_spillFailed = true;
             return;
         }
     }
-    const size_t keep = m_budget > kRun ? m_budget - kRun : 0;
+    const size_t keep = budget > kRun ? budget - kRun : 0;
     while (m_memory.size() >= keep + ChunkedBytes::kChunk) {
         const size_t count = std::min(kRun, (m_memory.size() - keep) / ChunkedBytes::kChunk * ChunkedBytes::kChunk);
         m_spillRun.resize(count);
@@ -79,9 +116,7 @@ void Journal::SpillOverBudget()
             std::memcpy(m_spillRun.data() + at, data, size);
             at += size;
         });
-        OVERLAPPED where{};
-        where.Offset = DWORD(m_memoryStart);
-        where.OffsetHigh = DWORD(m_memoryStart >> 32);
+        OVERLAPPED where = At(m_memoryStart);
         DWORD done = 0;
         if (!WriteFile(m_spill, m_spillRun.data(), DWORD(count), &done, &where) || done != count) {
             m_spillFailed = true; // a full disk: the bytes stay here
@@ -92,26 +127,80 @@ void Journal::SpillOverBudget()
     }
 }
 
+// Whole pages from the front, each written at its own place in one write.
+void Journal::SpillRecordsOverBudget()
+{
+    const size_t pageBytes = kPageRecords * sizeof(JournalRecord);
+    while (!m_recordSpillFailed && m_pages.size() > 1 && RecordsInMemory() * sizeof(JournalRecord) > RecordBudget()) {
+        if (m_recordSpill == INVALID_HANDLE_VALUE) {
+            m_recordSpill = MakeSpillFile(m_spillPath + L".records");
+            if (m_recordSpill == INVALID_HANDLE_VALUE) {
+                m_recordSpillFailed = true;
+                return;
+            }
+        }
+        OVERLAPPED where = At(uint64_t(m_firstMemoryPage) * pageBytes);
+        DWORD done = 0;
+        if (!WriteFile(m_recordSpill, m_pages.front().data(), DWORD(pageBytes), &done, &where) || done != pageBytes) {
+            m_recordSpillFailed = true; // they stay here
+            return;
+        }
+        m_pages.pop_front();
+        ++m_firstMemoryPage;
+    }
+}
+
+const JournalRecord* Journal::Page(size_t page, size_t& count) const
+{
+    count = 0;
+    if (page >= m_firstMemoryPage) {
+        const size_t at = page - m_firstMemoryPage;
+        if (at >= m_pages.size())
+            return nullptr;
+        count = m_pages[at].size();
+        return m_pages[at].data();
+    }
+    if (m_readPageIndex != page) {
+        const size_t pageBytes = kPageRecords * sizeof(JournalRecord);
+        m_readPage.resize(kPageRecords);
+        OVERLAPPED where = At(uint64_t(page) * pageBytes);
+        DWORD got = 0;
+        if (!ReadFile(m_recordSpill, m_readPage.data(), DWORD(pageBytes), &got, &where) || got != pageBytes) {
+            m_readPageIndex = SIZE_MAX;
+            return nullptr;
+        }
+        m_readPageIndex = page;
+    }
+    count = kPageRecords;
+    return m_readPage.data();
+}
+
 void Journal::Clear()
 {
     m_memory.Clear();
-    m_records.clear();
+    std::deque<std::vector<JournalRecord>>().swap(m_pages);
+    m_pageOffset.clear();
+    m_firstMemoryPage = m_recordCount = 0;
+    m_readPageIndex = SIZE_MAX;
     m_peers.clear();
     m_peerIndex.clear();
     m_memoryStart = m_size = 0;
-    m_spillFailed = false;
-    if (m_spill != INVALID_HANDLE_VALUE) {
-        LARGE_INTEGER zero{};
-        SetFilePointerEx(m_spill, zero, nullptr, FILE_BEGIN);
-        SetEndOfFile(m_spill);
-    }
+    m_spillFailed = m_recordSpillFailed = false;
+    Truncate(m_spill);
+    Truncate(m_recordSpill);
 }
 
 size_t Journal::RecordAt(uint64_t offset) const
 {
-    const auto after = std::upper_bound(m_records.begin(), m_records.end(), offset,
+    // The last record that starts at or before it: its page first, by the
+    // pages' first offsets, then in the page.
+    const auto afterPage = std::upper_bound(m_pageOffset.begin(), m_pageOffset.end(), offset);
+    const size_t page = afterPage == m_pageOffset.begin() ? 0 : size_t(afterPage - m_pageOffset.begin()) - 1;
+    size_t count = 0;
+    const JournalRecord* records = Page(page, count);
+    const auto after = std::upper_bound(records, records + count, offset,
                                         [](uint64_t at, const JournalRecord& r) { return at < r.offset; });
-    return after == m_records.begin() ? 0 : size_t(after - m_records.begin()) - 1;
+    return page * kPageRecords + (after == records ? 0 : size_t(after - records) - 1);
 }
 
 size_t Journal::Read(uint64_t from, uint8_t* out, size_t count) const

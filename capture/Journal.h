@@ -36,20 +36,25 @@ struct JournalRecord {
     JournalEvent event = JournalEvent::Data;
 };
 
-// Every block received or sent, in order, with its bytes. The newest bytes,
-// up to the RAM budget, are held in memory; older ones go to a spill file
-// and are read back from it, so the journal is bounded by the disk, not by
-// memory. When the file cannot be written the bytes stay in memory: the
-// journal never drops what it was given.
+// Every block received or sent, in order, with its bytes. The newest bytes
+// and records, up to the RAM budget, are held in memory; older ones go to
+// spill files and are read back from them, so the journal is bounded by the
+// disk, not by memory, however small its blocks. When a file cannot be
+// written what it would hold stays in memory: the journal never drops what
+// it was given.
 class Journal {
 public:
+    // Records are held, spilled and read back a page at a time.
+    static constexpr size_t kPageRecords = 4096;
+
     // The spill file is made when first needed and deleted with the journal.
     Journal(size_t ramBudget, std::wstring spillPath);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Where to spill, until the file is made.
+    // Where to spill, until the files are made (records go to the same name
+    // with ".records" after it).
     void SetSpillPath(std::wstring path) { m_spillPath = std::move(path); }
     void SetBudget(size_t ramBudget) { m_budget = std::max(ramBudget, ChunkedBytes::kChunk); }
 
@@ -67,8 +72,18 @@ public:
     void Clear();
 
     uint64_t Size() const { return m_size; }
-    size_t RecordCount() const { return m_records.size(); }
-    const JournalRecord& Record(size_t index) const { return m_records[index]; }
+    size_t RecordCount() const { return m_recordCount; }
+    // A copy: a spilled record is read back into a page that the next read
+    // may replace. A record that cannot be read back is all zero.
+    JournalRecord Record(size_t index) const
+    {
+        size_t count = 0;
+        const JournalRecord* page = Page(index / kPageRecords, count);
+        return index % kPageRecords < count ? page[index % kPageRecords] : JournalRecord{};
+    }
+    // The records of a page, `count` of them (fewer than a page only at the
+    // end, or when it cannot be read back); valid until the next call.
+    const JournalRecord* Page(size_t page, size_t& count) const;
     const std::wstring& PeerText(uint32_t peer) const { return m_peers[peer]; }
     // The record that holds the byte at `offset` (< Size()).
     size_t RecordAt(uint64_t offset) const;
@@ -80,6 +95,7 @@ public:
 
     uint64_t SpilledBytes() const { return m_memoryStart; }
     size_t BytesInMemory() const { return m_memory.size(); }
+    size_t RecordsInMemory() const { return (m_recordCount - m_firstMemoryPage * kPageRecords); }
     bool SpillFailed() const { return m_spillFailed; }
 
 private:
@@ -87,6 +103,10 @@ private:
     JournalRecord& AddRecord(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client,
                              const std::wstring& peer);
     void SpillOverBudget();
+    void SpillRecordsOverBudget();
+    // Of the budget, what records may take; the bytes have the rest.
+    size_t RecordBudget() const { return std::max(m_budget / 8, kPageRecords * sizeof(JournalRecord)); }
+    size_t ByteBudget() const { return std::max(m_budget - std::min(m_budget, RecordBudget()), ChunkedBytes::kChunk); }
     uint32_t PeerIndex(const std::wstring& peer);
 
     size_t m_budget;
@@ -97,7 +117,16 @@ private:
     ChunkedBytes m_memory;     // bytes [m_memoryStart, m_size)
     uint64_t m_memoryStart = 0; // bytes before it are in the spill file
     uint64_t m_size = 0;
-    std::deque<JournalRecord> m_records;
+    // Pages [m_firstMemoryPage, ...) are here; those before are in the
+    // records' file, each at its own place.
+    std::deque<std::vector<JournalRecord>> m_pages;
+    size_t m_firstMemoryPage = 0;
+    size_t m_recordCount = 0;
+    std::vector<uint64_t> m_pageOffset; // where each page's first record starts
+    HANDLE m_recordSpill = INVALID_HANDLE_VALUE;
+    bool m_recordSpillFailed = false;
+    mutable std::vector<JournalRecord> m_readPage; // the spilled page read last
+    mutable size_t m_readPageIndex = SIZE_MAX;
     std::vector<std::wstring> m_peers;
     std::unordered_map<std::wstring, uint32_t> m_peerIndex; // a server may have seen thousands
     std::map<uint32_t, JournalSession> m_sessions;

@@ -7,31 +7,68 @@
 
 void JournalRows::Update()
 {
-    if (m_journal.RecordCount() < m_firstRow.size() || m_journal.Size() < m_bytes) {
-        m_firstRow.clear();
+    if (m_journal.RecordCount() < m_taken || m_journal.Size() < m_bytes) {
+        m_pageFirstRow.clear();
+        m_taken = 0;
         m_rows = m_bytes = 0;
     }
-    for (size_t i = m_firstRow.size(); i < m_journal.RecordCount(); ++i) {
-        const JournalRecord& record = m_journal.Record(i);
-        m_firstRow.push_back(m_rows);
-        m_rows += (record.size + m_bytesPerRow - 1) / m_bytesPerRow;
-        m_bytes += record.size;
+    m_firstRowsPage = SIZE_MAX; // the last page may have grown
+    const size_t count = m_journal.RecordCount();
+    while (m_taken < count) {
+        const size_t page = m_taken / Journal::kPageRecords;
+        if (m_pageFirstRow.size() == page)
+            m_pageFirstRow.push_back(m_rows);
+        size_t inPage = 0;
+        const JournalRecord* records = m_journal.Page(page, inPage);
+        const size_t end = std::min(count, page * Journal::kPageRecords + inPage);
+        for (size_t i = m_taken; i < end; ++i) {
+            const JournalRecord& record = records[i % Journal::kPageRecords];
+            m_rows += RowsOf(record);
+            m_bytes += record.size;
+        }
+        if (end <= m_taken)
+            break; // a page that cannot be read back
+        m_taken = end;
     }
+}
+
+const std::vector<uint64_t>& JournalRows::FirstRows(size_t page) const
+{
+    if (m_firstRowsPage != page) {
+        m_firstRows.clear();
+        size_t count = 0;
+        const JournalRecord* records = m_journal.Page(page, count);
+        count = std::min(count, m_taken - std::min(m_taken, page * Journal::kPageRecords));
+        uint64_t row = page < m_pageFirstRow.size() ? m_pageFirstRow[page] : m_rows;
+        for (size_t i = 0; i < count; ++i) {
+            m_firstRows.push_back(row);
+            row += RowsOf(records[i]);
+        }
+        m_firstRowsPage = page;
+    }
+    return m_firstRows;
 }
 
 size_t JournalRows::RecordOfRow(uint64_t row) const
 {
     // The last record starting at or before the row: markers before a block
     // share its first row and come first.
-    const auto after = std::upper_bound(m_firstRow.begin(), m_firstRow.end(), row);
-    return size_t(after - m_firstRow.begin()) - 1;
+    const auto afterPage = std::upper_bound(m_pageFirstRow.begin(), m_pageFirstRow.end(), row);
+    const size_t page = afterPage == m_pageFirstRow.begin() ? 0 : size_t(afterPage - m_pageFirstRow.begin()) - 1;
+    const std::vector<uint64_t>& first = FirstRows(page);
+    const auto after = std::upper_bound(first.begin(), first.end(), row);
+    return page * Journal::kPageRecords + (after == first.begin() ? 0 : size_t(after - first.begin()) - 1);
 }
 
 HexRows::Row JournalRows::At(uint64_t row) const
 {
     const size_t index = RecordOfRow(row);
-    const JournalRecord& record = m_journal.Record(index);
-    const uint64_t into = (row - m_firstRow[index]) * m_bytesPerRow;
+    const JournalRecord record = m_journal.Record(index);
+    const std::vector<uint64_t>& first = FirstRows(index / Journal::kPageRecords);
+    const size_t inPage = index % Journal::kPageRecords;
+    if (inPage >= first.size())
+        return Row{0, 0, false};
+    const uint64_t into = (row - first[inPage]) * m_bytesPerRow;
     return Row{record.offset + into, uint32_t(std::min<uint64_t>(m_bytesPerRow, record.size - into)),
                record.direction == TrafficDirection::Sent};
 }
@@ -39,12 +76,17 @@ HexRows::Row JournalRows::At(uint64_t row) const
 uint64_t JournalRows::RowOf(uint64_t offset) const
 {
     const size_t index = m_journal.RecordAt(offset);
-    return m_firstRow[index] + (offset - m_journal.Record(index).offset) / m_bytesPerRow;
+    const JournalRecord record = m_journal.Record(index);
+    const std::vector<uint64_t>& first = FirstRows(index / Journal::kPageRecords);
+    const size_t inPage = index % Journal::kPageRecords;
+    if (inPage >= first.size())
+        return 0;
+    return first[inPage] + (offset - record.offset) / m_bytesPerRow;
 }
 
 std::wstring DescribeJournalByte(const Journal& journal, uint64_t offset)
 {
-    const JournalRecord& record = journal.Record(journal.RecordAt(offset));
+    const JournalRecord record = journal.Record(journal.RecordAt(offset));
     // Microseconds since 1970 to a FILETIME's 100 ns ticks since 1601.
     const uint64_t ticks = record.timeUs * 10 + 116444736000000000ull;
     FILETIME utc{DWORD(ticks), DWORD(ticks >> 32)}, local{};

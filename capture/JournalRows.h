@@ -30,14 +30,23 @@ public:
     }
 
 private:
+    uint64_t RowsOf(const JournalRecord& record) const { return (record.size + m_bytesPerRow - 1) / m_bytesPerRow; }
     // The record whose rows hold `row`.
     size_t RecordOfRow(uint64_t row) const;
+    // The first row of each record of a journal page (a marker has none of
+    // its own, and shares the next block's), worked out when first asked.
+    const std::vector<uint64_t>& FirstRows(size_t page) const;
 
     const Journal& m_journal;
     uint64_t m_bytesPerRow;
-    std::vector<uint64_t> m_firstRow; // of each record taken in; a marker has none of its own
+    // Per page, not per record: a journal of small blocks keeps its
+    // records on disk, and its rows must not fill the memory instead.
+    std::vector<uint64_t> m_pageFirstRow;
+    size_t m_taken = 0; // records taken in
     uint64_t m_rows = 0;
     uint64_t m_bytes = 0;
+    mutable size_t m_firstRowsPage = SIZE_MAX;
+    mutable std::vector<uint64_t> m_firstRows;
 };
 
 // For the status text: "RX 15:20:48.123456 from 127.0.0.1:5000, byte 3 of 20"

@@ -1,4 +1,5 @@
 #include "capture/Journal.h"
+#include "capture/JournalRows.h"
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,81 @@ TEST(Journal, SpillsOverItsBudgetAndReadsBackEverything)
         EXPECT_EQ(back, 0x5A);
     }
     EXPECT_FALSE(Exists(spill)); // deleted with the journal
+    RemoveDirectoryW(folder.c_str());
+}
+
+// Tiny blocks: the records outgrow the budget long before the bytes do, so
+// they spill too, and everything built on them (the record of a byte, the
+// hex view's rows) reads the same across the spill.
+TEST(Journal, SpillsItsRecordsWhenTheBlocksAreSmall)
+{
+    const std::wstring folder = TempFolder(L"ferrolink-records-");
+    const std::wstring spill = folder + L"\\spill";
+    struct Expected {
+        uint64_t offset;
+        uint32_t size;
+        bool sent;
+    };
+    std::vector<Expected> expected;
+    {
+        Journal journal(4 * ChunkedBytes::kChunk, spill);
+        JournalRows rows(journal, 2);
+        std::mt19937 random(5);
+        uint64_t size = 0;
+        for (uint32_t i = 0; i < 5 * Journal::kPageRecords + 77; ++i) {
+            if (i % 7 == 3) { // a client comes or goes: no bytes of its own
+                journal.Mark(JournalEvent::ClientOpened, i, 1, i, L"::1:9");
+                expected.push_back({size, 0, false});
+                continue;
+            }
+            const std::vector<uint8_t> block(1 + random() % 5, uint8_t(i));
+            const bool sent = i % 2 == 0;
+            journal.Append(sent ? TrafficDirection::Sent : TrafficDirection::Received, i, 1, 0, L"", block.data(),
+                           block.size());
+            expected.push_back({size, uint32_t(block.size()), sent});
+            size += block.size();
+            if (i % 1000 == 0)
+                rows.Update(); // as the window's ticks do
+        }
+        rows.Update();
+        ASSERT_EQ(journal.RecordCount(), expected.size());
+        EXPECT_LE(journal.RecordsInMemory(), 2 * Journal::kPageRecords);
+        EXPECT_TRUE(Exists(spill + L".records"));
+
+        uint64_t rowCount = 0;
+        for (size_t i = 0; i < expected.size(); i += 1 + i % 5) {
+            const JournalRecord r = journal.Record(i);
+            ASSERT_EQ(r.offset, expected[i].offset) << i;
+            ASSERT_EQ(r.size, expected[i].size) << i;
+            ASSERT_EQ(r.timeUs, i) << i;
+        }
+        // Every byte: its record, its row, and the row's place and colour.
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const Expected& e = expected[i];
+            for (uint32_t k = 0; k < e.size; ++k) {
+                ASSERT_EQ(journal.RecordAt(e.offset + k), i) << i;
+                const uint64_t row = rows.RowOf(e.offset + k);
+                ASSERT_EQ(row, rowCount + k / 2) << i;
+                const HexRows::Row shown = rows.At(row);
+                ASSERT_EQ(shown.start, e.offset + k / 2 * 2) << i;
+                ASSERT_EQ(shown.sent, e.sent) << i;
+            }
+            rowCount += (e.size + 1) / 2;
+        }
+        EXPECT_EQ(rows.RowCount(), rowCount);
+        EXPECT_EQ(rows.ByteCount(), size);
+
+        journal.Clear();
+        rows.Update();
+        EXPECT_EQ(journal.RecordCount(), 0u);
+        EXPECT_EQ(rows.RowCount(), 0u);
+        const uint8_t byte = 1;
+        journal.Append(TrafficDirection::Sent, 1, 1, 0, L"", &byte, 1);
+        rows.Update();
+        EXPECT_EQ(journal.Record(0).offset, 0u);
+        EXPECT_TRUE(rows.At(0).sent);
+    }
+    EXPECT_FALSE(Exists(spill + L".records")); // deleted with the journal
     RemoveDirectoryW(folder.c_str());
 }
 
