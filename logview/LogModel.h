@@ -127,6 +127,10 @@ public:
     size_t LongestLine() const { return m_longest; }
     size_t LineLength(uint64_t line, const LogShowOptions& options) const;
 
+    // Characters of the texts kept of lines whose bytes the traffic store
+    // holds, for the benchmarks.
+    size_t KeptTextCharacters() const { return m_textsHeld; }
+
     // Characters made into line text so far: showing the log must cost what
     // is in view, not what is held.
     uint64_t TextMade() const { return m_textMade; }
