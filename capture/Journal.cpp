@@ -92,11 +92,11 @@ JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t 
 }
 
 // Whole chunks from the front, appended to the file at their own offsets.
-// Once over the budget, down to a megabyte under it: a write a megabyte at a
-// time costs a fraction of one a chunk at a time.
+// Once over the budget, down to four megabytes under it: a write of four
+// megabytes costs a fraction of sixty-four writes of a chunk.
 void Journal::SpillOverBudget()
 {
-    constexpr size_t kRun = size_t(16) * ChunkedBytes::kChunk;
+    constexpr size_t kRun = size_t(64) * ChunkedBytes::kChunk;
     const size_t budget = ByteBudget();
     if (m_spillFailed || m_memory.size() <= budget)
         return;

@@ -35,6 +35,7 @@ bool Recorder::Start(const std::wstring& path)
     m_error = 0;
     m_fellBehind = false;
     m_stopping = false;
+    m_idle = false;
     m_queued = 0;
     m_packets = PcapngFromJournal();
     m_writer = std::thread([this] { Run(); });
@@ -84,10 +85,11 @@ void Recorder::Queue(Entry entry)
         }
         m_queued += size;
         m_queue.push_back(std::move(entry));
-        // The writer takes the queue whole: it needs waking for the first
-        // entry, or to take a run it has enough for before its gathering
-        // time is up; not for every block of a flood.
-        wake = m_queue.size() == 1 || (m_queued >= kRun && m_queued - size < kRun);
+        // Waking the writer costs the window a switch of threads (a tenth of
+        // a millisecond here): only an idle writer is woken, or one that
+        // has much to take before its gathering time is up.
+        wake = m_idle || (m_queued >= kWakeAt && m_queued - size < kWakeAt);
+        m_idle = false;
     }
     if (wake)
         m_wake.notify_one();
@@ -135,10 +137,10 @@ void Recorder::Flush(std::vector<uint8_t>& out, uint64_t& handed)
     handed = 0;
 }
 
-// Packets are made here, and written in runs of about a megabyte: a write
-// per small block would cost the disk more than the blocks do. Entries are
-// gathered for a moment before a run is written, so that a flood wakes this
-// thread a few times a second, not once a block.
+// Packets are made here, and written in runs of a few megabytes: a write
+// per small block would cost the disk more than the blocks do. While blocks
+// come, they are gathered for a moment at a time without waking this
+// thread; once none came for that long, it sleeps until the next.
 void Recorder::Run()
 {
     std::vector<uint8_t> out;
@@ -149,9 +151,14 @@ void Recorder::Run()
         std::deque<Entry> batch;
         {
             std::unique_lock<std::mutex> hold(m_lock);
-            m_wake.wait(hold, [this] { return m_stopping || !m_queue.empty(); });
             m_wake.wait_for(hold, std::chrono::milliseconds(kGatherMs),
-                            [this] { return m_stopping || m_queued >= kRun; });
+                            [this] { return m_stopping || m_queued >= kWakeAt; });
+            if (m_queue.empty() && !m_stopping) {
+                m_idle = true;
+                m_wake.wait(hold, [this] { return m_stopping || !m_queue.empty(); });
+                m_idle = false;
+                continue; // and gather what follows the first
+            }
             if (m_queue.empty())
                 break; // stopping, and all taken
             batch.swap(m_queue);

@@ -64,8 +64,9 @@ public:
     bool FellBehind() const { return m_fellBehind; }
 
 private:
-    static constexpr size_t kRun = size_t(1) << 20; // bytes written at once
+    static constexpr size_t kRun = size_t(4) << 20; // bytes written at once
     static constexpr int kGatherMs = 50;
+    static constexpr size_t kWakeAt = size_t(16) << 20; // queued bytes that wake a gathering writer
     struct Entry {
         std::vector<uint8_t> bytes;
         bool block = false; // a capture's block, made into packets when written
@@ -88,6 +89,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Entry> m_queue;                // guarded by m_lock
     bool m_stopping = false;                  // guarded by m_lock
+    bool m_idle = false;                      // waits for the next entry; guarded by m_lock
     size_t m_queued = 0;                      // bytes in m_queue; guarded by m_lock
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_unrecorded{0};
