@@ -36,7 +36,7 @@ const std::wstring& LogModel::Keep(uint64_t line, std::wstring text) const
 {
     m_textsHeld += text.size();
     m_texts.emplace_back(line, std::move(text));
-    while (m_texts.size() > 1 && m_textsHeld > kTextsKept) {
+    while (m_texts.size() > 1 && (m_textsHeld > kTextsKept || m_texts.size() > kTextsKeptLines)) {
         m_textsHeld -= m_texts.front().second.size();
         m_texts.pop_front();
     }

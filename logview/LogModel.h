@@ -186,6 +186,7 @@ private:
     // The texts of the lines shown or logged last, newest at the back: a
     // flood's lines in view are made once, not on every paint.
     static constexpr size_t kTextsKept = size_t(4) << 20; // characters
+    static constexpr size_t kTextsKeptLines = 1024; // more than a screen shows; a look-up walks them
     mutable std::deque<std::pair<uint64_t, std::wstring>> m_texts;
     mutable size_t m_textsHeld = 0;
 };

@@ -144,10 +144,15 @@ TEST_F(LogWindow, ATrimAndALongBlockInOneTickShowExactlyTheNewestLines)
     LogModel::Limits limits;
     limits.lines = 5000;
     dialog.LogView()->Model().SetLimits(limits);
-    for (int i = 0; i < 5000; ++i)
-        Post(TransportEventKind::Received, L"short " + std::to_wstring(i), {'s'});
+    // A received line's text is made again from its bytes once it is no
+    // longer among the newest: the two must agree, as the links' do.
+    for (int i = 0; i < 5000; ++i) {
+        const std::string text = "short " + std::to_string(i);
+        Post(TransportEventKind::Received, std::wstring(text.begin(), text.end()),
+             std::vector<uint8_t>(text.begin(), text.end()));
+    }
     const std::wstring block(60026, L'z');
-    Post(TransportEventKind::Received, block, {'z'});
+    Post(TransportEventKind::Received, block, std::vector<uint8_t>(block.size(), 'z'));
     PumpPosted();
     Tick();
     const std::wstring text = Edit();
