@@ -133,7 +133,8 @@ void Journal::SpillRecordsOverBudget()
     const size_t pageBytes = kPageRecords * sizeof(JournalRecord);
     while (!m_recordSpillFailed && m_pages.size() > 1 && RecordsInMemory() * sizeof(JournalRecord) > RecordBudget()) {
         if (m_recordSpill == INVALID_HANDLE_VALUE) {
-            m_recordSpill = MakeSpillFile(m_spillPath + L".records");
+            // No path yet: not a file named ".records" wherever we are.
+            m_recordSpill = m_spillPath.empty() ? INVALID_HANDLE_VALUE : MakeSpillFile(m_spillPath + L".records");
             if (m_recordSpill == INVALID_HANDLE_VALUE) {
                 m_recordSpillFailed = true;
                 return;
@@ -167,6 +168,7 @@ const JournalRecord* Journal::Page(size_t page, size_t& count) const
         DWORD got = 0;
         if (!ReadFile(m_recordSpill, m_readPage.data(), DWORD(pageBytes), &got, &where) || got != pageBytes) {
             m_readPageIndex = SIZE_MAX;
+            ++m_readFailures;
             return nullptr;
         }
         m_readPageIndex = page;
@@ -218,8 +220,10 @@ size_t Journal::Read(uint64_t from, uint8_t* out, size_t count) const
             where.OffsetHigh = DWORD(at >> 32);
             DWORD got = 0;
             const DWORD ask = DWORD(std::min<size_t>(fromFile - done, 1u << 30));
-            if (!ReadFile(m_spill, out + done, ask, &got, &where) || got == 0)
+            if (!ReadFile(m_spill, out + done, ask, &got, &where) || got == 0) {
+                ++m_readFailures;
                 return done;
+            }
             done += got;
         }
     }

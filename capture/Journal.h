@@ -82,8 +82,12 @@ public:
         return index % kPageRecords < count ? page[index % kPageRecords] : JournalRecord{};
     }
     // The records of a page, `count` of them (fewer than a page only at the
-    // end, or when it cannot be read back); valid until the next call.
+    // end; none when it cannot be read back). Valid until the next read of
+    // a spilled page, or the next change to the journal.
     const JournalRecord* Page(size_t page, size_t& count) const;
+    // How many reads of spilled bytes or records failed so far: what reads
+    // the whole journal checks it to fail instead of leaving blocks out.
+    uint64_t ReadFailures() const { return m_readFailures; }
     const std::wstring& PeerText(uint32_t peer) const { return m_peers[peer]; }
     // The record that holds the byte at `offset` (< Size()).
     size_t RecordAt(uint64_t offset) const;
@@ -127,6 +131,7 @@ private:
     bool m_recordSpillFailed = false;
     mutable std::vector<JournalRecord> m_readPage; // the spilled page read last
     mutable size_t m_readPageIndex = SIZE_MAX;
+    mutable uint64_t m_readFailures = 0;
     std::vector<std::wstring> m_peers;
     std::unordered_map<std::wstring, uint32_t> m_peerIndex; // a server may have seen thousands
     std::map<uint32_t, JournalSession> m_sessions;

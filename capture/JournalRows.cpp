@@ -69,6 +69,8 @@ HexRows::Row JournalRows::At(uint64_t row) const
     if (inPage >= first.size())
         return Row{0, 0, false};
     const uint64_t into = (row - first[inPage]) * m_bytesPerRow;
+    if (into >= record.size)
+        return Row{record.offset, 0, false}; // its page could not be read back
     return Row{record.offset + into, uint32_t(std::min<uint64_t>(m_bytesPerRow, record.size - into)),
                record.direction == TrafficDirection::Sent};
 }
@@ -87,6 +89,8 @@ uint64_t JournalRows::RowOf(uint64_t offset) const
 std::wstring DescribeJournalByte(const Journal& journal, uint64_t offset)
 {
     const JournalRecord record = journal.Record(journal.RecordAt(offset));
+    if (offset < record.offset || offset - record.offset >= record.size)
+        return {}; // its record could not be read back
     // Microseconds since 1970 to a FILETIME's 100 ns ticks since 1601.
     const uint64_t ticks = record.timeUs * 10 + 116444736000000000ull;
     FILETIME utc{DWORD(ticks), DWORD(ticks >> 32)}, local{};

@@ -119,8 +119,11 @@ bool WritePcapng(const std::wstring& path, const Journal& journal)
     PcapngFromJournal packets;
     out.Write(packets.Start());
     std::vector<uint8_t> bytes, blocks;
+    const uint64_t failures = journal.ReadFailures();
     for (size_t i = 0; i < journal.RecordCount(); ++i) {
         const JournalRecord& r = journal.Record(i);
+        if (journal.ReadFailures() != failures)
+            return false; // a record that cannot be read back
         bytes.resize(r.size);
         if (journal.Read(r.offset, bytes.data(), bytes.size()) != bytes.size())
             return false;

@@ -48,20 +48,23 @@ void Recorder::Write(std::vector<uint8_t> bytes)
         return;
     Entry entry;
     entry.bytes = std::move(bytes);
+    entry.charge = sizeof(Entry);
     Queue(std::move(entry));
 }
 
 void Recorder::Write(const JournalRecord& record, const JournalSession* session, const std::wstring& peer,
                      std::vector<uint8_t> bytes)
 {
-    if (!session)
-        return;
     Entry entry;
     entry.bytes = std::move(bytes);
     entry.block = true;
     entry.record = record;
-    entry.session = *session;
+    if (record.event == JournalEvent::Data) // the packets read only what is there
+        entry.record.size = uint32_t(std::min<size_t>(record.size, entry.bytes.size()));
+    if (session) // without one it still gives the packets their latest time
+        entry.session = *session;
     entry.peer = peer;
+    entry.charge = sizeof(Entry) + (peer.size() + (session ? session->remote.size() : 0)) * sizeof(wchar_t);
     Queue(std::move(entry));
 }
 
@@ -74,21 +77,23 @@ void Recorder::Queue(Entry entry)
         m_unrecorded += size;
         return;
     }
+    entry.charge += size;
+    const size_t charge = entry.charge;
     bool wake = false;
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        if (m_queued + size > kMaxQueued) {
+        if (m_queued + charge > kMaxQueued) {
             m_fellBehind = true;
             m_failed = true;
             m_unrecorded += size;
             return;
         }
-        m_queued += size;
+        m_queued += charge;
         m_queue.push_back(std::move(entry));
         // Waking the writer costs the window a switch of threads (a tenth of
         // a millisecond here): only an idle writer is woken, or one that
         // has much to take before its gathering time is up.
-        wake = m_idle || (m_queued >= kWakeAt && m_queued - size < kWakeAt);
+        wake = m_idle || (m_queued >= kWakeAt && m_queued - charge < kWakeAt);
         m_idle = false;
     }
     if (wake)
@@ -110,7 +115,7 @@ void Recorder::Stop()
     m_file = INVALID_HANDLE_VALUE;
 }
 
-void Recorder::Flush(std::vector<uint8_t>& out, uint64_t& handed)
+void Recorder::Flush(std::vector<uint8_t>& out, Taken& taken)
 {
     size_t done = 0;
     while (!m_failed && done < out.size()) {
@@ -127,14 +132,14 @@ void Recorder::Flush(std::vector<uint8_t>& out, uint64_t& handed)
     if (done < out.size()) {
         // What the file lacks: for raw bytes exactly what was not written;
         // a capture's packets are whole or useless.
-        m_unrecorded += m_format == Format::Pcapng ? handed : out.size() - done;
+        m_unrecorded += m_format == Format::Pcapng ? taken.bytes : out.size() - done;
     }
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        m_queued -= size_t(handed);
+        m_queued -= taken.charge;
     }
     out.clear();
-    handed = 0;
+    taken = Taken();
 }
 
 // Packets are made here, and written in runs of a few megabytes: a write
@@ -144,7 +149,7 @@ void Recorder::Flush(std::vector<uint8_t>& out, uint64_t& handed)
 void Recorder::Run()
 {
     std::vector<uint8_t> out;
-    uint64_t handed = 0; // of the bytes queued, those that `out` holds
+    Taken taken; // what `out` stands for
     if (m_format == Format::Pcapng)
         out = m_packets.Start();
     for (;;) {
@@ -164,24 +169,26 @@ void Recorder::Run()
             batch.swap(m_queue);
         }
         for (Entry& next : batch) {
-            handed += next.bytes.size();
+            taken.bytes += next.bytes.size();
+            taken.charge += next.charge;
             if (m_failed) {
                 // Made, or just taken, but never to be written.
-                m_unrecorded += handed;
+                m_unrecorded += taken.bytes;
                 out.clear();
-                Flush(out, handed); // gives their room in the queue back
+                Flush(out, taken); // gives their room in the queue back
                 continue;
             }
             if (next.block)
-                m_packets.Take(out, next.record, &*next.session, next.peer, next.bytes.data());
+                m_packets.Take(out, next.record, next.session ? &*next.session : nullptr, next.peer,
+                               next.bytes.data());
             else
                 out.insert(out.end(), next.bytes.begin(), next.bytes.end());
             if (out.size() >= kRun)
-                Flush(out, handed);
+                Flush(out, taken);
         }
-        Flush(out, handed);
+        Flush(out, taken);
     }
     if (m_format == Format::Pcapng && !m_failed)
         m_packets.Finish(out);
-    Flush(out, handed);
+    Flush(out, taken);
 }

@@ -28,8 +28,9 @@ std::wstring LowerCaseExtension(const std::wstring& path);
 class Recorder {
 public:
     enum class Format { Text, Received, Pcapng };
-    // Bytes waiting for the disk at most; beyond, the recording ends as if
-    // the disk were full, so that neither memory nor a Stop waits on it.
+    // What may wait for the disk at most (bytes, and what a block's entry
+    // costs besides); beyond, the recording ends as if the disk were full,
+    // so that neither memory nor a Stop waits on it.
     static constexpr size_t kMaxQueued = size_t(64) << 20;
     // ".bin" records the received bytes, ".pcapng" all traffic for
     // Wireshark, any other name the log's lines.
@@ -71,15 +72,20 @@ private:
         std::vector<uint8_t> bytes;
         bool block = false; // a capture's block, made into packets when written
         JournalRecord record;
-        std::optional<JournalSession> session;
+        std::optional<JournalSession> session; // none: the block makes no packet
         std::wstring peer;
+        size_t charge = 0; // against kMaxQueued: a million one-byte blocks are not a megabyte
+    };
+    // What the writer has taken and not yet written.
+    struct Taken {
+        uint64_t bytes = 0; // handed over, for what is not recorded
+        size_t charge = 0;  // its room in the queue
     };
     void Queue(Entry entry);
     void Run();
-    // Writes `out`, which stands for `handed` of the bytes queued, and gives
-    // their room in the queue back; what the file refused counts as not
-    // recorded.
-    void Flush(std::vector<uint8_t>& out, uint64_t& handed);
+    // Writes `out`, which stands for `taken`, and gives its room in the
+    // queue back; what the file refused counts as not recorded.
+    void Flush(std::vector<uint8_t>& out, Taken& taken);
 
     std::wstring m_path;
     Format m_format = Format::Text;
@@ -90,7 +96,7 @@ private:
     std::deque<Entry> m_queue;                // guarded by m_lock
     bool m_stopping = false;                  // guarded by m_lock
     bool m_idle = false;                      // waits for the next entry; guarded by m_lock
-    size_t m_queued = 0;                      // bytes in m_queue; guarded by m_lock
+    size_t m_queued = 0; // charges of the entries queued or taken and not yet written; guarded by m_lock
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_unrecorded{0};
     std::atomic<bool> m_failed{false};

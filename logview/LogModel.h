@@ -36,7 +36,8 @@ struct LogRecord {
     // A received line may leave its bytes to the traffic store (see
     // LogModel::SetTraffic): then `trafficSize` of them start at
     // `trafficAt` there, `bytes` stays empty, and its text, once appended,
-    // is made from them again when it is shown.
+    // is made from them again when it is shown, so it must be what they
+    // decode to (DecodeReceivedText, escape sequences stripped).
     uint64_t trafficAt = 0;
     uint32_t trafficSize = 0;
     uint32_t textLength = 0; // of such a line's text; set by Append

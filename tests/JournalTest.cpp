@@ -162,6 +162,13 @@ TEST(Journal, SpillsItsRecordsWhenTheBlocksAreSmall)
     }
     EXPECT_FALSE(Exists(spill + L".records")); // deleted with the journal
     RemoveDirectoryW(folder.c_str());
+
+    // Before the window gives it a folder, a journal keeps its records.
+    Journal nowhere(ChunkedBytes::kChunk, L"");
+    for (size_t i = 0; i < 3 * Journal::kPageRecords; ++i)
+        nowhere.Mark(JournalEvent::ClientOpened, i, 1, 1, L"");
+    EXPECT_EQ(nowhere.RecordsInMemory(), nowhere.RecordCount());
+    EXPECT_FALSE(Exists(L".records"));
 }
 
 // A spill file that cannot be made (a full disk, a folder gone) must not

@@ -90,6 +90,25 @@ TEST(Recorder, ADiskThatCannotKeepUpEndsTheRecording)
     CloseHandle(pipe); // the blocked write fails now, and the writer ends
     recorder.Stop();
     EXPECT_EQ(recorder.Written() + recorder.Unrecorded(), blocks * block.size());
+
+    // Blocks of one byte each: what an entry costs besides its byte counts,
+    // or a serial line could queue gigabytes of them.
+    const std::wstring captureName = name + L".pcapng";
+    const HANDLE slow = CreateNamedPipeW(captureName.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                         4096, 0, nullptr);
+    ASSERT_NE(slow, INVALID_HANDLE_VALUE);
+    Recorder capture;
+    ASSERT_TRUE(capture.Start(captureName));
+    JournalSession serial;
+    serial.link = JournalSession::Link::Serial;
+    JournalRecord record;
+    record.size = 1;
+    size_t written = 0;
+    while (!capture.FellBehind() && written < Recorder::kMaxQueued / 64)
+        capture.Write(record, &serial, L"", {uint8_t(written++)});
+    EXPECT_TRUE(capture.FellBehind()) << written;
+    CloseHandle(slow);
+    capture.Stop();
 }
 
 // A capture made while the link runs, its packets made on the writer's

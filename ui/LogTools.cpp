@@ -64,8 +64,11 @@ static bool WriteWholeFile(const std::wstring& path, Write write)
 static bool WriteReceived(HANDLE file, const Journal& traffic)
 {
     std::vector<uint8_t> piece(size_t(1) << 20);
+    const uint64_t failures = traffic.ReadFailures();
     for (size_t i = 0; i < traffic.RecordCount(); ++i) {
         const JournalRecord& record = traffic.Record(i);
+        if (traffic.ReadFailures() != failures)
+            return false; // a record that cannot be read back
         if (record.direction != TrafficDirection::Received)
             continue;
         for (uint64_t done = 0; done < record.size;) {
