@@ -79,23 +79,22 @@ ConnectionSettings SettingsFromControls(const ControlValues& c)
     s.isUdp = c.communication == CommUdp ? 1 : 0;
     s.isServer = c.mode == ModeServer ? 1 : 0;
 
-    if (s.useSerial) {
-        s.serialPort = c.serialPortText;
-        const int32_t baud = ParseLeadingInt(c.baudText);
-        s.baud = baud == 0 ? 115200u : uint32_t(baud);
-        const int32_t dataBits = ParseLeadingInt(c.dataBitsText);
-        s.dataBits = uint8_t(dataBits == 0 ? 8 : dataBits);
-        s.stopBits = PositionOrZero(c.stopBits, 3);
-        s.parity = PositionOrZero(c.parity, 5);
-        s.flowControl = PositionOrZero(c.flowControl, 3);
-    } else {
-        // An empty box keeps the default; any other text is taken as typed.
-        if (s.isServer)
-            s.ip = L"0.0.0.0";
-        else if (!c.ipText.empty())
-            s.ip = c.ipText;
-        if (!c.portText.empty())
-            s.port = uint16_t(uint32_t(ParseLeadingInt(c.portText)));
-    }
+    // Both kinds of link are read whichever is chosen: what is saved holds
+    // every box, and one kind's link must not reset the other's choices.
+    s.serialPort = c.serialPortText;
+    const int32_t baud = ParseLeadingInt(c.baudText);
+    s.baud = baud == 0 ? 115200u : uint32_t(baud);
+    const int32_t dataBits = ParseLeadingInt(c.dataBitsText);
+    s.dataBits = uint8_t(dataBits == 0 ? 8 : dataBits);
+    s.stopBits = PositionOrZero(c.stopBits, 3);
+    s.parity = PositionOrZero(c.parity, 5);
+    s.flowControl = PositionOrZero(c.flowControl, 3);
+    // An empty box keeps the default; any other text is taken as typed.
+    if (s.isServer && !s.useSerial)
+        s.ip = L"0.0.0.0";
+    else if (!c.ipText.empty())
+        s.ip = c.ipText;
+    if (!c.portText.empty())
+        s.port = uint16_t(uint32_t(ParseLeadingInt(c.portText)));
     return s;
 }

@@ -2,7 +2,9 @@
 
 #include "engine/ConnectionSettings.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <cwctype>
 
 const wchar_t* const kSettingsMutexName = L"Local\\FerrolinkSettingsIniMutex";
 
@@ -46,12 +48,100 @@ SettingsLock::~SettingsLock()
     CloseHandle(m_mutex);
 }
 
+namespace {
+
+// A value as read starts with a blank only when it was written in quotes
+// with one: the reader trims the line, and earlier versions wrote such a
+// value only for a single-quoted text with a blank inside, which they read
+// back wrongly anyway. So a blank after the opening quote marks a value
+// written in escaped form: one that would not survive as a line of its own
+// (a line break, a control character, blanks at either end). Escapes:
+// \\ \r \n \t \xHH.
+constexpr wchar_t kEscapedMark = L' ';
+
+bool NeedsEscapes(const std::wstring& text)
+{
+    if (text.empty())
+        return false;
+    if (text.front() == L' ' || text.front() == L'\t' || text.back() == L' ' || text.back() == L'\t')
+        return true;
+    return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x20 && c != L'\t'; });
+}
+
+std::wstring Escaped(const std::wstring& text)
+{
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring out;
+    for (const wchar_t c : text) {
+        if (c == L'\\')
+            out += L"\\\\";
+        else if (c == L'\r')
+            out += L"\\r";
+        else if (c == L'\n')
+            out += L"\\n";
+        else if (c == L'\t')
+            out += L"\\t";
+        else if (c < 0x20)
+            out += std::wstring(L"\\x") + digits[c >> 4] + digits[c & 0xF];
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::wstring Unescaped(const std::wstring& text)
+{
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != L'\\' || i + 1 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        const wchar_t next = text[++i];
+        if (next == L'r')
+            out += L'\r';
+        else if (next == L'n')
+            out += L'\n';
+        else if (next == L't')
+            out += L'\t';
+        else if (next == L'x' && i + 2 < text.size() && std::iswxdigit(text[i + 1]) && std::iswxdigit(text[i + 2])) {
+            out += wchar_t(std::wcstoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            out += next; // "\\" and anything not written here
+        }
+    }
+    return out;
+}
+
+// What the file holds for a text. Reading trims the line and strips one
+// pair of enclosing quotes, single or double, so a text with its own gets
+// one more pair; a text that would not survive a line gets escaped form.
+std::wstring StoredForm(const std::wstring& text)
+{
+    if (NeedsEscapes(text))
+        return L'"' + std::wstring(1, kEscapedMark) + Escaped(text) + L'"';
+    const bool quoted =
+        text.size() >= 2 && (text.front() == L'"' || text.front() == L'\'') && text.back() == text.front();
+    return quoted ? text.front() + text + text.back() : text;
+}
+
+// The text a value read back stands for.
+std::wstring FromStored(const std::wstring& value)
+{
+    if (!value.empty() && value.front() == kEscapedMark)
+        return Unescaped(value.substr(1));
+    return value;
+}
+
+} // namespace
+
 std::wstring ReadSettingString(const wchar_t* section, const wchar_t* key, const std::wstring& fallback)
 {
     wchar_t buffer[4096];
     const DWORD length =
         GetPrivateProfileStringW(section, key, fallback.c_str(), buffer, 4096, SettingsFilePath().c_str());
-    return std::wstring(buffer, length);
+    return FromStored(std::wstring(buffer, length));
 }
 
 int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallback)
@@ -60,14 +150,6 @@ int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallb
     const std::wstring missing = L"\x01missing\x01";
     const std::wstring text = ReadSettingString(section, key, missing);
     return text == missing ? fallback : ParseLeadingInt(text);
-}
-
-// Reading strips one pair of enclosing quotes, so a text that has its own
-// gets one more pair here and reads back as it was.
-static std::wstring StoredForm(const std::wstring& text)
-{
-    const bool quoted = text.size() >= 2 && text.front() == L'"' && text.back() == L'"';
-    return quoted ? L'"' + text + L'"' : text;
 }
 
 void WriteSetting(const wchar_t* section, const wchar_t* key, const std::wstring& text)
@@ -84,7 +166,7 @@ static std::wstring AsReadBack(std::wstring value)
         value = value.substr(1, value.size() - 2);
     if (value.size() > 4095)
         value.resize(4095);
-    return value;
+    return FromStored(value);
 }
 
 std::vector<SettingEntry> ReadSettingSection(const wchar_t* section)

@@ -86,6 +86,33 @@ TEST(ControlValuesProblem, PortAndBaudMustBeWholeNumbersInRange)
     }
 }
 
+// A TCP link must not reset the serial choices, nor a serial link the
+// network ones: every box is read whichever link is chosen.
+TEST(SettingsFromControls, EveryBoxIsReadWhicheverLinkIsChosen)
+{
+    ControlValues controls;
+    controls.ipText = L"192.0.2.9";
+    controls.portText = L"502";
+    controls.serialPortText = L"COM7";
+    controls.baudText = L"9600";
+    controls.dataBitsText = L"7";
+    controls.stopBits = 2;
+    controls.parity = 1;
+    controls.flowControl = 1;
+    for (const int communication : {CommTcp, CommUdp, CommSerial}) {
+        controls.communication = communication;
+        const ConnectionSettings s = SettingsFromControls(controls);
+        EXPECT_EQ(s.ip, L"192.0.2.9") << communication;
+        EXPECT_EQ(s.port, 502) << communication;
+        EXPECT_EQ(s.serialPort, L"COM7") << communication;
+        EXPECT_EQ(s.baud, 9600u) << communication;
+        EXPECT_EQ(s.dataBits, 7) << communication;
+        EXPECT_EQ(s.stopBits, 2) << communication;
+        EXPECT_EQ(s.parity, 1) << communication;
+        EXPECT_EQ(s.flowControl, 1u) << communication;
+    }
+}
+
 TEST(SettingsFromControls, ServerModeListensOnEveryAddress)
 {
     ControlValues controls;

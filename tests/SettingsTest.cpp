@@ -187,6 +187,35 @@ TEST_F(Settings, WindowRectangleRules)
     EXPECT_FALSE(LoadWindowRect(r)); // one key missing
 }
 
+// What is sent is stored as it was: line breaks must not make lines of the
+// file (a sent "[Connection]" line once became a section of its own), and
+// quotes of either kind come back. Files of earlier versions read as before.
+TEST_F(Settings, EveryTextRoundTripsAndNoneBreaksTheFile)
+{
+    SaveConnectionSettings(ConnectionSettings());
+    const std::vector<std::wstring> texts = {
+        L"line1\r\n[Connection]\r\nCommunication=1\r\nline3",
+        L"'AT'", L"\"AT\"", L"'", L"\"x'", L"C:\\temp\\x41 \\r", L"tab\tinside", L"\x01\x1F bell\x07",
+        L"\u00E9t\u00E9",
+    };
+    for (const std::wstring& text : texts)
+        AppendSendHistory(text);
+    HistoryList expected(texts.rbegin(), texts.rend());
+    EXPECT_EQ(LoadSendHistory(), expected);
+    EXPECT_EQ(LoadConnectionSettings().useSerial, 0u); // no second [Connection] section
+    for (const std::wstring& text : {std::wstring(L" leading and trailing "), std::wstring(L"a\nb")}) {
+        WriteSetting(L"S", L"Text", text);
+        EXPECT_EQ(ReadSettingString(L"S", L"Text", L""), text);
+    }
+
+    // As earlier versions wrote them: plain, and a quoted text in one more pair.
+    const std::wstring path = SettingsFilePath();
+    WritePrivateProfileStringW(L"Old", L"Plain", L"C:\\x41\\n \\t", path.c_str());
+    WritePrivateProfileStringW(L"Old", L"Quoted", L"\"\"hi\"\"", path.c_str());
+    EXPECT_EQ(ReadSettingString(L"Old", L"Plain", L""), L"C:\\x41\\n \\t");
+    EXPECT_EQ(ReadSettingString(L"Old", L"Quoted", L""), L"\"hi\"");
+}
+
 TEST(HistoryList, AddRules)
 {
     HistoryList list;
