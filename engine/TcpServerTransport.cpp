@@ -158,6 +158,12 @@ void TcpServerTransport::Run(ConnectionSettings settings)
         WSANETWORKEVENTS happened;
         if (!event.Take(listener, happened) || !AcceptWaiting(listener))
             break;
+        // A client reset in the backlog can be gone by the time it is
+        // accepted; under Wine the failed accept then leaves the accept
+        // event unarmed, and the next client would wait unseen. Selecting
+        // again arms it, and signals at once for a client already waiting.
+        if (!event.Watch(listener, FD_ACCEPT))
+            break;
     }
     CloseSocket(listener);
     PostEnd(TransportEventKind::Status, L"TCP server stopped");

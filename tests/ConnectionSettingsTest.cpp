@@ -163,9 +163,6 @@ TEST(SettingsFromControls, SerialFieldsFromTheirBoxesAndLists)
     EXPECT_EQ(s.stopBits, 2);
     EXPECT_EQ(s.parity, 4);
     EXPECT_EQ(s.flowControl, 1u);
-    // The network boxes are not read for a serial link.
-    EXPECT_EQ(s.ip, L"127.0.0.1");
-    EXPECT_EQ(s.port, 5000);
 }
 
 TEST(SettingsFromControls, OutOfRangeSerialValues)
@@ -185,13 +182,3 @@ TEST(SettingsFromControls, OutOfRangeSerialValues)
     EXPECT_EQ(s.flowControl, 0u);
 }
 
-TEST(SettingsFromControls, NetworkLinkKeepsSerialDefaults)
-{
-    ControlValues controls;
-    controls.communication = CommTcp;
-    controls.baudText = L"9600";
-    controls.serialPortText = L"COM9";
-    const ConnectionSettings s = SettingsFromControls(controls);
-    EXPECT_EQ(s.baud, 115200u);
-    EXPECT_EQ(s.serialPort, L"");
-}

@@ -271,7 +271,8 @@ TEST_F(TcpServer, ClientsThatResetBeforeBeingAcceptedDoNotStopTheServer)
         return std::find(peers.begin(), peers.end(), LocalEndpoint(normal)) != peers.end();
     };
     ASSERT_TRUE(window.WaitUntil([&](const EventWindow&) { return joined(); }, 5000))
-        << testing::PrintToString(PeersOf(Kind::ClientAdded));
+        << testing::PrintToString(PeersOf(Kind::ClientAdded)) << " reported, not "
+        << testing::PrintToString(LocalEndpoint(normal));
     EXPECT_FALSE(window.Has(Kind::Status, L"TCP server stopped"));
     for (const auto& e : window.Events())
         EXPECT_FALSE(e->kind == Kind::Error && e->linkEnded) << "ended by: " << testing::PrintToString(e->text);
