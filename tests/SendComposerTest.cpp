@@ -53,3 +53,42 @@ TEST(RepeatInterval, AtLeastOneMillisecond)
     EXPECT_EQ(RepeatInterval(L"-50"), 1u);
     EXPECT_EQ(RepeatInterval(L"  25ms"), 25u);
 }
+
+TEST(ExpandEscapes, EachEscapeIsItsByteAndAMalformedOneSendsNothing)
+{
+    EXPECT_EQ(ExpandEscapes(L"AT\\r\\n").bytes, (Bytes{'A', 'T', 0x0D, 0x0A}));
+    EXPECT_EQ(ExpandEscapes(L"\\t\\0\\\\\\x02\\xfF\u00e9").bytes, (Bytes{0x09, 0x00, '\\', 0x02, 0xFF, 0xC3, 0xA9}));
+    EXPECT_EQ(ExpandEscapes(L"\\x414").bytes, (Bytes{'A', '4'})); // two digits, no more
+    EXPECT_EQ(ExpandEscapes(L"\\\\x41").bytes, (Bytes{'\\', 'x', '4', '1'}));
+    EXPECT_TRUE(ExpandEscapes(L"").bytes.empty());
+    const struct {
+        const wchar_t* text;
+        const wchar_t* named;
+        int at;
+    } bad[] = {
+        {L"ab\\x4", L"\\x4", 3}, {L"\\q", L"\\q", 1}, {L"ok\\", L"\\", 3}, {L"\\xg1", L"\\x", 1}, {L"\\x4g", L"\\x4", 1},
+    };
+    for (const auto& b : bad) {
+        const Unescaped got = ExpandEscapes(b.text);
+        EXPECT_TRUE(got.bytes.empty()) << b.text;
+        EXPECT_EQ(got.problem, L"The escape \"" + std::wstring(b.named) + L"\" at character " + std::to_wstring(b.at) +
+                                   L" is not one of \\r \\n \\t \\0 \\\\ \\xHH; nothing was sent.")
+            << b.text;
+    }
+}
+
+// The catalogue's check values, over "123456789", in each one's byte order.
+TEST(ChecksumBytes, CheckValuesInTheirByteOrder)
+{
+    const Bytes check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    const auto of = [&](Checksum kind) { return ChecksumBytes(kind, check.data(), check.size()); };
+    EXPECT_EQ(of(Checksum::None), Bytes{});
+    EXPECT_EQ(of(Checksum::Sum8), Bytes{0xDD});
+    EXPECT_EQ(of(Checksum::Xor8), Bytes{0x31});
+    EXPECT_EQ(of(Checksum::Crc16Modbus), (Bytes{0x37, 0x4B}));
+    EXPECT_EQ(of(Checksum::Crc16CcittFalse), (Bytes{0x29, 0xB1}));
+    EXPECT_EQ(of(Checksum::Crc32), (Bytes{0x26, 0x39, 0xF4, 0xCB}));
+    // A Modbus RTU request as a device checks it: read two registers from 0.
+    const Bytes request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02};
+    EXPECT_EQ(ChecksumBytes(Checksum::Crc16Modbus, request.data(), request.size()), (Bytes{0xC4, 0x0B}));
+}
