@@ -7,9 +7,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 
 namespace {
+
+std::atomic<uint64_t> g_writes{0};
 
 std::wstring Trimmed(const std::wstring& text)
 {
@@ -78,6 +81,7 @@ void WriteList(const HistoryList& list)
     for (size_t i = 0; i < kHistoryLimit; ++i)
         section.push_back({ItemKey(i), i < list.size() ? list[i] : std::wstring()});
     WriteSettingSection(L"History", section);
+    ++g_writes;
 }
 
 HistoryList Normalised(const HistoryList& list)
@@ -132,4 +136,9 @@ void MergeSendHistory(const HistoryList& list)
     if (merged.size() > kHistoryLimit)
         merged.resize(kHistoryLimit);
     WriteList(merged);
+}
+
+uint64_t SendHistoryWrites()
+{
+    return g_writes;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,5 @@ void AppendSendHistory(const std::wstring& text);
 // At window close: this window's list first, then the stored entries it
 // lacks (another copy may have added them meanwhile), cut to 100.
 void MergeSendHistory(const HistoryList& list);
+// How often the history section was written since the process started.
+uint64_t SendHistoryWrites();

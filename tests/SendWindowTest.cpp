@@ -162,17 +162,40 @@ TEST_F(SendWindow, HistoryOrderAndRecall)
     EXPECT_EQ(TabCtrl_GetCurSel(Item(IDC_SEND_TABS).Handle()), 1);
 }
 
+// A text sent again, by hand or by Repeat, is already the newest entry:
+// the file is not written again for it.
+TEST_F(SendWindow, HistoryIsWrittenOnlyWhenItChanges)
+{
+    ASSERT_TRUE(ConnectToPeer());
+    const uint64_t before = SendHistoryWrites();
+    Item(IDC_SEND_EDIT).SetText(L"poll");
+    for (int i = 0; i < 5; ++i)
+        Click(IDC_SEND);
+    EXPECT_EQ(SendHistoryWrites(), before + 1);
+    Item(IDC_SEND_EDIT).SetText(L"other");
+    Click(IDC_SEND);
+    Item(IDC_SEND_EDIT).SetText(L"poll");
+    Click(IDC_SEND);
+    EXPECT_EQ(SendHistoryWrites(), before + 3);
+    EXPECT_EQ(LoadSendHistory(), (HistoryList{L"poll", L"other"}));
+    ASSERT_EQ(Item(IDC_HISTORY).Send(CB_GETCOUNT), 2);
+    EXPECT_EQ(HistoryItem(0), L"poll");
+    EXPECT_EQ(HistoryItem(1), L"other");
+}
+
 TEST_F(SendWindow, HistoryKeepsTheNewestHundred)
 {
     const Window combo = Item(IDC_HISTORY);
-    for (int i = 0; i < 100; ++i)
-        combo.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((L"old" + std::to_wstring(i)).c_str()));
     ASSERT_TRUE(ConnectToPeer());
+    for (int i = 0; i < 100; ++i) {
+        Item(IDC_SEND_EDIT).SetText(L"old" + std::to_wstring(i));
+        Click(IDC_SEND);
+    }
     Item(IDC_SEND_EDIT).SetText(L"newest");
     Click(IDC_SEND);
     EXPECT_EQ(combo.Send(CB_GETCOUNT), 100);
     EXPECT_EQ(HistoryItem(0), L"newest");
-    EXPECT_EQ(HistoryItem(99), L"old98");
+    EXPECT_EQ(HistoryItem(99), L"old1");
 }
 
 TEST_F(SendWindow, RepeatWithClearAfterSendSendsTheEndingAlone)

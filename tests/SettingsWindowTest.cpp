@@ -70,11 +70,12 @@ TEST_F(SettingsWindow, CloseSavesChoicesHistoryAndRectangle)
     ASSERT_TRUE(dialog.Create());
     MoveWindow(dialog.Handle(), 20, 30, 1000, 700, TRUE);
     dialog.Item(IDC_IP_EDIT).SetText(L"10.1.2.3");
-    dialog.Item(IDC_HISTORY).Send(CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(L"sent here"));
+    AppendSendHistory(L"sent by another copy meanwhile");
     Close(dialog);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(LoadConnectionSettings().ip, L"10.1.2.3");
-    EXPECT_EQ(LoadSendHistory(), (HistoryList{L"sent here", L"stored by another copy"}));
+    // This window's list first, then what the other copy added.
+    EXPECT_EQ(LoadSendHistory(), (HistoryList{L"stored by another copy", L"sent by another copy meanwhile"}));
     RECT r{};
     ASSERT_TRUE(LoadWindowRect(r));
     EXPECT_EQ(r.left, 20);

@@ -102,9 +102,10 @@ BOOL CMainDlg::OnInitDialog()
     Item(IDC_HEX_CHECK).Show(false);
 
     ApplySettingsToControls(LoadConnectionSettings());
+    m_history = LoadSendHistory();
     const Window history = Item(IDC_HISTORY);
     history.Send(CB_RESETCONTENT);
-    for (const std::wstring& entry : LoadSendHistory())
+    for (const std::wstring& entry : m_history)
         history.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
 
     m_controller.SetNotifyWindow(wnd);
@@ -215,15 +216,7 @@ void CMainDlg::SaveWindowState()
 
 HistoryList CMainDlg::HistoryItems() const
 {
-    const Window combo = Item(IDC_HISTORY);
-    HistoryList items;
-    const int count = int(combo.Send(CB_GETCOUNT));
-    for (int i = 0; i < count; ++i) {
-        std::wstring text(size_t(std::max<LRESULT>(0, combo.Send(CB_GETLBTEXTLEN, WPARAM(i)))) + 1, L'\0');
-        text.resize(size_t(std::max<LRESULT>(0, combo.Send(CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text.data())))));
-        items.push_back(text);
-    }
-    return items;
+    return m_history;
 }
 
 HWND CMainDlg::CreateTabs(int id)

@@ -92,6 +92,7 @@ private:
     HWND m_sendTabs = nullptr;
     Subclass m_sendEdit;
     UINT_PTR m_repeatTimerId = 0;
+    HistoryList m_history; // what the history box shows, newest first
     UINT_PTR m_refreshTimerId = 0;
     ULONGLONG m_lastRefresh = 0;
 };

@@ -49,12 +49,18 @@ void CMainDlg::AddToHistory(const std::wstring& text)
         return;
     const std::wstring& entry = trimmed.front();
     const Window combo = Item(IDC_HISTORY);
-    const HistoryList items = HistoryItems();
-    for (size_t i = items.size(); i-- > 0;)
-        if (items[i] == entry)
+    // Sent again (a repeat tick, say): nothing changes, nothing is written.
+    if (!m_history.empty() && m_history.front() == entry) {
+        if (combo.Selection() != 0)
+            combo.Select(0);
+        return;
+    }
+    for (size_t i = m_history.size(); i-- > 0;)
+        if (m_history[i] == entry)
             combo.Send(CB_DELETESTRING, WPARAM(i));
+    AddToHistoryList(m_history, entry);
     combo.Send(CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-    while (combo.Send(CB_GETCOUNT) > LRESULT(kHistoryLimit))
+    while (combo.Send(CB_GETCOUNT) > LRESULT(m_history.size()))
         combo.Send(CB_DELETESTRING, WPARAM(combo.Send(CB_GETCOUNT) - 1));
     combo.Select(0);
     AppendSendHistory(entry);
@@ -66,11 +72,10 @@ void CMainDlg::OnHistorySelChange()
     const int selection = combo.Selection();
     if (selection == CB_ERR)
         return;
-    const HistoryList items = HistoryItems();
-    if (size_t(selection) >= items.size())
+    if (size_t(selection) >= m_history.size())
         return;
     const Window edit = Item(IDC_SEND_EDIT);
-    edit.SetText(items[size_t(selection)]);
+    edit.SetText(m_history[size_t(selection)]);
     SetFocus(edit.Handle());
     edit.Send(EM_SETSEL, 0, -1);
     edit.Send(EM_SCROLLCARET);
