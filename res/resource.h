@@ -56,6 +56,8 @@
 #define IDC_RECORD 1053
 #define IDC_RECORD_STATUS 1054
 #define IDC_LOST 1055
+#define IDC_ESCAPES 1056
+#define IDC_CHECKSUM 1057
 // Created at run time
 #define IDC_LOG_TABS 1049
 #define IDC_SEND_TABS 1050

@@ -2,6 +2,8 @@
 #include "res/resource.h"
 #include "tests/DialogPump.h"
 #include "settings/History.h"
+#include "settings/SendOptions.h"
+#include "ui/SendComposer.h"
 #include "settings/SettingsStore.h"
 #include "tests/LoopbackPeer.h"
 #include "ui/MainDlg.h"
@@ -84,6 +86,33 @@ TEST_F(SendWindow, TextReachesThePeerByteExact)
     EXPECT_EQ(HistoryItem(0), L"h\u00e9llo");
     EXPECT_EQ(LoadSendHistory(), (HistoryList{L"h\u00e9llo"}));
     EXPECT_EQ(Item(IDC_SEND_EDIT).Text(), L"h\u00e9llo"); // not cleared without "Clear after send"
+}
+
+// A Modbus RTU request typed with escapes, its CRC appended before the line
+// ending; a malformed escape sends nothing. Both choices are remembered.
+TEST_F(SendWindow, EscapesAndAChecksumMakeTheFrame)
+{
+    ASSERT_TRUE(ConnectToPeer());
+    Item(IDC_ESCAPES).SetCheck(true);
+    Click(IDC_ESCAPES);
+    Item(IDC_CHECKSUM).Select(int(Checksum::Crc16Modbus));
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CHECKSUM, CBN_SELCHANGE), 0);
+    Item(IDC_LF).SetCheck(true);
+    Item(IDC_SEND_EDIT).SetText(L"\\x01\\x03\\0\\0\\x00\\x02");
+    Click(IDC_SEND);
+    const std::vector<uint8_t> expected = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B, 0x0A};
+    EXPECT_EQ(peer.Receive(expected.size(), 5000), expected);
+    EXPECT_EQ(HistoryItem(0), L"\\x01\\x03\\0\\0\\x00\\x02"); // as typed
+
+    Item(IDC_SEND_EDIT).SetText(L"ab\\x4");
+    Click(IDC_SEND);
+    EXPECT_NE(Log().find(L"ERR The escape \"\\x4\" at character 3 is not one of"), std::wstring::npos);
+    EXPECT_TRUE(peer.Receive(1, 300).empty());
+    EXPECT_EQ(Item(IDC_TX_COUNT).Text(), L"TX: 9");
+
+    const SendOptions stored = LoadSendOptions();
+    EXPECT_TRUE(stored.escapes);
+    EXPECT_EQ(stored.checksum, int(Checksum::Crc16Modbus));
 }
 
 TEST_F(SendWindow, HexFaceSendsOnlyCompleteBytes)

@@ -106,6 +106,8 @@ void PutSendArea(Builder& b, int cx, int Y, int W, bool clientList, const TabIns
     PutTabArea(b, IDC_SEND_TABS, IDC_SEND_EDIT, IDC_SEND_HEX, 12, Y - 194, sendWidth, 82, sendTabs);
     b.Put(IDC_SEND, sendX, Y - 194, 82, 24);
     b.Put(IDC_HISTORY, historyX, Y - 194, std::max(130, cx - sendX - 106), 150);
+    b.Put(IDC_ESCAPES, sendX, Y - 160, 82, 18);
+    b.Put(IDC_CHECKSUM, historyX, Y - 164, std::max(130, cx - sendX - 106), 150);
     b.Put(IDC_CR, 12, Y - 99, 40, 18);
     b.Put(IDC_LF, 62, Y - 99, 40, 18);
     b.Put(IDC_CRLF, 112, Y - 99, 56, 18);

@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "settings/ConnectionStore.h"
 #include "settings/History.h"
+#include "settings/SendOptions.h"
 #include "ui/ControlRules.h"
 #include "ui/SerialOptions.h"
 
@@ -22,8 +23,12 @@ const int kConnectionControls[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_PORT_EDIT
                                    IDC_BAUD,       IDC_DATA_BITS,  IDC_STOP_BITS, IDC_PARITY,
                                    IDC_FLOW,       IDC_REFRESH_PORTS};
 
-const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_SERIAL_PORT, IDC_BAUD,
+const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SERIAL_PORT, IDC_BAUD,
                                      IDC_DATA_BITS,  IDC_STOP_BITS,  IDC_PARITY,  IDC_FLOW};
+
+// In the order of Checksum.
+const wchar_t* const kChecksumChoices[] = {L"No checksum", L"Sum-8",        L"XOR-8",
+                                           L"CRC-16/MODBUS", L"CRC-16/CCITT-FALSE", L"CRC-32"};
 
 void AddItems(Window combo, const wchar_t* const* items, size_t count)
 {
@@ -102,6 +107,10 @@ BOOL CMainDlg::OnInitDialog()
     Item(IDC_HEX_CHECK).Show(false);
 
     ApplySettingsToControls(LoadConnectionSettings());
+    const SendOptions sendOptions = LoadSendOptions();
+    AddItems(Item(IDC_CHECKSUM), kChecksumChoices, std::size(kChecksumChoices));
+    Item(IDC_CHECKSUM).Select(sendOptions.checksum);
+    Item(IDC_ESCAPES).SetCheck(sendOptions.escapes);
     m_history = LoadSendHistory();
     const Window history = Item(IDC_HISTORY);
     history.Send(CB_RESETCONTENT);
@@ -314,6 +323,11 @@ void CMainDlg::OnCommand(int id, int code)
     case IDC_HISTORY:
         if (code == CBN_SELCHANGE)
             OnHistorySelChange();
+        break;
+    case IDC_ESCAPES:
+    case IDC_CHECKSUM:
+        if (code == BN_CLICKED || code == CBN_SELCHANGE)
+            SaveSendOptions(ReadSendOptions());
         break;
     case IDC_REPEAT:
         if (code == BN_CLICKED)

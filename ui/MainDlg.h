@@ -4,6 +4,7 @@
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
 #include "settings/History.h"
+#include "settings/SendOptions.h"
 #include "ui/Layout.h"
 #include "ui/LogPane.h"
 
@@ -47,6 +48,7 @@ private:
     void AddToHistory(const std::wstring& text);
     void OnHistorySelChange();
     void OnSendTabChanged();
+    SendOptions ReadSendOptions() const;
     void OnRepeat();
     void OnTimer(UINT_PTR id);
     void ApplyDpi();

@@ -8,14 +8,20 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 void CMainDlg::OnSend()
 {
+    const SendOptions options = ReadSendOptions();
+    const Checksum checksum = Checksum(options.checksum);
     if (m_sendTabs && TabCtrl_GetCurSel(m_sendTabs) == 1) {
         if (!m_sendHexView)
             return;
-        const std::vector<uint8_t> payload = m_sendHexView->GetContent();
+        std::vector<uint8_t> payload = m_sendHexView->GetContent();
         if (payload.empty())
             return;
+        const std::vector<uint8_t> sum = ChecksumBytes(checksum, payload.data(), payload.size());
+        payload.insert(payload.end(), sum.begin(), sum.end());
         if (!m_controller.Send(payload)) {
             m_logPane.Append(TransportEventKind::Error, L"Send failed: no active transport.");
             return;
@@ -27,8 +33,20 @@ void CMainDlg::OnSend()
     }
 
     const std::wstring text = Item(IDC_SEND_EDIT).Text();
-    const std::vector<uint8_t> payload =
-        BuildPayload(text, Item(IDC_CR).Checked(), Item(IDC_LF).Checked(), Item(IDC_CRLF).Checked());
+    std::vector<uint8_t> body = EncodeUtf8(text);
+    if (options.escapes) {
+        Unescaped expanded = ExpandEscapes(text);
+        if (!expanded.problem.empty()) {
+            m_logPane.Append(TransportEventKind::Error, expanded.problem);
+            return;
+        }
+        body = std::move(expanded.bytes);
+    }
+    // A framed text protocol puts its checksum before the line ending.
+    const std::vector<uint8_t> sum = body.empty() ? std::vector<uint8_t>() : ChecksumBytes(checksum, body.data(), body.size());
+    body.insert(body.end(), sum.begin(), sum.end());
+    const std::vector<uint8_t> payload = AppendLineEnding(std::move(body), Item(IDC_CR).Checked(),
+                                                          Item(IDC_LF).Checked(), Item(IDC_CRLF).Checked());
     if (payload.empty())
         return;
     if (!m_controller.Send(payload)) {
@@ -39,6 +57,14 @@ void CMainDlg::OnSend()
     m_logPane.Append(TransportEventKind::Sent, FormatSentBytes(payload, false), payload);
     if (Item(IDC_CLEAR_AFTER_SEND).Checked())
         Item(IDC_SEND_EDIT).SetText(L"");
+}
+
+SendOptions CMainDlg::ReadSendOptions() const
+{
+    SendOptions options;
+    options.escapes = Item(IDC_ESCAPES).Checked();
+    options.checksum = std::max(0, Item(IDC_CHECKSUM).Selection());
+    return options;
 }
 
 void CMainDlg::AddToHistory(const std::wstring& text)
@@ -85,6 +111,7 @@ void CMainDlg::OnSendTabChanged()
 {
     const bool ascii = !m_sendTabs || TabCtrl_GetCurSel(m_sendTabs) == 0;
     Item(IDC_SEND_EDIT).Show(ascii);
+    Item(IDC_ESCAPES).Show(ascii); // hex bytes have no escapes
     if (m_sendHexView)
         ShowWindow(m_sendHexView->Handle(), ascii ? SW_HIDE : SW_SHOW);
 }

@@ -49,7 +49,11 @@ std::vector<uint8_t> EncodeUtf8(const std::wstring& text)
 
 std::vector<uint8_t> BuildPayload(const std::wstring& text, bool cr, bool lf, bool crlf)
 {
-    std::vector<uint8_t> out = EncodeUtf8(text);
+    return AppendLineEnding(EncodeUtf8(text), cr, lf, crlf);
+}
+
+std::vector<uint8_t> AppendLineEnding(std::vector<uint8_t> out, bool cr, bool lf, bool crlf)
+{
     if (crlf) {
         out.push_back(0x0D);
         out.push_back(0x0A);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+// How a payload is made beyond its text or bytes; section [Options] of the
+// INI file, beside the log's.
+struct SendOptions {
+    bool escapes = false; // \r \n \t \0 \\ \xHH in a text payload
+    int32_t checksum = 0; // a Checksum, as its number
+};
+
+// Read when the window opens; missing keys are written with their defaults.
+SendOptions LoadSendOptions();
+void SaveSendOptions(const SendOptions& options);
