@@ -66,6 +66,17 @@ void UdpTransport::SetSocket(SOCKET s, const sockaddr_in* destination)
     }
 }
 
+void UdpTransport::Answer(const sockaddr_storage& sender, int length)
+{
+    if (!m_listener || length <= 0 || length > int(sizeof(sender)))
+        return;
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    if (m_socket == INVALID_SOCKET)
+        return;
+    memcpy(&m_destination, &sender, size_t(length));
+    m_destinationLength = length;
+}
+
 // A start that fails ends without "UDP stopped": the error is its only word.
 void UdpTransport::FailStart(SOCKET& s, const std::wstring& message)
 {
@@ -88,6 +99,7 @@ void UdpTransport::Run(ConnectionSettings settings)
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
+    m_listener = settings.isServer == 1;
     local.sin_port = htons(settings.isServer == 1 ? settings.port : uint16_t(0));
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
@@ -144,12 +156,14 @@ bool UdpTransport::ReceiveUntilStopped(SOCKET s, SocketEvent& event)
                     continue;
                 if (error == WSAEMSGSIZE) {
                     // The buffer is full of its start; the rest is gone.
+                    Answer(sender, senderLength);
                     PostReceived(buffer, FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)), 1);
                     continue;
                 }
                 WSASetLastError(error);
                 return false;
             }
+            Answer(sender, senderLength);
             PostReceived(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received),
                          FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)));
         }

@@ -10,8 +10,9 @@
 #include <vector>
 
 // One IPv4 datagram socket with a receive thread. As a listener it binds
-// the port; as a client it binds any port and sends to the given address.
-// Sending is direct, on the calling thread.
+// the port and answers: it sends to whoever sent the last datagram. As a
+// client it binds any port and sends to the given address. Sending is
+// direct, on the calling thread.
 class UdpTransport : public Link {
 public:
     // Holds the largest datagram.
@@ -36,7 +37,11 @@ private:
     void SetSocket(SOCKET s, const sockaddr_in* destination);
     void FailStart(SOCKET& s, const std::wstring& message);
 
+    // The destination becomes each datagram's sender.
+    void Answer(const sockaddr_storage& sender, int length);
+
     int m_receiveBufferSize = kReceiveBufferSize;
+    bool m_listener = false;
     std::mutex m_sendMutex; // guards the socket, the destination and sendto
     SOCKET m_socket = INVALID_SOCKET;
     sockaddr_storage m_destination{};

@@ -55,9 +55,10 @@ protected:
 
 } // namespace
 
-TEST_F(Udp, ListenerShowsEachSender)
+TEST_F(Udp, ListenerShowsEachSenderAndAnswersTheLast)
 {
     ASSERT_TRUE(StartListener());
+    EXPECT_FALSE(udp.SendNow({'x'})); // nobody to answer yet
     UdpPeer one, two;
     ASSERT_TRUE(one.SendTo(port, {'a', 'b'}));
     ASSERT_TRUE(WaitReceived(1));
@@ -69,7 +70,13 @@ TEST_F(Udp, ListenerShowsEachSender)
     EXPECT_EQ(NthReceived(1)->peer, L"127.0.0.1:" + std::to_wstring(two.Port()));
     EXPECT_TRUE(NthReceived(1)->data.empty());
     EXPECT_TRUE(NthReceived(1)->text.empty());
-    EXPECT_FALSE(udp.SendNow({'x'})); // the listener's destination is 0.0.0.0
+    ASSERT_TRUE(udp.SendNow({'x'}));
+    Bytes got;
+    uint16_t from = 0;
+    ASSERT_TRUE(two.Receive(got, 5000, &from));
+    EXPECT_EQ(got, Bytes{'x'});
+    EXPECT_EQ(from, port);
+    EXPECT_FALSE(one.Receive(got, 200));
 }
 
 TEST_F(Udp, LargeDatagramArrivesWhole)

@@ -49,6 +49,7 @@ private:
     void OnHistorySelChange();
     void OnSendTabChanged();
     SendOptions ReadSendOptions() const;
+    std::wstring SendFailedText() const;
     void OnRepeat();
     void OnTimer(UINT_PTR id);
     void ApplyDpi();

@@ -23,7 +23,7 @@ void CMainDlg::OnSend()
         const std::vector<uint8_t> sum = ChecksumBytes(checksum, payload.data(), payload.size());
         payload.insert(payload.end(), sum.begin(), sum.end());
         if (!m_controller.Send(payload)) {
-            m_logPane.Append(TransportEventKind::Error, L"Send failed: no active transport.");
+            m_logPane.Append(TransportEventKind::Error, SendFailedText());
             return;
         }
         m_logPane.Append(TransportEventKind::Sent, FormatSentBytes(payload, true), payload);
@@ -50,13 +50,21 @@ void CMainDlg::OnSend()
     if (payload.empty())
         return;
     if (!m_controller.Send(payload)) {
-        m_logPane.Append(TransportEventKind::Error, L"Send failed: no active transport.");
+        m_logPane.Append(TransportEventKind::Error, SendFailedText());
         return;
     }
     AddToHistory(text);
     m_logPane.Append(TransportEventKind::Sent, FormatSentBytes(payload, false), payload);
     if (Item(IDC_CLEAR_AFTER_SEND).Checked())
         Item(IDC_SEND_EDIT).SetText(L"");
+}
+
+// A listener that no datagram reached yet has nobody to answer.
+std::wstring CMainDlg::SendFailedText() const
+{
+    if (m_connected && m_controller.IsRunning() && m_controller.ActiveKind() == LinkKind::Udp && m_manyPeers)
+        return L"Send failed: no datagram has arrived yet, so there is no sender to answer.";
+    return L"Send failed: no active transport.";
 }
 
 SendOptions CMainDlg::ReadSendOptions() const
