@@ -7,6 +7,13 @@
 struct SendOptions {
     bool escapes = false; // \r \n \t \0 \\ \xHH in a text payload
     int32_t checksum = 0; // a Checksum, as its number
+    bool cr = false;
+    bool lf = false;
+    bool crlf = false;
+    bool enterSends = false;
+    int32_t repeatMs = 1000;
+    bool clearAfterSend = false;
+    bool hexFace = false; // the Hex tab was the one shown
 };
 
 // Read when the window opens; missing keys are written with their defaults.

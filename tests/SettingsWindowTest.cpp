@@ -5,6 +5,7 @@
 #include "tests/LoopbackPeer.h"
 #include "ui/MainDlg.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -114,4 +115,31 @@ TEST_F(SettingsWindow, MinimisedWindowSavesItsRestoredRectangle)
     ASSERT_TRUE(LoadWindowRect(r));
     EXPECT_EQ(r.right - r.left, 1000);
     EXPECT_EQ(r.bottom - r.top, 700);
+}
+
+// Every send choice comes back in the next window.
+TEST_F(SettingsWindow, SendChoicesComeBack)
+{
+    {
+        CMainDlg dialog;
+        ASSERT_TRUE(dialog.Create());
+        for (int id : {IDC_CR, IDC_ENTER_SENDS, IDC_CLEAR_AFTER_SEND, IDC_ESCAPES}) {
+            dialog.Item(id).SetCheck(true);
+            SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+        }
+        dialog.Item(IDC_CHECKSUM).Select(5);
+        dialog.Item(IDC_REPEAT_MS).SetText(L"250");
+        TabCtrl_SetCurSel(dialog.Item(IDC_SEND_TABS).Handle(), 1);
+        Close(dialog);
+    }
+    CMainDlg again;
+    ASSERT_TRUE(again.Create());
+    for (int id : {IDC_CR, IDC_ENTER_SENDS, IDC_CLEAR_AFTER_SEND, IDC_ESCAPES})
+        EXPECT_TRUE(again.Item(id).Checked()) << id;
+    EXPECT_FALSE(again.Item(IDC_LF).Checked());
+    EXPECT_FALSE(again.Item(IDC_CRLF).Checked());
+    EXPECT_EQ(again.Item(IDC_CHECKSUM).Selection(), 5);
+    EXPECT_EQ(again.Item(IDC_REPEAT_MS).Text(), L"250");
+    EXPECT_EQ(TabCtrl_GetCurSel(again.Item(IDC_SEND_TABS).Handle()), 1);
+    Close(again);
 }

@@ -111,6 +111,16 @@ BOOL CMainDlg::OnInitDialog()
     AddItems(Item(IDC_CHECKSUM), kChecksumChoices, std::size(kChecksumChoices));
     Item(IDC_CHECKSUM).Select(sendOptions.checksum);
     Item(IDC_ESCAPES).SetCheck(sendOptions.escapes);
+    Item(IDC_CR).SetCheck(sendOptions.cr);
+    Item(IDC_LF).SetCheck(sendOptions.lf);
+    Item(IDC_CRLF).SetCheck(sendOptions.crlf);
+    Item(IDC_ENTER_SENDS).SetCheck(sendOptions.enterSends);
+    Item(IDC_REPEAT_MS).SetText(std::to_wstring(sendOptions.repeatMs));
+    Item(IDC_CLEAR_AFTER_SEND).SetCheck(sendOptions.clearAfterSend);
+    if (m_sendTabs && sendOptions.hexFace) {
+        TabCtrl_SetCurSel(m_sendTabs, 1);
+        OnSendTabChanged();
+    }
     m_history = LoadSendHistory();
     const Window history = Item(IDC_HISTORY);
     history.Send(CB_RESETCONTENT);
@@ -209,6 +219,7 @@ void CMainDlg::PlaceWindow()
 void CMainDlg::SaveWindowState()
 {
     SaveConnectionSettings(ReadSettingsFromControls());
+    SaveSendOptions(ReadSendOptions()); // the repeat interval and the face have no event of their own
     MergeSendHistory(HistoryItems());
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
@@ -326,6 +337,11 @@ void CMainDlg::OnCommand(int id, int code)
         break;
     case IDC_ESCAPES:
     case IDC_CHECKSUM:
+    case IDC_CR:
+    case IDC_LF:
+    case IDC_CRLF:
+    case IDC_ENTER_SENDS:
+    case IDC_CLEAR_AFTER_SEND:
         if (code == BN_CLICKED || code == CBN_SELCHANGE)
             SaveSendOptions(ReadSendOptions());
         break;

@@ -72,6 +72,13 @@ SendOptions CMainDlg::ReadSendOptions() const
     SendOptions options;
     options.escapes = Item(IDC_ESCAPES).Checked();
     options.checksum = std::max(0, Item(IDC_CHECKSUM).Selection());
+    options.cr = Item(IDC_CR).Checked();
+    options.lf = Item(IDC_LF).Checked();
+    options.crlf = Item(IDC_CRLF).Checked();
+    options.enterSends = Item(IDC_ENTER_SENDS).Checked();
+    options.repeatMs = int32_t(RepeatInterval(Item(IDC_REPEAT_MS).Text()));
+    options.clearAfterSend = Item(IDC_CLEAR_AFTER_SEND).Checked();
+    options.hexFace = m_sendTabs && TabCtrl_GetCurSel(m_sendTabs) == 1;
     return options;
 }
 
