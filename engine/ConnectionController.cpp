@@ -48,6 +48,13 @@ bool ConnectionController::Send(const std::vector<uint8_t>& payload)
     return m_link && m_link->Send(payload);
 }
 
+bool ConnectionController::DisconnectClient(uint32_t clientId)
+{
+    if (!m_link || m_kind != LinkKind::TcpServer)
+        return false;
+    return static_cast<TcpServerTransport&>(*m_link).Disconnect(clientId);
+}
+
 bool ConnectionController::SendToClient(uint32_t clientId, const std::vector<uint8_t>& payload)
 {
     if (!m_link || m_kind != LinkKind::TcpServer)

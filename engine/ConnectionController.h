@@ -25,6 +25,9 @@ public:
     bool Send(const std::vector<uint8_t>& payload);
     // One client of the TCP server chosen by the last Start.
     bool SendToClient(uint32_t clientId, const std::vector<uint8_t>& payload);
+    // Closes one client of a TCP server; false for another link or an id
+    // no session has.
+    bool DisconnectClient(uint32_t clientId);
 
     LinkKind ActiveKind() const { return m_kind; }
     bool IsRunning() const { return m_link && m_link->IsRunning(); }

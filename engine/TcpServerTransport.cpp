@@ -203,6 +203,22 @@ bool TcpServerTransport::AcceptWaiting(SOCKET listener)
     return true;
 }
 
+bool TcpServerTransport::Disconnect(uint32_t clientId)
+{
+    std::shared_ptr<ClientSession> session;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionsMutex);
+        const auto found = std::find_if(m_sessions.begin(), m_sessions.end(),
+                                        [&](const std::shared_ptr<ClientSession>& s) { return s->Id() == clientId; });
+        if (found == m_sessions.end())
+            return false;
+        session = *found;
+        m_sessions.erase(found);
+    }
+    session->Close(); // outside the lock: it waits for the session's thread
+    return true;
+}
+
 void TcpServerTransport::AddSession(SOCKET client, const sockaddr_storage& address)
 {
     auto session = std::make_shared<ClientSession>(client, FormatEndpoint(reinterpret_cast<const sockaddr*>(&address)),

@@ -53,6 +53,9 @@ public:
     bool QueueSendToAll(const std::vector<uint8_t>& payload);
     // False when no running session has that id.
     bool QueueSendTo(uint32_t clientId, const std::vector<uint8_t>& payload);
+    // Closes that client's connection, as if it had left; the others and
+    // the server go on. False when no session has that id.
+    bool Disconnect(uint32_t clientId);
     size_t SessionCount();
 
 private:

@@ -254,6 +254,39 @@ TEST_F(TcpServer, EachClientHasItsOwnIdAndCanBeSentToAlone)
     EXPECT_LT(median, 5.0);
 }
 
+// Three clients: bytes for one reach only it, and one dropped by the server
+// sees its connection close while the others and the server go on.
+TEST_F(TcpServer, OneClientOfThreeIsSentToAndOneIsDisconnected)
+{
+    ASSERT_TRUE(Listen());
+    PeerSocket a = Join(), b = Join(), c = Join();
+    std::vector<uint32_t> ids;
+    for (const auto& e : window.Events())
+        if (e->kind == Kind::ClientAdded)
+            ids.push_back(e->clientId);
+    ASSERT_EQ(ids.size(), 3u);
+
+    ASSERT_TRUE(server.QueueSendTo(ids[1], {'b'}));
+    EXPECT_EQ(b.Receive(1, 5000), (std::vector<uint8_t>{'b'}));
+    EXPECT_TRUE(a.Receive(1, 200).empty());
+    EXPECT_TRUE(c.Receive(1, 200).empty());
+
+    ASSERT_TRUE(server.Disconnect(ids[0]));
+    EXPECT_TRUE(a.WaitClosed(5000));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::ClientRemoved) == 1; }, 5000));
+    for (const auto& e : window.Events()) {
+        if (e->kind == Kind::ClientRemoved) {
+            EXPECT_EQ(e->clientId, ids[0]);
+        }
+    }
+    EXPECT_FALSE(server.Disconnect(ids[0])); // gone already
+    EXPECT_EQ(server.SessionCount(), 2u);
+    ASSERT_TRUE(server.QueueSendToAll({'!'}));
+    EXPECT_EQ(b.Receive(1, 5000), (std::vector<uint8_t>{'!'}));
+    EXPECT_EQ(c.Receive(1, 5000), (std::vector<uint8_t>{'!'}));
+    EXPECT_FALSE(window.Has(Kind::Status, L"TCP server stopped"));
+}
+
 TEST_F(TcpServer, ClientsThatResetBeforeBeingAcceptedDoNotStopTheServer)
 {
     ASSERT_TRUE(Listen());
