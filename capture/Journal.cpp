@@ -214,10 +214,7 @@ size_t Journal::Read(uint64_t from, uint8_t* out, size_t count) const
     if (from < m_memoryStart) {
         const size_t fromFile = size_t(std::min<uint64_t>(count, m_memoryStart - from));
         while (done < fromFile) {
-            OVERLAPPED where{};
-            const uint64_t at = from + done;
-            where.Offset = DWORD(at);
-            where.OffsetHigh = DWORD(at >> 32);
+            OVERLAPPED where = At(from + done);
             DWORD got = 0;
             const DWORD ask = DWORD(std::min<size_t>(fromFile - done, 1u << 30));
             if (!ReadFile(m_spill, out + done, ask, &got, &where) || got == 0) {

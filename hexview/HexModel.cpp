@@ -17,6 +17,9 @@ bool Printable(unsigned c)
     return c >= 0x20 && c <= 0x7E;
 }
 
+
+} // namespace
+
 int HexValue(wchar_t c)
 {
     if (c >= L'0' && c <= L'9')
@@ -27,8 +30,6 @@ int HexValue(wchar_t c)
         return c - 0x37;
     return -1;
 }
-
-} // namespace
 
 void HexModel::Configure(const HexViewConfig& config)
 {

@@ -5,16 +5,10 @@
 namespace {
 
 const wchar_t kSection[] = L"Options";
-constexpr int32_t kMissing = -1;
 
-// The value of a key, writing the default first where it is missing.
 int32_t ReadOrWrite(const wchar_t* key, int32_t fallback)
 {
-    const int32_t value = ReadSettingInt(kSection, key, kMissing);
-    if (value != kMissing)
-        return value;
-    WriteSettingInt(kSection, key, fallback);
-    return fallback;
+    return ReadOrWriteSettingInt(kSection, key, fallback);
 }
 
 } // namespace

@@ -209,3 +209,13 @@ void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value)
 {
     WriteSetting(section, key, std::to_wstring(value));
 }
+
+int32_t ReadOrWriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallback)
+{
+    constexpr int32_t kMissing = -1;
+    const int32_t value = ReadSettingInt(section, key, kMissing);
+    if (value != kMissing)
+        return value;
+    WriteSettingInt(section, key, fallback);
+    return fallback;
+}

@@ -37,6 +37,9 @@ int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallb
 // An empty text writes "Key=" rather than deleting the key.
 void WriteSetting(const wchar_t* section, const wchar_t* key, const std::wstring& text);
 void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value);
+// The value of a key; a missing one (or -1) is written with `fallback` first,
+// so that the file shows what can be set.
+int32_t ReadOrWriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallback);
 
 // A whole section in one read or one write, for the history's 101 keys.
 // Values read as ReadSettingString gives them (trimmed, one pair of

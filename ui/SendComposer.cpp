@@ -2,6 +2,7 @@
 
 #include "engine/ConnectionSettings.h"
 #include "engine/TransportEvent.h"
+#include "hexview/HexModel.h"
 
 #include <algorithm>
 
@@ -95,12 +96,6 @@ Unescaped ExpandEscapes(const std::wstring& text)
         out.bytes.insert(out.bytes.end(), bytes.begin(), bytes.end());
         run.clear();
     };
-    const auto hexValue = [](wchar_t c) {
-        return c >= L'0' && c <= L'9' ? int(c - L'0')
-               : c >= L'a' && c <= L'f' ? int(c - L'a' + 10)
-               : c >= L'A' && c <= L'F' ? int(c - L'A' + 10)
-                                        : -1;
-    };
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != L'\\') {
             run += text[i];
@@ -117,8 +112,8 @@ Unescaped ExpandEscapes(const std::wstring& text)
         case L'0': byte = 0x00; break;
         case L'\\': byte = 0x5C; break;
         case L'x': {
-            const int high = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
-            const int low = i + 3 < text.size() ? hexValue(text[i + 3]) : -1;
+            const int high = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+            const int low = i + 3 < text.size() ? HexValue(text[i + 3]) : -1;
             length = high < 0 ? 2 : low < 0 ? 3 : 4;
             if (high >= 0 && low >= 0)
                 byte = high * 16 + low;
