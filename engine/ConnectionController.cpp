@@ -55,6 +55,13 @@ bool ConnectionController::DisconnectClient(uint32_t clientId)
     return static_cast<TcpServerTransport&>(*m_link).Disconnect(clientId);
 }
 
+bool ConnectionController::SendToSender(const std::wstring& peer, const std::vector<uint8_t>& payload)
+{
+    if (!m_link || m_kind != LinkKind::Udp)
+        return false;
+    return static_cast<UdpTransport&>(*m_link).SendTo(peer, payload);
+}
+
 bool ConnectionController::SendToClient(uint32_t clientId, const std::vector<uint8_t>& payload)
 {
     if (!m_link || m_kind != LinkKind::TcpServer)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 // The one place where the window starts, stops and feeds the links.
@@ -25,6 +26,10 @@ public:
     bool Send(const std::vector<uint8_t>& payload);
     // One client of the TCP server chosen by the last Start.
     bool SendToClient(uint32_t clientId, const std::vector<uint8_t>& payload);
+    // One sender of a UDP listener, by the peer text of its datagrams.
+    bool SendToSender(const std::wstring& peer, const std::vector<uint8_t>& payload);
+    // Bytes that wait to be written; see Link.
+    size_t QueuedBytes() const { return m_link ? m_link->QueuedBytes() : 0; }
     // Closes one client of a TCP server; false for another link or an id
     // no session has.
     bool DisconnectClient(uint32_t clientId);

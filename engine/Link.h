@@ -24,6 +24,9 @@ public:
     virtual void Stop() = 0;
     // True when the payload was queued or sent.
     virtual bool Send(const std::vector<uint8_t>& payload) = 0;
+    // Bytes handed to Send that wait to be written (the largest of a
+    // server's clients); a file is fed no faster than the link drains it.
+    virtual size_t QueuedBytes() { return 0; }
 };
 
 std::unique_ptr<Link> MakeLink(LinkKind kind);

@@ -23,6 +23,7 @@ public:
     bool IsPortOpen() const { return m_portOpen; }
     // False unless running, open and the payload is not empty.
     bool QueueSend(const std::vector<uint8_t>& payload);
+    size_t QueuedBytes() override { return QueuedSize(m_sendMutex, m_sendQueue); }
 
 private:
     void Run(ConnectionSettings settings);
@@ -33,6 +34,6 @@ private:
 
     std::atomic<bool> m_portOpen{false};
     std::mutex m_sendMutex;
-    std::deque<std::vector<uint8_t>> m_sendQueue;
+    SendQueue m_sendQueue;
     SerialLineCutter m_lines; // the worker's own
 };

@@ -52,7 +52,6 @@ struct PendingSend {
     bool Empty() const { return offset >= bytes.size(); }
 };
 
-using SendQueue = std::deque<std::vector<uint8_t>>;
 
 enum class FlushResult { Done, Full, Dropped };
 

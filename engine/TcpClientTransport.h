@@ -20,6 +20,7 @@ public:
     bool Send(const std::vector<uint8_t>& payload) override { return QueueSend(payload); }
     // False when the link is not running; the payload is then not queued.
     bool QueueSend(const std::vector<uint8_t>& payload);
+    size_t QueuedBytes() override { return QueuedSize(m_sendMutex, m_sendQueue); }
 
 private:
     void Run(ConnectionSettings settings);

@@ -126,6 +126,15 @@ bool TcpServerTransport::QueueSendTo(uint32_t clientId, const std::vector<uint8_
     return false;
 }
 
+size_t TcpServerTransport::QueuedBytes()
+{
+    std::lock_guard<std::mutex> lock(m_sessionsMutex);
+    size_t most = 0;
+    for (const auto& session : m_sessions)
+        most = std::max(most, session->QueuedBytes());
+    return most;
+}
+
 size_t TcpServerTransport::SessionCount()
 {
     std::lock_guard<std::mutex> lock(m_sessionsMutex);

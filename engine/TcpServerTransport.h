@@ -25,6 +25,7 @@ public:
     void Close();
     // Under the session's lock; false once the session has ended.
     bool QueueSend(const std::vector<uint8_t>& payload);
+    size_t QueuedBytes() { return QueuedSize(m_sendMutex, m_sendQueue); }
     const std::wstring& Peer() const { return m_peer; }
     uint32_t Id() const { return m_clientId; }
 
@@ -57,6 +58,7 @@ public:
     // the server go on. False when no session has that id.
     bool Disconnect(uint32_t clientId);
     size_t SessionCount();
+    size_t QueuedBytes() override;
 
 private:
     void Run(ConnectionSettings settings);

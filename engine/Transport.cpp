@@ -106,3 +106,12 @@ void TransportBase::PostEnd(TransportEventKind kind, std::wstring text, const st
     m_running = false;
     Post(kind, std::move(text), peer, {}, true);
 }
+
+size_t QueuedSize(std::mutex& lock, const SendQueue& queue)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    size_t bytes = 0;
+    for (const std::vector<uint8_t>& payload : queue)
+        bytes += payload.size();
+    return bytes;
+}

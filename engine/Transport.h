@@ -3,6 +3,10 @@
 #include "engine/TransportEvent.h"
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
 #include <functional>
 #include <string>
 #include <thread>
@@ -17,6 +21,12 @@ struct WorkSignals {
     HANDLE wake = nullptr;
     const std::atomic<bool>* stopRequested = nullptr;
 };
+
+// Payloads waiting for a link's writer, in order.
+using SendQueue = std::deque<std::vector<uint8_t>>;
+
+// The bytes of the queue's payloads, under its lock.
+size_t QueuedSize(std::mutex& lock, const SendQueue& queue);
 
 enum class Woken { Stop, Handle, Wake, Timeout };
 

@@ -33,13 +33,40 @@ bool UdpTransport::SendNow(const std::vector<uint8_t>& payload)
     std::lock_guard<std::mutex> lock(m_sendMutex);
     if (m_socket == INVALID_SOCKET || m_destinationLength == 0)
         return false;
+    return SendDatagram(reinterpret_cast<const sockaddr*>(&m_destination), m_destinationLength, payload);
+}
+
+bool UdpTransport::SendTo(const std::wstring& peer, const std::vector<uint8_t>& payload)
+{
+    const size_t colon = peer.rfind(L':');
+    if (!m_listener || colon == std::wstring::npos || colon + 1 == peer.size() || peer.size() - colon > 6)
+        return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    unsigned long port = 0;
+    for (size_t i = colon + 1; i < peer.size(); ++i) {
+        if (peer[i] < L'0' || peer[i] > L'9')
+            return false;
+        port = port * 10 + unsigned(peer[i] - L'0');
+    }
+    if (port == 0 || port > 65535 || InetPtonW(AF_INET, peer.substr(0, colon).c_str(), &to.sin_addr) != 1)
+        return false;
+    to.sin_port = htons(uint16_t(port));
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    if (m_socket == INVALID_SOCKET)
+        return false;
+    return SendDatagram(reinterpret_cast<const sockaddr*>(&to), int(sizeof(to)), payload);
+}
+
+bool UdpTransport::SendDatagram(const sockaddr* to, int length, const std::vector<uint8_t>& payload)
+{
     // The listener's destination is the any-address. Windows refuses to send
     // there; other stacks deliver it to this very socket. Refuse it alike.
-    if (reinterpret_cast<const sockaddr_in&>(m_destination).sin_addr.s_addr == htonl(INADDR_ANY))
+    if (reinterpret_cast<const sockaddr_in*>(to)->sin_addr.s_addr == htonl(INADDR_ANY))
         return false;
     const auto sendOnce = [&] {
-        return sendto(m_socket, reinterpret_cast<const char*>(payload.data()), int(payload.size()), 0,
-                      reinterpret_cast<const sockaddr*>(&m_destination), m_destinationLength) != SOCKET_ERROR;
+        return sendto(m_socket, reinterpret_cast<const char*>(payload.data()), int(payload.size()), 0, to,
+                      length) != SOCKET_ERROR;
     };
     if (sendOnce())
         return true;

@@ -26,6 +26,9 @@ public:
     bool Send(const std::vector<uint8_t>& payload) override { return SendNow(payload); }
     // One datagram to the destination; true when the socket layer took it.
     bool SendNow(const std::vector<uint8_t>& payload);
+    // A listener's datagram to one sender, named as its datagrams name it
+    // ("192.0.2.1:5000"); false for another text or a stopped link.
+    bool SendTo(const std::wstring& peer, const std::vector<uint8_t>& payload);
     // Before Start. Tests make it small to cut a datagram short, which the
     // full size never does.
     void SetReceiveBufferSize(int size) { m_receiveBufferSize = size; }
@@ -35,6 +38,8 @@ private:
     bool ReceiveUntilStopped(SOCKET s, SocketEvent& event);
     // Null clears both: then nothing can be sent.
     void SetSocket(SOCKET s, const sockaddr_in* destination);
+    // Under the send lock.
+    bool SendDatagram(const sockaddr* to, int length, const std::vector<uint8_t>& payload);
     void FailStart(SOCKET& s, const std::wstring& message);
 
     // The destination becomes each datagram's sender.

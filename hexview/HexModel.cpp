@@ -191,6 +191,18 @@ void HexModel::ResetEditor()
     Repaint();
 }
 
+void HexModel::SetContent(const std::vector<uint8_t>& bytes)
+{
+    ResetEditor();
+    m_data.Clear();
+    m_data.Append(bytes);
+    m_data.push_back(0x00); // the cell the next byte is typed into
+    m_contentLength = int64_t(bytes.size());
+    UpdateScrollInfo();
+    SetCaret(m_contentLength, false, 0);
+    Repaint();
+}
+
 std::vector<uint8_t> HexModel::GetContent() const
 {
     const int64_t n = std::max<int64_t>(0, std::min<int64_t>(m_contentLength, int64_t(m_data.size())));

@@ -106,6 +106,8 @@ public:
     void CatchUp();
     void Clear();
     void ResetEditor();
+    // The editor holds these bytes, the caret after them.
+    void SetContent(const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> GetContent() const;
     void SelectFound(int64_t index, int64_t length);
     // The selection as clipboard text; empty when there is none.

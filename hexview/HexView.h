@@ -24,6 +24,7 @@ public:
     void RowsGrew() { m_model.RowsGrew(); }
     void Clear() { m_model.Clear(); }
     void ResetEditor() { m_model.ResetEditor(); }
+    void SetContent(const std::vector<uint8_t>& bytes) { m_model.SetContent(bytes); }
     std::vector<uint8_t> GetContent() const { return m_model.GetContent(); }
     void ShowRows(const HexRows* rows) { m_model.ShowRows(rows); }
     void SelectFound(int64_t index, int64_t length) { m_model.SelectFound(index, length); }

@@ -58,6 +58,8 @@
 #define IDC_LOST 1055
 #define IDC_ESCAPES 1056
 #define IDC_CHECKSUM 1057
+#define IDC_SEND_TARGET 1058
+#define IDC_SEND_FILE 1059
 // Created at run time
 #define IDC_LOG_TABS 1049
 #define IDC_SEND_TABS 1050
@@ -77,3 +79,17 @@
 #define IDM_LOG_AUTOSCROLL 0x1F26
 #define IDM_LOG_RECEIVED_HEX 0x1F27
 #define IDM_LOG_RECORD 0x1F28
+
+// The client list's context menu.
+#define IDM_CLIENTS_SEND 0x1F30
+#define IDM_CLIENTS_DISCONNECT 0x1F31
+#define IDM_CLIENTS_SELECT_ALL 0x1F32
+
+// The send box's context menu.
+#define IDM_SEND_UNDO 0x1F40
+#define IDM_SEND_CUT 0x1F41
+#define IDM_SEND_COPY 0x1F42
+#define IDM_SEND_PASTE 0x1F43
+#define IDM_SEND_DELETE 0x1F44
+#define IDM_SEND_SELECT_ALL 0x1F45
+#define IDM_SEND_FILE 0x1F46

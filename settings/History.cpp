@@ -97,9 +97,12 @@ HistoryList Normalised(const HistoryList& list)
 
 void AddToHistoryList(HistoryList& list, const std::wstring& text)
 {
-    const std::wstring entry = Trimmed(text);
+    const bool hex = !text.empty() && text[0] == kHexHistoryMark;
+    std::wstring entry = Trimmed(hex ? text.substr(1) : text);
     if (entry.empty())
         return;
+    if (hex)
+        entry.insert(entry.begin(), kHexHistoryMark);
     list.erase(std::remove(list.begin(), list.end(), entry), list.end());
     list.insert(list.begin(), entry);
     if (list.size() > kHistoryLimit)

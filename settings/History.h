@@ -10,6 +10,10 @@ using HistoryList = std::vector<std::wstring>;
 
 constexpr size_t kHistoryLimit = 100;
 
+// Starts the entry of a payload sent from the Hex face, before its bytes
+// ("41 42 0D"). No text entry starts with it: texts are trimmed.
+constexpr wchar_t kHexHistoryMark = L'\t';
+
 void AddToHistoryList(HistoryList& list, const std::wstring& text);
 
 HistoryList LoadSendHistory();

@@ -32,6 +32,7 @@ SendOptions LoadSendOptions()
         options.repeatMs = defaults.repeatMs;
     options.clearAfterSend = ReadOrWrite(L"ClearAfterSend", defaults.clearAfterSend ? 1 : 0) != 0;
     options.hexFace = ReadOrWrite(L"SendHexFace", defaults.hexFace ? 1 : 0) != 0;
+    options.toSelected = ReadOrWrite(L"SendToSelected", defaults.toSelected ? 1 : 0) != 0;
     return options;
 }
 
@@ -47,4 +48,5 @@ void SaveSendOptions(const SendOptions& options)
     WriteSettingInt(kSection, L"RepeatMilliseconds", options.repeatMs);
     WriteSettingInt(kSection, L"ClearAfterSend", options.clearAfterSend ? 1 : 0);
     WriteSettingInt(kSection, L"SendHexFace", options.hexFace ? 1 : 0);
+    WriteSettingInt(kSection, L"SendToSelected", options.toSelected ? 1 : 0);
 }

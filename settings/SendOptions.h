@@ -14,6 +14,7 @@ struct SendOptions {
     int32_t repeatMs = 1000;
     bool clearAfterSend = false;
     bool hexFace = false; // the Hex tab was the one shown
+    bool toSelected = false; // a server's or listener's sends go to the clients selected, not all
 };
 
 // Read when the window opens; missing keys are written with their defaults.

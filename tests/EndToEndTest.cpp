@@ -176,7 +176,7 @@ TEST_F(EndToEnd, TcpClientSessionAndRestart)
     App again;
     ASSERT_TRUE(again.Running());
     EXPECT_EQ(again.Text(IDC_PORT_EDIT), std::to_wstring(listener.Port()));
-    EXPECT_EQ(SendMessageW(again.Item(IDC_HISTORY), CB_GETCOUNT, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(again.Item(IDC_HISTORY), CB_GETCOUNT, 0, 0), 2); // the text and the hex bytes
     RECT r{};
     GetWindowRect(again.Wnd(), &r);
     EXPECT_EQ(r.left, 20);

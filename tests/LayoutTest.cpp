@@ -156,7 +156,7 @@ TEST(Layout, ScalesWithTheWindowsDpi)
 // the tab controls and the views they hold.
 TEST(Layout, NoShownControlsOverlapAtAnySize)
 {
-    const int combos[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SERIAL_PORT, IDC_BAUD,
+    const int combos[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SEND_TARGET, IDC_SERIAL_PORT, IDC_BAUD,
                           IDC_DATA_BITS,  IDC_STOP_BITS,  IDC_PARITY,  IDC_FLOW};
     const auto contains = [](int outer, int inner) {
         return (outer == IDC_LOG_TABS && (inner == IDC_LOG_EDIT || inner == IDC_LOG_HEX)) ||

@@ -47,17 +47,17 @@ bool PeerSocket::SendAll(const std::vector<uint8_t>& bytes)
 std::vector<uint8_t> PeerSocket::Receive(size_t count, int timeoutMs, int pauseBetweenReadsMs)
 {
     std::vector<uint8_t> bytes;
-    char buffer[4096];
+    std::vector<char> buffer(65536);
     const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
     while (bytes.size() < count) {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline || !WaitReadable(m_socket, int(deadline - now)))
             break;
-        const int want = int(std::min<size_t>(sizeof(buffer), count - bytes.size()));
-        const int n = recv(m_socket, buffer, want, 0);
+        const int want = int(std::min<size_t>(buffer.size(), count - bytes.size()));
+        const int n = recv(m_socket, buffer.data(), want, 0);
         if (n <= 0)
             break;
-        bytes.insert(bytes.end(), buffer, buffer + n);
+        bytes.insert(bytes.end(), buffer.data(), buffer.data() + n);
         if (pauseBetweenReadsMs > 0)
             Sleep(DWORD(pauseBetweenReadsMs));
     }

@@ -108,6 +108,7 @@ void PutSendArea(Builder& b, int cx, int Y, int W, bool clientList, const TabIns
     b.Put(IDC_HISTORY, historyX, Y - 194, std::max(130, cx - sendX - 106), 150);
     b.Put(IDC_ESCAPES, sendX, Y - 160, 82, 18);
     b.Put(IDC_CHECKSUM, historyX, Y - 164, std::max(130, cx - sendX - 106), 150);
+    b.Put(IDC_SEND_FILE, historyX, Y - 136, 104, 24);
     b.Put(IDC_CR, 12, Y - 99, 40, 18);
     b.Put(IDC_LF, 62, Y - 99, 40, 18);
     b.Put(IDC_CRLF, 112, Y - 99, 56, 18);
@@ -119,10 +120,13 @@ void PutSendArea(Builder& b, int cx, int Y, int W, bool clientList, const TabIns
     // Shown by the log while it records, and when bytes were lost.
     b.Put(IDC_RECORD_STATUS, 600, Y - 97, std::max(90, cx - 720), 16);
     b.Put(IDC_LOST, cx - 100, Y - 97, 88, 16);
-    if (clientList)
+    if (clientList) {
+        b.PutShown(IDC_SEND_TARGET, sendX, Y - 138, 82, 150);
         b.PutShown(IDC_CLIENT_LIST, 12, Y - 68, W, 56);
-    else
+    } else {
+        b.Hide(IDC_SEND_TARGET);
         b.Hide(IDC_CLIENT_LIST);
+    }
 }
 
 } // namespace

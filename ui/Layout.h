@@ -24,7 +24,7 @@ struct LayoutInput {
     int cx = 0, cy = 0; // client size in the window's own pixels
     int dpi = 96;
     bool serial = false;
-    bool clientList = false; // a TCP server: the list of its clients is shown
+    bool clientList = false; // a TCP server or a UDP listener: the list of its peers is shown
     TabInsets logTabs, sendTabs; // measured, so already in the window's pixels
 };
 

@@ -2,7 +2,7 @@
 
 #include "res/resource.h"
 
-std::vector<LogMenuItem> LogMenuItems(const LogMenuState& state)
+std::vector<MenuItem> LogMenuItems(const LogMenuState& state)
 {
     return {
         {IDM_LOG_COPY, L"&Copy\tCtrl+C", false, state.hasSelection},

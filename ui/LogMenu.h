@@ -1,6 +1,6 @@
 #pragma once
 
-#include <windows.h>
+#include "framework/PopupMenu.h"
 
 #include <vector>
 
@@ -15,11 +15,4 @@ struct LogMenuState {
     bool recording = false;
 };
 
-struct LogMenuItem {
-    UINT id = 0; // 0: a separator
-    const wchar_t* text = L"";
-    bool checked = false;
-    bool enabled = true;
-};
-
-std::vector<LogMenuItem> LogMenuItems(const LogMenuState& state);
+std::vector<MenuItem> LogMenuItems(const LogMenuState& state);

@@ -2,6 +2,8 @@
 
 #include "capture/Pcapng.h"
 #include "framework/ChildWindow.h"
+#include "framework/FileDialog.h"
+#include "framework/PopupMenu.h"
 #include "framework/MessageBox.h"
 #include "hexview/HexView.h"
 #include "logview/LogLine.h"
@@ -13,31 +15,8 @@
 #include "ui/SendComposer.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <algorithm>
-
-namespace {
-
-// The file name the user chose; empty when the dialog was cancelled.
-std::wstring AskSaveName(HWND owner, const wchar_t* suggested, const wchar_t* filter, const wchar_t* extension,
-                         const wchar_t* title)
-{
-    wchar_t path[MAX_PATH] = {};
-    lstrcpynW(path, suggested, MAX_PATH);
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter;
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = extension;
-    ofn.lpstrTitle = title;
-    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
-    return GetSaveFileNameW(&ofn) ? std::wstring(path) : std::wstring();
-}
-
-} // namespace
 
 void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
 {
@@ -232,7 +211,7 @@ void LogPane::ToggleRecording()
         StopRecording();
         return;
     }
-    const std::wstring path = AskSaveName(m_dialog.Handle(), L"Ferrolink.pcapng",
+    const std::wstring path = AskFileName(m_dialog.Handle(), true, L"Ferrolink.pcapng",
                                           L"Wireshark capture (*.pcapng)\0*.pcapng\0Log Files (*.log)\0*.log\0"
                                           L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0",
                                           L"pcapng", L"Record to");
@@ -434,7 +413,7 @@ void LogPane::Copy()
 void LogPane::Save()
 {
     const std::wstring path =
-        AskSaveName(m_dialog.Handle(), L"Ferrolink.log",
+        AskFileName(m_dialog.Handle(), true, L"Ferrolink.log",
                     L"Log Files (*.log)\0*.log\0Binary Files (*.bin)\0*.bin\0Text Files (*.txt)\0*.txt\0"
                     L"Wireshark capture (*.pcapng)\0*.pcapng\0All Files (*.*)\0*.*\0",
                     L"log", nullptr);
@@ -513,24 +492,7 @@ void LogPane::ShowMenu(LPARAM where)
     state.receivedAsHex = m_options.receivedAsHex;
     state.autoScroll = AutoScroll();
     state.recording = m_recorder.Recording();
-    const HMENU menu = CreatePopupMenu();
-    if (!menu)
-        return;
-    for (const LogMenuItem& item : LogMenuItems(state)) {
-        if (!item.id) {
-            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-            continue;
-        }
-        AppendMenuW(menu, MF_STRING | (item.checked ? MF_CHECKED : 0) | (item.enabled ? 0 : MF_GRAYED), item.id,
-                    item.text);
-    }
-    POINT at{short(LOWORD(where)), short(HIWORD(where))};
-    if (where == -1) {
-        at = POINT{8, 8};
-        ClientToScreen(m_view->Handle(), &at);
-    }
-    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_dialog.Handle(), nullptr);
-    DestroyMenu(menu);
+    ShowPopupMenu(m_dialog.Handle(), m_view->Handle(), where, LogMenuItems(state));
 }
 
 void LogPane::OnMenu(int id)

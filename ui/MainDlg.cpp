@@ -23,12 +23,8 @@ const int kConnectionControls[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_PORT_EDIT
                                    IDC_BAUD,       IDC_DATA_BITS,  IDC_STOP_BITS, IDC_PARITY,
                                    IDC_FLOW,       IDC_REFRESH_PORTS};
 
-const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SERIAL_PORT, IDC_BAUD,
-                                     IDC_DATA_BITS,  IDC_STOP_BITS,  IDC_PARITY,  IDC_FLOW};
-
-// In the order of Checksum.
-const wchar_t* const kChecksumChoices[] = {L"No checksum", L"Sum-8",        L"XOR-8",
-                                           L"CRC-16/MODBUS", L"CRC-16/CCITT-FALSE", L"CRC-32"};
+const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SEND_TARGET,
+                                     IDC_SERIAL_PORT, IDC_BAUD, IDC_DATA_BITS, IDC_STOP_BITS, IDC_PARITY, IDC_FLOW};
 
 void AddItems(Window combo, const wchar_t* const* items, size_t count)
 {
@@ -86,46 +82,18 @@ BOOL CMainDlg::OnInitDialog()
 
     Item(IDC_TIMESTAMP).SetCheck(true);
     Item(IDC_AUTOSCROLL).SetCheck(true);
-    Item(IDC_REPEAT_MS).SetText(L"1000");
 
     m_dpi = WindowDpi(wnd);
     KeepDialogLayoutOnDpiChange(wnd);
     ApplyDpi();
     m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
 
-    m_sendTabs = CreateTabs(IDC_SEND_TABS);
-    const HWND sendEdit = Item(IDC_SEND_EDIT).Handle();
-    m_sendEdit.Attach(sendEdit, [sendEdit](UINT msg, WPARAM wp, LPARAM, LRESULT&) {
-        return SelectAllOnCtrlA(sendEdit, msg, wp);
-    });
-    m_sendHexView = CHexView::Create(wnd, RECT{0, 0, 10, 10}, IDC_SEND_HEX, HexViewConfig{0, 16, false});
-    if (m_sendHexView) {
-        m_sendHexView->ResetEditor();
-        ShowWindow(m_sendHexView->Handle(), SW_HIDE);
-    }
+    m_clients.Attach(Window(wnd), m_controller);
+    m_sendPane.Attach(Window(wnd), CreateTabs(IDC_SEND_TABS), m_controller, m_logPane, m_clients);
 
     Item(IDC_HEX_CHECK).Show(false);
 
     ApplySettingsToControls(LoadConnectionSettings());
-    const SendOptions sendOptions = LoadSendOptions();
-    AddItems(Item(IDC_CHECKSUM), kChecksumChoices, std::size(kChecksumChoices));
-    Item(IDC_CHECKSUM).Select(sendOptions.checksum);
-    Item(IDC_ESCAPES).SetCheck(sendOptions.escapes);
-    Item(IDC_CR).SetCheck(sendOptions.cr);
-    Item(IDC_LF).SetCheck(sendOptions.lf);
-    Item(IDC_CRLF).SetCheck(sendOptions.crlf);
-    Item(IDC_ENTER_SENDS).SetCheck(sendOptions.enterSends);
-    Item(IDC_REPEAT_MS).SetText(std::to_wstring(sendOptions.repeatMs));
-    Item(IDC_CLEAR_AFTER_SEND).SetCheck(sendOptions.clearAfterSend);
-    if (m_sendTabs && sendOptions.hexFace) {
-        TabCtrl_SetCurSel(m_sendTabs, 1);
-        OnSendTabChanged();
-    }
-    m_history = LoadSendHistory();
-    const Window history = Item(IDC_HISTORY);
-    history.Send(CB_RESETCONTENT);
-    for (const std::wstring& entry : m_history)
-        history.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
 
     m_controller.SetNotifyWindow(wnd);
     SetConnectedState(false);
@@ -219,8 +187,7 @@ void CMainDlg::PlaceWindow()
 void CMainDlg::SaveWindowState()
 {
     SaveConnectionSettings(ReadSettingsFromControls());
-    SaveSendOptions(ReadSendOptions()); // the repeat interval and the face have no event of their own
-    MergeSendHistory(HistoryItems());
+    m_sendPane.SaveState();
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
     if (!GetWindowPlacement(Handle(), &placement))
@@ -234,9 +201,12 @@ void CMainDlg::SaveWindowState()
     SaveWindowRect(rect);
 }
 
-HistoryList CMainDlg::HistoryItems() const
+// A server's clients and a listener's senders are listed and can be chosen.
+PeerChoice CMainDlg::PeersChosen() const
 {
-    return m_history;
+    if (IsSerialChosen() || Item(IDC_MODE_COMBO).Selection() != 1)
+        return PeerChoice::None;
+    return Item(IDC_COMM_COMBO).Selection() == CommUdp ? PeerChoice::Senders : PeerChoice::Clients;
 }
 
 HWND CMainDlg::CreateTabs(int id)
@@ -286,8 +256,13 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
         return TRUE;
-    case WM_CONTEXTMENU:
-        return m_logPane.OnContextMenu(reinterpret_cast<HWND>(wp), lp) ? TRUE : FALSE;
+    case WM_CONTEXTMENU: {
+        const HWND from = reinterpret_cast<HWND>(wp);
+        return m_logPane.OnContextMenu(from, lp) || m_clients.OnContextMenu(from, lp) ||
+                       m_sendPane.OnContextMenu(from, lp)
+                   ? TRUE
+                   : FALSE;
+    }
     case WM_SYSCOMMAND:
         if ((wp & 0xFFF0) == IDM_NEW_SESSION) {
             StartNewSession();
@@ -306,9 +281,15 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
 
 void CMainDlg::OnCommand(int id, int code)
 {
-    if (m_logPane.OnCommand(id, code))
+    if (m_logPane.OnCommand(id, code) || m_sendPane.OnCommand(id, code))
         return;
     switch (id) {
+    case IDM_CLIENTS_DISCONNECT:
+        m_clients.DisconnectSelected();
+        break;
+    case IDM_CLIENTS_SELECT_ALL:
+        m_clients.SelectAll();
+        break;
     case IDC_CONNECT:
         if (code == BN_CLICKED)
             OnConnect();
@@ -327,46 +308,12 @@ void CMainDlg::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             RefreshSerialPorts();
         break;
-    case IDC_SEND:
-        if (code == BN_CLICKED)
-            OnSend();
-        break;
-    case IDC_HISTORY:
-        if (code == CBN_SELCHANGE)
-            OnHistorySelChange();
-        break;
-    case IDC_ESCAPES:
-    case IDC_CHECKSUM:
-    case IDC_CR:
-    case IDC_LF:
-    case IDC_CRLF:
-    case IDC_ENTER_SENDS:
-    case IDC_CLEAR_AFTER_SEND:
-        if (code == BN_CLICKED || code == CBN_SELCHANGE)
-            SaveSendOptions(ReadSendOptions());
-        break;
-    case IDC_REPEAT:
-        if (code == BN_CLICKED)
-            OnRepeat();
-        break;
     }
 }
 
 bool CMainDlg::PreTranslateMessage(MSG& msg)
 {
-    // A multi-line edit in a dialog closes the dialog on Escape.
-    if ((msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE &&
-        msg.hwnd == Item(IDC_SEND_EDIT).Handle())
-        return true;
-    if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == Item(IDC_SEND_EDIT).Handle() &&
-        Item(IDC_ENTER_SENDS).Checked()) {
-        if (GetKeyState(VK_CONTROL) & 0x8000)
-            Item(IDC_SEND_EDIT).Send(EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"\r\n"));
-        else
-            OnSend();
-        return true;
-    }
-    return false;
+    return m_sendPane.PreTranslateMessage(msg);
 }
 
 // Enter in a single-line box lands here. It must not close the window: the
@@ -374,9 +321,9 @@ bool CMainDlg::PreTranslateMessage(MSG& msg)
 void CMainDlg::OnOK()
 {
     const HWND focus = GetFocus();
-    if (focus == Item(IDC_SEND_EDIT).Handle() && Item(IDC_ENTER_SENDS).Checked())
-        OnSend();
-    else if (focus == Item(IDC_FIND_EDIT).Handle())
+    if (m_sendPane.OnOK(focus))
+        return;
+    if (focus == Item(IDC_FIND_EDIT).Handle())
         m_logPane.FindNext();
 }
 
@@ -386,11 +333,9 @@ void CMainDlg::OnCancel() {}
 
 void CMainDlg::Close()
 {
-    if (m_repeatTimerId)
-        KillTimer(Handle(), m_repeatTimerId);
     if (m_refreshTimerId)
         KillTimer(Handle(), m_refreshTimerId);
-    m_repeatTimerId = m_refreshTimerId = 0;
+    m_refreshTimerId = 0;
     SaveWindowState();
     m_controller.StopAll();
     EndDialog(IDCANCEL);
@@ -433,7 +378,7 @@ void CMainDlg::OnDestroy()
 {
     m_controller.StopAll();
     m_logPane.Detach(); // the views go with this window
-    m_sendHexView = nullptr;
+    m_sendPane.Detach();
     // Events the stopped workers posted last would otherwise leak with the window.
     DeleteQueuedEvents();
 }
@@ -469,22 +414,10 @@ void CMainDlg::OnConnect()
     const LinkKind kind = LinkKindFor(settings);
     m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
     m_logPane.NewSession(SessionFor(kind, settings));
+    m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1);
     m_controller.Start(settings);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);
-}
-
-// The entry of the event's client: by its id, which two clients that share
-// an endpoint text (one leaving, one arriving) do not share.
-LRESULT CMainDlg::FindClient(const Window& clients, const TransportEvent& event)
-{
-    if (event.clientId == 0)
-        return clients.Send(LB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(event.peer.c_str()));
-    const LRESULT count = clients.Send(LB_GETCOUNT);
-    for (LRESULT i = 0; i < count; ++i)
-        if (uint32_t(clients.Send(LB_GETITEMDATA, WPARAM(i))) == event.clientId)
-            return i;
-    return LB_ERR;
 }
 
 LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
@@ -496,22 +429,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     const EventReaction reaction = ReactionTo(*event, paused, m_endErrorShown);
     if (paused && event->kind == TransportEventKind::Received)
         m_logPane.CountPausedRx(event->data.size());
-    const Window clients = Item(IDC_CLIENT_LIST);
-    if (reaction.clientList != ClientListChange::None && !m_clientListFrozen) {
-        // Each change repaints the list at once, which costs milliseconds:
-        // a crowd of clients arriving or leaving is shown once per tick.
-        clients.Send(WM_SETREDRAW, FALSE);
-        m_clientListFrozen = true;
-    }
-    if (reaction.clientList == ClientListChange::Add) {
-        const LRESULT index = clients.Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(event->peer.c_str()));
-        if (index >= 0)
-            clients.Send(LB_SETITEMDATA, WPARAM(index), LPARAM(event->clientId));
-    } else if (reaction.clientList == ClientListChange::Remove) {
-        const LRESULT index = FindClient(clients, *event);
-        if (index != LB_ERR)
-            clients.Send(LB_DELETESTRING, WPARAM(index));
-    }
+    m_clients.OnEvent(*event, reaction.clientList);
     if (reaction.showStatus) {
         Item(IDC_STATUS).SetText(event->text);
         m_endErrorShown = event->kind == TransportEventKind::Error;
@@ -545,8 +463,7 @@ void CMainDlg::ApplyDpi()
     if (!old)
         return;
     m_logPane.SetDpi(m_dpi, m_font);
-    if (m_sendHexView)
-        m_sendHexView->SetDpi(m_dpi);
+    m_sendPane.SetDpi(m_dpi);
     DeleteObject(old);
 }
 
@@ -564,47 +481,31 @@ void CMainDlg::OnDpiChanged(int dpi, const RECT& suggested)
 
 void CMainDlg::OnTimer(UINT_PTR id)
 {
-    if (m_repeatTimerId && id == m_repeatTimerId && Item(IDC_REPEAT).Checked())
-        OnSend();
-    else if (id == kRefreshTimerId)
+    if (id == kRefreshTimerId)
         OnRefreshTick();
+    else
+        m_sendPane.OnTimer(id);
 }
 
 void CMainDlg::OnRefreshTick()
 {
     m_lastRefresh = GetTickCount64();
     m_logPane.Refresh();
-    ShowClientListChanges();
-}
-
-void CMainDlg::ShowClientListChanges()
-{
-    if (!m_clientListFrozen)
-        return;
-    m_clientListFrozen = false;
-    const Window clients = Item(IDC_CLIENT_LIST);
-    clients.Send(WM_SETREDRAW, TRUE);
-    InvalidateRect(clients.Handle(), nullptr, TRUE);
+    m_clients.Refresh();
 }
 
 void CMainDlg::OnNotify(const NMHDR& header)
 {
-    if (m_logPane.OnNotify(header))
+    if (m_logPane.OnNotify(header) || m_sendPane.OnNotify(header))
         return;
     if (header.code == TCN_SELCHANGE && header.idFrom == IDC_LOG_TABS)
         m_logPane.OnTabChanged();
-    else if (header.code == TCN_SELCHANGE && header.idFrom == IDC_SEND_TABS)
-        OnSendTabChanged();
 }
 
 void CMainDlg::SetConnectedState(bool connected)
 {
     m_connected = connected;
-    if (!connected && m_repeatTimerId) {
-        KillTimer(Handle(), m_repeatTimerId);
-        m_repeatTimerId = 0;
-        Item(IDC_REPEAT).SetCheck(false);
-    }
+    m_sendPane.SetLinkOpen(connected);
     Item(IDC_CONNECT).SetText(ConnectCaption(IsSerialChosen(), connected));
     for (int id : kConnectionControls)
         Item(id).Enable(!connected);
@@ -713,6 +614,7 @@ void CMainDlg::OnCommunicationChanged()
 
 void CMainDlg::OnModeChanged()
 {
+    m_sendPane.SetPeerChoice(PeersChosen());
     if (IsSerialChosen())
         return;
     const Window ip = Item(IDC_IP_EDIT);
@@ -735,10 +637,9 @@ void CMainDlg::LayoutControls(int cx, int cy)
     input.cy = cy;
     input.dpi = m_dpi;
     input.serial = IsSerialChosen();
-    input.clientList = !input.serial && Item(IDC_COMM_COMBO).Selection() == CommTcp &&
-                       Item(IDC_MODE_COMBO).Selection() == 1;
+    input.clientList = PeersChosen() != PeerChoice::None;
     input.logTabs = MeasureTabInsets(m_logPane.Tabs());
-    input.sendTabs = MeasureTabInsets(m_sendTabs);
+    input.sendTabs = MeasureTabInsets(m_sendPane.Tabs());
     // One batch, then one repaint of everything: moved one by one, controls
     // were left unpainted at their new places and stale images behind.
     const std::vector<Placement> layout = LayoutFor(input);

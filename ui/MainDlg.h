@@ -3,10 +3,10 @@
 #include "engine/ConnectionController.h"
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
-#include "settings/History.h"
-#include "settings/SendOptions.h"
+#include "ui/ClientList.h"
 #include "ui/Layout.h"
 #include "ui/LogPane.h"
+#include "ui/SendPane.h"
 
 #include <cstdint>
 #include <string>
@@ -28,6 +28,8 @@ public:
     CHexView* LogHexView() const { return m_logPane.HexView(); }
     CLogView* LogView() const { return m_logPane.View(); }
     LogPane& LogSide() { return m_logPane; }
+    SendPane& SendSide() { return m_sendPane; }
+    ClientList& Clients() { return m_clients; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -40,17 +42,8 @@ private:
     void OnCommand(int id, int code);
     void OnConnect();
     LRESULT OnTransportEvent(WPARAM wp, LPARAM lp);
-    static LRESULT FindClient(const Window& clients, const TransportEvent& event);
-    void ShowClientListChanges();
     void OnCommunicationChanged();
     void OnModeChanged();
-    void OnSend();
-    void AddToHistory(const std::wstring& text);
-    void OnHistorySelChange();
-    void OnSendTabChanged();
-    SendOptions ReadSendOptions() const;
-    std::wstring SendFailedText() const;
-    void OnRepeat();
     void OnTimer(UINT_PTR id);
     void ApplyDpi();
     void OnDpiChanged(int dpi, const RECT& suggested);
@@ -61,7 +54,7 @@ private:
 
     void PlaceWindow();
     void SaveWindowState();
-    HistoryList HistoryItems() const;
+    PeerChoice PeersChosen() const;
 
     void SetConnectedState(bool connected);
     void UpdateWindowTitle(const ConnectionSettings* settings);
@@ -77,7 +70,6 @@ private:
     HWND CreateTabs(int id);
     void DeleteQueuedEvents();
 
-    static constexpr UINT_PTR kRepeatTimerId = 1;
     static constexpr UINT_PTR kRefreshTimerId = 2;
     static constexpr UINT kRefreshMs = 100;
 
@@ -85,17 +77,12 @@ private:
     bool m_connected = false;
     bool m_endErrorShown = false; // the status line shows why the link ended
     bool m_manyPeers = false;     // the link has several peers: its lines name them
-    bool m_clientListFrozen = false; // changed since the last tick, not yet repainted
     LogPane m_logPane;
-    // Owned by its window, which the dialog's destruction takes down.
-    CHexView* m_sendHexView = nullptr;
+    ClientList m_clients;
+    SendPane m_sendPane;
     HFONT m_font = nullptr;
     int m_dpi = 96;
     bool m_placing = false; // PlaceWindow's own move is under way
-    HWND m_sendTabs = nullptr;
-    Subclass m_sendEdit;
-    UINT_PTR m_repeatTimerId = 0;
-    HistoryList m_history; // what the history box shows, newest first
     UINT_PTR m_refreshTimerId = 0;
     ULONGLONG m_lastRefresh = 0;
 };

@@ -3,6 +3,7 @@
 #include "engine/ConnectionSettings.h"
 #include "engine/TransportEvent.h"
 #include "hexview/HexModel.h"
+#include "settings/History.h"
 
 #include <algorithm>
 
@@ -80,6 +81,41 @@ std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex)
         text += L' ';
     }
     return text;
+}
+
+std::wstring HexHistoryEntry(const std::vector<uint8_t>& bytes)
+{
+    std::wstring text = FormatSentBytes(bytes, true);
+    if (!text.empty())
+        text.pop_back(); // the space after the last pair
+    return kHexHistoryMark + text;
+}
+
+bool HexHistoryBytes(const std::wstring& entry, std::vector<uint8_t>& bytes)
+{
+    bytes.clear();
+    if (entry.empty() || entry[0] != kHexHistoryMark)
+        return false;
+    int high = -1;
+    for (size_t i = 1; i < entry.size(); ++i) {
+        const int value = HexValue(entry[i]);
+        if (value < 0)
+            continue; // the spaces between pairs
+        if (high < 0) {
+            high = value;
+        } else {
+            bytes.push_back(uint8_t(high << 4 | value));
+            high = -1;
+        }
+    }
+    return true;
+}
+
+std::wstring HistoryDisplayText(const std::wstring& entry)
+{
+    if (!entry.empty() && entry[0] == kHexHistoryMark)
+        return L"Hex: " + entry.substr(1);
+    return entry;
 }
 
 unsigned RepeatInterval(const std::wstring& text)

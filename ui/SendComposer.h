@@ -17,6 +17,13 @@ std::vector<uint8_t> AppendLineEnding(std::vector<uint8_t> bytes, bool cr, bool 
 // else the bytes read back as text (UTF-8, or the ANSI code page).
 std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex);
 
+// The history's entry for a payload sent from the Hex face, and back; a
+// text entry gives no bytes.
+std::wstring HexHistoryEntry(const std::vector<uint8_t>& bytes);
+bool HexHistoryBytes(const std::wstring& entry, std::vector<uint8_t>& bytes);
+// What the history box shows for an entry: a hex one as "Hex: 41 42".
+std::wstring HistoryDisplayText(const std::wstring& entry);
+
 // The repeat period in milliseconds from the interval box; at least 1.
 unsigned RepeatInterval(const std::wstring& text);
 

@@ -1,0 +1,43 @@
+#include "ui/ClientRoster.h"
+
+#include <gtest/gtest.h>
+
+// Entries leave from the middle while counts are pending: ids still find
+// their entries, and the changed indexes follow the entries they named.
+TEST(ClientRoster, CountsFollowTheirEntriesWhenOthersLeave)
+{
+    ClientRoster roster;
+    EXPECT_EQ(roster.Add(1, L"127.0.0.1:50001"), 0u);
+    EXPECT_EQ(roster.Add(2, L"127.0.0.1:50002"), 1u);
+    EXPECT_EQ(roster.Add(3, L"127.0.0.1:50003"), 2u);
+    roster.CountRx(roster.Find(3, L""), 1200);
+    roster.CountRx(roster.Find(1, L""), 5);
+    roster.Remove(roster.Find(1, L""));
+    EXPECT_EQ(roster.Find(1, L""), ClientRoster::npos);
+    EXPECT_EQ(roster.Find(3, L""), 1u);
+    EXPECT_EQ(roster.TakeChanged(), (std::vector<size_t>{1}));
+    EXPECT_TRUE(roster.TakeChanged().empty());
+
+    roster.CountTxToAll(7);
+    roster.CountTx(roster.Find(2, L""), 0); // nothing sent, nothing changed
+    EXPECT_EQ(roster.TakeChanged(), (std::vector<size_t>{0, 1}));
+    EXPECT_EQ(RosterText(roster[0]), L"127.0.0.1:50002    RX: 0  TX: 7");
+    EXPECT_EQ(RosterText(roster[1]), L"127.0.0.1:50003    RX: 1200  TX: 7");
+    EXPECT_EQ(RosterText(RosterEntry{9, L"::1:4"}), L"::1:4"); // silent so far: the peer alone
+
+    // A listener's senders: one entry each, found again by their text, an
+    // id apart from any server's.
+    ClientRoster senders;
+    bool added = false;
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7000", added), 0u);
+    EXPECT_TRUE(added);
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7001", added), 1u);
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7000", added), 0u);
+    EXPECT_FALSE(added);
+    EXPECT_NE(senders[0].id, 0u);
+    EXPECT_NE(senders[0].id, senders[1].id);
+    EXPECT_EQ(senders.Find(senders[1].id, L""), 1u);
+    senders.Clear();
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7001", added), 0u);
+    EXPECT_TRUE(added);
+}

@@ -1,0 +1,542 @@
+#include "ui/SendPane.h"
+
+#include "framework/FileDialog.h"
+#include "framework/PopupMenu.h"
+#include "hexview/HexView.h"
+#include "res/resource.h"
+#include "ui/ClientList.h"
+#include "ui/LogPane.h"
+#include "ui/SendComposer.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace {
+
+// In the order of Checksum.
+const wchar_t* const kChecksumChoices[] = {L"No checksum", L"Sum-8",        L"XOR-8",
+                                           L"CRC-16/MODBUS", L"CRC-16/CCITT-FALSE", L"CRC-32"};
+
+// A file is fed while the link has less than this waiting, and for at most
+// this long a tick, so the window stays quick and memory stays small.
+constexpr size_t kFileQueueBytes = 1 << 20;
+constexpr ULONGLONG kFileTickMs = 15;
+constexpr UINT kFileTimerMs = 10;
+
+} // namespace
+
+void SendPane::Attach(Window dialog, HWND tabs, ConnectionController& controller, LogPane& log, ClientList& clients)
+{
+    m_dialog = dialog;
+    m_tabs = tabs;
+    m_controller = &controller;
+    m_log = &log;
+    m_clients = &clients;
+    const HWND edit = Item(IDC_SEND_EDIT).Handle();
+    m_edit.Attach(edit, [this, edit](UINT msg, WPARAM wp, LPARAM lp, LRESULT&) {
+        if (msg == WM_CONTEXTMENU) {
+            ShowEditMenu(lp);
+            return true;
+        }
+        return SelectAllOnCtrlA(edit, msg, wp);
+    });
+    m_hexView = CHexView::Create(dialog.Handle(), RECT{0, 0, 10, 10}, IDC_SEND_HEX, HexViewConfig{0, 16, false});
+    if (m_hexView) {
+        m_hexView->ResetEditor();
+        ShowWindow(m_hexView->Handle(), SW_HIDE);
+    }
+    Item(IDC_SEND_FILE).SetText(L"Send File\u2026");
+    const Window checksum = Item(IDC_CHECKSUM);
+    for (const wchar_t* choice : kChecksumChoices)
+        checksum.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
+    ApplyOptions(LoadSendOptions());
+    m_history = LoadSendHistory();
+    const Window history = Item(IDC_HISTORY);
+    history.Send(CB_RESETCONTENT);
+    for (const std::wstring& entry : m_history)
+        history.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(HistoryDisplayText(entry).c_str()));
+}
+
+void SendPane::Detach()
+{
+    m_file.Close();
+    m_edit.Detach();
+    m_hexView = nullptr;
+}
+
+void SendPane::ApplyOptions(const SendOptions& options)
+{
+    Item(IDC_CHECKSUM).Select(options.checksum);
+    Item(IDC_ESCAPES).SetCheck(options.escapes);
+    Item(IDC_CR).SetCheck(options.cr);
+    Item(IDC_LF).SetCheck(options.lf);
+    Item(IDC_CRLF).SetCheck(options.crlf);
+    Item(IDC_ENTER_SENDS).SetCheck(options.enterSends);
+    Item(IDC_REPEAT_MS).SetText(std::to_wstring(options.repeatMs));
+    Item(IDC_CLEAR_AFTER_SEND).SetCheck(options.clearAfterSend);
+    SetPeerChoice(m_peerChoice); // fills the choice
+    Item(IDC_SEND_TARGET).Select(options.toSelected ? 1 : 0);
+    if (m_tabs && options.hexFace) {
+        TabCtrl_SetCurSel(m_tabs, 1);
+        OnTabChanged();
+    }
+}
+
+SendOptions SendPane::ReadOptions() const
+{
+    SendOptions options;
+    options.escapes = Item(IDC_ESCAPES).Checked();
+    options.checksum = std::max(0, Item(IDC_CHECKSUM).Selection());
+    options.cr = Item(IDC_CR).Checked();
+    options.lf = Item(IDC_LF).Checked();
+    options.crlf = Item(IDC_CRLF).Checked();
+    options.enterSends = Item(IDC_ENTER_SENDS).Checked();
+    options.repeatMs = int32_t(RepeatInterval(Item(IDC_REPEAT_MS).Text()));
+    options.clearAfterSend = Item(IDC_CLEAR_AFTER_SEND).Checked();
+    options.hexFace = HexFace();
+    options.toSelected = Item(IDC_SEND_TARGET).Selection() == 1;
+    return options;
+}
+
+void SendPane::SaveState()
+{
+    SaveSendOptions(ReadOptions());
+    MergeSendHistory(m_history);
+}
+
+bool SendPane::HexFace() const
+{
+    return m_tabs && TabCtrl_GetCurSel(m_tabs) == 1;
+}
+
+void SendPane::SetLinkOpen(bool open)
+{
+    m_linkOpen = open;
+    if (open)
+        return;
+    if (m_repeatTimer)
+        StopRepeat(L"Repeat stopped: the link has ended.");
+    if (m_file.IsOpen())
+        EndFile(L"File send stopped: the link has ended after " + std::to_wstring(m_file.Sent()) + L" of " +
+                    std::to_wstring(m_file.Size()) + L" bytes.",
+                true);
+}
+
+void SendPane::SetPeerChoice(PeerChoice choice)
+{
+    m_peerChoice = choice;
+    const Window target = Item(IDC_SEND_TARGET);
+    const int chosen = std::max(0, target.Selection());
+    target.Send(CB_RESETCONTENT);
+    const wchar_t* first = choice == PeerChoice::Senders ? L"to last sender" : L"to all";
+    target.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(first));
+    target.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"to selected"));
+    target.Select(chosen);
+}
+
+bool SendPane::Send(bool toSelected)
+{
+    const SendOptions options = ReadOptions();
+    const Checksum checksum = Checksum(options.checksum);
+    toSelected = toSelected || (m_peerChoice != PeerChoice::None && options.toSelected);
+    if (HexFace()) {
+        if (!m_hexView)
+            return true;
+        const std::vector<uint8_t> bytes = m_hexView->GetContent();
+        if (bytes.empty())
+            return true;
+        std::vector<uint8_t> payload = bytes;
+        const std::vector<uint8_t> sum = ChecksumBytes(checksum, payload.data(), payload.size());
+        payload.insert(payload.end(), sum.begin(), sum.end());
+        if (!Deliver(payload, toSelected))
+            return false;
+        AddToHistory(HexHistoryEntry(bytes));
+        m_log->Append(TransportEventKind::Sent, FormatSentBytes(payload, true), payload);
+        if (options.clearAfterSend)
+            m_hexView->ResetEditor();
+        return true;
+    }
+
+    const std::wstring text = Item(IDC_SEND_EDIT).Text();
+    std::vector<uint8_t> body = EncodeUtf8(text);
+    if (options.escapes) {
+        Unescaped expanded = ExpandEscapes(text);
+        if (!expanded.problem.empty()) {
+            m_log->Append(TransportEventKind::Error, expanded.problem);
+            return false;
+        }
+        body = std::move(expanded.bytes);
+    }
+    // A framed text protocol puts its checksum before the line ending.
+    const std::vector<uint8_t> sum =
+        body.empty() ? std::vector<uint8_t>() : ChecksumBytes(checksum, body.data(), body.size());
+    body.insert(body.end(), sum.begin(), sum.end());
+    const std::vector<uint8_t> payload = AppendLineEnding(std::move(body), options.cr, options.lf, options.crlf);
+    if (payload.empty())
+        return true;
+    if (!Deliver(payload, toSelected))
+        return false;
+    AddToHistory(text);
+    m_log->Append(TransportEventKind::Sent, FormatSentBytes(payload, false), payload);
+    if (options.clearAfterSend)
+        Item(IDC_SEND_EDIT).SetText(L"");
+    return true;
+}
+
+bool SendPane::Deliver(const std::vector<uint8_t>& payload, bool toSelected)
+{
+    if (!toSelected) {
+        if (!m_controller->Send(payload)) {
+            m_log->Append(TransportEventKind::Error, SendFailedText());
+            return false;
+        }
+        m_clients->CountSentToAll(payload.size());
+        return true;
+    }
+    const std::vector<size_t> chosen = m_clients->Selected();
+    if (chosen.empty()) {
+        m_log->Append(TransportEventKind::Error, L"Send failed: no client is selected.");
+        return false;
+    }
+    size_t reached = 0;
+    for (size_t index : chosen) {
+        const RosterEntry& entry = m_clients->Roster()[index];
+        const bool sent = m_clients->Senders() ? m_controller->SendToSender(entry.peer, payload)
+                                               : m_controller->SendToClient(entry.id, payload);
+        if (sent) {
+            m_clients->CountSentTo(index, payload.size());
+            ++reached;
+        }
+    }
+    if (reached == 0)
+        m_log->Append(TransportEventKind::Error, SendFailedText());
+    return reached > 0;
+}
+
+// A listener that no datagram reached yet has nobody to answer.
+std::wstring SendPane::SendFailedText() const
+{
+    if (m_linkOpen && m_controller->IsRunning() && m_peerChoice == PeerChoice::Senders)
+        return L"Send failed: no datagram has arrived yet, so there is no sender to answer.";
+    return L"Send failed: no active transport.";
+}
+
+void SendPane::AddToHistory(const std::wstring& text)
+{
+    HistoryList trimmed;
+    AddToHistoryList(trimmed, text);
+    if (trimmed.empty())
+        return;
+    const std::wstring& entry = trimmed.front();
+    const Window combo = Item(IDC_HISTORY);
+    // Sent again (a repeat tick, say): nothing changes, nothing is written.
+    if (!m_history.empty() && m_history.front() == entry) {
+        if (combo.Selection() != 0)
+            combo.Select(0);
+        return;
+    }
+    for (size_t i = m_history.size(); i-- > 0;)
+        if (m_history[i] == entry)
+            combo.Send(CB_DELETESTRING, WPARAM(i));
+    AddToHistoryList(m_history, entry);
+    combo.Send(CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(HistoryDisplayText(entry).c_str()));
+    while (combo.Send(CB_GETCOUNT) > LRESULT(m_history.size()))
+        combo.Send(CB_DELETESTRING, WPARAM(combo.Send(CB_GETCOUNT) - 1));
+    combo.Select(0);
+    AppendSendHistory(entry);
+}
+
+void SendPane::OnHistoryChosen()
+{
+    const int selection = Item(IDC_HISTORY).Selection();
+    if (selection < 0 || size_t(selection) >= m_history.size())
+        return;
+    const std::wstring& entry = m_history[size_t(selection)];
+    std::vector<uint8_t> bytes;
+    if (HexHistoryBytes(entry, bytes)) {
+        if (!m_hexView || !m_tabs)
+            return;
+        TabCtrl_SetCurSel(m_tabs, 1);
+        OnTabChanged();
+        m_hexView->SetContent(bytes);
+        SetFocus(m_hexView->Handle());
+        return;
+    }
+    if (HexFace()) {
+        TabCtrl_SetCurSel(m_tabs, 0);
+        OnTabChanged();
+    }
+    const Window edit = Item(IDC_SEND_EDIT);
+    edit.SetText(entry);
+    SetFocus(edit.Handle());
+    edit.Send(EM_SETSEL, 0, -1);
+    edit.Send(EM_SCROLLCARET);
+}
+
+void SendPane::OnTabChanged()
+{
+    const bool ascii = !HexFace();
+    Item(IDC_SEND_EDIT).Show(ascii);
+    Item(IDC_ESCAPES).Show(ascii); // hex bytes have no escapes
+    if (m_hexView)
+        ShowWindow(m_hexView->Handle(), ascii ? SW_HIDE : SW_SHOW);
+}
+
+void SendPane::OnRepeat()
+{
+    if (m_repeatTimer) {
+        KillTimer(m_dialog.Handle(), m_repeatTimer);
+        m_repeatTimer = 0;
+    }
+    if (!Item(IDC_REPEAT).Checked())
+        return;
+    if (!m_linkOpen) {
+        Item(IDC_REPEAT).SetCheck(false);
+        m_log->Append(TransportEventKind::Error, L"Repeat needs an open link.");
+        return;
+    }
+    m_repeatTimer = SetTimer(m_dialog.Handle(), kRepeatTimerId, RepeatInterval(Item(IDC_REPEAT_MS).Text()), nullptr);
+}
+
+void SendPane::StopRepeat(const std::wstring& why)
+{
+    if (m_repeatTimer)
+        KillTimer(m_dialog.Handle(), m_repeatTimer);
+    m_repeatTimer = 0;
+    Item(IDC_REPEAT).SetCheck(false);
+    m_log->Append(TransportEventKind::Error, why);
+}
+
+bool SendPane::OnTimer(UINT_PTR id)
+{
+    if (id == kRepeatTimerId) {
+        // A tick already queued does nothing once Repeat is off.
+        if (m_repeatTimer && Item(IDC_REPEAT).Checked()) {
+            // A send that failed fails again on every tick: one line says so.
+            if (!Send())
+                StopRepeat(L"Repeat stopped: the send failed.");
+        }
+        return true;
+    }
+    if (id == kFileTimerId) {
+        FeedFile();
+        return true;
+    }
+    return false;
+}
+
+bool SendPane::OnCommand(int id, int code)
+{
+    switch (id) {
+    case IDC_SEND:
+        if (code == BN_CLICKED)
+            Send();
+        return true;
+    case IDM_CLIENTS_SEND:
+        Send(true);
+        return true;
+    case IDC_HISTORY:
+        if (code == CBN_SELCHANGE)
+            OnHistoryChosen();
+        return true;
+    case IDC_ESCAPES:
+    case IDC_CHECKSUM:
+    case IDC_CR:
+    case IDC_LF:
+    case IDC_CRLF:
+    case IDC_ENTER_SENDS:
+    case IDC_CLEAR_AFTER_SEND:
+    case IDC_SEND_TARGET:
+        if (code == BN_CLICKED || code == CBN_SELCHANGE)
+            SaveSendOptions(ReadOptions());
+        return true;
+    case IDC_REPEAT:
+        if (code == BN_CLICKED)
+            OnRepeat();
+        return true;
+    case IDC_SEND_FILE:
+    case IDM_SEND_FILE:
+        if (m_file.IsOpen())
+            EndFile(L"File send cancelled after " + std::to_wstring(m_file.Sent()) + L" of " +
+                        std::to_wstring(m_file.Size()) + L" bytes.",
+                    false);
+        else
+            StartFile();
+        return true;
+    case IDM_SEND_UNDO:
+    case IDM_SEND_CUT:
+    case IDM_SEND_COPY:
+    case IDM_SEND_PASTE:
+    case IDM_SEND_DELETE:
+    case IDM_SEND_SELECT_ALL:
+        OnEditMenu(id);
+        return true;
+    }
+    return false;
+}
+
+bool SendPane::OnNotify(const NMHDR& header)
+{
+    if (header.code != TCN_SELCHANGE || header.idFrom != IDC_SEND_TABS)
+        return false;
+    OnTabChanged();
+    return true;
+}
+
+bool SendPane::OnContextMenu(HWND from, LPARAM where)
+{
+    if (from != Item(IDC_SEND_EDIT).Handle())
+        return false;
+    ShowEditMenu(where);
+    return true;
+}
+
+bool SendPane::PreTranslateMessage(const MSG& msg)
+{
+    const HWND edit = Item(IDC_SEND_EDIT).Handle();
+    if (msg.hwnd != edit)
+        return false;
+    // A multi-line edit in a dialog closes the dialog on Escape.
+    if ((msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE)
+        return true;
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && Item(IDC_ENTER_SENDS).Checked()) {
+        if (GetKeyState(VK_CONTROL) & 0x8000)
+            Item(IDC_SEND_EDIT).Send(EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"\r\n"));
+        else
+            Send();
+        return true;
+    }
+    return false;
+}
+
+bool SendPane::OnOK(HWND focus)
+{
+    if (focus != Item(IDC_SEND_EDIT).Handle() || !Item(IDC_ENTER_SENDS).Checked())
+        return false;
+    Send();
+    return true;
+}
+
+void SendPane::SetDpi(int dpi)
+{
+    if (m_hexView)
+        m_hexView->SetDpi(dpi);
+}
+
+// The edit's own menu, with Send File added.
+void SendPane::ShowEditMenu(LPARAM where)
+{
+    const Window edit = Item(IDC_SEND_EDIT);
+    DWORD start = 0, end = 0;
+    edit.Send(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const bool selection = start != end;
+    const bool canPaste = IsClipboardFormatAvailable(CF_UNICODETEXT) != FALSE;
+    ShowPopupMenu(m_dialog.Handle(), edit.Handle(), where,
+                  {{IDM_SEND_UNDO, L"Undo", false, edit.Send(EM_CANUNDO) != 0},
+                   {0},
+                   {IDM_SEND_CUT, L"Cut", false, selection},
+                   {IDM_SEND_COPY, L"Copy", false, selection},
+                   {IDM_SEND_PASTE, L"Paste", false, canPaste},
+                   {IDM_SEND_DELETE, L"Delete", false, selection},
+                   {0},
+                   {IDM_SEND_SELECT_ALL, L"Select All", false, edit.Send(WM_GETTEXTLENGTH) > 0},
+                   {0},
+                   {IDM_SEND_FILE, m_file.IsOpen() ? L"Cancel Send File" : L"Send File\u2026"}});
+}
+
+void SendPane::OnEditMenu(int id)
+{
+    const Window edit = Item(IDC_SEND_EDIT);
+    switch (id) {
+    case IDM_SEND_UNDO:
+        edit.Send(EM_UNDO);
+        break;
+    case IDM_SEND_CUT:
+        edit.Send(WM_CUT);
+        break;
+    case IDM_SEND_COPY:
+        edit.Send(WM_COPY);
+        break;
+    case IDM_SEND_PASTE:
+        edit.Send(WM_PASTE);
+        break;
+    case IDM_SEND_DELETE:
+        edit.Send(WM_CLEAR);
+        break;
+    case IDM_SEND_SELECT_ALL:
+        edit.Send(EM_SETSEL, 0, -1);
+        break;
+    }
+}
+
+void SendPane::StartFile()
+{
+    const std::wstring path = AskFileName(m_dialog.Handle(), false, L"", L"All Files (*.*)\0*.*\0", nullptr,
+                                          L"Send File");
+    if (!path.empty())
+        SendFile(path);
+}
+
+void SendPane::SendFile(const std::wstring& path)
+{
+    if (!m_linkOpen) {
+        m_log->Append(TransportEventKind::Error, L"Send File needs an open link.");
+        return;
+    }
+    const bool datagrams = m_controller->ActiveKind() == LinkKind::Udp;
+    const std::wstring problem = m_file.Open(path, datagrams ? kFileDatagram : kFileChunk);
+    if (!problem.empty()) {
+        m_log->Append(TransportEventKind::Error, problem);
+        return;
+    }
+    m_fileToSelected = m_peerChoice != PeerChoice::None && Item(IDC_SEND_TARGET).Selection() == 1;
+    m_statusBefore = Item(IDC_STATUS).Text();
+    m_log->Append(TransportEventKind::Status, L"Sending file " + path + L" (" + std::to_wstring(m_file.Size()) +
+                                                  L" bytes).");
+    Item(IDC_SEND_FILE).SetText(L"Cancel Send");
+    SetTimer(m_dialog.Handle(), kFileTimerId, kFileTimerMs, nullptr);
+    FeedFile();
+}
+
+void SendPane::FeedFile()
+{
+    if (!m_file.IsOpen())
+        return;
+    const ULONGLONG start = GetTickCount64();
+    while (GetTickCount64() - start < kFileTickMs && m_controller->QueuedBytes() < kFileQueueBytes) {
+        if (m_file.AtEnd()) {
+            EndFile(L"Sent file " + m_file.Name() + L": " + std::to_wstring(m_file.Sent()) + L" bytes.", false);
+            return;
+        }
+        const std::vector<uint8_t> chunk = m_file.Next();
+        if (chunk.empty()) {
+            EndFile(L"File send stopped: " + m_file.Name() + L" could not be read after " +
+                        std::to_wstring(m_file.Sent()) + L" bytes.",
+                    true);
+            return;
+        }
+        if (!Deliver(chunk, m_fileToSelected)) {
+            EndFile(L"File send stopped after " + std::to_wstring(m_file.Sent() - chunk.size()) + L" of " +
+                        std::to_wstring(m_file.Size()) + L" bytes.",
+                    true);
+            return;
+        }
+        m_log->Append(TransportEventKind::Sent, FormatSentBytes(chunk, HexFace()), chunk);
+    }
+    m_progressShown = m_file.ProgressText();
+    Item(IDC_STATUS).SetText(m_progressShown);
+}
+
+void SendPane::EndFile(const std::wstring& line, bool error)
+{
+    KillTimer(m_dialog.Handle(), kFileTimerId);
+    m_file.Close();
+    Item(IDC_SEND_FILE).SetText(L"Send File\u2026");
+    // The link's own status comes back, unless the link said something since.
+    const Window status = Item(IDC_STATUS);
+    if (status.Text() == m_progressShown || m_progressShown.empty())
+        status.SetText(m_statusBefore);
+    m_progressShown.clear();
+    m_log->Append(error ? TransportEventKind::Error : TransportEventKind::Status, line);
+}

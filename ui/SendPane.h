@@ -1,0 +1,103 @@
+#pragma once
+
+#include "engine/ConnectionController.h"
+#include "framework/Subclass.h"
+#include "framework/Window.h"
+#include "settings/History.h"
+#include "settings/SendOptions.h"
+#include "ui/FileFeed.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CHexView;
+class ClientList;
+class LogPane;
+
+// Who a server's or listener's sends go to, as the choice beside Send says.
+enum class PeerChoice { None, Clients, Senders };
+
+// The send side of the window: the ASCII and Hex faces under their tabs,
+// the history, the payload's options, Repeat and Send File. The dialog
+// routes its messages here; the send controls are found by id.
+class SendPane {
+public:
+    // Once the dialog's controls exist; the hex editor is made here.
+    void Attach(Window dialog, HWND tabs, ConnectionController& controller, LogPane& log, ClientList& clients);
+    // The dialog's windows are going, and with them the hex editor.
+    void Detach();
+
+    // The link was opened or has ended: Repeat and a file being sent stop
+    // with it.
+    void SetLinkOpen(bool open);
+    // The choice beside Send is offered for a server's clients or a
+    // listener's senders, and hidden otherwise.
+    void SetPeerChoice(PeerChoice choice);
+
+    // `toSelected`: to the clients picked in the list, whatever the choice.
+    // False when it failed (said in the log); nothing to send is no failure.
+    bool Send(bool toSelected = false);
+    // Streams the file to the link from now on; see StartFile.
+    void SendFile(const std::wstring& path);
+    // True when the command was the send side's.
+    bool OnCommand(int id, int code);
+    bool OnNotify(const NMHDR& header);
+    bool OnTimer(UINT_PTR id);
+    bool OnContextMenu(HWND from, LPARAM where);
+    // Enter and Escape in the send box.
+    bool PreTranslateMessage(const MSG& msg);
+    // Enter in the send box when the dialog takes it for its default button.
+    bool OnOK(HWND focus);
+    void SetDpi(int dpi);
+    // At close: the options without an event of their own, and the history.
+    void SaveState();
+
+    HWND Tabs() const { return m_tabs; }
+    CHexView* HexView() const { return m_hexView; }
+    bool SendingFile() const { return m_file.IsOpen(); }
+
+    static constexpr UINT_PTR kRepeatTimerId = 1;
+    static constexpr UINT_PTR kFileTimerId = 3;
+    // A file goes out in chunks of this size; over UDP one datagram each,
+    // which fits an Ethernet frame.
+    static constexpr size_t kFileChunk = 8192;
+    static constexpr size_t kFileDatagram = 1472;
+
+private:
+    Window Item(int id) const { return m_dialog.Item(id); }
+    bool HexFace() const;
+    void OnTabChanged();
+    SendOptions ReadOptions() const;
+    void ApplyOptions(const SendOptions& options);
+    // To the peers the choice says, or the selected ones; an ERR line and
+    // false when it reached nobody.
+    bool Deliver(const std::vector<uint8_t>& payload, bool toSelected);
+    std::wstring SendFailedText() const;
+    void AddToHistory(const std::wstring& entry);
+    void OnHistoryChosen();
+    void OnRepeat();
+    void StopRepeat(const std::wstring& why);
+    void ShowEditMenu(LPARAM where);
+    void OnEditMenu(int id);
+    void StartFile();
+    void FeedFile();
+    void EndFile(const std::wstring& line, bool error);
+
+    Window m_dialog;
+    HWND m_tabs = nullptr;
+    // Owned by its window, which the dialog's destruction takes down.
+    CHexView* m_hexView = nullptr;
+    Subclass m_edit;
+    ConnectionController* m_controller = nullptr;
+    LogPane* m_log = nullptr;
+    ClientList* m_clients = nullptr;
+    bool m_linkOpen = false;
+    PeerChoice m_peerChoice = PeerChoice::None;
+    UINT_PTR m_repeatTimer = 0;
+    HistoryList m_history; // what the history box shows, newest first
+    FileFeed m_file;
+    bool m_fileToSelected = false;
+    std::wstring m_statusBefore; // the link's status, given back when the file is sent
+    std::wstring m_progressShown;
+};
