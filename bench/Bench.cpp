@@ -423,6 +423,63 @@ void ReceiveFlood(size_t total, size_t bufferSize, const std::wstring& recordTo 
     DeleteFileW(recordTo.c_str());
 }
 
+// Send File over a TCP client to a peer that reads as fast as it can: how
+// fast the file goes, how the window answers meanwhile, and what memory it
+// takes while a file many times the link's queue streams through.
+void SendFileThroughput(size_t megabytes)
+{
+    std::printf("-- Send File of %zu MB over TCP\n", megabytes);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"ferrolink-bench\\send-file.bin";
+    {
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const std::vector<char> block(1 << 20, 's');
+        DWORD written = 0;
+        for (size_t i = 0; i < megabytes; ++i)
+            WriteFile(file, block.data(), DWORD(block.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    const size_t total = megabytes << 20;
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    SOCKET listener = INVALID_SOCKET;
+    const SOCKET peer = ConnectWindowToPeer(dialog, listener);
+    std::atomic<size_t> got{0};
+    std::thread reader([&] {
+        std::vector<char> buffer(1 << 16);
+        while (got < total) {
+            const int n = recv(peer, buffer.data(), int(buffer.size()), 0);
+            if (n <= 0)
+                break;
+            got += size_t(n);
+        }
+    });
+    const size_t before = WorkingSet(false);
+    size_t highest = before;
+    RoundTripProber prober(dialog.Handle());
+    const double windowCpuBefore = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    dialog.SendSide().SendFile(path);
+    PumpUntil(dialog, [&] {
+        highest = std::max(highest, WorkingSet(false));
+        return got >= total;
+    }, 600);
+    const double seconds = Seconds(start);
+    const double windowCpu = ThreadCpuSeconds() - windowCpuBefore;
+    const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
+    reader.join();
+    Figure("Send File over TCP, MB/s", double(got) / 1e6 / seconds, "MB/s");
+    Figure("  the window's thread per GB sent", windowCpu / (double(total) / 1e9), "s");
+    Figure("  window round trip while sending, p99", Percentile(roundTrips, 0.99), "ms");
+    Figure("  highest working set growth while sending", double(highest - before) / 1e6, "MB");
+    closesocket(peer);
+    closesocket(listener);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    DeleteFileW(path.c_str());
+}
+
 // The link alone: a payload queued straight on a TCP client, first byte
 // timed by the peer's own thread.
 void LinkSendLatency()
@@ -933,7 +990,7 @@ int main(int argc, char** argv)
 
     const size_t floodMb = argc > 1 ? size_t(std::atoi(argv[1])) : 100;
     const int maxClients = argc > 2 ? std::atoi(argv[2]) : 1000;
-    const std::string steps = argc > 3 ? argv[3] : "flood,send,server,serial,log";
+    const std::string steps = argc > 3 ? argv[3] : "flood,file,send,server,serial,log";
     auto wanted = [&](const char* step) { return steps.find(step) != std::string::npos; };
     if (wanted("record")) {
         // First in the process, so that its peak working set is its own.
@@ -946,6 +1003,8 @@ int main(int argc, char** argv)
     SetStreamReceiveBufferSize(0); // the program's own size from here on
     if (wanted("flood"))
         ReadersPlaceUnderFlood();
+    if (wanted("file"))
+        SendFileThroughput(floodMb);
     if (wanted("send")) {
         LinkSendLatency();
         SendLatency(false);

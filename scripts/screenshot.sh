@@ -2,9 +2,10 @@
 # Starts Ferrolink under Wine on a private virtual X server and saves PNG
 # pictures of its window, one per link mode (or the modes named), at 96 DPI
 # and, with --dpi 144, at 150 %:
-#   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial|recording ...]
+#   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial|recording|clients ...]
 # "recording" is a TCP client talking to a local peer, recording to a
-# pcapng file, with the hex view shown.
+# pcapng file, with the hex view shown. "clients" is a TCP server with
+# three clients, two of them picked and the list's menu open.
 # The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -65,7 +66,7 @@ settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
 for mode in "${modes[@]}"; do
     case "$mode" in
     tcp-client|recording) comm=0 protocol=0 server=0 ;;
-    tcp-server) comm=0 protocol=0 server=1 ;;
+    tcp-server|clients) comm=0 protocol=0 server=1 ;;
     udp)        comm=0 protocol=1 server=0 ;;
     serial)     comm=1 protocol=0 server=0 ;;
     *) echo "unknown mode: $mode" >&2; exit 2 ;;
@@ -73,7 +74,11 @@ for mode in "${modes[@]}"; do
     mkdir -p "$settings"
     printf '[Connection]\r\nCommunication=%s\r\nIP=127.0.0.1\r\nPort=5000\r\nProtocol=%s\r\nMode=%s\r\n[Window]\r\nLeft=0\r\nTop=0\r\nRight=%s\r\nBottom=%s\r\n' \
         "$comm" "$protocol" "$server" "$width" "$height" > "$settings/Ferrolink.ini"
-    "$wine" explorer "/desktop=shot,$screen" "$build/Ferrolink.exe" >/dev/null 2>&1 &
+    # A desktop just the window's size keeps the client list's menu inside
+    # the window: it opens upwards.
+    desktop=$screen
+    [ "$mode" != clients ] || desktop="${width}x${height}"
+    "$wine" explorer "/desktop=shot,$desktop" "$build/Ferrolink.exe" >/dev/null 2>&1 &
     sleep 8
     if [ "$mode" = recording ]; then
         # A peer that reports readings and echoes what it is sent.
@@ -96,11 +101,33 @@ for mode in "${modes[@]}"; do
         xdotool mousemove $((200 * dpi / 96)) $((140 * dpi / 96))
         sleep 1
     fi
+    if [ "$mode" = clients ]; then
+        at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click ${3:-1}; sleep 1.5; }
+        at 537 58   # Connect: the server listens
+        talk=$(mktemp)
+        printf '%s\n' 'sleep 1; printf "HELLO FROM $1\r\n"; sleep 0.5; printf "READY\r\n"; sleep 60' >"$talk"
+        peers=()
+        for n in 1 2 3; do
+            socat -u EXEC:"sh $talk unit-$n" TCP:127.0.0.1:5000 &
+            peers+=($!)
+            sleep 0.7
+        done
+        sleep 3
+        at 380 600  # the send box
+        xdotool type --delay 50 'STATUS?'
+        at 800 574  # Send, to all
+        sleep 1
+        at 200 697                       # the first client
+        xdotool keydown ctrl; at 200 723; xdotool keyup ctrl   # and the third
+        xdotool mousemove $((200 * dpi / 96)) $((723 * dpi / 96)) click 3
+        sleep 1.5
+    fi
     # The virtual desktop fills the screen from its corner, and the window
     # sits at the desktop's corner: the picture is the window's rectangle.
     import -window root -crop "${width}x${height}+0+0" +repage "$out/$mode$suffix.png"
     wineserver -k 2>/dev/null || true
     [ -z "${peer:-}" ] || { kill "$peer" 2>/dev/null || true; rm -f "$talk"; peer=; }
+    [ -z "${peers:-}" ] || { kill "${peers[@]}" 2>/dev/null || true; rm -f "$talk"; peers=; }
     sleep 1
     echo "$out/$mode$suffix.png"
 done

@@ -102,6 +102,14 @@ std::vector<size_t> ClientList::Selected() const
     return chosen;
 }
 
+std::vector<RosterEntry> ClientList::SelectedEntries() const
+{
+    std::vector<RosterEntry> entries;
+    for (size_t index : Selected())
+        entries.push_back(m_roster[index]);
+    return entries;
+}
+
 void ClientList::SelectAll()
 {
     if (m_roster.Size() > 0)

@@ -24,10 +24,16 @@ public:
     // A payload the link sent to everyone it sends to: every client of a
     // server, the last sender of a listener.
     void CountSentToAll(size_t bytes);
-    void CountSentTo(size_t index, size_t bytes) { m_roster.CountTx(index, bytes); }
+    // To that peer, if it is still listed.
+    void CountSentTo(const RosterEntry& peer, size_t bytes)
+    {
+        m_roster.CountTx(m_roster.Find(peer.id, peer.peer), bytes);
+    }
 
     // Indexes into the roster, in list order.
     std::vector<size_t> Selected() const;
+    // Copies: the entries may leave while they are sent to.
+    std::vector<RosterEntry> SelectedEntries() const;
     const ClientRoster& Roster() const { return m_roster; }
     void SelectAll();
     // Closes the connection of each selected client of a server.

@@ -106,7 +106,13 @@ void LogPane::Detach()
 
 void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes)
 {
-    AppendLine(kind, std::move(text), std::move(bytes), {}, 0, false);
+    AppendLine(kind, std::move(text), std::move(bytes), {}, 0, false, false);
+}
+
+void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex)
+{
+    std::wstring text = FormatSentBytes(payload, asHex);
+    AppendLine(TransportEventKind::Sent, std::move(text), std::move(payload), {}, 0, false, !asHex);
 }
 
 void LogPane::Append(TransportEvent&& event, bool namesPeer)
@@ -118,14 +124,15 @@ void LogPane::Append(TransportEvent&& event, bool namesPeer)
                                            std::to_wstring(event.data.size()) + L" bytes were received."
                                      : std::wstring();
     (cut ? m_state.m_cutDatagrams : m_state.m_lineErrors) += damaged;
+    const bool textOfBytes = event.kind == TransportEventKind::Received;
     AppendLine(event.kind, std::move(event.text), std::move(event.data), std::move(event.peer), event.clientId,
-               namesPeer);
+               namesPeer, textOfBytes);
     if (cut)
         Append(TransportEventKind::Error, cutText);
 }
 
 void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
-                         uint32_t client, bool namesPeer)
+                         uint32_t client, bool namesPeer, bool textOfBytes)
 {
     const size_t journalled = m_state.m_journal.RecordCount();
     const uint64_t journalAt = m_state.m_journal.Size();
@@ -140,7 +147,7 @@ void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector
             record.peer = peer;
         record.text = StripEscapeSequences(std::move(text));
         // The journal holds the bytes; the line only points at them.
-        if (kind == TransportEventKind::Received && toHexView) {
+        if (textOfBytes && toHexView) {
             record.trafficAt = journalAt;
             record.trafficSize = uint32_t(bytes.size());
         }

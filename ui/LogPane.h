@@ -29,6 +29,10 @@ public:
 
     // A line the window makes (status, sent bytes).
     void Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes = {});
+    // A payload the window sent, shown as text or, from the Hex face, as hex
+    // pairs. A text line reads its bytes from the journal, as received
+    // lines do, so a file sent in chunks is not held twice.
+    void AppendSent(std::vector<uint8_t> payload, bool asHex);
     // A link's event; its text and bytes move into the log. Its line names the
     // peer when the link has several.
     void Append(TransportEvent&& event, bool namesPeer);
@@ -65,8 +69,9 @@ public:
     HWND Tabs() const { return m_tabs; }
 
 private:
+    // `textOfBytes`: the text is the bytes decoded, and can be made again.
     void AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
-                    uint32_t client, bool namesPeer);
+                    uint32_t client, bool namesPeer, bool textOfBytes);
     void AddCounterTips();
     void ToggleRecording();
     // What the recording takes of a line just logged.

@@ -152,7 +152,7 @@ bool SendPane::Send(bool toSelected)
         if (!Deliver(payload, toSelected))
             return false;
         AddToHistory(HexHistoryEntry(bytes));
-        m_log->Append(TransportEventKind::Sent, FormatSentBytes(payload, true), payload);
+        m_log->AppendSent(std::move(payload), true);
         if (options.clearAfterSend)
             m_hexView->ResetEditor();
         return true;
@@ -178,7 +178,7 @@ bool SendPane::Send(bool toSelected)
     if (!Deliver(payload, toSelected))
         return false;
     AddToHistory(text);
-    m_log->Append(TransportEventKind::Sent, FormatSentBytes(payload, false), payload);
+    m_log->AppendSent(payload, false);
     if (options.clearAfterSend)
         Item(IDC_SEND_EDIT).SetText(L"");
     return true;
@@ -186,7 +186,19 @@ bool SendPane::Send(bool toSelected)
 
 bool SendPane::Deliver(const std::vector<uint8_t>& payload, bool toSelected)
 {
-    if (!toSelected) {
+    if (!toSelected)
+        return DeliverTo(payload, nullptr);
+    const std::vector<RosterEntry> chosen = m_clients->SelectedEntries();
+    if (chosen.empty()) {
+        m_log->Append(TransportEventKind::Error, L"Send failed: no client is selected.");
+        return false;
+    }
+    return DeliverTo(payload, &chosen);
+}
+
+bool SendPane::DeliverTo(const std::vector<uint8_t>& payload, const std::vector<RosterEntry>* peers)
+{
+    if (!peers) {
         if (!m_controller->Send(payload)) {
             m_log->Append(TransportEventKind::Error, SendFailedText());
             return false;
@@ -194,18 +206,12 @@ bool SendPane::Deliver(const std::vector<uint8_t>& payload, bool toSelected)
         m_clients->CountSentToAll(payload.size());
         return true;
     }
-    const std::vector<size_t> chosen = m_clients->Selected();
-    if (chosen.empty()) {
-        m_log->Append(TransportEventKind::Error, L"Send failed: no client is selected.");
-        return false;
-    }
     size_t reached = 0;
-    for (size_t index : chosen) {
-        const RosterEntry& entry = m_clients->Roster()[index];
+    for (const RosterEntry& entry : *peers) {
         const bool sent = m_clients->Senders() ? m_controller->SendToSender(entry.peer, payload)
                                                : m_controller->SendToClient(entry.id, payload);
         if (sent) {
-            m_clients->CountSentTo(index, payload.size());
+            m_clients->CountSentTo(entry, payload.size());
             ++reached;
         }
     }
@@ -490,7 +496,14 @@ void SendPane::SendFile(const std::wstring& path)
         m_log->Append(TransportEventKind::Error, problem);
         return;
     }
+    // The file goes whole to the clients picked now, whatever is picked later.
     m_fileToSelected = m_peerChoice != PeerChoice::None && Item(IDC_SEND_TARGET).Selection() == 1;
+    m_filePeers = m_clients->SelectedEntries();
+    if (m_fileToSelected && m_filePeers.empty()) {
+        m_file.Close();
+        m_log->Append(TransportEventKind::Error, L"Send failed: no client is selected.");
+        return;
+    }
     m_statusBefore = Item(IDC_STATUS).Text();
     m_log->Append(TransportEventKind::Status, L"Sending file " + path + L" (" + std::to_wstring(m_file.Size()) +
                                                   L" bytes).");
@@ -509,20 +522,20 @@ void SendPane::FeedFile()
             EndFile(L"Sent file " + m_file.Name() + L": " + std::to_wstring(m_file.Sent()) + L" bytes.", false);
             return;
         }
-        const std::vector<uint8_t> chunk = m_file.Next();
+        std::vector<uint8_t> chunk = m_file.Next();
         if (chunk.empty()) {
             EndFile(L"File send stopped: " + m_file.Name() + L" could not be read after " +
                         std::to_wstring(m_file.Sent()) + L" bytes.",
                     true);
             return;
         }
-        if (!Deliver(chunk, m_fileToSelected)) {
+        if (!DeliverTo(chunk, m_fileToSelected ? &m_filePeers : nullptr)) {
             EndFile(L"File send stopped after " + std::to_wstring(m_file.Sent() - chunk.size()) + L" of " +
                         std::to_wstring(m_file.Size()) + L" bytes.",
                     true);
             return;
         }
-        m_log->Append(TransportEventKind::Sent, FormatSentBytes(chunk, HexFace()), chunk);
+        m_log->AppendSent(std::move(chunk), HexFace());
     }
     m_progressShown = m_file.ProgressText();
     Item(IDC_STATUS).SetText(m_progressShown);

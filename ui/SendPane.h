@@ -5,6 +5,7 @@
 #include "framework/Window.h"
 #include "settings/History.h"
 #include "settings/SendOptions.h"
+#include "ui/ClientRoster.h"
 #include "ui/FileFeed.h"
 
 #include <cstdint>
@@ -73,6 +74,8 @@ private:
     // To the peers the choice says, or the selected ones; an ERR line and
     // false when it reached nobody.
     bool Deliver(const std::vector<uint8_t>& payload, bool toSelected);
+    // To everyone (null) or to those peers.
+    bool DeliverTo(const std::vector<uint8_t>& payload, const std::vector<RosterEntry>* peers);
     std::wstring SendFailedText() const;
     void AddToHistory(const std::wstring& entry);
     void OnHistoryChosen();
@@ -98,6 +101,7 @@ private:
     HistoryList m_history; // what the history box shows, newest first
     FileFeed m_file;
     bool m_fileToSelected = false;
+    std::vector<RosterEntry> m_filePeers;
     std::wstring m_statusBefore; // the link's status, given back when the file is sent
     std::wstring m_progressShown;
 };
