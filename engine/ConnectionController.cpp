@@ -33,6 +33,7 @@ void ConnectionController::Start(const ConnectionSettings& settings)
 {
     StopAll();
     m_kind = LinkKindFor(settings);
+    m_settings = settings;
     m_link = MakeLink(m_kind);
     m_link->Start(m_notifyWnd, settings);
 }

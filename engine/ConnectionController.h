@@ -35,11 +35,13 @@ public:
     bool DisconnectClient(uint32_t clientId);
 
     LinkKind ActiveKind() const { return m_kind; }
+    const ConnectionSettings& ActiveSettings() const { return m_settings; }
     bool IsRunning() const { return m_link && m_link->IsRunning(); }
     bool AnyWorker() const { return m_link && m_link->HasWorker(); }
 
 private:
     HWND m_notifyWnd = nullptr;
     LinkKind m_kind = LinkKind::TcpClient;
+    ConnectionSettings m_settings;
     std::unique_ptr<Link> m_link; // kept after a stop, until the next Start
 };

@@ -80,7 +80,12 @@ void ClientSession::Run()
     if (event.Watch(m_socket, FD_READ | FD_WRITE | FD_CLOSE))
         end = RunStream(m_socket, event, Signals(), m_sendMutex, m_sendQueue,
                         [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); });
-    m_running = false;
+    {
+        // What was queued for a client that has gone will never be written.
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        m_running = false;
+        m_sendQueue.clear();
+    }
     CloseSocket(m_socket);
     if (end == StreamEnd::Stopped)
         m_farewellOwed = true; // Close says it, after the join

@@ -19,6 +19,7 @@ constexpr long kSendRoomWaitSeconds = 1;
 void UdpTransport::Start(HWND notifyWnd, const ConnectionSettings& settings)
 {
     Stop();
+    m_listener = settings.isServer == 1; // before the worker: the window reads it too
     StartWorker(notifyWnd, [this, settings] { Run(settings); });
 }
 
@@ -126,7 +127,6 @@ void UdpTransport::Run(ConnectionSettings settings)
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    m_listener = settings.isServer == 1;
     local.sin_port = htons(settings.isServer == 1 ? settings.port : uint16_t(0));
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {

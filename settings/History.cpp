@@ -95,6 +95,11 @@ HistoryList Normalised(const HistoryList& list)
 
 } // namespace
 
+std::wstring TextHistoryEntry(const std::wstring& text)
+{
+    return Trimmed(text);
+}
+
 void AddToHistoryList(HistoryList& list, const std::wstring& text)
 {
     const bool hex = !text.empty() && text[0] == kHexHistoryMark;

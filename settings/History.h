@@ -14,7 +14,11 @@ constexpr size_t kHistoryLimit = 100;
 // ("41 42 0D"). No text entry starts with it: texts are trimmed.
 constexpr wchar_t kHexHistoryMark = L'\t';
 
-void AddToHistoryList(HistoryList& list, const std::wstring& text);
+// An entry (a text trimmed, or a hex entry) goes to the top.
+void AddToHistoryList(HistoryList& list, const std::wstring& entry);
+// The entry of a sent text: trimmed, so that a text that began with a tab
+// cannot pass for a hex entry.
+std::wstring TextHistoryEntry(const std::wstring& text);
 
 HistoryList LoadSendHistory();
 // Replaces the stored history with this list (normalised).

@@ -1,3 +1,4 @@
+#include "settings/History.h"
 #include "ui/SendComposer.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,24 @@ TEST(FormatSentBytes, HexPairsAndText)
     EXPECT_EQ(FormatSentBytes({}, true), L"");
     EXPECT_EQ(FormatSentBytes({0x68, 0xC3, 0xA9, 0x0D, 0x0A}, false), L"h\u00e9\r\n");
     EXPECT_EQ(FormatSentBytes({}, false), L"");
+}
+
+// A hex payload's entry gives its bytes back; a text that began with a tab
+// is trimmed on its way in, so it never passes for one.
+TEST(HistoryEntries, HexOnesComeBackAndATabbedTextStaysText)
+{
+    const std::vector<uint8_t> bytes{0x00, 0x41, 0xFF};
+    std::vector<uint8_t> back;
+    EXPECT_TRUE(HexHistoryBytes(HexHistoryEntry(bytes), back));
+    EXPECT_EQ(back, bytes);
+    EXPECT_EQ(HistoryDisplayText(HexHistoryEntry(bytes)), L"Hex: 00 41 FF");
+    HistoryList list;
+    AddToHistoryList(list, TextHistoryEntry(L"\tAB CD"));
+    AddToHistoryList(list, HexHistoryEntry({0xAB}));
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_FALSE(HexHistoryBytes(list[1], back));
+    EXPECT_EQ(HistoryDisplayText(list[1]), L"AB CD");
+    EXPECT_TRUE(HexHistoryBytes(list[0], back));
 }
 
 TEST(RepeatInterval, AtLeastOneMillisecond)

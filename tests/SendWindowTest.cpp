@@ -350,6 +350,9 @@ TEST_F(SendWindow, ServerSendsToTheSelectedClientsAndDropsThemByKey)
     EXPECT_EQ(a.Receive(2, 5000), (std::vector<uint8_t>{'h', 'i'}));
     EXPECT_EQ(c.Receive(2, 5000), (std::vector<uint8_t>{'h', 'i'}));
     EXPECT_TRUE(b.Receive(1, 200).empty());
+    // A line each, naming its peer, so the log and a capture say who got it.
+    EXPECT_EQ(Occurrences(Log(), L"TX  127.0.0.1:" + std::to_wstring(LocalPort(a.Get())) + L"  hi\r\n"), 1u);
+    EXPECT_EQ(Occurrences(Log(), L"TX  127.0.0.1:" + std::to_wstring(LocalPort(c.Get())) + L"  hi\r\n"), 1u);
     ASSERT_TRUE(b.SendAll({'x', 'y', 'z'}));
     ASSERT_TRUE(PumpUntil([&] { Tick(); return ClientText(entry(b)).find(L"RX: 3  TX: 0") != std::wstring::npos; },
                           5000));
@@ -461,6 +464,9 @@ TEST_F(SendWindow, AFileGoesOutWholeAndACancelLeavesTheLinkUsable)
     dialog.SendSide().SendFile(path);
     PumpUntil([] { return false; }, 1000);
     ASSERT_TRUE(dialog.SendSide().SendingFile());
+    Item(IDC_SEND_EDIT).SetText(L"ok");
+    Click(IDC_SEND); // would land in the middle of the file
+    EXPECT_EQ(Occurrences(Log(), L"ERR Send failed: a file is being sent"), 1u);
     Click(IDC_SEND_FILE);
     EXPECT_FALSE(dialog.SendSide().SendingFile());
     const std::wstring log = Log();
@@ -469,7 +475,6 @@ TEST_F(SendWindow, AFileGoesOutWholeAndACancelLeavesTheLinkUsable)
     const uint64_t sent = std::stoull(log.substr(at + 26));
     EXPECT_GT(sent, 0u);
     EXPECT_LT(sent, large.size());
-    Item(IDC_SEND_EDIT).SetText(L"ok");
     Click(IDC_SEND);
     std::vector<uint8_t> rest;
     ASSERT_TRUE(PumpUntil([&] {

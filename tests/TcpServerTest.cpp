@@ -287,6 +287,21 @@ TEST_F(TcpServer, OneClientOfThreeIsSentToAndOneIsDisconnected)
     EXPECT_FALSE(window.Has(Kind::Status, L"TCP server stopped"));
 }
 
+// A file is fed while the server's queues are short: a client that stops
+// reading holds it back, and one that then leaves must let it go on.
+TEST_F(TcpServer, AClientThatLeavesTakesItsQueueAlong)
+{
+    ASSERT_TRUE(Listen());
+    PeerSocket stuck = Join();
+    const std::vector<uint8_t> block(1 << 16, 'q');
+    for (int i = 0; i < 400 && server.QueuedBytes() < block.size(); ++i)
+        ASSERT_TRUE(server.QueueSendToAll(block)); // until the socket's buffers are full
+    ASSERT_GE(server.QueuedBytes(), block.size());
+    stuck.Close();
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::ClientRemoved) == 1; }, 5000));
+    EXPECT_EQ(server.QueuedBytes(), 0u);
+}
+
 TEST_F(TcpServer, ClientsThatResetBeforeBeingAcceptedDoNotStopTheServer)
 {
     ASSERT_TRUE(Listen());

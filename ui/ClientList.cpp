@@ -24,7 +24,7 @@ void ClientList::Attach(Window dialog, ConnectionController& controller)
 void ClientList::Reset(bool senders)
 {
     m_senders = senders;
-    m_lastSender.clear();
+    m_lastSender = 0;
     m_roster.Clear();
     m_list.Send(LB_RESETCONTENT);
 }
@@ -64,7 +64,7 @@ void ClientList::OnEvent(const TransportEvent& event, ClientListChange change)
         if (m_senders) {
             bool added = false;
             index = m_roster.Sender(event.peer, added);
-            m_lastSender = event.peer;
+            m_lastSender = m_roster[index].id;
             if (added) {
                 Freeze();
                 Insert(index);
@@ -78,14 +78,14 @@ void ClientList::OnEvent(const TransportEvent& event, ClientListChange change)
 
 void ClientList::CountSentToAll(size_t bytes)
 {
-    if (!m_senders) {
+    if (!m_senders)
         m_roster.CountTxToAll(bytes);
-        return;
-    }
-    if (m_lastSender.empty())
-        return;
-    bool added = false;
-    m_roster.CountTx(m_roster.Sender(m_lastSender, added), bytes);
+}
+
+const RosterEntry* ClientList::LastSender() const
+{
+    const size_t index = m_lastSender ? m_roster.Find(m_lastSender, L"") : ClientRoster::npos;
+    return index == ClientRoster::npos ? nullptr : &m_roster[index];
 }
 
 std::vector<size_t> ClientList::Selected() const
@@ -131,14 +131,26 @@ void ClientList::DisconnectSelected()
 void ClientList::Refresh()
 {
     const std::vector<size_t> changed = m_roster.TakeChanged();
-    if (!changed.empty())
+    if (!changed.empty()) {
         Freeze();
-    for (size_t index : changed) {
-        const bool selected = m_list.Send(LB_GETSEL, WPARAM(index)) > 0;
-        m_list.Send(LB_DELETESTRING, WPARAM(index));
-        Insert(index);
-        if (selected)
-            m_list.Send(LB_SETSEL, TRUE, LPARAM(index));
+        // An entry's text changes by taking it out and putting it back: the
+        // user's picks, caret, anchor and scroll stay as they were.
+        const LRESULT caret = m_list.Send(LB_GETCARETINDEX);
+        const LRESULT anchor = m_list.Send(LB_GETANCHORINDEX);
+        const LRESULT top = m_list.Send(LB_GETTOPINDEX);
+        for (size_t index : changed) {
+            const bool selected = m_list.Send(LB_GETSEL, WPARAM(index)) > 0;
+            m_list.Send(LB_DELETESTRING, WPARAM(index));
+            Insert(index);
+            if (selected)
+                m_list.Send(LB_SETSEL, TRUE, LPARAM(index));
+        }
+        if (anchor >= 0)
+            m_list.Send(LB_SETANCHORINDEX, WPARAM(anchor));
+        if (caret >= 0)
+            m_list.Send(LB_SETCARETINDEX, WPARAM(caret), FALSE);
+        if (top >= 0)
+            m_list.Send(LB_SETTOPINDEX, WPARAM(top));
     }
     if (!m_frozen)
         return;

@@ -21,9 +21,10 @@ public:
 
     // The list's part of a link's event.
     void OnEvent(const TransportEvent& event, ClientListChange change);
-    // A payload the link sent to everyone it sends to: every client of a
-    // server, the last sender of a listener.
+    // A payload a server sent to all its clients.
     void CountSentToAll(size_t bytes);
+    // The sender of a listener's newest datagram; null before any came.
+    const RosterEntry* LastSender() const;
     // To that peer, if it is still listed.
     void CountSentTo(const RosterEntry& peer, size_t bytes)
     {
@@ -52,6 +53,6 @@ private:
     Subclass m_keys;
     ClientRoster m_roster;
     bool m_senders = false;
-    std::wstring m_lastSender;
+    uint32_t m_lastSender = 0; // its roster id
     bool m_frozen = false; // changed since the last tick, not yet repainted
 };

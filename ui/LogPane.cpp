@@ -109,10 +109,12 @@ void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uin
     AppendLine(kind, std::move(text), std::move(bytes), {}, 0, false, false);
 }
 
-void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex)
+void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex, std::wstring peer, uint32_t client)
 {
     std::wstring text = FormatSentBytes(payload, asHex);
-    AppendLine(TransportEventKind::Sent, std::move(text), std::move(payload), {}, 0, false, !asHex);
+    const bool namesPeer = !peer.empty();
+    AppendLine(TransportEventKind::Sent, std::move(text), std::move(payload), std::move(peer), client, namesPeer,
+               !asHex);
 }
 
 void LogPane::Append(TransportEvent&& event, bool namesPeer)

@@ -32,7 +32,9 @@ public:
     // A payload the window sent, shown as text or, from the Hex face, as hex
     // pairs. A text line reads its bytes from the journal, as received
     // lines do, so a file sent in chunks is not held twice.
-    void AppendSent(std::vector<uint8_t> payload, bool asHex);
+    // With a peer (and a server's client id) the line and its record name
+    // the one peer the payload went to.
+    void AppendSent(std::vector<uint8_t> payload, bool asHex, std::wstring peer = {}, uint32_t client = 0);
     // A link's event; its text and bytes move into the log. Its line names the
     // peer when the link has several.
     void Append(TransportEvent&& event, bool namesPeer);

@@ -258,10 +258,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         return TRUE;
     case WM_CONTEXTMENU: {
         const HWND from = reinterpret_cast<HWND>(wp);
-        return m_logPane.OnContextMenu(from, lp) || m_clients.OnContextMenu(from, lp) ||
-                       m_sendPane.OnContextMenu(from, lp)
-                   ? TRUE
-                   : FALSE;
+        return m_logPane.OnContextMenu(from, lp) || m_clients.OnContextMenu(from, lp) ? TRUE : FALSE;
     }
     case WM_SYSCOMMAND:
         if ((wp & 0xFFF0) == IDM_NEW_SESSION) {
@@ -396,7 +393,7 @@ void CMainDlg::OnConnect()
         m_controller.StopAll();
         Item(IDC_STATUS).SetText(L"Disconnected");
         m_logPane.Append(TransportEventKind::Status, L"Disconnected.");
-        SetConnectedState(false);
+        SetConnectedState(false, true);
         UpdateWindowTitle(nullptr);
         return;
     }
@@ -502,10 +499,10 @@ void CMainDlg::OnNotify(const NMHDR& header)
         m_logPane.OnTabChanged();
 }
 
-void CMainDlg::SetConnectedState(bool connected)
+void CMainDlg::SetConnectedState(bool connected, bool byUser)
 {
     m_connected = connected;
-    m_sendPane.SetLinkOpen(connected);
+    m_sendPane.SetLinkOpen(connected, byUser);
     Item(IDC_CONNECT).SetText(ConnectCaption(IsSerialChosen(), connected));
     for (int id : kConnectionControls)
         Item(id).Enable(!connected);

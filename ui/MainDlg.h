@@ -56,7 +56,8 @@ private:
     void SaveWindowState();
     PeerChoice PeersChosen() const;
 
-    void SetConnectedState(bool connected);
+    // `byUser`: Disconnect was pressed, not a link that ended by itself.
+    void SetConnectedState(bool connected, bool byUser = false);
     void UpdateWindowTitle(const ConnectionSettings* settings);
     ConnectionSettings ReadSettingsFromControls() const;
     ControlValues ReadControlValues() const;

@@ -23,6 +23,7 @@ const wchar_t* const kChecksumChoices[] = {L"No checksum", L"Sum-8",        L"XO
 constexpr size_t kFileQueueBytes = 1 << 20;
 constexpr ULONGLONG kFileTickMs = 15;
 constexpr UINT kFileTimerMs = 10;
+constexpr uint64_t kDatagramBytesPerTurn = 64 * 1024;
 
 } // namespace
 
@@ -110,17 +111,15 @@ bool SendPane::HexFace() const
     return m_tabs && TabCtrl_GetCurSel(m_tabs) == 1;
 }
 
-void SendPane::SetLinkOpen(bool open)
+void SendPane::SetLinkOpen(bool open, bool byUser)
 {
     m_linkOpen = open;
     if (open)
         return;
     if (m_repeatTimer)
-        StopRepeat(L"Repeat stopped: the link has ended.");
+        StopRepeat(byUser ? L"" : L"Repeat stopped: the link has ended.");
     if (m_file.IsOpen())
-        EndFile(L"File send stopped: the link has ended after " + std::to_wstring(m_file.Sent()) + L" of " +
-                    std::to_wstring(m_file.Size()) + L" bytes.",
-                true);
+        EndFile(L"File send stopped: the link has ended after " + FileProgressWords() + L".", !byUser);
 }
 
 void SendPane::SetPeerChoice(PeerChoice choice)
@@ -135,11 +134,21 @@ void SendPane::SetPeerChoice(PeerChoice choice)
     target.Select(chosen);
 }
 
+bool SendPane::ChoiceIsSelected() const
+{
+    return m_peerChoice != PeerChoice::None && Item(IDC_SEND_TARGET).Selection() == 1;
+}
+
 bool SendPane::Send(bool toSelected)
 {
+    // Its bytes would land in the middle of the file at the peer.
+    if (m_file.IsOpen()) {
+        m_log->Append(TransportEventKind::Error, L"Send failed: a file is being sent (Cancel Send stops it).");
+        return false;
+    }
     const SendOptions options = ReadOptions();
     const Checksum checksum = Checksum(options.checksum);
-    toSelected = toSelected || (m_peerChoice != PeerChoice::None && options.toSelected);
+    const SendTargets targets = TargetsNow(toSelected || ChoiceIsSelected());
     if (HexFace()) {
         if (!m_hexView)
             return true;
@@ -149,10 +158,9 @@ bool SendPane::Send(bool toSelected)
         std::vector<uint8_t> payload = bytes;
         const std::vector<uint8_t> sum = ChecksumBytes(checksum, payload.data(), payload.size());
         payload.insert(payload.end(), sum.begin(), sum.end());
-        if (!Deliver(payload, toSelected))
+        if (!Deliver(payload, targets, true))
             return false;
         AddToHistory(HexHistoryEntry(bytes));
-        m_log->AppendSent(std::move(payload), true);
         if (options.clearAfterSend)
             m_hexView->ResetEditor();
         return true;
@@ -175,56 +183,73 @@ bool SendPane::Send(bool toSelected)
     const std::vector<uint8_t> payload = AppendLineEnding(std::move(body), options.cr, options.lf, options.crlf);
     if (payload.empty())
         return true;
-    if (!Deliver(payload, toSelected))
+    if (!Deliver(payload, targets, false))
         return false;
-    AddToHistory(text);
-    m_log->AppendSent(payload, false);
+    AddToHistory(TextHistoryEntry(text));
     if (options.clearAfterSend)
         Item(IDC_SEND_EDIT).SetText(L"");
     return true;
 }
 
-bool SendPane::Deliver(const std::vector<uint8_t>& payload, bool toSelected)
+SendPane::SendTargets SendPane::TargetsNow(bool toSelected) const
 {
-    if (!toSelected)
-        return DeliverTo(payload, nullptr);
-    const std::vector<RosterEntry> chosen = m_clients->SelectedEntries();
-    if (chosen.empty()) {
-        m_log->Append(TransportEventKind::Error, L"Send failed: no client is selected.");
-        return false;
+    SendTargets targets;
+    if (toSelected) {
+        targets.everyone = false;
+        targets.peers = m_clients->SelectedEntries();
+        if (targets.peers.empty())
+            targets.problem = L"Send failed: no client is selected.";
+    } else if (m_linkOpen && m_clients->Senders()) {
+        // A listener answers whoever sent last as the list saw it, so the
+        // log, the counts and the file all name the same peer.
+        targets.everyone = false;
+        if (const RosterEntry* last = m_clients->LastSender())
+            targets.peers.push_back(*last);
+        else
+            targets.problem = L"Send failed: no datagram has arrived yet, so there is no sender to answer.";
     }
-    return DeliverTo(payload, &chosen);
+    return targets;
 }
 
-bool SendPane::DeliverTo(const std::vector<uint8_t>& payload, const std::vector<RosterEntry>* peers)
+bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex)
 {
-    if (!peers) {
+    if (!targets.problem.empty()) {
+        m_log->Append(TransportEventKind::Error, targets.problem);
+        return false;
+    }
+    if (targets.everyone) {
         if (!m_controller->Send(payload)) {
             m_log->Append(TransportEventKind::Error, SendFailedText());
             return false;
         }
         m_clients->CountSentToAll(payload.size());
+        m_log->AppendSent(payload, asHex);
         return true;
     }
     size_t reached = 0;
-    for (const RosterEntry& entry : *peers) {
-        const bool sent = m_clients->Senders() ? m_controller->SendToSender(entry.peer, payload)
-                                               : m_controller->SendToClient(entry.id, payload);
-        if (sent) {
-            m_clients->CountSentTo(entry, payload.size());
-            ++reached;
-        }
+    for (const RosterEntry& peer : targets.peers) {
+        const bool senders = m_clients->Senders();
+        if (!(senders ? m_controller->SendToSender(peer.peer, payload) : m_controller->SendToClient(peer.id, payload)))
+            continue;
+        ++reached;
+        m_clients->CountSentTo(peer, payload.size());
+        // Each peer's line and record name it: the capture puts the bytes in
+        // its stream alone.
+        m_log->AppendSent(payload, asHex, peer.peer, senders ? 0 : peer.id);
     }
     if (reached == 0)
-        m_log->Append(TransportEventKind::Error, SendFailedText());
+        m_log->Append(TransportEventKind::Error, L"Send failed: the chosen peers could not be reached.");
+    else if (reached < targets.peers.size())
+        m_log->Append(TransportEventKind::Error, L"Send reached " + std::to_wstring(reached) + L" of the " +
+                                                     std::to_wstring(targets.peers.size()) + L" chosen peers.");
     return reached > 0;
 }
 
-// A listener that no datagram reached yet has nobody to answer.
 std::wstring SendPane::SendFailedText() const
 {
-    if (m_linkOpen && m_controller->IsRunning() && m_peerChoice == PeerChoice::Senders)
-        return L"Send failed: no datagram has arrived yet, so there is no sender to answer.";
+    if (m_linkOpen && m_controller->IsRunning() && m_controller->ActiveKind() == LinkKind::TcpServer &&
+        m_clients->Roster().Size() == 0)
+        return L"Send failed: no client is connected.";
     return L"Send failed: no active transport.";
 }
 
@@ -305,13 +330,16 @@ void SendPane::OnRepeat()
     m_repeatTimer = SetTimer(m_dialog.Handle(), kRepeatTimerId, RepeatInterval(Item(IDC_REPEAT_MS).Text()), nullptr);
 }
 
-void SendPane::StopRepeat(const std::wstring& why)
+void SendPane::StopRepeat(const std::wstring& error)
 {
     if (m_repeatTimer)
         KillTimer(m_dialog.Handle(), m_repeatTimer);
     m_repeatTimer = 0;
     Item(IDC_REPEAT).SetCheck(false);
-    m_log->Append(TransportEventKind::Error, why);
+    if (error.empty())
+        m_log->Append(TransportEventKind::Status, L"Repeat stopped.");
+    else
+        m_log->Append(TransportEventKind::Error, error);
 }
 
 bool SendPane::OnTimer(UINT_PTR id)
@@ -319,9 +347,10 @@ bool SendPane::OnTimer(UINT_PTR id)
     if (id == kRepeatTimerId) {
         // A tick already queued does nothing once Repeat is off.
         if (m_repeatTimer && Item(IDC_REPEAT).Checked()) {
-            // A send that failed fails again on every tick: one line says so.
+            // A send that failed fails again on every tick: its error line
+            // says why once, and Repeat stops.
             if (!Send())
-                StopRepeat(L"Repeat stopped: the send failed.");
+                StopRepeat(L"");
         }
         return true;
     }
@@ -364,9 +393,7 @@ bool SendPane::OnCommand(int id, int code)
     case IDC_SEND_FILE:
     case IDM_SEND_FILE:
         if (m_file.IsOpen())
-            EndFile(L"File send cancelled after " + std::to_wstring(m_file.Sent()) + L" of " +
-                        std::to_wstring(m_file.Size()) + L" bytes.",
-                    false);
+            EndFile(L"File send cancelled after " + FileProgressWords() + L".", false);
         else
             StartFile();
         return true;
@@ -387,14 +414,6 @@ bool SendPane::OnNotify(const NMHDR& header)
     if (header.code != TCN_SELCHANGE || header.idFrom != IDC_SEND_TABS)
         return false;
     OnTabChanged();
-    return true;
-}
-
-bool SendPane::OnContextMenu(HWND from, LPARAM where)
-{
-    if (from != Item(IDC_SEND_EDIT).Handle())
-        return false;
-    ShowEditMenu(where);
     return true;
 }
 
@@ -490,18 +509,28 @@ void SendPane::SendFile(const std::wstring& path)
         m_log->Append(TransportEventKind::Error, L"Send File needs an open link.");
         return;
     }
-    const bool datagrams = m_controller->ActiveKind() == LinkKind::Udp;
-    const std::wstring problem = m_file.Open(path, datagrams ? kFileDatagram : kFileChunk);
-    if (!problem.empty()) {
-        m_log->Append(TransportEventKind::Error, problem);
+    if (m_file.IsOpen())
+        return;
+    // The file goes whole to the peers chosen now, whatever is picked later.
+    m_fileTargets = TargetsNow(ChoiceIsSelected());
+    if (!m_fileTargets.problem.empty()) {
+        m_log->Append(TransportEventKind::Error, m_fileTargets.problem);
         return;
     }
-    // The file goes whole to the clients picked now, whatever is picked later.
-    m_fileToSelected = m_peerChoice != PeerChoice::None && Item(IDC_SEND_TARGET).Selection() == 1;
-    m_filePeers = m_clients->SelectedEntries();
-    if (m_fileToSelected && m_filePeers.empty()) {
-        m_file.Close();
-        m_log->Append(TransportEventKind::Error, L"Send failed: no client is selected.");
+    // A serial line takes a quarter of a second's worth at a time, so that
+    // a cancel is not followed by minutes of bytes still queued.
+    const ConnectionSettings& link = m_controller->ActiveSettings();
+    m_fileBacklog = kFileQueueBytes;
+    size_t chunk = kFileChunk;
+    if (m_controller->ActiveKind() == LinkKind::Udp)
+        chunk = kFileDatagram;
+    if (m_controller->ActiveKind() == LinkKind::Serial) {
+        m_fileBacklog = std::max<size_t>(64, link.baud / 10 / 4);
+        chunk = std::min(chunk, m_fileBacklog);
+    }
+    const std::wstring problem = m_file.Open(path, chunk);
+    if (!problem.empty()) {
+        m_log->Append(TransportEventKind::Error, problem);
         return;
     }
     m_statusBefore = Item(IDC_STATUS).Text();
@@ -512,13 +541,25 @@ void SendPane::SendFile(const std::wstring& path)
     FeedFile();
 }
 
+std::wstring SendPane::FileProgressWords() const
+{
+    return std::to_wstring(m_file.Sent()) + L" of " + std::to_wstring(m_file.Size()) + L" bytes";
+}
+
 void SendPane::FeedFile()
 {
     if (!m_file.IsOpen())
         return;
     const ULONGLONG start = GetTickCount64();
-    while (GetTickCount64() - start < kFileTickMs && m_controller->QueuedBytes() < kFileQueueBytes) {
+    // Datagrams have no queue to wait on: a turn sends so many at most.
+    const bool datagrams = m_controller->ActiveKind() == LinkKind::Udp;
+    uint64_t thisTurn = 0;
+    while (GetTickCount64() - start < kFileTickMs && m_controller->QueuedBytes() < m_fileBacklog &&
+           !(datagrams && thisTurn >= kDatagramBytesPerTurn)) {
         if (m_file.AtEnd()) {
+            // Sent once the link has written it all, not when it was handed over.
+            if (m_controller->QueuedBytes() > 0)
+                break;
             EndFile(L"Sent file " + m_file.Name() + L": " + std::to_wstring(m_file.Sent()) + L" bytes.", false);
             return;
         }
@@ -529,13 +570,14 @@ void SendPane::FeedFile()
                     true);
             return;
         }
-        if (!DeliverTo(chunk, m_fileToSelected ? &m_filePeers : nullptr)) {
+        thisTurn += chunk.size();
+        // A file's chunks are logged as text, whichever face is shown.
+        if (!Deliver(chunk, m_fileTargets, false)) {
             EndFile(L"File send stopped after " + std::to_wstring(m_file.Sent() - chunk.size()) + L" of " +
                         std::to_wstring(m_file.Size()) + L" bytes.",
                     true);
             return;
         }
-        m_log->AppendSent(std::move(chunk), HexFace());
     }
     m_progressShown = m_file.ProgressText();
     Item(IDC_STATUS).SetText(m_progressShown);

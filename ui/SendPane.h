@@ -29,9 +29,9 @@ public:
     // The dialog's windows are going, and with them the hex editor.
     void Detach();
 
-    // The link was opened or has ended: Repeat and a file being sent stop
-    // with it.
-    void SetLinkOpen(bool open);
+    // The link was opened or has ended (`byUser`: closed by Disconnect):
+    // Repeat and a file being sent stop with it.
+    void SetLinkOpen(bool open, bool byUser = false);
     // The choice beside Send is offered for a server's clients or a
     // listener's senders, and hidden otherwise.
     void SetPeerChoice(PeerChoice choice);
@@ -45,7 +45,6 @@ public:
     bool OnCommand(int id, int code);
     bool OnNotify(const NMHDR& header);
     bool OnTimer(UINT_PTR id);
-    bool OnContextMenu(HWND from, LPARAM where);
     // Enter and Escape in the send box.
     bool PreTranslateMessage(const MSG& msg);
     // Enter in the send box when the dialog takes it for its default button.
@@ -71,20 +70,29 @@ private:
     void OnTabChanged();
     SendOptions ReadOptions() const;
     void ApplyOptions(const SendOptions& options);
-    // To the peers the choice says, or the selected ones; an ERR line and
-    // false when it reached nobody.
-    bool Deliver(const std::vector<uint8_t>& payload, bool toSelected);
-    // To everyone (null) or to those peers.
-    bool DeliverTo(const std::vector<uint8_t>& payload, const std::vector<RosterEntry>* peers);
+    // Where a payload goes: everyone the link sends to, or the peers listed
+    // (picked ones, or a listener's last sender). `problem`: nowhere.
+    struct SendTargets {
+        bool everyone = true;
+        std::vector<RosterEntry> peers;
+        std::wstring problem;
+    };
+    bool ChoiceIsSelected() const;
+    SendTargets TargetsNow(bool toSelected) const;
+    // Sends and logs one TX line (one a peer when they are listed); false,
+    // with an ERR line, when it reached nobody.
+    bool Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex);
     std::wstring SendFailedText() const;
     void AddToHistory(const std::wstring& entry);
     void OnHistoryChosen();
     void OnRepeat();
-    void StopRepeat(const std::wstring& why);
+    // With no error, the failure was said already: a plain line says Repeat stopped.
+    void StopRepeat(const std::wstring& error);
     void ShowEditMenu(LPARAM where);
     void OnEditMenu(int id);
     void StartFile();
     void FeedFile();
+    std::wstring FileProgressWords() const;
     void EndFile(const std::wstring& line, bool error);
 
     Window m_dialog;
@@ -100,8 +108,8 @@ private:
     UINT_PTR m_repeatTimer = 0;
     HistoryList m_history; // what the history box shows, newest first
     FileFeed m_file;
-    bool m_fileToSelected = false;
-    std::vector<RosterEntry> m_filePeers;
+    SendTargets m_fileTargets;
+    size_t m_fileBacklog = 0; // the file waits while the link has this much queued
     std::wstring m_statusBefore; // the link's status, given back when the file is sent
     std::wstring m_progressShown;
 };
