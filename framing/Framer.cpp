@@ -1,0 +1,169 @@
+#include "framing/Framer.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+// A line's CR may yet be followed by its LF: it waits this long for it.
+constexpr uint64_t kCrWaitUs = 50000;
+// Bytes that never make a message (a stream with no delimiter) come out in
+// pieces of this size at most.
+constexpr size_t kMaxHeld = 65536;
+
+int HexDigit(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+uint32_t SerialIdleGapUs(uint32_t gapUs, uint32_t baud, uint32_t dataBits, bool parity, uint32_t stopBitsCode)
+{
+    if (baud == 0)
+        return gapUs;
+    // Stop-bit codes 0, 1, 2 are one, one and a half and two bits: counted
+    // in half bits to stay whole.
+    const uint64_t halfBits = 2 * (1 + uint64_t(dataBits) + (parity ? 1 : 0)) + (stopBitsCode == 0 ? 2 : stopBitsCode == 1 ? 3 : 4);
+    uint64_t gap = (7 * halfBits * 1000000 / 2 / 2 + baud - 1) / baud; // 3.5 characters, rounded up
+    if (baud > 19200)
+        gap = 1750;
+    return uint32_t(std::max<uint64_t>(gapUs, gap));
+}
+
+bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes)
+{
+    bytes.clear();
+    int high = -1;
+    for (const wchar_t c : text) {
+        if (c == L' ' || c == L',' || c == L'\t') {
+            if (high >= 0)
+                return false; // one digit alone
+            continue;
+        }
+        const int value = HexDigit(c);
+        if (value < 0)
+            return false;
+        if (high < 0) {
+            high = value;
+        } else {
+            bytes.push_back(uint8_t(high << 4 | value));
+            high = -1;
+        }
+    }
+    return high < 0;
+}
+
+std::vector<uint8_t> FramingOptions::CrLf()
+{
+    return {0x0D, 0x0A};
+}
+
+Framer::Framer(FramingOptions options) : m_options(std::move(options))
+{
+    if (m_options.mode == FramingMode::Delimiter && m_options.delimiter.empty())
+        m_options.mode = FramingMode::AsReceived;
+    if (m_options.mode == FramingMode::FixedLength && m_options.fixedLength == 0)
+        m_options.fixedLength = 1;
+}
+
+void Framer::Add(const uint8_t* bytes, size_t count, uint64_t nowUs, std::vector<FramedMessage>& out)
+{
+    if (count == 0)
+        return;
+    if (m_options.mode == FramingMode::AsReceived) {
+        out.push_back({std::vector<uint8_t>(bytes, bytes + count), nowUs});
+        return;
+    }
+    // A gap ends what came before it; a partial message that waited too
+    // long goes out first.
+    Tick(nowUs, out);
+    m_blocks.emplace_back(m_held.size(), nowUs);
+    m_held.insert(m_held.end(), bytes, bytes + count);
+    m_lastUs = nowUs;
+    for (size_t length = CompleteLength(); length != 0; length = CompleteLength())
+        Emit(length, out);
+    while (m_held.size() >= kMaxHeld)
+        Emit(kMaxHeld, out);
+    // What is held has no end in it; a Lines scan stops short of a CR that
+    // may still get its LF.
+    m_scanned = m_held.size();
+    if (m_options.mode == FramingMode::Lines && !m_held.empty() && m_held.back() == 0x0D)
+        --m_scanned;
+}
+
+void Framer::Tick(uint64_t nowUs, std::vector<FramedMessage>& out)
+{
+    if (m_held.empty())
+        return;
+    if (nowUs >= DueUs())
+        Emit(m_held.size(), out);
+}
+
+uint64_t Framer::DueUs() const
+{
+    if (m_held.empty())
+        return UINT64_MAX;
+    uint64_t due = m_blocks.front().second + m_options.flushUs;
+    if (m_options.mode == FramingMode::IdleGap)
+        due = std::min(due, m_lastUs + m_options.idleGapUs);
+    if (m_options.mode == FramingMode::Lines && m_held.back() == 0x0D)
+        due = std::min(due, m_lastUs + kCrWaitUs);
+    return due;
+}
+
+void Framer::Flush(std::vector<FramedMessage>& out)
+{
+    if (!m_held.empty())
+        Emit(m_held.size(), out);
+}
+
+size_t Framer::CompleteLength() const
+{
+    const size_t size = m_held.size();
+    switch (m_options.mode) {
+    case FramingMode::Lines:
+        for (size_t i = m_scanned; i < size; ++i) {
+            if (m_held[i] == 0x0A)
+                return i + 1;
+            if (m_held[i] == 0x0D && i + 1 < size)
+                return m_held[i + 1] == 0x0A ? i + 2 : i + 1;
+        }
+        return 0;
+    case FramingMode::Delimiter: {
+        const std::vector<uint8_t>& d = m_options.delimiter;
+        const size_t from = m_scanned >= d.size() ? m_scanned - (d.size() - 1) : 0;
+        const auto at = std::search(m_held.begin() + ptrdiff_t(from), m_held.end(), d.begin(), d.end());
+        return at == m_held.end() ? 0 : size_t(at - m_held.begin()) + d.size();
+    }
+    case FramingMode::FixedLength:
+        return size >= m_options.fixedLength ? m_options.fixedLength : 0;
+    case FramingMode::AsReceived:
+    case FramingMode::IdleGap:
+        break;
+    }
+    return 0;
+}
+
+void Framer::Emit(size_t count, std::vector<FramedMessage>& out)
+{
+    count = std::min(count, m_held.size());
+    out.push_back({std::vector<uint8_t>(m_held.begin(), m_held.begin() + ptrdiff_t(count)), m_blocks.front().second});
+    m_held.erase(m_held.begin(), m_held.begin() + ptrdiff_t(count));
+    // The block the next byte is in becomes the first; offsets move down.
+    size_t first = 0;
+    while (first + 1 < m_blocks.size() && m_blocks[first + 1].first <= count)
+        ++first;
+    m_blocks.erase(m_blocks.begin(), m_blocks.begin() + ptrdiff_t(first));
+    for (auto& block : m_blocks)
+        block.first = block.first > count ? block.first - count : 0;
+    if (m_held.empty())
+        m_blocks.clear();
+    m_scanned = 0; // the rest is searched again from its start
+}

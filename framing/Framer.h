@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// How received bytes are cut into the log's messages. The numbers are the
+// ones the settings file stores.
+enum class FramingMode : int32_t { AsReceived = 0, Lines = 1, Delimiter = 2, IdleGap = 3, FixedLength = 4 };
+
+struct FramingOptions {
+    static std::vector<uint8_t> CrLf();
+
+    FramingMode mode = FramingMode::AsReceived;
+    std::vector<uint8_t> delimiter = CrLf(); // Delimiter: cut after these bytes
+    uint32_t idleGapUs = 20000;                 // IdleGap: a message ends after this long without a byte
+    uint32_t fixedLength = 16;                  // FixedLength: every so many bytes
+    uint32_t flushUs = 500000;                  // a partial message is shown after waiting this long
+};
+
+// The idle gap for a serial line: the gap asked for, but at least 3.5
+// character times at the line's rate (start, data, parity and stop bits),
+// and above 19200 baud at least 1750 µs, as Modbus RTU has it.
+uint32_t SerialIdleGapUs(uint32_t gapUs, uint32_t baud, uint32_t dataBits, bool parity, uint32_t stopBitsCode);
+
+// Bytes typed as hex pairs ("0D 0A", "03"); false when the text holds
+// anything else or an odd digit.
+bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes);
+
+struct FramedMessage {
+    std::vector<uint8_t> bytes;
+    uint64_t firstByteUs = 0; // when its first byte arrived
+};
+
+// Cuts one peer's received bytes into messages. Times are microseconds on
+// one clock, passed in, so tests need no sleeping. Messages come out of Add
+// and Tick in order; no byte is lost or shown twice.
+class Framer {
+public:
+    explicit Framer(FramingOptions options = {});
+
+    // A block that arrived at `nowUs` (a read or a datagram); the messages
+    // it completes are appended to `out`.
+    void Add(const uint8_t* bytes, size_t count, uint64_t nowUs, std::vector<FramedMessage>& out);
+    // Time has passed without bytes: a held message whose gap or flush time
+    // is up comes out.
+    void Tick(uint64_t nowUs, std::vector<FramedMessage>& out);
+    // When Tick next has something to do; UINT64_MAX when nothing is held.
+    uint64_t DueUs() const;
+    // Everything held, as one message (the link ended).
+    void Flush(std::vector<FramedMessage>& out);
+    bool Holding() const { return !m_held.empty(); }
+    const FramingOptions& Options() const { return m_options; }
+
+private:
+    void Emit(size_t count, std::vector<FramedMessage>& out);
+    // The length of the first complete message held, or 0.
+    size_t CompleteLength() const;
+
+    FramingOptions m_options;
+    std::vector<uint8_t> m_held;
+    // Where each block still held starts in m_held, and when it came: a
+    // message's first byte takes its block's time.
+    std::vector<std::pair<size_t, uint64_t>> m_blocks;
+    uint64_t m_lastUs = 0; // when the last bytes arrived
+    size_t m_scanned = 0;  // held bytes already searched for an end
+};
