@@ -73,18 +73,19 @@ Framer::Framer(FramingOptions options) : m_options(std::move(options))
         m_options.fixedLength = 1;
 }
 
-void Framer::Add(const uint8_t* bytes, size_t count, uint64_t nowUs, std::vector<FramedMessage>& out)
+void Framer::Add(const uint8_t* bytes, size_t count, uint64_t nowUs, std::vector<FramedMessage>& out,
+                 uint64_t storedAt)
 {
     if (count == 0)
         return;
     if (m_options.mode == FramingMode::AsReceived) {
-        out.push_back({std::vector<uint8_t>(bytes, bytes + count), nowUs});
+        out.push_back({std::vector<uint8_t>(bytes, bytes + count), nowUs, storedAt});
         return;
     }
     // A gap ends what came before it; a partial message that waited too
     // long goes out first.
     Tick(nowUs, out);
-    m_blocks.emplace_back(m_held.size(), nowUs);
+    m_blocks.push_back({m_held.size(), nowUs, storedAt});
     m_held.insert(m_held.end(), bytes, bytes + count);
     m_lastUs = nowUs;
     for (size_t length = CompleteLength(); length != 0; length = CompleteLength())
@@ -110,7 +111,7 @@ uint64_t Framer::DueUs() const
 {
     if (m_held.empty())
         return UINT64_MAX;
-    uint64_t due = m_blocks.front().second + m_options.flushUs;
+    uint64_t due = m_blocks.front().timeUs + m_options.flushUs;
     if (m_options.mode == FramingMode::IdleGap)
         due = std::min(due, m_lastUs + m_options.idleGapUs);
     if (m_options.mode == FramingMode::Lines && m_held.back() == 0x0D)
@@ -154,15 +155,26 @@ size_t Framer::CompleteLength() const
 void Framer::Emit(size_t count, std::vector<FramedMessage>& out)
 {
     count = std::min(count, m_held.size());
-    out.push_back({std::vector<uint8_t>(m_held.begin(), m_held.begin() + ptrdiff_t(count)), m_blocks.front().second});
-    m_held.erase(m_held.begin(), m_held.begin() + ptrdiff_t(count));
-    // The block the next byte is in becomes the first; offsets move down.
+    // The block the next byte is in becomes the first; the message's bytes
+    // are stored in one run when each of its blocks follows the one before.
+    const Block& head = m_blocks.front();
+    uint64_t storedAt = head.storedAt;
     size_t first = 0;
-    while (first + 1 < m_blocks.size() && m_blocks[first + 1].first <= count)
-        ++first;
+    for (; first + 1 < m_blocks.size() && m_blocks[first + 1].offset < count; ++first) {
+        const Block &a = m_blocks[first], &b = m_blocks[first + 1];
+        if (a.storedAt == FramedMessage::kNotStored || b.storedAt != a.storedAt + (b.offset - a.offset))
+            storedAt = FramedMessage::kNotStored;
+    }
+    if (first + 1 < m_blocks.size() && m_blocks[first + 1].offset == count)
+        ++first; // the next byte starts a block of its own
+    out.push_back({std::vector<uint8_t>(m_held.begin(), m_held.begin() + ptrdiff_t(count)), head.timeUs, storedAt});
+    m_held.erase(m_held.begin(), m_held.begin() + ptrdiff_t(count));
     m_blocks.erase(m_blocks.begin(), m_blocks.begin() + ptrdiff_t(first));
-    for (auto& block : m_blocks)
-        block.first = block.first > count ? block.first - count : 0;
+    // What is left of the first block starts later in its store.
+    if (!m_blocks.empty() && m_blocks.front().offset < count && m_blocks.front().storedAt != FramedMessage::kNotStored)
+        m_blocks.front().storedAt += count - m_blocks.front().offset;
+    for (Block& block : m_blocks)
+        block.offset = block.offset > count ? block.offset - count : 0;
     if (m_held.empty())
         m_blocks.clear();
     m_scanned = 0; // the rest is searched again from its start

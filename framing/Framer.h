@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 // How received bytes are cut into the log's messages. The numbers are the
@@ -32,6 +31,10 @@ bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes);
 struct FramedMessage {
     std::vector<uint8_t> bytes;
     uint64_t firstByteUs = 0; // when its first byte arrived
+    // Where its bytes lie one after the other in the caller's store (the
+    // blocks' `storedAt`), or kNotStored when they do not.
+    uint64_t storedAt = kNotStored;
+    static constexpr uint64_t kNotStored = UINT64_MAX;
 };
 
 // Cuts one peer's received bytes into messages. Times are microseconds on
@@ -41,9 +44,11 @@ class Framer {
 public:
     explicit Framer(FramingOptions options = {});
 
-    // A block that arrived at `nowUs` (a read or a datagram); the messages
-    // it completes are appended to `out`.
-    void Add(const uint8_t* bytes, size_t count, uint64_t nowUs, std::vector<FramedMessage>& out);
+    // A block that arrived at `nowUs` (a read or a datagram), kept by the
+    // caller at `storedAt` if anywhere; the messages it completes are
+    // appended to `out`.
+    void Add(const uint8_t* bytes, size_t count, uint64_t nowUs, std::vector<FramedMessage>& out,
+             uint64_t storedAt = FramedMessage::kNotStored);
     // Time has passed without bytes: a held message whose gap or flush time
     // is up comes out.
     void Tick(uint64_t nowUs, std::vector<FramedMessage>& out);
@@ -61,9 +66,14 @@ private:
 
     FramingOptions m_options;
     std::vector<uint8_t> m_held;
-    // Where each block still held starts in m_held, and when it came: a
-    // message's first byte takes its block's time.
-    std::vector<std::pair<size_t, uint64_t>> m_blocks;
+    // Each block still held: where it starts in m_held, when it came (a
+    // message's first byte takes its block's time) and where it is stored.
+    struct Block {
+        size_t offset;
+        uint64_t timeUs;
+        uint64_t storedAt;
+    };
+    std::vector<Block> m_blocks;
     uint64_t m_lastUs = 0; // when the last bytes arrived
     size_t m_scanned = 0;  // held bytes already searched for an end
 };

@@ -135,6 +135,26 @@ TEST(Framer, NoByteIsLostOrShownTwice)
     }
 }
 
+// A message read back from the store where its blocks were kept: only when
+// they lie there one after the other.
+TEST(Framer, AMessageIsStoredInOneRunOnlyWhenItsBlocksFollowEachOther)
+{
+    const auto stored = [](uint64_t secondAt) {
+        Framer framer(Mode(FramingMode::Lines));
+        std::vector<FramedMessage> out;
+        framer.Add(reinterpret_cast<const uint8_t*>("ab\r"), 3, 0, out, 100);
+        framer.Add(reinterpret_cast<const uint8_t*>("\ncd\nef"), 7, 0, out, secondAt);
+        framer.Add(reinterpret_cast<const uint8_t*>("\n"), 1, 0, out, secondAt + 7);
+        std::vector<uint64_t> at;
+        for (const FramedMessage& m : out)
+            at.push_back(m.storedAt);
+        return at;
+    };
+    EXPECT_EQ(stored(103), (std::vector<uint64_t>{100, 104, 107}));
+    // Something else was stored between the blocks (a sent payload).
+    EXPECT_EQ(stored(110), (std::vector<uint64_t>{FramedMessage::kNotStored, 111, 114}));
+}
+
 // Modbus RTU: 3.5 character times, at least 1750 µs above 19200 baud, or
 // the gap asked for when that is longer.
 TEST(Framer, SerialGapFollowsTheModbusRule)
