@@ -35,6 +35,8 @@ void ConnectionController::Start(const ConnectionSettings& settings)
     m_kind = LinkKindFor(settings);
     m_settings = settings;
     m_link = MakeLink(m_kind);
+    if (m_kind == LinkKind::Serial)
+        static_cast<SerialTransport&>(*m_link).SetCutLines(m_serialLines);
     m_link->Start(m_notifyWnd, settings);
 }
 

@@ -18,6 +18,9 @@ public:
     ~ConnectionController() { StopAll(); }
 
     void SetNotifyWindow(HWND wnd) { m_notifyWnd = wnd; }
+    // For the next Start: a serial link cuts lines itself (true), or posts
+    // each read for the log's framing.
+    void SetSerialLines(bool cut) { m_serialLines = cut; }
 
     void Start(const ConnectionSettings& settings);
     void StopAll();
@@ -43,5 +46,6 @@ private:
     HWND m_notifyWnd = nullptr;
     LinkKind m_kind = LinkKind::TcpClient;
     ConnectionSettings m_settings;
+    bool m_serialLines = true;
     std::unique_ptr<Link> m_link; // kept after a stop, until the next Start
 };

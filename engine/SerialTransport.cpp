@@ -199,8 +199,11 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                 break;
             }
             if (got > 0) {
-                for (auto& line : m_lines.OnBytes(buffer.data(), got, GetTickCount()))
-                    PostLine(std::move(line), peer);
+                if (!m_cutLines)
+                    PostLine(std::vector<uint8_t>(buffer.begin(), buffer.begin() + got), peer);
+                else
+                    for (auto& line : m_lines.OnBytes(buffer.data(), got, GetTickCount()))
+                        PostLine(std::move(line), peer);
                 // The driver's line errors spoil or drop bytes: they are said,
                 // at most four times a second (asking costs a system call).
                 if (GetTickCount() - lastErrorCheck >= 250) {

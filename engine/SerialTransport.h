@@ -21,6 +21,9 @@ public:
     void Stop() override;
     bool Send(const std::vector<uint8_t>& payload) override { return QueueSend(payload); }
     bool IsPortOpen() const { return m_portOpen; }
+    // Before Start: false posts each read as it came, for the log's own
+    // framing to cut; true (the default) cuts lines here.
+    void SetCutLines(bool cut) { m_cutLines = cut; }
     // False unless running, open and the payload is not empty.
     bool QueueSend(const std::vector<uint8_t>& payload);
     size_t QueuedBytes() override { return QueuedSize(m_sendMutex, m_sendQueue); }
@@ -36,4 +39,5 @@ private:
     std::mutex m_sendMutex;
     SendQueue m_sendQueue;
     SerialLineCutter m_lines; // the worker's own
+    bool m_cutLines = true;
 };

@@ -97,8 +97,15 @@ bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::
 
 void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged) const
 {
-    std::wstring text = DecodeReceivedText(block.data(), block.size());
-    Post(TransportEventKind::Received, std::move(text), peer, std::move(block), false, damaged);
+    TransportEvent event;
+    event.kind = TransportEventKind::Received;
+    event.receivedUs = SteadyMicroseconds();
+    event.text = DecodeReceivedText(block.data(), block.size());
+    event.peer = peer;
+    event.clientId = m_clientId;
+    event.data = std::move(block);
+    event.damaged = damaged;
+    PostTransportEvent(*this, std::move(event));
 }
 
 void TransportBase::PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer)

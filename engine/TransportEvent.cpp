@@ -60,6 +60,18 @@ bool PostTransportEvent(const TransportBase& transport, TransportEvent event)
     return false;
 }
 
+uint64_t SteadyMicroseconds()
+{
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f{};
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart > 0 ? f.QuadPart : 1;
+    }();
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return uint64_t(now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency);
+}
+
 std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length)
 {
     if (length == 0 || length > size_t(INT_MAX))

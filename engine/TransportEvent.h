@@ -34,7 +34,13 @@ struct TransportEvent {
     // Traffic spoilt or cut short that this event reports, its lost bytes
     // unknown: a datagram larger than the receive buffer, serial line errors.
     uint32_t damaged = 0;
+    // When the worker took received bytes, on SteadyMicroseconds(): what the
+    // log's framing measures gaps and first bytes by.
+    uint64_t receivedUs = 0;
 };
+
+// A clock that only goes forward, in microseconds, for every thread alike.
+uint64_t SteadyMicroseconds();
 
 class TransportBase;
 

@@ -65,6 +65,82 @@ std::vector<uint8_t> FramingOptions::CrLf()
     return {0x0D, 0x0A};
 }
 
+std::wstring HexBytesText(const std::vector<uint8_t>& bytes)
+{
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (const uint8_t b : bytes) {
+        if (!text.empty())
+            text += L' ';
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+std::wstring FramingParameterPrompt(FramingMode mode)
+{
+    switch (mode) {
+    case FramingMode::Delimiter:
+        return L"Cut after these bytes, as hex pairs (such as 0D 0A or 03):";
+    case FramingMode::IdleGap:
+        return L"A message ends when no byte has come for (ms, 1 to 60000):";
+    case FramingMode::FixedLength:
+        return L"Every message is this many bytes (1 to 65536):";
+    case FramingMode::AsReceived:
+    case FramingMode::Lines:
+        break;
+    }
+    return {};
+}
+
+std::wstring FramingParameterText(const FramingOptions& options, FramingMode mode)
+{
+    switch (mode) {
+    case FramingMode::Delimiter:
+        return HexBytesText(options.delimiter);
+    case FramingMode::IdleGap:
+        return std::to_wstring(options.idleGapUs / 1000);
+    case FramingMode::FixedLength:
+        return std::to_wstring(options.fixedLength);
+    case FramingMode::AsReceived:
+    case FramingMode::Lines:
+        break;
+    }
+    return {};
+}
+
+std::wstring SetFramingParameter(FramingOptions& options, FramingMode mode, const std::wstring& text)
+{
+    if (mode == FramingMode::Delimiter) {
+        std::vector<uint8_t> bytes;
+        if (!ParseHexBytes(text, bytes) || bytes.empty() || bytes.size() > 16)
+            return L"Type 1 to 16 bytes as hex pairs, such as 0D 0A.";
+        options.delimiter = std::move(bytes);
+        return {};
+    }
+    if (mode != FramingMode::IdleGap && mode != FramingMode::FixedLength)
+        return {};
+    const uint32_t most = mode == FramingMode::IdleGap ? 60000 : 65536;
+    uint64_t value = 0;
+    bool digits = false;
+    for (const wchar_t c : text) {
+        if (c == L' ')
+            continue;
+        if (c < L'0' || c > L'9' || value > most)
+            return L"Type a whole number from 1 to " + std::to_wstring(most) + L".";
+        value = value * 10 + uint64_t(c - L'0');
+        digits = true;
+    }
+    if (!digits || value < 1 || value > most)
+        return L"Type a whole number from 1 to " + std::to_wstring(most) + L".";
+    if (mode == FramingMode::IdleGap)
+        options.idleGapUs = uint32_t(value) * 1000;
+    else
+        options.fixedLength = uint32_t(value);
+    return {};
+}
+
 Framer::Framer(FramingOptions options) : m_options(std::move(options))
 {
     if (m_options.mode == FramingMode::Delimiter && m_options.delimiter.empty())

@@ -27,6 +27,17 @@ uint32_t SerialIdleGapUs(uint32_t gapUs, uint32_t baud, uint32_t dataBits, bool 
 // Bytes typed as hex pairs ("0D 0A", "03"); false when the text holds
 // anything else or an odd digit.
 bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes);
+// "0D 0A": what ParseHexBytes reads.
+std::wstring HexBytesText(const std::vector<uint8_t>& bytes);
+
+// The parameter a mode asks for, as the user types it: the delimiter as hex
+// pairs, the idle gap in ms, the fixed length in bytes; empty for a mode
+// that has none.
+std::wstring FramingParameterPrompt(FramingMode mode);
+std::wstring FramingParameterText(const FramingOptions& options, FramingMode mode);
+// Takes the typed parameter into `options`; an empty text when it was
+// taken, else what is wrong with it.
+std::wstring SetFramingParameter(FramingOptions& options, FramingMode mode, const std::wstring& text);
 
 struct FramedMessage {
     std::vector<uint8_t> bytes;

@@ -60,6 +60,12 @@
 #define IDC_CHECKSUM 1057
 #define IDC_SEND_TARGET 1058
 #define IDC_SEND_FILE 1059
+
+// The framing parameter's dialog.
+#define IDD_FRAMING 200
+#define IDC_FRAMING_PROMPT 1201
+#define IDC_FRAMING_VALUE 1202
+#define IDC_FRAMING_PROBLEM 1203
 // Created at run time
 #define IDC_LOG_TABS 1049
 #define IDC_SEND_TABS 1050
@@ -79,6 +85,9 @@
 #define IDM_LOG_AUTOSCROLL 0x1F26
 #define IDM_LOG_RECEIVED_HEX 0x1F27
 #define IDM_LOG_RECORD 0x1F28
+// In FramingMode's order.
+#define IDM_LOG_FRAMING_FIRST 0x1F50
+#define IDM_LOG_FRAMING_LAST 0x1F54
 
 // The client list's context menu.
 #define IDM_CLIENTS_SEND 0x1F30

@@ -323,3 +323,33 @@ TEST_F(LogWindow, RecordingWritesWhatComesAndAFullDiskEndsIt)
     EXPECT_TRUE(Item(IDC_LOST).Visible()); // what the recording could not write counts as lost
     EXPECT_EQ(Item(IDC_LOST).Text(), L"Lost: " + std::to_wstring(pane.Recording().Unrecorded()));
 }
+
+// With framing, the log's lines are the device's messages, whatever the
+// reads were; the journal keeps the reads as they came. What is held when
+// the link ends is shown then.
+TEST_F(LogWindow, ReceivedBlocksAreFramedIntoMessagesAndTheJournalKeepsTheReads)
+{
+    FramingOptions framing;
+    framing.mode = FramingMode::Delimiter;
+    framing.delimiter = {';'};
+    dialog.LogSide().NewSession(JournalSession{}, framing, true);
+    const size_t before = dialog.Log().m_journal.RecordCount();
+    for (const std::string block : {"T1=2", "1;T2=1", "9;T3"}) {
+        auto* event = new TransportEvent{TransportEventKind::Received, L"", L"peer", 0, false,
+                                         std::vector<uint8_t>(block.begin(), block.end())};
+        event->receivedUs = SteadyMicroseconds();
+        SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event));
+    }
+    Tick();
+    EXPECT_TRUE(Shows(L"RX  T1=21;\r\n"));
+    EXPECT_TRUE(Shows(L"RX  T2=19;\r\n"));
+    EXPECT_FALSE(Shows(L"T3"));
+    EXPECT_EQ(dialog.Log().m_journal.RecordCount(), before + 3);
+    EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 14");
+    SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0,
+                 reinterpret_cast<LPARAM>(new TransportEvent{TransportEventKind::Status, L"TCP client disconnected",
+                                                             L"", 0, true, {}}));
+    Tick();
+    EXPECT_NE(Edit().find(L"RX  T3\r\n"), std::wstring::npos);
+    EXPECT_LT(Edit().find(L"RX  T3\r\n"), Edit().find(L"TCP client disconnected"));
+}

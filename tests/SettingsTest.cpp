@@ -1,4 +1,5 @@
 #include "settings/ConnectionStore.h"
+#include "settings/Framing.h"
 #include "settings/History.h"
 #include "settings/SettingsStore.h"
 
@@ -354,4 +355,24 @@ TEST_F(Settings, ALockNeverReleasedDelaysALoadByAboutThreeSeconds)
     ASSERT_TRUE(ready);
     EXPECT_GE(waited, 2900u);
     EXPECT_LT(waited, 6000u);
+}
+
+// Each kind of link keeps its own framing; a delimiter that is not hex in
+// the file falls back to CR LF rather than cutting nowhere.
+TEST_F(Settings, FramingIsRememberedPerKindOfLink)
+{
+    EXPECT_EQ(LoadFraming(FramedLink::Tcp).mode, FramingMode::AsReceived);
+    EXPECT_EQ(LoadFraming(FramedLink::Serial).mode, FramingMode::Lines);
+    FramingOptions modbus;
+    modbus.mode = FramingMode::IdleGap;
+    modbus.idleGapUs = 5000;
+    modbus.delimiter = {0x03};
+    SaveFraming(FramedLink::Serial, modbus);
+    const FramingOptions back = LoadFraming(FramedLink::Serial);
+    EXPECT_EQ(back.mode, FramingMode::IdleGap);
+    EXPECT_EQ(back.idleGapUs, 5000u);
+    EXPECT_EQ(back.delimiter, (std::vector<uint8_t>{0x03}));
+    EXPECT_EQ(LoadFraming(FramedLink::Tcp).mode, FramingMode::AsReceived);
+    WriteSetting(L"Framing", L"TcpDelimiter", L"\\r\\n");
+    EXPECT_EQ(LoadFraming(FramedLink::Tcp).delimiter, (std::vector<uint8_t>{0x0D, 0x0A}));
 }

@@ -1,5 +1,6 @@
 #include "ui/Log.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 
@@ -9,6 +10,22 @@ uint64_t MicrosecondsNow()
     GetSystemTimeAsFileTime(&now);
     const uint64_t ticks = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime; // 100 ns since 1601
     return ticks / 10 - 11644473600000000ull;
+}
+
+SYSTEMTIME LocalTimeBefore(uint64_t microseconds)
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{};
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= std::min<uint64_t>(t.QuadPart, microseconds * 10);
+    const FILETIME then{t.LowPart, t.HighPart};
+    FILETIME local{};
+    SYSTEMTIME time{};
+    if (!FileTimeToLocalFileTime(&then, &local) || !FileTimeToSystemTime(&local, &time))
+        GetLocalTime(&time);
+    return time;
 }
 
 bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,

@@ -9,6 +9,8 @@
 
 // The microseconds since 1970-01-01 UTC now.
 uint64_t MicrosecondsNow();
+// The local time that many microseconds ago.
+SYSTEMTIME LocalTimeBefore(uint64_t microseconds);
 
 // What the window keeps of its traffic besides the log's lines: the
 // counters, the journal of every block, and whether a refresh is due.

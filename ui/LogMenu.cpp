@@ -15,5 +15,12 @@ std::vector<MenuItem> LogMenuItems(const LogMenuState& state)
         {IDM_LOG_PEERS, L"&Peers", state.peers, true},
         {IDM_LOG_RECEIVED_HEX, L"Received as &Hex", state.receivedAsHex, true},
         {IDM_LOG_AUTOSCROLL, L"Auto-&scroll", state.autoScroll, true},
+        {},
+        {L"&Framing", state.framing >= 0,
+         {{IDM_LOG_FRAMING_FIRST, L"As &received", state.framing == 0},
+          {IDM_LOG_FRAMING_FIRST + 1, L"&Lines", state.framing == 1},
+          {IDM_LOG_FRAMING_FIRST + 2, L"&Delimiter\u2026", state.framing == 2},
+          {IDM_LOG_FRAMING_FIRST + 3, L"&Idle gap\u2026", state.framing == 3},
+          {IDM_LOG_FRAMING_FIRST + 4, L"Fixed l&ength\u2026", state.framing == 4}}},
     };
 }

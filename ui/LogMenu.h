@@ -13,6 +13,7 @@ struct LogMenuState {
     bool receivedAsHex = false;
     bool autoScroll = true;
     bool recording = false;
+    int framing = -1; // the chosen link's FramingMode; -1: it has none (UDP)
 };
 
 std::vector<MenuItem> LogMenuItems(const LogMenuState& state);

@@ -10,6 +10,9 @@
 #include "logview/LogView.h"
 #include "res/resource.h"
 #include "settings/SettingsStore.h"
+#include "settings/Framing.h"
+#include "ui/ControlRules.h"
+#include "ui/FramingDialog.h"
 #include "ui/LogMenu.h"
 #include "ui/LogTools.h"
 #include "ui/SendComposer.h"
@@ -117,8 +120,28 @@ void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex, std::wstring 
                !asHex);
 }
 
+void LogPane::NewSession(JournalSession info, const FramingOptions& framing, bool retunable)
+{
+    FlushFramers(true);
+    m_framers.clear();
+    m_framing = framing;
+    m_framingRetunable = retunable;
+    m_state.m_journal.BeginSession(++m_session, std::move(info));
+}
+
 void LogPane::Append(TransportEvent&& event, bool namesPeer)
 {
+    if (m_framing.mode != FramingMode::AsReceived) {
+        if (event.kind == TransportEventKind::Received && !event.damaged) {
+            AppendFramed(std::move(event), namesPeer);
+            return;
+        }
+        // What a peer still holds comes before its leaving, or the link's end.
+        if (event.kind == TransportEventKind::ClientRemoved)
+            FlushFramers(true, event.clientId);
+        else if (event.linkEnded)
+            FlushFramers(true);
+    }
     const uint32_t damaged = event.damaged;
     const bool cut = damaged && event.kind == TransportEventKind::Received;
     const std::wstring cutText = cut ? L"A datagram from " + event.peer +
@@ -131,6 +154,94 @@ void LogPane::Append(TransportEvent&& event, bool namesPeer)
                namesPeer, textOfBytes);
     if (cut)
         Append(TransportEventKind::Error, cutText);
+}
+
+void LogPane::AppendFramed(TransportEvent&& event, bool namesPeer)
+{
+    const size_t journalled = m_state.m_journal.RecordCount();
+    const uint64_t journalAt = m_state.m_journal.Size();
+    const bool stored = m_state.Count(event.kind, event.data, event.peer, event.clientId, m_session, MicrosecondsNow());
+    m_hexBehind = m_hexBehind || stored;
+    auto found = m_framers.find(event.clientId);
+    if (found == m_framers.end())
+        found = m_framers.emplace(event.clientId, PeerFramer{Framer(m_framing), event.peer, namesPeer}).first;
+    std::vector<FramedMessage> messages;
+    found->second.framer.Add(event.data.data(), event.data.size(), event.receivedUs, messages,
+                             stored ? journalAt : FramedMessage::kNotStored);
+    AppendMessages(messages, found->second.peer, found->second.namesPeer);
+    if (m_recorder.Recording() && m_recorder.FileFormat() != Recorder::Format::Text)
+        Record(event.kind, std::move(event.data), journalled);
+}
+
+// Each message is one received line, stamped with its first byte's time; it
+// reads its bytes from the journal when they lie there in one run.
+void LogPane::AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer)
+{
+    if (!m_view)
+        return;
+    const uint64_t now = SteadyMicroseconds();
+    for (FramedMessage& message : messages) {
+        LogRecord record;
+        record.kind = TransportEventKind::Received;
+        record.stamped = m_timestampBox.Checked();
+        record.time = LocalTimeBefore(now > message.firstByteUs ? now - message.firstByteUs : 0);
+        if (namesPeer)
+            record.peer = peer;
+        record.text = StripEscapeSequences(DecodeReceivedText(message.bytes.data(), message.bytes.size()));
+        if (message.storedAt != FramedMessage::kNotStored) {
+            record.trafficAt = message.storedAt;
+            record.trafficSize = uint32_t(message.bytes.size());
+        } else {
+            record.bytes = std::move(message.bytes);
+        }
+        m_view->Model().Append(std::move(record));
+        if (m_recorder.Recording() && m_recorder.FileFormat() == Recorder::Format::Text) {
+            const LogModel& model = m_view->Model();
+            m_recorder.Write(EncodeUtf8(model.LineText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
+        }
+    }
+    m_state.m_logDirty = m_state.m_logDirty || !messages.empty();
+}
+
+void LogPane::FlushFramers(bool all, uint32_t onlyClient)
+{
+    const uint64_t now = SteadyMicroseconds();
+    std::vector<FramedMessage> messages;
+    for (auto& [client, framer] : m_framers) {
+        if (onlyClient != UINT32_MAX && client != onlyClient)
+            continue;
+        messages.clear();
+        if (all)
+            framer.framer.Flush(messages);
+        else
+            framer.framer.Tick(now, messages);
+        AppendMessages(messages, framer.peer, framer.namesPeer);
+    }
+    if (onlyClient != UINT32_MAX)
+        m_framers.erase(onlyClient);
+}
+
+void LogPane::ChooseFraming(FramingMode mode)
+{
+    const int communication = m_dialog.Item(IDC_COMM_COMBO).Selection();
+    if (communication == CommUdp)
+        return;
+    const FramedLink link = communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp;
+    FramingOptions options = LoadFraming(link);
+    if (!FramingParameterPrompt(mode).empty()) {
+        FramingDialog ask(options, mode);
+        if (ask.DoModal(m_dialog.Handle()) != IDOK)
+            return;
+        options = ask.Options();
+    }
+    options.mode = mode;
+    SaveFraming(link, options);
+    // A TCP link running now is framed so from here on.
+    if (link == FramedLink::Tcp && m_framingRetunable) {
+        FlushFramers(true);
+        m_framers.clear();
+        m_framing = options;
+    }
 }
 
 void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
@@ -240,6 +351,7 @@ bool LogPane::AutoScroll() const
 
 void LogPane::Refresh()
 {
+    FlushFramers(false);
     if (m_recorder.Recording()) {
         if (m_recorder.Failed()) {
             // The disk filled or went: the recording ends, the link goes on.
@@ -343,6 +455,13 @@ bool LogPane::OnCommand(int id, int code)
         return true;
     case IDM_LOG_RECORD:
         ToggleRecording();
+        return true;
+    case IDM_LOG_FRAMING_FIRST:
+    case IDM_LOG_FRAMING_FIRST + 1:
+    case IDM_LOG_FRAMING_FIRST + 2:
+    case IDM_LOG_FRAMING_FIRST + 3:
+    case IDM_LOG_FRAMING_LAST:
+        ChooseFraming(FramingMode(id - IDM_LOG_FRAMING_FIRST));
         return true;
     case IDM_LOG_COPY:
     case IDM_LOG_SELECT_ALL:
@@ -501,6 +620,9 @@ void LogPane::ShowMenu(LPARAM where)
     state.receivedAsHex = m_options.receivedAsHex;
     state.autoScroll = AutoScroll();
     state.recording = m_recorder.Recording();
+    const int communication = m_dialog.Item(IDC_COMM_COMBO).Selection();
+    if (communication != CommUdp)
+        state.framing = int(LoadFraming(communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp).mode);
     ShowPopupMenu(m_dialog.Handle(), m_view->Handle(), where, LogMenuItems(state));
 }
 

@@ -3,12 +3,14 @@
 #include "capture/JournalRows.h"
 #include "capture/Pcapng.h"
 #include "capture/Recorder.h"
+#include "framing/Framer.h"
 #include "engine/TransportEvent.h"
 #include "framework/Window.h"
 #include "settings/LogOptions.h"
 #include "ui/Log.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,11 +40,11 @@ public:
     // A link's event; its text and bytes move into the log. Its line names the
     // peer when the link has several.
     void Append(TransportEvent&& event, bool namesPeer);
-    // Blocks from here on belong to a new run of the link.
-    void NewSession(JournalSession info)
-    {
-        m_state.m_journal.BeginSession(++m_session, std::move(info));
-    }
+    // Blocks from here on belong to a new run of the link, whose received
+    // lines are framed so (each peer on its own). `retunable`: a choice from
+    // the log's menu applies to this run at once (a TCP link; a serial
+    // line's worker cuts its lines or not from its start).
+    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false);
     // Once per tick at most: the view catches up with what was logged, so a
     // burst of traffic costs one repaint of the lines in view.
     void Refresh();
@@ -74,6 +76,14 @@ private:
     // `textOfBytes`: the text is the bytes decoded, and can be made again.
     void AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
                     uint32_t client, bool namesPeer, bool textOfBytes);
+    // A received block goes to the journal as it came; its peer's framer
+    // makes the log's lines.
+    void AppendFramed(TransportEvent&& event, bool namesPeer);
+    void AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer);
+    // Held messages whose time is up (`all`: every one, the link ended).
+    void FlushFramers(bool all, uint32_t onlyClient = UINT32_MAX);
+    // The menu's choice of framing for the link chosen in the window.
+    void ChooseFraming(FramingMode mode);
     void AddCounterTips();
     void ToggleRecording();
     // What the recording takes of a line just logged.
@@ -115,6 +125,16 @@ private:
     std::wstring m_pointedText;
     std::wstring m_statusUnderneath;
     uint32_t m_session = 0;
+    // A framer per peer (a server's client id; 0 for the others), with what
+    // its lines show as the peer.
+    FramingOptions m_framing;
+    bool m_framingRetunable = false;
+    struct PeerFramer {
+        Framer framer;
+        std::wstring peer;
+        bool namesPeer = false;
+    };
+    std::map<uint32_t, PeerFramer> m_framers;
     uint64_t m_pausedThisTime = 0;
     uint64_t m_unpostedSeen = 0; // of the engine's count, already counted here
     Recorder m_recorder;

@@ -6,6 +6,7 @@
 #include "logview/LogView.h"
 #include "res/resource.h"
 #include "settings/ConnectionStore.h"
+#include "settings/Framing.h"
 #include "settings/History.h"
 #include "settings/SendOptions.h"
 #include "ui/ControlRules.h"
@@ -149,6 +150,23 @@ JournalSession SessionFor(LinkKind kind, const ConnectionSettings& settings)
 }
 
 } // namespace
+
+// The log's framing for the link about to start. A serial line cuts its own
+// lines, as it always did; any other framing sees every read as it came.
+FramingOptions CMainDlg::FramingFor(LinkKind kind, const ConnectionSettings& settings)
+{
+    if (kind == LinkKind::Udp)
+        return {}; // a datagram is a message
+    if (kind != LinkKind::Serial)
+        return LoadFraming(FramedLink::Tcp);
+    FramingOptions framing = LoadFraming(FramedLink::Serial);
+    m_controller.SetSerialLines(framing.mode == FramingMode::Lines);
+    if (framing.mode == FramingMode::Lines)
+        framing.mode = FramingMode::AsReceived;
+    framing.idleGapUs =
+        SerialIdleGapUs(framing.idleGapUs, settings.baud, settings.dataBits, settings.parity != 0, settings.stopBits);
+    return framing;
+}
 
 // Always inside the work area of a monitor that is there: where the session
 // that started this one asked, where it was saved, or the template's size
@@ -410,7 +428,8 @@ void CMainDlg::OnConnect()
     m_endErrorShown = false;
     const LinkKind kind = LinkKindFor(settings);
     m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
-    m_logPane.NewSession(SessionFor(kind, settings));
+    m_logPane.NewSession(SessionFor(kind, settings), FramingFor(kind, settings),
+                         kind == LinkKind::TcpClient || kind == LinkKind::TcpServer);
     m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1);
     m_controller.Start(settings);
     SetConnectedState(true);
