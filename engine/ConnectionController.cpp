@@ -37,6 +37,7 @@ void ConnectionController::Start(const ConnectionSettings& settings)
     m_link = MakeLink(m_kind);
     if (m_kind == LinkKind::Serial)
         static_cast<SerialTransport&>(*m_link).SetCutLines(m_serialLines);
+    m_link->SetReconnect(m_reconnect);
     m_link->Start(m_notifyWnd, settings);
 }
 

@@ -21,6 +21,8 @@ public:
     // For the next Start: a serial link cuts lines itself (true), or posts
     // each read for the log's framing.
     void SetSerialLines(bool cut) { m_serialLines = cut; }
+    // For the next Start: a lost TCP client or serial port is tried again.
+    void SetReconnect(bool reconnect) { m_reconnect = reconnect; }
 
     void Start(const ConnectionSettings& settings);
     void StopAll();
@@ -47,5 +49,6 @@ private:
     LinkKind m_kind = LinkKind::TcpClient;
     ConnectionSettings m_settings;
     bool m_serialLines = true;
+    bool m_reconnect = false;
     std::unique_ptr<Link> m_link; // kept after a stop, until the next Start
 };

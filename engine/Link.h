@@ -27,6 +27,12 @@ public:
     // Bytes handed to Send that wait to be written (the largest of a
     // server's clients); a file is fed no faster than the link drains it.
     virtual size_t QueuedBytes() { return 0; }
+    // Before Start: a TCP client or a serial port that is lost is tried
+    // again until it is back or the link is stopped.
+    void SetReconnect(bool reconnect) { m_reconnect = reconnect; }
+
+protected:
+    bool m_reconnect = false;
 };
 
 std::unique_ptr<Link> MakeLink(LinkKind kind);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 
 std::vector<SerialLineCutter::Line> SerialLineCutter::OnBytes(const uint8_t* bytes, size_t count, uint32_t nowMs)
 {
@@ -69,19 +70,33 @@ const struct {
 
 } // namespace
 
-uint32_t SerialLineErrorCount(unsigned long errors)
+std::vector<SerialErrorReport::Line> SerialErrorReport::Note(unsigned long errors, uint32_t nowMs)
 {
-    uint32_t count = 0;
-    for (const auto& kind : kLineErrors)
-        count += (errors & kind.flag) ? 1 : 0;
-    return count;
+    for (size_t i = 0; i < kKinds; ++i)
+        if (errors & kLineErrors[i].flag)
+            ++m_counts[i];
+    return Take(nowMs, false);
 }
 
-std::wstring SerialLineErrorText(unsigned long errors)
+std::vector<SerialErrorReport::Line> SerialErrorReport::Flush()
 {
-    std::wstring text;
-    for (const auto& kind : kLineErrors)
-        if (errors & kind.flag)
-            text += (text.empty() ? L"Serial line: " : L", ") + std::wstring(kind.text);
-    return text.empty() ? text : text + L".";
+    return Take(0, true);
+}
+
+std::vector<SerialErrorReport::Line> SerialErrorReport::Take(uint32_t nowMs, bool all)
+{
+    static_assert(std::size(kLineErrors) == kKinds, "one count a kind");
+    std::vector<Line> due;
+    for (size_t i = 0; i < kKinds; ++i) {
+        if (m_counts[i] == 0 || (!all && m_said[i] && nowMs - m_saidAt[i] < 1000))
+            continue;
+        std::wstring text = L"Serial line: " + std::wstring(kLineErrors[i].text);
+        if (m_counts[i] > 1)
+            text += L" (" + std::to_wstring(m_counts[i]) + L" times)";
+        due.push_back({text + L".", m_counts[i]});
+        m_counts[i] = 0;
+        m_said[i] = true;
+        m_saidAt[i] = nowMs;
+    }
+    return due;
 }

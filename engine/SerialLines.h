@@ -32,9 +32,25 @@ private:
 // link does not decide are kept.
 uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowControl);
 
-// What ClearCommError's error flags say of the received bytes, for the log
-// ("Serial line: overrun (bytes lost), parity error."); empty when none of
-// them spoiled or dropped any.
-std::wstring SerialLineErrorText(unsigned long errors);
-// How many of those kinds of error the flags report.
-uint32_t SerialLineErrorCount(unsigned long errors);
+// Line errors said as they are seen, but each kind at most once a second:
+// what is seen meanwhile is counted and said with its count when its
+// second is up (or when the port closes).
+class SerialErrorReport {
+public:
+    struct Line {
+        std::wstring text; // "Serial line: parity error (3 times)."
+        uint32_t count = 0;
+    };
+    // ClearCommError's flags at that time; the lines due now.
+    std::vector<Line> Note(unsigned long errors, uint32_t nowMs);
+    // Everything counted and not yet said.
+    std::vector<Line> Flush();
+
+private:
+    std::vector<Line> Take(uint32_t nowMs, bool all);
+
+    static constexpr size_t kKinds = 5;
+    uint32_t m_counts[kKinds] = {};
+    uint32_t m_saidAt[kKinds] = {};
+    bool m_said[kKinds] = {};
+};

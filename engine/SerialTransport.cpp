@@ -9,6 +9,7 @@ constexpr DWORD kReadBufferSize = 4096;
 // For a driver that cannot tell when a byte arrives: how long to wait
 // before the next read asks again.
 constexpr DWORD kNoCharEventRetryMs = 20;
+constexpr DWORD kReopenMs = 1000;
 
 // One overlapped operation with an event of its own, which the system
 // clears when the operation starts and sets when it is done.
@@ -106,24 +107,21 @@ bool SerialTransport::Configure(HANDLE port, const ConnectionSettings& s)
     return SetCommState(port, &dcb) != FALSE;
 }
 
-void SerialTransport::Run(ConnectionSettings settings)
+// The port opened and configured as on Open; INVALID_HANDLE_VALUE with the
+// error line's text in `problem`.
+HANDLE SerialTransport::OpenPort(const ConnectionSettings& settings, std::wstring& problem)
 {
-    const std::wstring& name = settings.serialPort;
-    if (name.empty()) {
-        PostEnd(TransportEventKind::Error, L"No serial port selected.");
-        return;
-    }
-    const std::wstring path = L"\\\\.\\" + name;
+    const std::wstring path = L"\\\\.\\" + settings.serialPort;
     const HANDLE port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
-        PostEnd(TransportEventKind::Error, L"Unable to open serial port.");
-        return;
+        problem = L"Unable to open serial port.";
+        return port;
     }
     if (!Configure(port, settings)) {
         CloseHandle(port);
-        PostEnd(TransportEventKind::Error, L"Unable to configure serial port.", name);
-        return;
+        problem = L"Unable to configure serial port.";
+        return INVALID_HANDLE_VALUE;
     }
     // A read returns what has come at once; where nothing has, some drivers
     // keep it pending until a byte comes and others return nothing, and the
@@ -134,19 +132,54 @@ void SerialTransport::Run(ConnectionSettings settings)
     SetCommTimeouts(port, &timeouts);
     PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
     SetCommMask(port, EV_RXCHAR);
-    m_portOpen = true;
-    Post(TransportEventKind::Status, L"Serial opened " + name + L" @ " + std::to_wstring(settings.baud), name);
+    return port;
+}
 
-    const bool stopped = Pump(port, name);
-    if (!stopped) {
-        Post(TransportEventKind::Error, L"Serial read failed.", name, {}, true);
-        PostLine(m_lines.Flush(), name);
-    } else {
-        m_lines.Discard(); // stopped: an unfinished line is not posted
+void SerialTransport::Run(ConnectionSettings settings)
+{
+    const std::wstring& name = settings.serialPort;
+    if (name.empty()) {
+        PostEnd(TransportEventKind::Error, L"No serial port selected.");
+        return;
     }
-    m_portOpen = false;
-    CloseHandle(port);
-    PostEnd(TransportEventKind::Status, L"Serial closed", name);
+    std::wstring problem;
+    HANDLE port = OpenPort(settings, problem);
+    if (port == INVALID_HANDLE_VALUE) {
+        PostEnd(TransportEventKind::Error, problem, problem == L"Unable to open serial port." ? L"" : name);
+        return;
+    }
+    for (;;) {
+        m_portOpen = true;
+        Post(TransportEventKind::Status, L"Serial opened " + name + L" @ " + std::to_wstring(settings.baud), name);
+        const bool stopped = Pump(port, name);
+        if (stopped) {
+            m_lines.Discard(); // stopped: an unfinished line is not posted
+        } else {
+            Post(TransportEventKind::Error, L"Serial read failed.", name, {}, !m_reconnect);
+            PostLine(m_lines.Flush(), name);
+        }
+        m_portOpen = false;
+        CloseHandle(port);
+        if (stopped || !m_reconnect) {
+            PostEnd(TransportEventKind::Status, L"Serial closed", name);
+            return;
+        }
+        // Unplugged: the same port name is tried every second, with the
+        // same settings, until it is back or the link is closed.
+        {
+            std::lock_guard<std::mutex> lock(m_sendMutex);
+            m_sendQueue.clear(); // written to a port that went away
+        }
+        Post(TransportEventKind::Status, L"Reconnecting\u2026", name);
+        port = INVALID_HANDLE_VALUE;
+        while (port == INVALID_HANDLE_VALUE) {
+            if (WaitForWork(WorkSignals{Signals().stop, nullptr}, HANDLE(nullptr), kReopenMs) == Woken::Stop) {
+                PostEnd(TransportEventKind::Status, L"Serial closed", name);
+                return;
+            }
+            port = OpenPort(settings, problem);
+        }
+    }
 }
 
 bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
@@ -160,6 +193,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
     std::vector<uint8_t> out; // the payload being written; its unwritten rest
     bool failed = false;
     DWORD lastErrorCheck = GetTickCount() - 1000;
+    SerialErrorReport lineErrors;
     bool stopped = false;
     DWORD retryMs = INFINITE;
 
@@ -205,14 +239,13 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                     for (auto& line : m_lines.OnBytes(buffer.data(), got, GetTickCount()))
                         PostLine(std::move(line), peer);
                 // The driver's line errors spoil or drop bytes: they are said,
-                // at most four times a second (asking costs a system call).
+                // each kind at most once a second with how often it was seen
+                // (asked at most four times a second: it costs a system call).
                 if (GetTickCount() - lastErrorCheck >= 250) {
                     lastErrorCheck = GetTickCount();
                     DWORD errors = 0;
-                    if (ClearCommError(port, &errors, nullptr)) {
-                        if (const uint32_t damaged = SerialLineErrorCount(errors))
-                            Post(TransportEventKind::Error, SerialLineErrorText(errors), peer, {}, false, damaged);
-                    }
+                    if (ClearCommError(port, &errors, nullptr))
+                        PostLineErrors(lineErrors.Note(errors, lastErrorCheck), peer);
                 }
             } else {
                 // A device that went away may keep answering reads with
@@ -265,7 +298,15 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
         if (op->Busy())
             op->Finish(port, ignored, true);
     }
+    // What was counted and not yet said goes with the port.
+    PostLineErrors(lineErrors.Flush(), peer);
     return stopped;
+}
+
+void SerialTransport::PostLineErrors(const std::vector<SerialErrorReport::Line>& lines, const std::wstring& peer)
+{
+    for (const SerialErrorReport::Line& line : lines)
+        Post(TransportEventKind::Error, line.text, peer, {}, false, line.count);
 }
 
 void SerialTransport::PostLine(std::vector<uint8_t> line, const std::wstring& peer)

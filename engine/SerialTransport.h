@@ -31,9 +31,11 @@ public:
 private:
     void Run(ConnectionSettings settings);
     bool Configure(HANDLE port, const ConnectionSettings& settings);
+    HANDLE OpenPort(const ConnectionSettings& settings, std::wstring& problem);
     // Reads and writes until stopped (true) or the port fails (false).
     bool Pump(HANDLE port, const std::wstring& peer);
     void PostLine(std::vector<uint8_t> line, const std::wstring& peer);
+    void PostLineErrors(const std::vector<SerialErrorReport::Line>& lines, const std::wstring& peer);
 
     std::atomic<bool> m_portOpen{false};
     std::mutex m_sendMutex;

@@ -1,5 +1,7 @@
 #include "engine/TcpClientTransport.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr DWORD kConnectWaitMs = 3000;
@@ -19,13 +21,14 @@ void TcpClientTransport::Stop()
     JoinWorker();
     std::lock_guard<std::mutex> lock(m_sendMutex);
     m_sendQueue.clear();
+    m_down = false;
 }
 
 bool TcpClientTransport::QueueSend(const std::vector<uint8_t>& payload)
 {
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
-        if (!m_running)
+        if (!m_running || m_down)
             return false;
         m_sendQueue.push_back(payload);
     }
@@ -49,24 +52,67 @@ void TcpClientTransport::Run(ConnectionSettings settings)
         return;
     }
 
-    SocketEvent event;
-    SOCKET s = INVALID_SOCKET;
-    for (addrinfoW* a = addresses; a && s == INVALID_SOCKET && !m_stopRequested; a = a->ai_next)
-        s = ConnectOne(*a, event);
-    const int lastError = m_stopRequested && s == INVALID_SOCKET ? WSAEINTR : WSAGetLastError();
-    FreeAddrInfoW(addresses);
-
-    if (s == INVALID_SOCKET) {
-        WSASetLastError(lastError);
-        PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP connect failed"));
-        return;
+    // With Reconnect, a refused or timed-out connect and a lost connection
+    // are tried again after 1, 2, 4 ... 30 s, until connected or stopped.
+    uint32_t waitSeconds = 1;
+    for (;;) {
+        SocketEvent event;
+        SOCKET s = Connect(addresses, event);
+        if (s == INVALID_SOCKET) {
+            const std::wstring why = FormatSocketError(L"TCP connect failed");
+            if (m_stopRequested || !m_reconnect) {
+                PostEnd(TransportEventKind::Error, why);
+                break;
+            }
+            Post(TransportEventKind::Error, why);
+        } else {
+            {
+                std::lock_guard<std::mutex> lock(m_sendMutex);
+                m_down = false;
+            }
+            waitSeconds = 1;
+            Post(TransportEventKind::Status, L"TCP client connected");
+            const StreamEnd end = RunStream(s, event, Signals(), m_sendMutex, m_sendQueue,
+                                            [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); });
+            CloseSocket(s);
+            if (end == StreamEnd::Stopped || !m_reconnect) {
+                PostEnd(TransportEventKind::Status, L"TCP client disconnected");
+                break;
+            }
+            Post(TransportEventKind::Status, L"TCP client disconnected");
+        }
+        if (!WaitToReconnect(waitSeconds)) {
+            PostEnd(TransportEventKind::Status, L"TCP client disconnected");
+            break;
+        }
+        waitSeconds = std::min<uint32_t>(30, waitSeconds * 2);
     }
+    FreeAddrInfoW(addresses);
+}
 
-    Post(TransportEventKind::Status, L"TCP client connected");
-    RunStream(s, event, Signals(), m_sendMutex, m_sendQueue,
-              [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); });
-    CloseSocket(s);
-    PostEnd(TransportEventKind::Status, L"TCP client disconnected");
+SOCKET TcpClientTransport::Connect(const addrinfoW* addresses, SocketEvent& event)
+{
+    SOCKET s = INVALID_SOCKET;
+    for (const addrinfoW* a = addresses; a && s == INVALID_SOCKET && !m_stopRequested; a = a->ai_next)
+        s = ConnectOne(*a, event);
+    if (m_stopRequested && s == INVALID_SOCKET)
+        WSASetLastError(WSAEINTR);
+    return s;
+}
+
+bool TcpClientTransport::WaitToReconnect(uint32_t seconds)
+{
+    {
+        // What was queued for the lost connection is not sent to the next.
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        m_down = true;
+        m_sendQueue.clear();
+    }
+    Post(TransportEventKind::Status, L"Reconnecting in " + std::to_wstring(seconds) + L" s\u2026");
+    if (WaitForWork(WorkSignals{Signals().stop, nullptr}, HANDLE(nullptr), seconds * 1000) == Woken::Stop)
+        return false;
+    Post(TransportEventKind::Status, L"Reconnecting\u2026");
+    return true;
 }
 
 // The connected socket, watched by `event`; INVALID_SOCKET on failure, with

@@ -24,9 +24,17 @@ public:
 
 private:
     void Run(ConnectionSettings settings);
+    // Connects to the first address that answers; INVALID_SOCKET with the
+    // reason as the thread's last socket error.
+    SOCKET Connect(const addrinfoW* addresses, SocketEvent& event);
+    // Between tries; false when the link was stopped meanwhile.
+    bool WaitToReconnect(uint32_t seconds);
     SOCKET ConnectOne(const addrinfoW& address, SocketEvent& event);
     bool WaitForConnect(SOCKET socket, SocketEvent& event);
 
     std::mutex m_sendMutex;
     SendQueue m_sendQueue;
+    // Lost and waiting to reconnect: payloads are refused, not queued for
+    // a connection that may come in half a minute.
+    bool m_down = false; // under m_sendMutex
 };

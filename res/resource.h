@@ -60,6 +60,7 @@
 #define IDC_CHECKSUM 1057
 #define IDC_SEND_TARGET 1058
 #define IDC_SEND_FILE 1059
+#define IDC_RECONNECT 1060
 
 // The framing parameter's dialog.
 #define IDD_FRAMING 200

@@ -67,3 +67,15 @@ void SaveWindowRect(const RECT& rect)
     WriteSettingInt(L"Window", L"Right", rect.right);
     WriteSettingInt(L"Window", L"Bottom", rect.bottom);
 }
+
+bool LoadReconnect()
+{
+    SettingsLock lock;
+    return ReadOrWriteSettingInt(L"Options", L"Reconnect", 0) != 0;
+}
+
+void SaveReconnect(bool reconnect)
+{
+    SettingsLock lock;
+    WriteSettingInt(L"Options", L"Reconnect", reconnect ? 1 : 0);
+}

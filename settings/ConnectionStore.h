@@ -10,6 +10,9 @@
 ConnectionSettings LoadConnectionSettings();
 void SaveConnectionSettings(const ConnectionSettings& settings);
 bool LoadWindowRect(RECT& rect);
+// Whether a lost TCP client or serial port is tried again ([Options] Reconnect).
+bool LoadReconnect();
+void SaveReconnect(bool reconnect);
 void SaveWindowRect(const RECT& rect);
 
 constexpr LONG kMinStoredWidth = 900;

@@ -52,7 +52,7 @@ TEST(Layout, NetworkSetAtWidth980)
     EXPECT_EQ(At(l, IDC_IP_EDIT), (Box{236, 24, 150, 24}));
     EXPECT_EQ(At(l, IDC_PORT_EDIT), (Box{394, 24, 78, 24}));
     EXPECT_EQ(At(l, IDC_CONNECT), (Box{484, 24, 104, 24}));
-    EXPECT_EQ(At(l, IDC_STATUS), (Box{602, 29, 366, 16}));
+    EXPECT_EQ(At(l, IDC_STATUS), (Box{686, 29, 282, 16}));
     EXPECT_EQ(At(l, IDC_LOG_TABS), (Box{12, 58, 956, 320}));
     // The log tool row and the send area hang from the bottom edge.
     EXPECT_EQ(At(l, IDC_RECORD), (Box{216, 386, 60, 24}));
@@ -86,7 +86,7 @@ TEST(Layout, SerialSetAtWidth980)
     EXPECT_EQ(At(l, IDC_CONNECT), (Box{612, 24, 66, 24}));
     EXPECT_EQ(At(l, IDC_FLOW_LABEL), (Box{690, 8, 88, 14}));
     EXPECT_EQ(At(l, IDC_FLOW), (Box{690, 24, 88, 180}));
-    EXPECT_EQ(At(l, IDC_STATUS), (Box{786, 29, 182, 16}));
+    EXPECT_EQ(At(l, IDC_STATUS), (Box{874, 29, 94, 16}));
     for (int id : kSerialSet)
         EXPECT_EQ(ShownAs(l, id), Visibility::Show) << id;
     for (int id : kNetworkSet)
@@ -102,7 +102,7 @@ TEST(Layout, NarrowWindowFallsBackToFloorSizes)
     EXPECT_EQ(At(l, IDC_FIND_EDIT).w, 90);
     EXPECT_EQ(At(l, IDC_LOG_TABS).h, 100);
     EXPECT_EQ(At(Layout(120, 200, false), IDC_LOG_TABS), (Box{12, 58, 100, 90}));
-    EXPECT_EQ(At(Layout(500, 400, true), IDC_STATUS).w, 70);
+    EXPECT_EQ(At(Layout(500, 400, true), IDC_STATUS).w, 50);
 }
 
 TEST(Layout, EmptyClientMovesNothing)

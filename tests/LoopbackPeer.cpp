@@ -80,14 +80,14 @@ bool PeerSocket::WaitClosed(int timeoutMs, std::vector<uint8_t>* rest)
     }
 }
 
-Listener::Listener(const wchar_t* address, int backlog)
+Listener::Listener(const wchar_t* address, int backlog, uint16_t port)
 {
     addrinfoW hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfoW* info = nullptr;
-    if (GetAddrInfoW(address, L"0", &hints, &info) != 0)
+    if (GetAddrInfoW(address, std::to_wstring(port).c_str(), &hints, &info) != 0)
         return;
     PeerSocket s(socket(info->ai_family, SOCK_STREAM, IPPROTO_TCP));
     if (s.Valid() && bind(s.Get(), info->ai_addr, int(info->ai_addrlen)) == 0 &&

@@ -36,8 +36,8 @@ private:
 
 class Listener {
 public:
-    // Binds port 0 on the given numeric loopback address.
-    explicit Listener(const wchar_t* address = L"127.0.0.1", int backlog = SOMAXCONN);
+    // Binds that port (0: any) on the given numeric loopback address.
+    explicit Listener(const wchar_t* address = L"127.0.0.1", int backlog = SOMAXCONN, uint16_t port = 0);
 
     bool Valid() const { return m_socket.Valid(); }
     uint16_t Port() const { return m_port; }

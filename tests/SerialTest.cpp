@@ -1,5 +1,6 @@
 #include "engine/SerialLines.h"
 #include "engine/SerialTransport.h"
+#include "framing/Framer.h"
 #include "tests/EventWindow.h"
 #include "res/resource.h"
 #include "ui/MainDlg.h"
@@ -26,14 +27,29 @@ std::vector<Bytes> Feed(SerialLineCutter& cutter, const char* text, uint32_t now
 
 } // namespace
 
-// Line errors that the driver reports are said, not swallowed.
-TEST(SerialLines, LineErrorsAreNamed)
+// Each kind is said when first seen, then at most once a second with how
+// often it was seen meanwhile; what is left is said when the port closes.
+TEST(SerialLines, EachKindOfLineErrorIsSaidAtMostOnceASecond)
 {
-    EXPECT_EQ(SerialLineErrorText(0), L"");
-    EXPECT_EQ(SerialLineErrorText(CE_TXFULL), L""); // not about received bytes
-    EXPECT_EQ(SerialLineErrorText(CE_OVERRUN | CE_RXPARITY), L"Serial line: overrun (bytes lost), parity error.");
-    EXPECT_EQ(SerialLineErrorText(CE_FRAME | CE_BREAK | CE_RXOVER),
-              L"Serial line: input buffer overflow (bytes lost), framing error, break.");
+    SerialErrorReport report;
+    const auto texts = [](const std::vector<SerialErrorReport::Line>& lines) {
+        std::vector<std::wstring> t;
+        for (const auto& line : lines)
+            t.push_back(line.text);
+        return t;
+    };
+    EXPECT_EQ(texts(report.Note(CE_RXPARITY, 0)), (std::vector<std::wstring>{L"Serial line: parity error."}));
+    EXPECT_TRUE(report.Note(CE_RXPARITY, 250).empty());
+    EXPECT_EQ(texts(report.Note(CE_OVERRUN | CE_RXPARITY, 500)),
+              (std::vector<std::wstring>{L"Serial line: overrun (bytes lost)."})); // a kind of its own
+    const auto later = report.Note(CE_RXPARITY, 1000);
+    ASSERT_EQ(later.size(), 1u);
+    EXPECT_EQ(later[0].text, L"Serial line: parity error (3 times).");
+    EXPECT_EQ(later[0].count, 3u);
+    EXPECT_TRUE(report.Note(CE_TXFULL, 1100).empty()); // not about received bytes
+    report.Note(CE_OVERRUN, 1200);
+    EXPECT_EQ(texts(report.Flush()), (std::vector<std::wstring>{L"Serial line: overrun (bytes lost)."}));
+    EXPECT_TRUE(report.Flush().empty());
 }
 
 TEST(SerialLines, CrLfSplitAcrossTwoReads)
@@ -234,6 +250,79 @@ TEST_F(SerialPort, FarEndVanishingEndsTheLink)
     EXPECT_EQ(texts[texts.size() - 2], L"Serial read failed.");
     EXPECT_EQ(texts.back(), L"Serial closed");
     EXPECT_FALSE(serial.IsRunning());
+}
+
+// With Reconnect, a pulled adapter is tried every second until it is back,
+// and the link goes on; Close during the wait ends it at once.
+TEST_F(SerialPort, AVanishedPortIsOpenedAgainWhenItComesBack)
+{
+    serial.SetReconnect(true);
+    ASSERT_TRUE(Open());
+    const HANDLE request = CreateFileW((kSerialDir + L"/vanish").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       0, nullptr);
+    ASSERT_NE(request, INVALID_HANDLE_VALUE);
+    CloseHandle(request);
+    ASSERT_TRUE(window.WaitForText(Kind::Status, L"Reconnecting\u2026", 10000));
+    EXPECT_TRUE(serial.IsRunning());
+    const auto opened = [](const EventWindow& w) {
+        size_t n = 0;
+        for (const auto& e : w.Events())
+            n += e->kind == Kind::Status && e->text.rfind(L"Serial opened ", 0) == 0;
+        return n;
+    };
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow& w) { return opened(w) == 2; }, 10000));
+    for (const auto& e : window.Events())
+        EXPECT_FALSE(e->linkEnded) << testing::PrintToString(e->text);
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(peer.Write({'b', 'a', 'c', 'k', '\n'}));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Received) >= 1; }, 5000));
+    ASSERT_TRUE(serial.QueueSend({'o', 'k'}));
+    EXPECT_EQ(peer.Read(2, 5000), (std::vector<uint8_t>{'o', 'k'}));
+
+    // Pulled again, and closed while it is away: the stop does not wait
+    // for the next try.
+    const HANDLE again = CreateFileW((kSerialDir + L"/vanish").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                     nullptr);
+    CloseHandle(again);
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) >= 2; }, 10000));
+    const ULONGLONG before = GetTickCount64();
+    serial.Stop();
+    EXPECT_LT(GetTickCount64() - before, 900u);
+    EXPECT_FALSE(serial.HasWorker());
+}
+
+// Modbus RTU framed by the idle gap: the reads are passed on as they come,
+// so frames written with a pause between them are told apart.
+TEST_F(SerialPort, ReadsArePostedAsTheyComeWhenTheLogFramesThem)
+{
+    serial.SetCutLines(false);
+    ASSERT_TRUE(Open());
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Valid());
+    const std::vector<uint8_t> request{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
+    const std::vector<uint8_t> reply{0x01, 0x03, 0x02, 0x00, 0x2A, 0x38, 0x5B};
+    ASSERT_TRUE(peer.Write(request));
+    Sleep(100);
+    ASSERT_TRUE(peer.Write(reply));
+    std::vector<uint8_t> got;
+    std::vector<uint64_t> times;
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow& w) {
+        got.clear();
+        for (const auto& e : w.Events())
+            if (e->kind == Kind::Received)
+                got.insert(got.end(), e->data.begin(), e->data.end());
+        return got.size() >= request.size() + reply.size();
+    }, 5000));
+    Framer framer(FramingOptions{FramingMode::IdleGap, {}, SerialIdleGapUs(20000, 115200, 8, false, 0)});
+    std::vector<FramedMessage> frames;
+    for (const auto& e : window.Events())
+        if (e->kind == Kind::Received)
+            framer.Add(e->data.data(), e->data.size(), e->receivedUs, frames);
+    framer.Flush(frames);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].bytes, request); // a 0x0A inside is no line end here
+    EXPECT_EQ(frames[1].bytes, reply);
 }
 
 TEST_F(SerialPort, BadNamesAreReported)

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -129,6 +131,50 @@ TEST(TcpClient, RefusedPortReportsWsa10061AndNoDisconnect)
               (std::vector<std::wstring>{L"TCP client connecting...", L"TCP connect failed (WSA 10061: connection refused)"}));
     EXPECT_FALSE(client.IsRunning());
     EXPECT_FALSE(client.QueueSend(Bytes("x")));
+}
+
+// With Reconnect, a lost or refused connection is tried again after 1, 2,
+// 4 ... s: the link comes back and carries bytes again, nothing is queued
+// while it is down, and a stop during a wait ends it at once.
+TEST(TcpClient, ReconnectsWithGrowingWaitsUntilStopped)
+{
+    EventWindow window;
+    auto listener = std::make_unique<Listener>();
+    const uint16_t port = listener->Port();
+    TcpClientTransport client;
+    client.SetReconnect(true);
+    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", port));
+    PeerSocket peer = listener->Accept(5000);
+    ASSERT_TRUE(Connected(window));
+    const auto count = [&](const std::wstring& text) {
+        const std::vector<std::wstring> texts = window.Texts();
+        return size_t(std::count(texts.begin(), texts.end(), text));
+    };
+    listener.reset(); // the device reboots: its port refuses for a while
+    peer.Close();
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow&) { return count(L"Reconnecting in 1 s\u2026") == 1; }, 5000));
+    EXPECT_FALSE(client.QueueSend(Bytes("lost")));
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow&) { return count(L"Reconnecting in 2 s\u2026") == 1; }, 5000));
+    EXPECT_EQ(count(L"TCP connect failed (WSA 10061: connection refused)"), 1u);
+    listener = std::make_unique<Listener>(L"127.0.0.1", SOMAXCONN, port);
+    ASSERT_TRUE(listener->Valid());
+    PeerSocket again = listener->Accept(8000);
+    ASSERT_TRUE(again.Valid());
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow&) { return count(L"TCP client connected") == 2; }, 5000));
+    ASSERT_TRUE(client.QueueSend(Bytes("hi")));
+    EXPECT_EQ(again.Receive(2, 5000), Bytes("hi"));
+    for (const auto& e : window.Events())
+        EXPECT_FALSE(e->linkEnded) << testing::PrintToString(e->text);
+
+    again.Close(); // lost again: the waits start over at 1 s
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow&) { return count(L"Reconnecting in 1 s\u2026") == 2; }, 5000));
+    const ULONGLONG before = GetTickCount64();
+    client.Stop();
+    EXPECT_LT(GetTickCount64() - before, 900u);
+    EXPECT_FALSE(client.HasWorker());
+    window.PumpFor(100);
+    ASSERT_FALSE(window.Events().empty());
+    EXPECT_TRUE(window.Events().back()->linkEnded);
 }
 
 TEST(TcpClient, HostNameIsNotResolved)

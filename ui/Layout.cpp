@@ -64,7 +64,8 @@ void PutConnectionRow(Builder& b, int cx, bool serial)
         b.Put(IDC_CONNECT, 612, 24, 66, 24);
         b.PutShown(IDC_FLOW_LABEL, 690, 8, 88, 14);
         b.PutShown(IDC_FLOW, 690, 24, 88, 180);
-        b.Put(IDC_STATUS, 786, 29, std::max(70, cx - 798), 16);
+        b.Put(IDC_RECONNECT, 786, 27, 80, 18);
+        b.Put(IDC_STATUS, 874, 29, std::max(50, cx - 886), 16);
     } else {
         for (int id : kSerialSet)
             b.Hide(id);
@@ -75,7 +76,8 @@ void PutConnectionRow(Builder& b, int cx, bool serial)
         b.PutShown(IDC_PORT_LABEL, 394, 8, 78, 14);
         b.PutShown(IDC_PORT_EDIT, 394, 24, 78, 24);
         b.Put(IDC_CONNECT, 484, 24, 104, 24);
-        b.Put(IDC_STATUS, 602, 29, std::max(90, cx - 614), 16);
+        b.Put(IDC_RECONNECT, 598, 27, 80, 18);
+        b.Put(IDC_STATUS, 686, 29, std::max(90, cx - 698), 16);
     }
 }
 

@@ -22,7 +22,7 @@ namespace {
 // Controls that only make sense while no link is open.
 const int kConnectionControls[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_PORT_EDIT, IDC_SERIAL_PORT,
                                    IDC_BAUD,       IDC_DATA_BITS,  IDC_STOP_BITS, IDC_PARITY,
-                                   IDC_FLOW,       IDC_REFRESH_PORTS};
+                                   IDC_FLOW,       IDC_REFRESH_PORTS, IDC_RECONNECT};
 
 const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SEND_TARGET,
                                      IDC_SERIAL_PORT, IDC_BAUD, IDC_DATA_BITS, IDC_STOP_BITS, IDC_PARITY, IDC_FLOW};
@@ -95,6 +95,7 @@ BOOL CMainDlg::OnInitDialog()
     Item(IDC_HEX_CHECK).Show(false);
 
     ApplySettingsToControls(LoadConnectionSettings());
+    Item(IDC_RECONNECT).SetCheck(LoadReconnect());
 
     m_controller.SetNotifyWindow(wnd);
     SetConnectedState(false);
@@ -323,6 +324,10 @@ void CMainDlg::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             RefreshSerialPorts();
         break;
+    case IDC_RECONNECT:
+        if (code == BN_CLICKED)
+            SaveReconnect(Item(IDC_RECONNECT).Checked());
+        break;
     }
 }
 
@@ -431,6 +436,7 @@ void CMainDlg::OnConnect()
     m_logPane.NewSession(SessionFor(kind, settings), FramingFor(kind, settings),
                          kind == LinkKind::TcpClient || kind == LinkKind::TcpServer);
     m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1);
+    m_controller.SetReconnect(Item(IDC_RECONNECT).Checked());
     m_controller.Start(settings);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);
@@ -631,6 +637,9 @@ void CMainDlg::OnCommunicationChanged()
 void CMainDlg::OnModeChanged()
 {
     m_sendPane.SetPeerChoice(PeersChosen());
+    // Only a TCP client or a serial port is tried again.
+    Item(IDC_RECONNECT).Enable(!m_connected && (IsSerialChosen() || (Item(IDC_COMM_COMBO).Selection() == CommTcp &&
+                                                                     Item(IDC_MODE_COMBO).Selection() == 0)));
     if (IsSerialChosen())
         return;
     const Window ip = Item(IDC_IP_EDIT);
