@@ -4,6 +4,7 @@
 #include "settings/History.h"
 #include "settings/SendOptions.h"
 #include "ui/SendComposer.h"
+#include "settings/ConnectionStore.h"
 #include "settings/SettingsStore.h"
 #include "tests/LoopbackPeer.h"
 #include "ui/MainDlg.h"
@@ -486,4 +487,29 @@ TEST_F(SendWindow, AFileGoesOutWholeAndACancelLeavesTheLinkUsable)
     EXPECT_TRUE(std::equal(rest.begin(), rest.end() - 2, large.begin()));
     EXPECT_EQ(rest[rest.size() - 2], 'o');
     DeleteFileW(path.c_str());
+}
+
+// With Reconnect ticked, a lost peer leaves the window connected while the
+// link tries again; a send meanwhile is refused; Disconnect ends it at once.
+TEST_F(SendWindow, ReconnectKeepsTheWindowConnectedUntilDisconnect)
+{
+    Item(IDC_RECONNECT).SetCheck(true);
+    Click(IDC_RECONNECT);
+    ASSERT_TRUE(ConnectToPeer());
+    peer.Close();
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text().rfind(L"Reconnecting", 0) == 0; }, 5000));
+    EXPECT_TRUE(dialog.Connected());
+    EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Disconnect");
+    Item(IDC_SEND_EDIT).SetText(L"x");
+    Click(IDC_SEND);
+    EXPECT_EQ(Occurrences(Log(), L"ERR Send failed: no active transport.\r\n"), 1u);
+    peer = listener.Accept(5000); // it came back by itself
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"TCP client connected"; }, 5000));
+    Click(IDC_SEND);
+    EXPECT_EQ(peer.Receive(1, 5000), (std::vector<uint8_t>{'x'}));
+    Click(IDC_CONNECT);
+    EXPECT_FALSE(dialog.Connected());
+    EXPECT_FALSE(dialog.Controller().AnyWorker());
+    EXPECT_TRUE(LoadReconnect());
 }
