@@ -177,6 +177,25 @@ TEST(TcpClient, ReconnectsWithGrowingWaitsUntilStopped)
     EXPECT_TRUE(window.Events().back()->linkEnded);
 }
 
+// Stopped while connecting, right after a refusal, while waiting, while
+// trying again: each stop is prompt and leaves no thread.
+TEST(TcpClient, StopInEveryReconnectStateLeavesNoThread)
+{
+    const uint16_t port = ClosedLoopbackPort();
+    for (const DWORD after : {0u, 5u, 40u, 400u, 1005u, 1500u}) {
+        EventWindow window;
+        TcpClientTransport client;
+        client.SetReconnect(true);
+        client.Start(window.Handle(), ClientSettings(L"127.0.0.1", port));
+        Sleep(after);
+        const ULONGLONG before = GetTickCount64();
+        client.Stop();
+        EXPECT_LT(GetTickCount64() - before, 900u) << after;
+        EXPECT_FALSE(client.HasWorker()) << after;
+        EXPECT_FALSE(client.IsRunning()) << after;
+    }
+}
+
 TEST(TcpClient, HostNameIsNotResolved)
 {
     EventWindow window;
