@@ -78,6 +78,17 @@ std::vector<SerialErrorReport::Line> SerialErrorReport::Note(unsigned long error
     return Take(nowMs, false);
 }
 
+uint32_t SerialErrorReport::MsUntilDue(uint32_t nowMs) const
+{
+    uint32_t soonest = UINT32_MAX;
+    for (size_t i = 0; i < kKinds; ++i)
+        if (m_counts[i] != 0) {
+            const uint32_t waited = nowMs - m_saidAt[i];
+            soonest = std::min(soonest, !m_said[i] || waited >= 1000 ? 0u : 1000 - waited);
+        }
+    return soonest;
+}
+
 std::vector<SerialErrorReport::Line> SerialErrorReport::Flush()
 {
     return Take(0, true);

@@ -45,6 +45,8 @@ public:
     std::vector<Line> Note(unsigned long errors, uint32_t nowMs);
     // Everything counted and not yet said.
     std::vector<Line> Flush();
+    // How long from nowMs until a counted kind is due; UINT32_MAX when none is.
+    uint32_t MsUntilDue(uint32_t nowMs) const;
 
 private:
     std::vector<Line> Take(uint32_t nowMs, bool all);

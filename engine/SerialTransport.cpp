@@ -78,10 +78,14 @@ void SerialTransport::Stop()
 
 bool SerialTransport::QueueSend(const std::vector<uint8_t>& payload)
 {
-    if (!m_running || !m_portOpen || payload.empty())
+    if (!m_running || payload.empty())
         return false;
     {
+        // Under the lock the worker takes to close the port: nothing is
+        // queued for a port that has gone, to be written to the next one.
         std::lock_guard<std::mutex> lock(m_sendMutex);
+        if (!m_portOpen)
+            return false;
         m_sendQueue.push_back(payload);
     }
     Wake();
@@ -152,13 +156,21 @@ void SerialTransport::Run(ConnectionSettings settings)
         m_portOpen = true;
         Post(TransportEventKind::Status, L"Serial opened " + name + L" @ " + std::to_wstring(settings.baud), name);
         const bool stopped = Pump(port, name);
+        {
+            std::lock_guard<std::mutex> lock(m_sendMutex);
+            m_portOpen = false;
+            if (!stopped && m_reconnect)
+                m_sendQueue.clear(); // written to a port that went away
+        }
         if (stopped) {
             m_lines.Discard(); // stopped: an unfinished line is not posted
         } else {
-            Post(TransportEventKind::Error, L"Serial read failed.", name, {}, !m_reconnect);
+            if (m_reconnect)
+                PostLost(TransportEventKind::Error, L"Serial read failed.", name);
+            else
+                Post(TransportEventKind::Error, L"Serial read failed.", name, {}, true);
             PostLine(m_lines.Flush(), name);
         }
-        m_portOpen = false;
         CloseHandle(port);
         if (stopped || !m_reconnect) {
             PostEnd(TransportEventKind::Status, L"Serial closed", name);
@@ -166,10 +178,6 @@ void SerialTransport::Run(ConnectionSettings settings)
         }
         // Unplugged: the same port name is tried every second, with the
         // same settings, until it is back or the link is closed.
-        {
-            std::lock_guard<std::mutex> lock(m_sendMutex);
-            m_sendQueue.clear(); // written to a port that went away
-        }
         Post(TransportEventKind::Status, L"Reconnecting\u2026", name);
         port = INVALID_HANDLE_VALUE;
         while (port == INVALID_HANDLE_VALUE) {
@@ -272,6 +280,9 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
             }
         }
         PostLine(m_lines.OnIdle(GetTickCount()), peer);
+        // Errors counted after their kind was said are said when their
+        // second is up, bytes or not.
+        PostLineErrors(lineErrors.Note(0, GetTickCount()), peer);
         if (failed)
             break;
 
@@ -280,6 +291,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
         DWORD timeout = progressed ? 0 : retryMs;
         if (!m_lines.Empty())
             timeout = std::min(timeout, DWORD(m_lines.MsUntilIdle(GetTickCount())));
+        timeout = std::min(timeout, DWORD(lineErrors.MsUntilDue(GetTickCount())));
         HANDLE busy[3];
         DWORD count = 0;
         for (const Operation* op : {&read, &charWait, &write})

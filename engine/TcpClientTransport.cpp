@@ -74,12 +74,14 @@ void TcpClientTransport::Run(ConnectionSettings settings)
             Post(TransportEventKind::Status, L"TCP client connected");
             const StreamEnd end = RunStream(s, event, Signals(), m_sendMutex, m_sendQueue,
                                             [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); });
-            CloseSocket(s);
             if (end == StreamEnd::Stopped || !m_reconnect) {
+                CloseSocket(s);
                 PostEnd(TransportEventKind::Status, L"TCP client disconnected");
                 break;
             }
-            Post(TransportEventKind::Status, L"TCP client disconnected");
+            GoDown(); // before anything more can be queued for the dead socket
+            CloseSocket(s);
+            PostLost(TransportEventKind::Status, L"TCP client disconnected");
         }
         if (!WaitToReconnect(waitSeconds)) {
             PostEnd(TransportEventKind::Status, L"TCP client disconnected");
@@ -100,14 +102,17 @@ SOCKET TcpClientTransport::Connect(const addrinfoW* addresses, SocketEvent& even
     return s;
 }
 
+void TcpClientTransport::GoDown()
+{
+    // What was queued for the lost connection is not sent to the next.
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    m_down = true;
+    m_sendQueue.clear();
+}
+
 bool TcpClientTransport::WaitToReconnect(uint32_t seconds)
 {
-    {
-        // What was queued for the lost connection is not sent to the next.
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        m_down = true;
-        m_sendQueue.clear();
-    }
+    GoDown();
     Post(TransportEventKind::Status, L"Reconnecting in " + std::to_wstring(seconds) + L" s\u2026");
     if (WaitForWork(WorkSignals{Signals().stop, nullptr}, HANDLE(nullptr), seconds * 1000) == Woken::Stop)
         return false;

@@ -29,6 +29,7 @@ private:
     SOCKET Connect(const addrinfoW* addresses, SocketEvent& event);
     // Between tries; false when the link was stopped meanwhile.
     bool WaitToReconnect(uint32_t seconds);
+    void GoDown();
     SOCKET ConnectOne(const addrinfoW& address, SocketEvent& event);
     bool WaitForConnect(SOCKET socket, SocketEvent& event);
 

@@ -108,6 +108,17 @@ void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring&
     PostTransportEvent(*this, std::move(event));
 }
 
+void TransportBase::PostLost(TransportEventKind kind, std::wstring text, const std::wstring& peer) const
+{
+    TransportEvent event;
+    event.kind = kind;
+    event.text = std::move(text);
+    event.peer = peer;
+    event.clientId = m_clientId;
+    event.connectionLost = true;
+    PostTransportEvent(*this, std::move(event));
+}
+
 void TransportBase::PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer)
 {
     m_running = false;

@@ -80,6 +80,8 @@ protected:
               std::vector<uint8_t> data = {}, bool linkEnded = false, uint32_t damaged = 0) const;
     // `damaged`: the block was cut short (a datagram larger than the buffer).
     void PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged = 0) const;
+    // The connection is gone but the link goes on, to connect again.
+    void PostLost(TransportEventKind kind, std::wstring text, const std::wstring& peer = {}) const;
     // The worker's last word about its link: it no longer runs, and the
     // event says the link has ended (a failed start, or the closing status).
     void PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer = {});

@@ -34,6 +34,9 @@ struct TransportEvent {
     // Traffic spoilt or cut short that this event reports, its lost bytes
     // unknown: a datagram larger than the receive buffer, serial line errors.
     uint32_t damaged = 0;
+    // The connection went and the link tries again (Reconnect): what came
+    // before it belongs to the lost one.
+    bool connectionLost = false;
     // When the worker took received bytes, on SteadyMicroseconds(): what the
     // log's framing measures gaps and first bytes by.
     uint64_t receivedUs = 0;

@@ -187,12 +187,19 @@ uint64_t Framer::DueUs() const
 {
     if (m_held.empty())
         return UINT64_MAX;
-    uint64_t due = m_blocks.front().timeUs + m_options.flushUs;
+    // Counted from the last byte: a slow line is not cut while it comes.
     if (m_options.mode == FramingMode::IdleGap)
-        due = std::min(due, m_lastUs + m_options.idleGapUs);
+        return m_lastUs + m_options.idleGapUs;
+    uint64_t due = m_lastUs + m_options.flushUs;
     if (m_options.mode == FramingMode::Lines && m_held.back() == 0x0D)
         due = std::min(due, m_lastUs + kCrWaitUs);
     return due;
+}
+
+void Framer::ForgetStore()
+{
+    for (Block& block : m_blocks)
+        block.storedAt = FramedMessage::kNotStored;
 }
 
 void Framer::Flush(std::vector<FramedMessage>& out)

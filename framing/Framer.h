@@ -16,7 +16,7 @@ struct FramingOptions {
     std::vector<uint8_t> delimiter = CrLf(); // Delimiter: cut after these bytes
     uint32_t idleGapUs = 20000;                 // IdleGap: a message ends after this long without a byte
     uint32_t fixedLength = 16;                  // FixedLength: every so many bytes
-    uint32_t flushUs = 500000;                  // a partial message is shown after waiting this long
+    uint32_t flushUs = 500000;                  // a partial message is shown once no byte came for this long
 };
 
 // The idle gap for a serial line: the gap asked for, but at least 3.5
@@ -68,6 +68,8 @@ public:
     // Everything held, as one message (the link ended).
     void Flush(std::vector<FramedMessage>& out);
     bool Holding() const { return !m_held.empty(); }
+    // The store was emptied: what is held is no longer there.
+    void ForgetStore();
     const FramingOptions& Options() const { return m_options; }
 
 private:

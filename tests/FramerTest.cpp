@@ -70,6 +70,10 @@ TEST(Framer, EachModeCutsWhereItSaysAndStampsTheFirstByte)
     FramingOptions crlf = Mode(FramingMode::Delimiter); // the default delimiter, split over two reads
     EXPECT_EQ(Frame(crlf, {{0, "A\r"}, {3, "\nB\r"}, {4, "\r\n"}}), (std::vector<Out>{{"A\r\n", 0}, {"B\r\r\n", 3}}));
 
+    FramingOptions slow = Mode(FramingMode::IdleGap); // a gap longer than the flush time holds
+    slow.idleGapUs = 2000000;
+    EXPECT_EQ(Frame(slow, {{0, "a"}, {1900, "b"}, {3899, ""}, {3900, ""}}), (std::vector<Out>{{"ab", 0}}));
+
     FramingOptions gap = Mode(FramingMode::IdleGap); // 20 ms
     EXPECT_EQ(Frame(gap, {{0, "\x01\x03"}, {5, "\x02"}, {19, "\x04"}, {40, "\x01"}, {59, ""}, {60, ""}}),
               (std::vector<Out>{{"\x01\x03\x02\x04", 0}, {"\x01", 40}}));
@@ -80,15 +84,15 @@ TEST(Framer, EachModeCutsWhereItSaysAndStampsTheFirstByte)
               (std::vector<Out>{{"abcd", 0}, {"efgh", 0}, {"ijkl", 9}}));
 }
 
-// A message that never completes is shown once it has waited the flush
-// time, and not before.
+// A message that never completes is shown once no byte has come for the
+// flush time, and not before.
 TEST(Framer, APartialMessageIsShownAfterTheFlushTime)
 {
     for (const FramingMode mode : {FramingMode::Lines, FramingMode::Delimiter, FramingMode::FixedLength}) {
         FramingOptions options = Mode(mode);
         options.fixedLength = 100;
-        EXPECT_EQ(Frame(options, {{0, "part"}, {300, "ial"}, {499, ""}}), std::vector<Out>{}) << int(mode);
-        EXPECT_EQ(Frame(options, {{0, "part"}, {300, "ial"}, {500, ""}}), (std::vector<Out>{{"partial", 0}}))
+        EXPECT_EQ(Frame(options, {{0, "part"}, {300, "ial"}, {799, ""}}), std::vector<Out>{}) << int(mode);
+        EXPECT_EQ(Frame(options, {{0, "part"}, {300, "ial"}, {800, ""}}), (std::vector<Out>{{"partial", 0}}))
             << int(mode);
         Framer framer(options);
         std::vector<FramedMessage> out;

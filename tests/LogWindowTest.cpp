@@ -353,3 +353,37 @@ TEST_F(LogWindow, ReceivedBlocksAreFramedIntoMessagesAndTheJournalKeepsTheReads)
     EXPECT_NE(Edit().find(L"RX  T3\r\n"), std::wstring::npos);
     EXPECT_LT(Edit().find(L"RX  T3\r\n"), Edit().find(L"TCP client disconnected"));
 }
+
+// Bytes a framer holds stay right when the journal they were stored in is
+// cleared, and come out before the line that says their connection went.
+TEST_F(LogWindow, HeldBytesSurviveAClearAndComeOutWhenTheConnectionGoes)
+{
+    FramingOptions framing;
+    framing.mode = FramingMode::Lines;
+    dialog.LogSide().NewSession(JournalSession{}, framing, true);
+    const auto receive = [&](const std::string& block) {
+        auto* event = new TransportEvent{TransportEventKind::Received, L"", L"peer", 0, false,
+                                         std::vector<uint8_t>(block.begin(), block.end())};
+        event->receivedUs = SteadyMicroseconds();
+        SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event));
+    };
+    receive("ab");
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
+    receive("c\n");
+    receive("xy");
+    Tick();
+    EXPECT_TRUE(Shows(L"RX  abc\n\r\n"));
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
+    auto* lost = new TransportEvent{TransportEventKind::Status, L"TCP client disconnected", L"", 0, false, {}};
+    lost->connectionLost = true;
+    SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(lost));
+    Tick();
+    const std::wstring log = Edit();
+    ASSERT_NE(log.find(L"RX  xy\r\n"), std::wstring::npos);
+    // As hex the line shows its bytes: its own, not the emptied journal's.
+    const LogModel& model = dialog.LogView()->Model();
+    LogShowOptions hex;
+    hex.receivedAsHex = true;
+    EXPECT_NE(model.LineText(model.EndLine() - 2, hex).find(L"78 79"), std::wstring::npos);
+    EXPECT_LT(log.find(L"RX  xy\r\n"), log.find(L"TCP client disconnected"));
+}

@@ -40,6 +40,7 @@ TEST(SerialLines, EachKindOfLineErrorIsSaidAtMostOnceASecond)
     };
     EXPECT_EQ(texts(report.Note(CE_RXPARITY, 0)), (std::vector<std::wstring>{L"Serial line: parity error."}));
     EXPECT_TRUE(report.Note(CE_RXPARITY, 250).empty());
+    EXPECT_EQ(report.MsUntilDue(250), 750u);
     EXPECT_EQ(texts(report.Note(CE_OVERRUN | CE_RXPARITY, 500)),
               (std::vector<std::wstring>{L"Serial line: overrun (bytes lost)."})); // a kind of its own
     const auto later = report.Note(CE_RXPARITY, 1000);
@@ -47,6 +48,7 @@ TEST(SerialLines, EachKindOfLineErrorIsSaidAtMostOnceASecond)
     EXPECT_EQ(later[0].text, L"Serial line: parity error (3 times).");
     EXPECT_EQ(later[0].count, 3u);
     EXPECT_TRUE(report.Note(CE_TXFULL, 1100).empty()); // not about received bytes
+    EXPECT_EQ(report.MsUntilDue(1100), UINT32_MAX);
     report.Note(CE_OVERRUN, 1200);
     EXPECT_EQ(texts(report.Flush()), (std::vector<std::wstring>{L"Serial line: overrun (bytes lost)."}));
     EXPECT_TRUE(report.Flush().empty());

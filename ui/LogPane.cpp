@@ -126,11 +126,19 @@ void LogPane::NewSession(JournalSession info, const FramingOptions& framing, boo
     m_framers.clear();
     m_framing = framing;
     m_framingRetunable = retunable;
+    m_sessionInfo = info;
     m_state.m_journal.BeginSession(++m_session, std::move(info));
 }
 
 void LogPane::Append(TransportEvent&& event, bool namesPeer)
 {
+    // A connection made again is a stream of its own in a capture, and what
+    // the lost one left held is shown before the line that says it went.
+    if (event.connectionLost) {
+        FlushFramers(true);
+        m_framers.clear();
+        m_state.m_journal.BeginSession(++m_session, m_sessionInfo);
+    }
     if (m_framing.mode != FramingMode::AsReceived) {
         if (event.kind == TransportEventKind::Received && !event.damaged) {
             AppendFramed(std::move(event), namesPeer);
@@ -205,6 +213,13 @@ void LogPane::AppendMessages(std::vector<FramedMessage>& messages, const std::ws
 
 void LogPane::FlushFramers(bool all, uint32_t onlyClient)
 {
+    if (m_framers.empty())
+        return;
+    // Blocks still queued may have come before the time is up: a tick waits
+    // until the window has taken them.
+    MSG queued;
+    if (!all && PeekMessageW(&queued, m_dialog.Handle(), WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_NOREMOVE))
+        return;
     const uint64_t now = SteadyMicroseconds();
     std::vector<FramedMessage> messages;
     for (auto& [client, framer] : m_framers) {
@@ -487,6 +502,8 @@ bool LogPane::OnContextMenu(HWND from, LPARAM where)
 
 void LogPane::Clear()
 {
+    for (auto& [client, framer] : m_framers)
+        framer.framer.ForgetStore(); // the journal they point into is emptied
     m_state.Clear();
     m_pausedThisTime = 0;
     if (m_view) {

@@ -45,6 +45,8 @@ public:
     // the log's menu applies to this run at once (a TCP link; a serial
     // line's worker cuts its lines or not from its start).
     void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false);
+    // What the framers hold goes to the log now (the link is being closed).
+    void FlushFraming() { FlushFramers(true); }
     // Once per tick at most: the view catches up with what was logged, so a
     // burst of traffic costs one repaint of the lines in view.
     void Refresh();
@@ -129,6 +131,7 @@ private:
     // its lines show as the peer.
     FramingOptions m_framing;
     bool m_framingRetunable = false;
+    JournalSession m_sessionInfo; // a connection made again is a new session of it
     struct PeerFramer {
         Framer framer;
         std::wstring peer;

@@ -414,6 +414,7 @@ void CMainDlg::OnConnect()
 {
     if (m_connected) {
         m_controller.StopAll();
+        m_logPane.FlushFraming();
         Item(IDC_STATUS).SetText(L"Disconnected");
         m_logPane.Append(TransportEventKind::Status, L"Disconnected.");
         SetConnectedState(false, true);
