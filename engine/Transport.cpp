@@ -81,14 +81,20 @@ void TransportBase::JoinWorker()
         m_worker.join();
 }
 
-bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::wstring& peer,
-                         std::vector<uint8_t> data, bool linkEnded, uint32_t damaged) const
+TransportEvent TransportBase::Event(TransportEventKind kind, std::wstring text, const std::wstring& peer) const
 {
     TransportEvent event;
     event.kind = kind;
     event.text = std::move(text);
     event.peer = peer;
     event.clientId = m_clientId;
+    return event;
+}
+
+bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::wstring& peer,
+                         std::vector<uint8_t> data, bool linkEnded, uint32_t damaged) const
+{
+    TransportEvent event = Event(kind, std::move(text), peer);
     event.linkEnded = linkEnded;
     event.data = std::move(data);
     event.damaged = damaged;
@@ -97,12 +103,8 @@ bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::
 
 void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged) const
 {
-    TransportEvent event;
-    event.kind = TransportEventKind::Received;
+    TransportEvent event = Event(TransportEventKind::Received, DecodeReceivedText(block.data(), block.size()), peer);
     event.receivedUs = SteadyMicroseconds();
-    event.text = DecodeReceivedText(block.data(), block.size());
-    event.peer = peer;
-    event.clientId = m_clientId;
     event.data = std::move(block);
     event.damaged = damaged;
     PostTransportEvent(*this, std::move(event));
@@ -110,11 +112,7 @@ void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring&
 
 void TransportBase::PostLost(TransportEventKind kind, std::wstring text, const std::wstring& peer) const
 {
-    TransportEvent event;
-    event.kind = kind;
-    event.text = std::move(text);
-    event.peer = peer;
-    event.clientId = m_clientId;
+    TransportEvent event = Event(kind, std::move(text), peer);
     event.connectionLost = true;
     PostTransportEvent(*this, std::move(event));
 }

@@ -1,5 +1,7 @@
 #include "framing/Framer.h"
 
+#include "hexview/HexModel.h"
+
 #include <algorithm>
 #include <climits>
 
@@ -10,17 +12,6 @@ constexpr uint64_t kCrWaitUs = 50000;
 // Bytes that never make a message (a stream with no delimiter) come out in
 // pieces of this size at most.
 constexpr size_t kMaxHeld = 65536;
-
-int HexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -47,7 +38,7 @@ bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes)
                 return false; // one digit alone
             continue;
         }
-        const int value = HexDigit(c);
+        const int value = HexValue(c);
         if (value < 0)
             return false;
         if (high < 0) {

@@ -182,6 +182,18 @@ protected:
     }
     void TearDown() override { serial.Stop(); }
 
+    // The pty pair goes away, as a pulled adapter does, and comes back a
+    // moment later.
+    static bool PullAdapter()
+    {
+        const HANDLE request = CreateFileW((kSerialDir + L"/vanish").c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, 0, nullptr);
+        if (request == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(request);
+        return true;
+    }
+
     bool Open()
     {
         ConnectionSettings s;
@@ -242,10 +254,7 @@ TEST_F(SerialPort, StopDropsAnUnfinishedLine)
 TEST_F(SerialPort, FarEndVanishingEndsTheLink)
 {
     ASSERT_TRUE(Open());
-    const HANDLE request = CreateFileW((kSerialDir + L"/vanish").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       0, nullptr);
-    ASSERT_NE(request, INVALID_HANDLE_VALUE);
-    CloseHandle(request);
+    ASSERT_TRUE(PullAdapter());
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"Serial closed", 10000));
     std::vector<std::wstring> texts = window.Texts();
     ASSERT_GE(texts.size(), 3u);
@@ -260,10 +269,7 @@ TEST_F(SerialPort, AVanishedPortIsOpenedAgainWhenItComesBack)
 {
     serial.SetReconnect(true);
     ASSERT_TRUE(Open());
-    const HANDLE request = CreateFileW((kSerialDir + L"/vanish").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       0, nullptr);
-    ASSERT_NE(request, INVALID_HANDLE_VALUE);
-    CloseHandle(request);
+    ASSERT_TRUE(PullAdapter());
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"Reconnecting\u2026", 10000));
     EXPECT_TRUE(serial.IsRunning());
     const auto opened = [](const EventWindow& w) {
@@ -284,9 +290,7 @@ TEST_F(SerialPort, AVanishedPortIsOpenedAgainWhenItComesBack)
 
     // Pulled again, and closed while it is away: the stop does not wait
     // for the next try.
-    const HANDLE again = CreateFileW((kSerialDir + L"/vanish").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                     nullptr);
-    CloseHandle(again);
+    ASSERT_TRUE(PullAdapter());
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) >= 2; }, 10000));
     const ULONGLONG before = GetTickCount64();
     serial.Stop();

@@ -2,6 +2,7 @@
 
 #include "engine/ConnectionSettings.h"
 #include "engine/TransportEvent.h"
+#include "framing/Framer.h"
 #include "hexview/HexModel.h"
 #include "settings/History.h"
 
@@ -85,10 +86,7 @@ std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex)
 
 std::wstring HexHistoryEntry(const std::vector<uint8_t>& bytes)
 {
-    std::wstring text = FormatSentBytes(bytes, true);
-    if (!text.empty())
-        text.pop_back(); // the space after the last pair
-    return kHexHistoryMark + text;
+    return kHexHistoryMark + HexBytesText(bytes);
 }
 
 bool HexHistoryBytes(const std::wstring& entry, std::vector<uint8_t>& bytes)
