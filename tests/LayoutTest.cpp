@@ -215,6 +215,10 @@ TEST(WindowPlacement, FirstStartSavedAndCascadedRectanglesFitTheWorkArea)
     EXPECT_EQ(FitIntoWorkArea({100, 500, 1100, 1200}, work, 980, 620), (ScreenRect{100, 160, 1100, 860}));
     EXPECT_EQ(FitIntoWorkArea({-300, -50, 2000, 1000}, work, 980, 620), work);
     EXPECT_EQ(FitIntoWorkArea({10, 10, 110, 110}, work, 980, 620), (ScreenRect{10, 10, 990, 630}));
+    // What the file can hold at its edges: no overflow, the whole work area.
+    EXPECT_EQ(FitIntoWorkArea({-2147483647, -2147483647, 2147483647, 2147483647}, work, 980, 620), work);
+    EXPECT_EQ(FitIntoWorkArea({2147483647, 2147483647, -2147483647, -2147483647}, work, 980, 620),
+              (ScreenRect{300, 240, 1280, 860}));
     // On a second monitor with its own origin.
     EXPECT_EQ(FitIntoWorkArea({1200, 0, 2200, 700}, ScreenRect{1280, -200, 3200, 880}, 980, 620),
               (ScreenRect{1280, 0, 2280, 700}));

@@ -513,3 +513,18 @@ TEST_F(SendWindow, ReconnectKeepsTheWindowConnectedUntilDisconnect)
     EXPECT_FALSE(dialog.Controller().AnyWorker());
     EXPECT_TRUE(LoadReconnect());
 }
+
+// A megabyte of text in the send box: the box does not wrap words, which
+// under Wine laid the whole text out again on every change.
+TEST_F(SendWindow, AMegabyteInTheSendBoxKeepsTheWindowAnswering)
+{
+    std::wstring text;
+    while (text.size() < (1 << 20))
+        text += L"0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 the quick brown fox\r\n";
+    const ULONGLONG start = GetTickCount64();
+    Item(IDC_SEND_EDIT).SetText(text);
+    Item(IDC_SEND_EDIT).Send(EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"one more"));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_LT(took, 10000u);
+    EXPECT_EQ(size_t(Item(IDC_SEND_EDIT).Send(WM_GETTEXTLENGTH)), text.size() + 8);
+}

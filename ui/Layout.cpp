@@ -3,6 +3,7 @@
 #include "res/resource.h"
 
 #include <algorithm>
+#include <cstdint>
 
 const int kNetworkSet[6] = {IDC_MODE_LABEL, IDC_MODE_COMBO, IDC_IP_LABEL,
                             IDC_IP_EDIT,    IDC_PORT_LABEL, IDC_PORT_EDIT};
@@ -163,14 +164,16 @@ const Placement* FindPlacement(const std::vector<Placement>& layout, int id)
 
 ScreenRect FitIntoWorkArea(const ScreenRect& window, const ScreenRect& work, int minWidth, int minHeight)
 {
-    const auto fit = [](int size, int least, int room) {
-        return std::min(std::max(size, std::min(least, room)), room);
+    // In 64 bits: a rectangle from the settings file may span more than an
+    // int can hold, and what comes out lies inside the work area.
+    const auto fit = [](int64_t size, int64_t least, int64_t room) {
+        return std::max<int64_t>(0, std::min(std::max(size, std::min(least, room)), room));
     };
-    const int width = fit(window.Width(), minWidth, work.Width());
-    const int height = fit(window.Height(), minHeight, work.Height());
-    const int left = std::clamp(window.left, work.left, work.right - width);
-    const int top = std::clamp(window.top, work.top, work.bottom - height);
-    return {left, top, left + width, top + height};
+    const int64_t width = fit(int64_t(window.right) - window.left, minWidth, int64_t(work.right) - work.left);
+    const int64_t height = fit(int64_t(window.bottom) - window.top, minHeight, int64_t(work.bottom) - work.top);
+    const int64_t left = std::clamp<int64_t>(window.left, work.left, std::max<int64_t>(work.left, work.right - width));
+    const int64_t top = std::clamp<int64_t>(window.top, work.top, std::max<int64_t>(work.top, work.bottom - height));
+    return {int(left), int(top), int(left + width), int(top + height)};
 }
 
 ScreenRect FirstStartRect(int width, int height, const ScreenRect& work, int minWidth, int minHeight)

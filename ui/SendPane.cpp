@@ -35,6 +35,8 @@ void SendPane::Attach(Window dialog, HWND tabs, ConnectionController& controller
     m_log = &log;
     m_clients = &clients;
     const HWND edit = Item(IDC_SEND_EDIT).Handle();
+    // No cap on what can be typed or pasted beyond the system's own.
+    SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
     m_edit.Attach(edit, [this, edit](UINT msg, WPARAM wp, LPARAM lp, LRESULT&) {
         if (msg == WM_CONTEXTMENU) {
             ShowEditMenu(lp);
