@@ -71,7 +71,7 @@ void SaveWindowRect(const RECT& rect)
 bool LoadReconnect()
 {
     SettingsLock lock;
-    return ReadOrWriteSettingInt(L"Options", L"Reconnect", 0) != 0;
+    return ReadOrWriteOption(L"Reconnect", false);
 }
 
 void SaveReconnect(bool reconnect)

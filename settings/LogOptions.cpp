@@ -6,11 +6,6 @@ namespace {
 
 const wchar_t kSection[] = L"Options";
 
-int32_t ReadOrWrite(const wchar_t* key, int32_t fallback)
-{
-    return ReadOrWriteSettingInt(kSection, key, fallback);
-}
-
 } // namespace
 
 LogOptions LoadLogOptions()
@@ -18,12 +13,12 @@ LogOptions LoadLogOptions()
     SettingsLock lock;
     const LogOptions defaults;
     LogOptions options;
-    options.milliseconds = ReadOrWrite(L"Milliseconds", defaults.milliseconds ? 1 : 0) != 0;
-    options.peers = ReadOrWrite(L"Peers", defaults.peers ? 1 : 0) != 0;
-    options.receivedAsHex = ReadOrWrite(L"ReceivedAsHex", defaults.receivedAsHex ? 1 : 0) != 0;
-    options.lines = ReadOrWrite(L"LogLines", defaults.lines);
-    options.characters = ReadOrWrite(L"LogCharacters", defaults.characters);
-    options.journalMegabytes = ReadOrWrite(L"JournalMegabytes", defaults.journalMegabytes);
+    options.milliseconds = ReadOrWriteOption(L"Milliseconds", defaults.milliseconds);
+    options.peers = ReadOrWriteOption(L"Peers", defaults.peers);
+    options.receivedAsHex = ReadOrWriteOption(L"ReceivedAsHex", defaults.receivedAsHex);
+    options.lines = ReadOrWriteOption(L"LogLines", defaults.lines);
+    options.characters = ReadOrWriteOption(L"LogCharacters", defaults.characters);
+    options.journalMegabytes = ReadOrWriteOption(L"JournalMegabytes", defaults.journalMegabytes);
     if (options.lines < 100)
         options.lines = defaults.lines;
     if (options.characters < 65536)

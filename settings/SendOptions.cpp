@@ -7,11 +7,6 @@ namespace {
 const wchar_t kSection[] = L"Options";
 constexpr int32_t kChecksums = 6;
 
-int32_t ReadOrWrite(const wchar_t* key, int32_t fallback)
-{
-    return ReadOrWriteSettingInt(kSection, key, fallback);
-}
-
 } // namespace
 
 SendOptions LoadSendOptions()
@@ -19,20 +14,20 @@ SendOptions LoadSendOptions()
     SettingsLock lock;
     const SendOptions defaults;
     SendOptions options;
-    options.escapes = ReadOrWrite(L"Escapes", defaults.escapes ? 1 : 0) != 0;
-    options.checksum = ReadOrWrite(L"Checksum", defaults.checksum);
+    options.escapes = ReadOrWriteOption(L"Escapes", defaults.escapes);
+    options.checksum = ReadOrWriteOption(L"Checksum", defaults.checksum);
     if (options.checksum < 0 || options.checksum >= kChecksums)
         options.checksum = defaults.checksum;
-    options.cr = ReadOrWrite(L"SendCR", defaults.cr ? 1 : 0) != 0;
-    options.lf = ReadOrWrite(L"SendLF", defaults.lf ? 1 : 0) != 0;
-    options.crlf = ReadOrWrite(L"SendCRLF", defaults.crlf ? 1 : 0) != 0;
-    options.enterSends = ReadOrWrite(L"EnterSends", defaults.enterSends ? 1 : 0) != 0;
-    options.repeatMs = ReadOrWrite(L"RepeatMilliseconds", defaults.repeatMs);
+    options.cr = ReadOrWriteOption(L"SendCR", defaults.cr);
+    options.lf = ReadOrWriteOption(L"SendLF", defaults.lf);
+    options.crlf = ReadOrWriteOption(L"SendCRLF", defaults.crlf);
+    options.enterSends = ReadOrWriteOption(L"EnterSends", defaults.enterSends);
+    options.repeatMs = ReadOrWriteOption(L"RepeatMilliseconds", defaults.repeatMs);
     if (options.repeatMs < 1)
         options.repeatMs = defaults.repeatMs;
-    options.clearAfterSend = ReadOrWrite(L"ClearAfterSend", defaults.clearAfterSend ? 1 : 0) != 0;
-    options.hexFace = ReadOrWrite(L"SendHexFace", defaults.hexFace ? 1 : 0) != 0;
-    options.toSelected = ReadOrWrite(L"SendToSelected", defaults.toSelected ? 1 : 0) != 0;
+    options.clearAfterSend = ReadOrWriteOption(L"ClearAfterSend", defaults.clearAfterSend);
+    options.hexFace = ReadOrWriteOption(L"SendHexFace", defaults.hexFace);
+    options.toSelected = ReadOrWriteOption(L"SendToSelected", defaults.toSelected);
     return options;
 }
 

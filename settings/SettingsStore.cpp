@@ -219,3 +219,13 @@ int32_t ReadOrWriteSettingInt(const wchar_t* section, const wchar_t* key, int32_
     WriteSettingInt(section, key, fallback);
     return fallback;
 }
+
+int32_t ReadOrWriteOption(const wchar_t* key, int32_t fallback)
+{
+    return ReadOrWriteSettingInt(L"Options", key, fallback);
+}
+
+bool ReadOrWriteOption(const wchar_t* key, bool fallback)
+{
+    return ReadOrWriteSettingInt(L"Options", key, fallback ? 1 : 0) != 0;
+}

@@ -40,6 +40,9 @@ void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value);
 // The value of a key; a missing one (or -1) is written with `fallback` first,
 // so that the file shows what can be set.
 int32_t ReadOrWriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallback);
+// The same in [Options], where the program's choices live; a flag is 0 or 1.
+int32_t ReadOrWriteOption(const wchar_t* key, int32_t fallback);
+bool ReadOrWriteOption(const wchar_t* key, bool fallback);
 
 // A whole section in one read or one write, for the history's 101 keys.
 // Values read as ReadSettingString gives them (trimmed, one pair of

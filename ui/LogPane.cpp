@@ -166,19 +166,15 @@ void LogPane::Append(TransportEvent&& event, bool namesPeer)
 
 void LogPane::AppendFramed(TransportEvent&& event, bool namesPeer)
 {
-    const size_t journalled = m_state.m_journal.RecordCount();
-    const uint64_t journalAt = m_state.m_journal.Size();
-    const bool stored = m_state.Count(event.kind, event.data, event.peer, event.clientId, m_session, MicrosecondsNow());
-    m_hexBehind = m_hexBehind || stored;
+    const Journalled journalled = JournalBlock(event.kind, event.data, event.peer, event.clientId);
     auto found = m_framers.find(event.clientId);
     if (found == m_framers.end())
         found = m_framers.emplace(event.clientId, PeerFramer{Framer(m_framing), event.peer, namesPeer}).first;
     std::vector<FramedMessage> messages;
     found->second.framer.Add(event.data.data(), event.data.size(), event.receivedUs, messages,
-                             stored ? journalAt : FramedMessage::kNotStored);
+                             journalled.stored ? journalled.at : FramedMessage::kNotStored);
     AppendMessages(messages, found->second.peer, found->second.namesPeer);
-    if (m_recorder.Recording() && m_recorder.FileFormat() != Recorder::Format::Text)
-        Record(event.kind, std::move(event.data), journalled);
+    Record(event.kind, std::move(event.data), journalled.recordsBefore);
 }
 
 // Each message is one received line, stamped with its first byte's time; it
@@ -203,10 +199,7 @@ void LogPane::AppendMessages(std::vector<FramedMessage>& messages, const std::ws
             record.bytes = std::move(message.bytes);
         }
         m_view->Model().Append(std::move(record));
-        if (m_recorder.Recording() && m_recorder.FileFormat() == Recorder::Format::Text) {
-            const LogModel& model = m_view->Model();
-            m_recorder.Write(EncodeUtf8(model.LineText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
-        }
+        RecordLastLine();
     }
     m_state.m_logDirty = m_state.m_logDirty || !messages.empty();
 }
@@ -259,13 +252,28 @@ void LogPane::ChooseFraming(FramingMode mode)
     }
 }
 
+// A text recording takes each line as the log shows it.
+void LogPane::RecordLastLine()
+{
+    if (!m_recorder.Recording() || m_recorder.FileFormat() != Recorder::Format::Text)
+        return;
+    const LogModel& model = m_view->Model();
+    m_recorder.Write(EncodeUtf8(model.LineText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
+}
+
+LogPane::Journalled LogPane::JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes,
+                                          const std::wstring& peer, uint32_t client)
+{
+    Journalled journalled{m_state.m_journal.RecordCount(), m_state.m_journal.Size(), false};
+    journalled.stored = m_state.Count(kind, bytes, peer, client, m_session, MicrosecondsNow());
+    m_hexBehind = m_hexBehind || journalled.stored;
+    return journalled;
+}
+
 void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
                          uint32_t client, bool namesPeer, bool textOfBytes)
 {
-    const size_t journalled = m_state.m_journal.RecordCount();
-    const uint64_t journalAt = m_state.m_journal.Size();
-    const bool toHexView = m_state.Count(kind, bytes, peer, client, m_session, MicrosecondsNow());
-    m_hexBehind = m_hexBehind || toHexView;
+    const Journalled journalled = JournalBlock(kind, bytes, peer, client);
     if (m_view) {
         LogRecord record;
         record.kind = kind;
@@ -275,22 +283,20 @@ void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector
             record.peer = peer;
         record.text = StripEscapeSequences(std::move(text));
         // The journal holds the bytes; the line only points at them.
-        if (textOfBytes && toHexView) {
-            record.trafficAt = journalAt;
+        if (textOfBytes && journalled.stored) {
+            record.trafficAt = journalled.at;
             record.trafficSize = uint32_t(bytes.size());
         }
         m_view->Model().Append(std::move(record));
-        if (m_recorder.Recording() && m_recorder.FileFormat() == Recorder::Format::Text) {
-            const LogModel& model = m_view->Model();
-            m_recorder.Write(EncodeUtf8(model.LineText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
-        }
+        RecordLastLine();
     }
-    if (m_recorder.Recording() && m_recorder.FileFormat() != Recorder::Format::Text)
-        Record(kind, std::move(bytes), journalled);
+    Record(kind, std::move(bytes), journalled.recordsBefore);
 }
 
 void LogPane::Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore)
 {
+    if (!m_recorder.Recording() || m_recorder.FileFormat() == Recorder::Format::Text)
+        return; // a text recording takes the lines instead
     if (m_recorder.FileFormat() == Recorder::Format::Received) {
         if (kind == TransportEventKind::Received)
             m_recorder.Write(std::move(bytes));

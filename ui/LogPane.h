@@ -82,13 +82,23 @@ private:
     // makes the log's lines.
     void AppendFramed(TransportEvent&& event, bool namesPeer);
     void AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer);
+    void RecordLastLine();
     // Held messages whose time is up (`all`: every one, the link ended).
     void FlushFramers(bool all, uint32_t onlyClient = UINT32_MAX);
     // The menu's choice of framing for the link chosen in the window.
     void ChooseFraming(FramingMode mode);
     void AddCounterTips();
     void ToggleRecording();
-    // What the recording takes of a line just logged.
+    // A block in the journal: where it went, and whether it holds traffic
+    // (the hex view then has rows to show).
+    struct Journalled {
+        size_t recordsBefore;
+        uint64_t at;
+        bool stored;
+    };
+    Journalled JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,
+                       uint32_t client);
+    // What a pcapng or bytes recording takes of a block just journalled.
     void Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore);
     void ShowRecording();
     bool HexTabShown() const;

@@ -152,8 +152,7 @@ JournalSession SessionFor(LinkKind kind, const ConnectionSettings& settings)
 
 } // namespace
 
-// The log's framing for the link about to start. A serial line cuts its own
-// lines, as it always did; any other framing sees every read as it came.
+// The framing chosen for the link about to start.
 FramingOptions CMainDlg::FramingFor(LinkKind kind, const ConnectionSettings& settings)
 {
     if (kind == LinkKind::Udp)
@@ -161,9 +160,6 @@ FramingOptions CMainDlg::FramingFor(LinkKind kind, const ConnectionSettings& set
     if (kind != LinkKind::Serial)
         return LoadFraming(FramedLink::Tcp);
     FramingOptions framing = LoadFraming(FramedLink::Serial);
-    m_controller.SetSerialLines(framing.mode == FramingMode::Lines);
-    if (framing.mode == FramingMode::Lines)
-        framing.mode = FramingMode::AsReceived;
     framing.idleGapUs =
         SerialIdleGapUs(framing.idleGapUs, settings.baud, settings.dataBits, settings.parity != 0, settings.stopBits);
     return framing;
@@ -434,7 +430,14 @@ void CMainDlg::OnConnect()
     m_endErrorShown = false;
     const LinkKind kind = LinkKindFor(settings);
     m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
-    m_logPane.NewSession(SessionFor(kind, settings), FramingFor(kind, settings),
+    FramingOptions framing = FramingFor(kind, settings);
+    // A serial line cuts its own lines, as it always did; any other framing
+    // sees every read as it came.
+    const bool portCutsLines = kind == LinkKind::Serial && framing.mode == FramingMode::Lines;
+    m_controller.SetSerialLines(portCutsLines);
+    if (portCutsLines)
+        framing.mode = FramingMode::AsReceived;
+    m_logPane.NewSession(SessionFor(kind, settings), framing,
                          kind == LinkKind::TcpClient || kind == LinkKind::TcpServer);
     m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1);
     m_controller.SetReconnect(Item(IDC_RECONNECT).Checked());

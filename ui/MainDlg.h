@@ -54,7 +54,7 @@ private:
 
     void PlaceWindow();
     void SaveWindowState();
-    FramingOptions FramingFor(LinkKind kind, const ConnectionSettings& settings);
+    static FramingOptions FramingFor(LinkKind kind, const ConnectionSettings& settings);
     PeerChoice PeersChosen() const;
 
     // `byUser`: Disconnect was pressed, not a link that ended by itself.

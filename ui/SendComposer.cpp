@@ -73,15 +73,7 @@ std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex)
 {
     if (!asHex)
         return DecodeReceivedText(payload.data(), payload.size());
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    std::wstring text;
-    text.reserve(payload.size() * 3);
-    for (const uint8_t b : payload) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-        text += L' ';
-    }
-    return text;
+    return payload.empty() ? std::wstring() : HexBytesText(payload) + L' ';
 }
 
 std::wstring HexHistoryEntry(const std::vector<uint8_t>& bytes)
