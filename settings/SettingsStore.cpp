@@ -3,6 +3,7 @@
 #include "engine/ConnectionSettings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <cwctype>
 
@@ -28,24 +29,153 @@ std::wstring SettingsFilePath()
     return folder + L"\\Ferrolink.ini";
 }
 
+namespace {
+
+// The load or save under way on this thread.
+struct Transaction {
+    int depth = 0;
+    HANDLE mutex = nullptr;
+    bool owned = false;
+    std::wstring file;  // fixed for the whole load or save
+    std::wstring draft; // the new file; empty until the first write
+};
+
+thread_local Transaction t_transaction;
+std::atomic<uint64_t> g_acquisitions{0};
+std::atomic<uint64_t> g_drafts{0};
+std::function<void(const std::wstring&)> g_failureReport;
+
+constexpr wchar_t kDraftSuffix[] = L".tmp";
+
+std::wstring SystemText(DWORD code)
+{
+    wchar_t text[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 256, nullptr);
+    std::wstring out = text;
+    while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L'.' || out.back() == L' '))
+        out.pop_back();
+    return out.empty() ? L"error " + std::to_wstring(code) : out;
+}
+
+// The old file's bytes under a name of this save's own; a file written
+// afresh, so that it carries neither the old one's time nor its attributes.
+void StartDraft(Transaction& t)
+{
+    t.draft = t.file + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++g_drafts) +
+              kDraftSuffix;
+    std::string bytes;
+    const HANDLE old = CreateFileW(t.file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (old != INVALID_HANDLE_VALUE) {
+        char chunk[16384];
+        DWORD read = 0;
+        while (ReadFile(old, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+            bytes.append(chunk, read);
+        CloseHandle(old);
+    }
+    const HANDLE draft =
+        CreateFileW(t.draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (draft == INVALID_HANDLE_VALUE)
+        return; // the writes fail too, and the save says so at its end
+    DWORD written = 0;
+    if (!bytes.empty())
+        WriteFile(draft, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(draft);
+}
+
+// The draft's bytes reach the disk before its name takes the old file's.
+DWORD Commit(const Transaction& t)
+{
+    const HANDLE draft = CreateFileW(t.draft.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (draft == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    FlushFileBuffers(draft);
+    CloseHandle(draft);
+    if (MoveFileExW(t.draft.c_str(), t.file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    DeleteFileW(t.draft.c_str());
+    return error;
+}
+
+// Where this thread's load or save reads: its own writes first.
+const std::wstring& ReadPath()
+{
+    const Transaction& t = t_transaction;
+    return t.draft.empty() ? t.file : t.draft;
+}
+
+const std::wstring& WritePath()
+{
+    Transaction& t = t_transaction;
+    if (t.draft.empty())
+        StartDraft(t);
+    return t.draft;
+}
+
+} // namespace
+
 SettingsLock::SettingsLock()
 {
-    m_mutex = CreateMutexW(nullptr, FALSE, kSettingsMutexName);
-    if (m_mutex) {
-        const DWORD result = WaitForSingleObject(m_mutex, kWaitMs);
-        m_owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    Transaction& t = t_transaction;
+    if (t.depth++ > 0)
+        return;
+    ++g_acquisitions;
+    t.mutex = CreateMutexW(nullptr, FALSE, kSettingsMutexName);
+    if (t.mutex) {
+        const DWORD result = WaitForSingleObject(t.mutex, kWaitMs);
+        t.owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     }
+    t.file = SettingsFilePath();
 }
 
 SettingsLock::~SettingsLock()
 {
-    if (!m_mutex)
+    Transaction& t = t_transaction;
+    if (--t.depth > 0)
         return;
+    const DWORD error = t.draft.empty() ? DWORD(ERROR_SUCCESS) : Commit(t);
     // Releasing a mutex this thread does not own would fail anyway; after a
     // time-out there is nothing to release.
-    if (m_owned)
-        ReleaseMutex(m_mutex);
-    CloseHandle(m_mutex);
+    if (t.mutex) {
+        if (t.owned)
+            ReleaseMutex(t.mutex);
+        CloseHandle(t.mutex);
+    }
+    t = Transaction{};
+    if (error != ERROR_SUCCESS && g_failureReport)
+        g_failureReport(L"Settings not saved: " + SystemText(error) + L"; the file keeps what it had.");
+}
+
+uint64_t SettingsLockAcquisitions()
+{
+    return g_acquisitions;
+}
+
+void SetSettingsSaveFailureReport(std::function<void(const std::wstring&)> report)
+{
+    g_failureReport = std::move(report);
+}
+
+void RemoveStaleSettingsDrafts()
+{
+    SettingsLock lock;
+    // Without the lock, a draft may be another copy's save under way.
+    if (!t_transaction.owned)
+        return;
+    const std::wstring file = t_transaction.file;
+    const std::wstring folder = file.substr(0, file.find_last_of(L'\\') + 1);
+    const std::wstring pattern = file + L".*" + kDraftSuffix;
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
 }
 
 namespace {
@@ -138,9 +268,9 @@ std::wstring FromStored(const std::wstring& value)
 
 std::wstring ReadSettingString(const wchar_t* section, const wchar_t* key, const std::wstring& fallback)
 {
+    SettingsLock lock;
     wchar_t buffer[4096];
-    const DWORD length =
-        GetPrivateProfileStringW(section, key, fallback.c_str(), buffer, 4096, SettingsFilePath().c_str());
+    const DWORD length = GetPrivateProfileStringW(section, key, fallback.c_str(), buffer, 4096, ReadPath().c_str());
     return FromStored(std::wstring(buffer, length));
 }
 
@@ -154,7 +284,8 @@ int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallb
 
 void WriteSetting(const wchar_t* section, const wchar_t* key, const std::wstring& text)
 {
-    WritePrivateProfileStringW(section, key, StoredForm(text).c_str(), SettingsFilePath().c_str());
+    SettingsLock lock;
+    WritePrivateProfileStringW(section, key, StoredForm(text).c_str(), WritePath().c_str());
 }
 
 static std::wstring AsReadBack(std::wstring value)
@@ -171,7 +302,8 @@ static std::wstring AsReadBack(std::wstring value)
 
 std::vector<SettingEntry> ReadSettingSection(const wchar_t* section)
 {
-    const std::wstring path = SettingsFilePath();
+    SettingsLock lock;
+    const std::wstring path = ReadPath();
     std::vector<wchar_t> buffer(32768);
     DWORD length = 0;
     for (;;) {
@@ -202,7 +334,8 @@ void WriteSettingSection(const wchar_t* section, const std::vector<SettingEntry>
         block += L'\0';
     }
     block += L'\0';
-    WritePrivateProfileSectionW(section, block.c_str(), SettingsFilePath().c_str());
+    SettingsLock lock;
+    WritePrivateProfileSectionW(section, block.c_str(), WritePath().c_str());
 }
 
 void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,12 @@
 // created on every call; nothing caches the path.
 std::wstring SettingsFilePath();
 
-// Holds the cross-process lock for one whole load or save. Waits at most
-// 3000 ms and then goes ahead without the lock: the store never blocks the
-// window for longer.
+// One whole load or save: holds the cross-process lock, and gathers the
+// writes made meanwhile into a new file beside the old one, which replaces
+// it in one step when the outermost lock ends, so a crash leaves the old
+// file or the new one, never a part. Locks nest on a thread: only the
+// outermost waits for the mutex, at most 3000 ms, and then goes ahead
+// without it, so the store never blocks the window for longer.
 class SettingsLock {
 public:
     static constexpr DWORD kWaitMs = 3000;
@@ -21,11 +25,17 @@ public:
     ~SettingsLock();
     SettingsLock(const SettingsLock&) = delete;
     SettingsLock& operator=(const SettingsLock&) = delete;
-
-private:
-    HANDLE m_mutex = nullptr;
-    bool m_owned = false;
 };
+
+// How many times a lock was waited for (outermost ones only).
+uint64_t SettingsLockAcquisitions();
+
+// Told, on the saving thread, when a save could not replace the file: the
+// old one is left as it was. An empty function stops the telling.
+void SetSettingsSaveFailureReport(std::function<void(const std::wstring&)> report);
+
+// New files that a copy killed while saving left behind; nobody reads them.
+void RemoveStaleSettingsDrafts();
 
 extern const wchar_t* const kSettingsMutexName;
 

@@ -1,11 +1,28 @@
-// A second process for the settings tests: appends history entries, or
-// holds the settings lock until it is killed.
+// A second process for the settings tests: appends history entries, holds
+// the settings lock until it is killed, or saves generation after
+// generation of a whole window's settings until it is killed.
+#include "settings/ConnectionStore.h"
 #include "settings/History.h"
 #include "settings/SettingsStore.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+// Every value says which generation wrote it, as a window's close would.
+static void SaveGeneration(int generation)
+{
+    SettingsLock saving;
+    ConnectionSettings connection;
+    connection.port = uint16_t(generation);
+    connection.ip = L"10.0.0." + std::to_wstring(generation % 256);
+    SaveConnectionSettings(connection);
+    HistoryList history;
+    for (int i = 0; i < 20; ++i)
+        history.push_back(std::to_wstring(generation) + L"-" + std::to_wstring(i));
+    SaveSendHistory(history);
+    SaveWindowRect(RECT{generation, 0, generation + 1000, 800});
+}
 
 int main(int argc, char** argv)
 {
@@ -23,6 +40,12 @@ int main(int argc, char** argv)
         SetEvent(held);
         Sleep(60000); // the test ends this process long before
         return 0;
+    }
+    if (argc >= 3 && strcmp(argv[1], "save") == 0) {
+        const HANDLE saving = CreateEventW(nullptr, TRUE, FALSE, L"Local\\FerrolinkTestSaving");
+        SetEvent(saving);
+        for (int generation = atoi(argv[2]);; ++generation)
+            SaveGeneration(generation);
     }
     return 2;
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -336,7 +338,112 @@ TEST_F(Settings, ConcurrentAppendsFromSeveralProcessesLoseNothing)
             EXPECT_NE(std::find(list.begin(), list.end(), std::wstring(tag) + L"-" + std::to_wstring(i)), list.end());
 }
 
-TEST_F(Settings, ALockNeverReleasedDelaysALoadByAboutThreeSeconds)
+namespace {
+
+std::vector<std::wstring> Drafts()
+{
+    const std::wstring file = SettingsFilePath();
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileW((file + L".*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+// The generation every saved value agrees on, or -1 when they disagree.
+int SavedGeneration()
+{
+    const int generation = LoadConnectionSettings().port;
+    RECT rect{};
+    if (!LoadWindowRect(rect) || rect.left != generation)
+        return -1;
+    if (LoadConnectionSettings().ip != L"10.0.0." + std::to_wstring(generation % 256))
+        return -1;
+    const HistoryList history = LoadSendHistory();
+    if (history.size() != 20)
+        return -1;
+    for (size_t i = 0; i < history.size(); ++i)
+        if (history[i] != std::to_wstring(generation) + L"-" + std::to_wstring(i))
+            return -1;
+    return generation;
+}
+
+} // namespace
+
+// A copy killed at any moment of its saves leaves the file it found or the
+// one it was writing, whole; what it was writing is swept at the next start.
+TEST_F(Settings, AKillDuringSavesLeavesTheOldFileOrTheNewWhole)
+{
+    const HANDLE saving = CreateEventW(nullptr, TRUE, FALSE, L"Local\\FerrolinkTestSaving");
+    ASSERT_NE(saving, nullptr);
+    {
+        const HANDLE helper = StartHelper(L"save 1");
+        ASSERT_NE(helper, nullptr) << GetLastError();
+        WaitForSingleObject(saving, 20000);
+        Sleep(50);
+        TerminateProcess(helper, 1);
+        WaitForSingleObject(helper, 5000);
+        CloseHandle(helper);
+    }
+    int generation = SavedGeneration();
+    ASSERT_GE(generation, 1);
+    srand(GetTickCount());
+    int advanced = 0, draftsLeft = 0;
+    for (int kill = 0; kill < 25; ++kill) {
+        ResetEvent(saving);
+        const HANDLE helper = StartHelper(L"save " + std::to_wstring(generation + 1));
+        ASSERT_NE(helper, nullptr) << GetLastError();
+        const bool started = WaitForSingleObject(saving, 20000) == WAIT_OBJECT_0;
+        Sleep(DWORD(rand() % 40));
+        TerminateProcess(helper, 1);
+        WaitForSingleObject(helper, 5000);
+        CloseHandle(helper);
+        ASSERT_TRUE(started);
+
+        const int now = SavedGeneration();
+        ASSERT_GE(now, generation) << "kill " << kill << " left a mixed or empty file";
+        advanced += now > generation;
+        generation = now;
+        draftsLeft += int(Drafts().size() > 1);
+        RemoveStaleSettingsDrafts();
+        EXPECT_EQ(Drafts(), std::vector<std::wstring>{L"Ferrolink.ini"});
+    }
+    CloseHandle(saving);
+    EXPECT_GT(advanced, 0);
+    // How often a kill landed mid-save, for whoever wonders.
+    std::printf("%d of 25 kills advanced the file, %d left a draft\n", advanced, draftsLeft);
+}
+
+// The old file stays when the new one cannot take its place, and the
+// window is told why.
+TEST_F(Settings, AFailedReplaceKeepsTheOldFileAndSaysSo)
+{
+    SaveConnectionSettings({});
+    // Held open by a program that does not let it be deleted or replaced.
+    const HANDLE holder = CreateFileW(SettingsFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::vector<std::wstring> reports;
+    SetSettingsSaveFailureReport([&](const std::wstring& message) { reports.push_back(message); });
+    ConnectionSettings changed;
+    changed.ip = L"10.9.8.7";
+    SaveConnectionSettings(changed);
+    SetSettingsSaveFailureReport(nullptr);
+    CloseHandle(holder);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind(L"Settings not saved: ", 0), 0u) << reports[0];
+    EXPECT_EQ(LoadConnectionSettings().ip, ConnectionSettings{}.ip);
+    EXPECT_EQ(Drafts(), std::vector<std::wstring>{L"Ferrolink.ini"});
+}
+
+// Another copy that hangs holding the lock costs one wait for a whole
+// load or save, however many areas it reads or writes.
+TEST_F(Settings, ALockNeverReleasedCostsOneWaitPerLoadOrSave)
 {
     const HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"Local\\FerrolinkTestLockHeld");
     ASSERT_NE(held, nullptr) << GetLastError();
@@ -344,17 +451,26 @@ TEST_F(Settings, ALockNeverReleasedDelaysALoadByAboutThreeSeconds)
     const HANDLE helper = StartHelper(L"hold");
     ASSERT_NE(helper, nullptr) << GetLastError();
     const bool ready = WaitForSingleObject(held, 20000) == WAIT_OBJECT_0;
+    const uint64_t acquisitions = SettingsLockAcquisitions();
     const ULONGLONG started = GetTickCount64();
-    if (ready)
+    if (ready) {
+        SettingsLock load;
         LoadConnectionSettings();
+        LoadSendHistory();
+        RECT rect{};
+        LoadWindowRect(rect);
+        SaveConnectionSettings({}); // goes ahead without the lock
+    }
     const ULONGLONG waited = GetTickCount64() - started;
     TerminateProcess(helper, 0);
     WaitForSingleObject(helper, 5000);
     CloseHandle(helper);
     CloseHandle(held);
     ASSERT_TRUE(ready);
+    EXPECT_EQ(SettingsLockAcquisitions() - acquisitions, 1u);
     EXPECT_GE(waited, 2900u);
     EXPECT_LT(waited, 6000u);
+    EXPECT_EQ(LoadConnectionSettings().port, ConnectionSettings{}.port);
 }
 
 // Each kind of link keeps its own framing; a delimiter that is not hex in

@@ -64,15 +64,27 @@ TEST_F(SettingsWindow, ConnectSavesTheChoicesFirst)
     EXPECT_EQ(LoadConnectionSettings().port, port);
 }
 
+// Opening reads and closing writes under one lock each, so a copy that
+// hangs holding it costs one wait each way; a start sweeps away what a
+// copy killed mid-save left.
 TEST_F(SettingsWindow, CloseSavesChoicesHistoryAndRectangle)
 {
     SaveSendHistory({L"stored by another copy"});
+    const std::wstring draft = SettingsFilePath() + L".77-1.tmp";
+    const HANDLE half = CreateFileW(draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(half, INVALID_HANDLE_VALUE);
+    CloseHandle(half);
+    const uint64_t before = SettingsLockAcquisitions();
     CMainDlg dialog;
     ASSERT_TRUE(dialog.Create());
+    EXPECT_EQ(SettingsLockAcquisitions() - before, 1u);
+    EXPECT_EQ(GetFileAttributesW(draft.c_str()), INVALID_FILE_ATTRIBUTES);
     MoveWindow(dialog.Handle(), 20, 30, 1000, 700, TRUE);
     dialog.Item(IDC_IP_EDIT).SetText(L"10.1.2.3");
     AppendSendHistory(L"sent by another copy meanwhile");
+    const uint64_t beforeClose = SettingsLockAcquisitions();
     Close(dialog);
+    EXPECT_EQ(SettingsLockAcquisitions() - beforeClose, 1u);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(LoadConnectionSettings().ip, L"10.1.2.3");
     // This window's list first, then what the other copy added.

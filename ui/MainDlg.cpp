@@ -9,6 +9,7 @@
 #include "settings/Framing.h"
 #include "settings/History.h"
 #include "settings/SendOptions.h"
+#include "settings/SettingsStore.h"
 #include "ui/ControlRules.h"
 #include "ui/SerialOptions.h"
 
@@ -55,6 +56,7 @@ CMainDlg::CMainDlg() : Dialog(IDD_FERROLINK_DIALOG)
 
 CMainDlg::~CMainDlg()
 {
+    SetSettingsSaveFailureReport(nullptr);
     m_controller.StopAll();
     Destroy();
     if (m_font)
@@ -87,6 +89,12 @@ BOOL CMainDlg::OnInitDialog()
     m_dpi = WindowDpi(wnd);
     KeepDialogLayoutOnDpiChange(wnd);
     ApplyDpi();
+    SetSettingsSaveFailureReport(
+        [this](const std::wstring& message) { m_logPane.Append(TransportEventKind::Error, message); });
+    // Everything stored is read under one lock: a copy that hangs holding
+    // it costs one wait, not one per area.
+    SettingsLock loading;
+    RemoveStaleSettingsDrafts();
     m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
 
     m_clients.Attach(Window(wnd), m_controller);
@@ -201,6 +209,7 @@ void CMainDlg::PlaceWindow()
 
 void CMainDlg::SaveWindowState()
 {
+    SettingsLock saving;
     SaveConnectionSettings(ReadSettingsFromControls());
     m_sendPane.SaveState();
     WINDOWPLACEMENT placement{};
