@@ -9,6 +9,9 @@
 #include "logview/LogLine.h"
 #include "logview/LogView.h"
 #include "res/resource.h"
+#include "settings/ConnectionStore.h"
+#include "settings/History.h"
+#include "settings/SendOptions.h"
 #include "settings/SettingsStore.h"
 #include "ui/Log.h"
 #include "ui/MainDlg.h"
@@ -1007,6 +1010,102 @@ void SmallBlocksJournal()
     }
 }
 
+// What a save costs now that each builds a new file and puts it in the old
+// one's place, and what a megabyte in the send box costs the window.
+void SettingsAndSendBox()
+{
+    std::printf("-- Settings and the send box\n");
+    DeleteFileW(SettingsFilePath().c_str());
+    HistoryList history;
+    for (int i = 0; i < 100; ++i)
+        history.push_back(L"sent text number " + std::to_wstring(i));
+    SaveSendHistory(history);
+    std::vector<double> saves, appends;
+    for (int i = 0; i < 50; ++i) {
+        auto start = Clock::now();
+        {
+            SettingsLock saving;
+            SaveConnectionSettings(ConnectionSettings{});
+            SaveSendOptions(SendOptions{});
+            MergeSendHistory(history);
+            SaveWindowRect(RECT{i, 0, i + 1000, 800});
+        }
+        saves.push_back(Seconds(start) * 1000);
+        start = Clock::now();
+        AppendSendHistory(L"appended " + std::to_wstring(i));
+        appends.push_back(Seconds(start) * 1000);
+    }
+    Figure("a close's save (connection, options, 100 texts, rectangle), p50", Percentile(saves, 0.5), "ms");
+    Figure("a sent text's history entry, p50", Percentile(appends, 0.5), "ms");
+
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    const HWND edit = GetDlgItem(dialog.Handle(), IDC_SEND_EDIT);
+    std::wstring text;
+    while (text.size() < (1 << 20))
+        text += L"0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ the quick brown fox\r\n";
+    auto start = Clock::now();
+    SetWindowTextW(edit, text.c_str());
+    Figure("1 MB of text put into the send box", Seconds(start) * 1000, "ms");
+    start = Clock::now();
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x"));
+    Figure("  then one character typed", Seconds(start) * 1000, "ms");
+    // Hex dumps and base64 come as one long line.
+    std::wstring oneLine = text;
+    std::replace(oneLine.begin(), oneLine.end(), L'\r', L'_');
+    std::replace(oneLine.begin(), oneLine.end(), L'\n', L'_');
+    start = Clock::now();
+    SetWindowTextW(edit, oneLine.c_str());
+    Figure("1 MB of text in one line put into the send box", Seconds(start) * 1000, "ms");
+    start = Clock::now();
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x"));
+    Figure("  then one character typed", Seconds(start) * 1000, "ms");
+    SetWindowTextW(edit, text.c_str());
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x"));
+    {
+        // The send box as it was: its lines wrap, so each change lays out
+        // the whole text again. A tenth of the megabyte.
+        const HWND wrapping = CreateWindowExW(
+            0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL, 0, 0,
+            800, 60, dialog.Handle(), nullptr, nullptr, nullptr);
+        SendMessageW(wrapping, EM_SETLIMITTEXT, 0, 0);
+        start = Clock::now();
+        SetWindowTextW(wrapping, text.substr(0, 100 * 1024).c_str());
+        Figure("a wrapping edit, as the send box was: 100 KB in lines put in", Seconds(start) * 1000, "ms");
+        start = Clock::now();
+        SetWindowTextW(wrapping, oneLine.substr(0, 100 * 1024).c_str());
+        Figure("  100 KB in one line put in", Seconds(start) * 1000, "ms");
+        start = Clock::now();
+        SendMessageW(wrapping, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x"));
+        Figure("  then one character typed", Seconds(start) * 1000, "ms");
+        DestroyWindow(wrapping);
+    }
+    SOCKET listener = INVALID_SOCKET;
+    const SOCKET peer = ConnectWindowToPeer(dialog, listener);
+    const size_t expected = text.size() + 1; // ASCII, and the typed character
+    std::atomic<size_t> got{0};
+    std::thread reader([&] {
+        std::vector<char> buffer(1 << 16);
+        while (got < expected) {
+            const int n = recv(peer, buffer.data(), int(buffer.size()), 0);
+            if (n <= 0)
+                break;
+            got += size_t(n);
+        }
+    });
+    start = Clock::now();
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_SEND, BN_CLICKED), 0);
+    Figure("Send of that 1 MB text: the window's handler", Seconds(start) * 1000, "ms");
+    PumpUntil(dialog, [&] { return got >= expected; }, 30);
+    Figure("  until the peer has it all and the window is idle", Seconds(start) * 1000, "ms");
+    closesocket(peer);
+    reader.join();
+    closesocket(listener);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    DeleteFileW(SettingsFilePath().c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -1024,7 +1123,7 @@ int main(int argc, char** argv)
 
     const size_t floodMb = argc > 1 ? size_t(std::atoi(argv[1])) : 100;
     const int maxClients = argc > 2 ? std::atoi(argv[2]) : 1000;
-    const std::string steps = argc > 3 ? argv[3] : "flood,file,send,server,serial,log";
+    const std::string steps = argc > 3 ? argv[3] : "flood,file,send,server,serial,settings,log";
     auto wanted = [&](const char* step) { return steps.find(step) != std::string::npos; };
     if (wanted("record")) {
         // First in the process, so that its peak working set is its own.
@@ -1053,6 +1152,8 @@ int main(int argc, char** argv)
         ThreadEnds(1000);
     if (wanted("serial"))
         SerialIdle(argc > 4 ? std::wstring(argv[4], argv[4] + strlen(argv[4])).c_str() : L"COM7");
+    if (wanted("settings"))
+        SettingsAndSendBox();
     if (wanted("log")) {
         LogCosts();
         FramerCosts();

@@ -2,7 +2,7 @@
 # Builds and runs the benchmarks under Wine (headless), one line per figure.
 # Optional arguments: the size of the receive flood in MB (default 100), the
 # largest number of server clients to try (100, 500 or 1000; default 1000) and
-# the steps to run (any of record,flood,file,send,server,serial,log; default
+# the steps to run (any of record,flood,file,send,server,serial,settings,log; default
 # all but record; record floods with a pcapng recording and then without;
 # flood also checks that a reader's place holds; file sends a file of the
 # flood's size with Send File) and the
