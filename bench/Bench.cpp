@@ -430,6 +430,20 @@ void ReceiveFlood(size_t total, size_t bufferSize, const std::wstring& recordTo 
 // Send File over a TCP client to a peer that reads as fast as it can: how
 // fast the file goes, how the window answers meanwhile, and what memory it
 // takes while a file many times the link's queue streams through.
+// The peer's side of a send: counts what arrives until `total` or the end.
+std::thread ReadInto(SOCKET peer, std::atomic<size_t>& got, size_t total)
+{
+    return std::thread([peer, &got, total] {
+        std::vector<char> buffer(1 << 16);
+        while (got < total) {
+            const int n = recv(peer, buffer.data(), int(buffer.size()), 0);
+            if (n <= 0)
+                break;
+            got += size_t(n);
+        }
+    });
+}
+
 void SendFileThroughput(size_t megabytes)
 {
     std::printf("-- Send File of %zu MB over TCP\n", megabytes);
@@ -451,15 +465,7 @@ void SendFileThroughput(size_t megabytes)
     SOCKET listener = INVALID_SOCKET;
     const SOCKET peer = ConnectWindowToPeer(dialog, listener);
     std::atomic<size_t> got{0};
-    std::thread reader([&] {
-        std::vector<char> buffer(1 << 16);
-        while (got < total) {
-            const int n = recv(peer, buffer.data(), int(buffer.size()), 0);
-            if (n <= 0)
-                break;
-            got += size_t(n);
-        }
-    });
+    std::thread reader = ReadInto(peer, got, total);
     const size_t before = WorkingSet(false);
     size_t highest = before;
     RoundTripProber prober(dialog.Handle());
@@ -1085,15 +1091,7 @@ void SettingsAndSendBox()
     const SOCKET peer = ConnectWindowToPeer(dialog, listener);
     const size_t expected = text.size() + 1; // ASCII, and the typed character
     std::atomic<size_t> got{0};
-    std::thread reader([&] {
-        std::vector<char> buffer(1 << 16);
-        while (got < expected) {
-            const int n = recv(peer, buffer.data(), int(buffer.size()), 0);
-            if (n <= 0)
-                break;
-            got += size_t(n);
-        }
-    });
+    std::thread reader = ReadInto(peer, got, expected);
     start = Clock::now();
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_SEND, BN_CLICKED), 0);
     Figure("Send of that 1 MB text: the window's handler", Seconds(start) * 1000, "ms");
