@@ -108,6 +108,9 @@ void AddToHistoryList(HistoryList& list, const std::wstring& text)
         return;
     if (hex)
         entry.insert(entry.begin(), kHexHistoryMark);
+    // One that the file would give back cut short would be sent cut short.
+    if (!ReadsBackWhole(entry))
+        return;
     list.erase(std::remove(list.begin(), list.end(), entry), list.end());
     list.insert(list.begin(), entry);
     if (list.size() > kHistoryLimit)

@@ -14,7 +14,8 @@ constexpr size_t kHistoryLimit = 100;
 // ("41 42 0D"). No text entry starts with it: texts are trimmed.
 constexpr wchar_t kHexHistoryMark = L'\t';
 
-// An entry (a text trimmed, or a hex entry) goes to the top.
+// An entry (a text trimmed, or a hex entry) goes to the top; one too long
+// for the file to give back whole is not kept.
 void AddToHistoryList(HistoryList& list, const std::wstring& entry);
 // The entry of a sent text: trimmed, so that a text that began with a tab
 // cannot pass for a hex entry.

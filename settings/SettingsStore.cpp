@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cwchar>
 #include <cwctype>
+#include <exception>
 
 const wchar_t* const kSettingsMutexName = L"Local\\FerrolinkSettingsIniMutex";
 
@@ -34,10 +35,12 @@ namespace {
 // The load or save under way on this thread.
 struct Transaction {
     int depth = 0;
+    int exceptions = 0; // uncaught when it began: more at its end abandons it
     HANDLE mutex = nullptr;
     bool owned = false;
-    std::wstring file;  // fixed for the whole load or save
-    std::wstring draft; // the new file; empty until the first write
+    std::wstring file;            // fixed for the whole load or save
+    std::wstring draft;           // the new file, once the first write made it
+    DWORD error = ERROR_SUCCESS;  // the first failure: nothing more is written
 };
 
 thread_local Transaction t_transaction;
@@ -57,44 +60,108 @@ std::wstring SystemText(DWORD code)
     return out.empty() ? L"error " + std::to_wstring(code) : out;
 }
 
-// The old file's bytes under a name of this save's own; a file written
-// afresh, so that it carries neither the old one's time nor its attributes.
-void StartDraft(Transaction& t)
+DWORD LastErrorOr(DWORD fallback)
 {
-    t.draft = t.file + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++g_drafts) +
-              kDraftSuffix;
-    std::string bytes;
-    const HANDLE old = CreateFileW(t.file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (old != INVALID_HANDLE_VALUE) {
-        char chunk[16384];
-        DWORD read = 0;
-        while (ReadFile(old, chunk, sizeof(chunk), &read, nullptr) && read > 0)
-            bytes.append(chunk, read);
-        CloseHandle(old);
-    }
-    const HANDLE draft =
-        CreateFileW(t.draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (draft == INVALID_HANDLE_VALUE)
-        return; // the writes fail too, and the save says so at its end
-    DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(draft, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(draft);
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
 }
 
-// The draft's bytes reach the disk before its name takes the old file's.
+// The save writes nothing more, and what it wrote is dropped: reads go back
+// to the file as it is.
+void Abandon(Transaction& t, DWORD error)
+{
+    if (t.error == ERROR_SUCCESS)
+        t.error = error;
+    if (!t.draft.empty())
+        DeleteFileW(t.draft.c_str());
+    t.draft.clear();
+}
+
+// All of the old file; only a missing one is an empty start, not one that
+// another program keeps from being read.
+DWORD ReadWhole(const std::wstring& path, std::string& bytes)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_SUCCESS) : error;
+    }
+    DWORD error = ERROR_SUCCESS;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size))
+        error = LastErrorOr(ERROR_READ_FAULT);
+    char chunk[16384];
+    while (error == ERROR_SUCCESS && bytes.size() < uint64_t(size.QuadPart)) {
+        DWORD read = 0;
+        if (!ReadFile(file, chunk, sizeof(chunk), &read, nullptr))
+            error = LastErrorOr(ERROR_READ_FAULT);
+        else if (read == 0)
+            error = ERROR_HANDLE_EOF; // shorter than it said
+        bytes.append(chunk, read);
+    }
+    CloseHandle(file);
+    return error;
+}
+
+// The old file's bytes under a name of this save's own (the process is in
+// it, for the sweep); written afresh, so that it carries neither the old
+// one's time nor its attributes.
+bool StartDraft(Transaction& t)
+{
+    std::string bytes;
+    if (const DWORD error = ReadWhole(t.file, bytes)) {
+        Abandon(t, error);
+        return false;
+    }
+    const std::wstring draft = t.file + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                               std::to_wstring(++g_drafts) + kDraftSuffix;
+    const HANDLE file =
+        CreateFileW(draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Abandon(t, LastErrorOr(ERROR_WRITE_FAULT));
+        return false;
+    }
+    t.draft = draft;
+    DWORD written = 0;
+    const bool whole =
+        bytes.empty() || (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size());
+    const DWORD error = whole ? DWORD(ERROR_SUCCESS) : LastErrorOr(ERROR_WRITE_FAULT);
+    CloseHandle(file);
+    if (!whole)
+        Abandon(t, error);
+    return whole;
+}
+
+bool Retryable(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+// The draft's bytes reach the disk before its name takes the old file's. A
+// scanner or indexer that has the old file open for a moment is waited out.
 DWORD Commit(const Transaction& t)
 {
     const HANDLE draft = CreateFileW(t.draft.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (draft == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    FlushFileBuffers(draft);
-    CloseHandle(draft);
-    if (MoveFileExW(t.draft.c_str(), t.file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return ERROR_SUCCESS;
-    const DWORD error = GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    if (draft == INVALID_HANDLE_VALUE || !FlushFileBuffers(draft))
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+    if (draft != INVALID_HANDLE_VALUE)
+        CloseHandle(draft);
+    for (int attempt = 0; error == ERROR_SUCCESS; ++attempt) {
+        if (MoveFileExW(t.draft.c_str(), t.file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            // The system's cached copy of the file is known by its time of
+            // writing, which a coarse file system may give the new one too.
+            WritePrivateProfileStringW(nullptr, nullptr, nullptr, t.file.c_str());
+            return ERROR_SUCCESS;
+        }
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+        if (attempt < 4 && Retryable(error)) {
+            error = ERROR_SUCCESS;
+            Sleep(25);
+        }
+    }
     DeleteFileW(t.draft.c_str());
     return error;
 }
@@ -106,12 +173,32 @@ const std::wstring& ReadPath()
     return t.draft.empty() ? t.file : t.draft;
 }
 
-const std::wstring& WritePath()
+// Null once the save has failed: it writes nothing more.
+const wchar_t* WritePath()
 {
     Transaction& t = t_transaction;
-    if (t.draft.empty())
-        StartDraft(t);
-    return t.draft;
+    if (t.error != ERROR_SUCCESS || (t.draft.empty() && !StartDraft(t)))
+        return nullptr;
+    return t.draft.c_str();
+}
+
+void NoteWrite(BOOL written)
+{
+    if (!written)
+        Abandon(t_transaction, LastErrorOr(ERROR_WRITE_FAULT));
+}
+
+// The process named in a draft's name, if it still runs: the draft may then
+// be its save under way, made without the lock after the wait gave up.
+bool WriterRuns(const std::wstring& draftName, const std::wstring& fileName)
+{
+    const DWORD pid = DWORD(std::wcstoul(draftName.c_str() + fileName.size() + 1, nullptr, 10));
+    const HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+    if (!process)
+        return false;
+    const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return runs;
 }
 
 } // namespace
@@ -119,15 +206,20 @@ const std::wstring& WritePath()
 SettingsLock::SettingsLock()
 {
     Transaction& t = t_transaction;
-    if (t.depth++ > 0)
+    if (t.depth > 0) {
+        ++t.depth;
         return;
+    }
+    std::wstring file = SettingsFilePath();
     ++g_acquisitions;
     t.mutex = CreateMutexW(nullptr, FALSE, kSettingsMutexName);
     if (t.mutex) {
         const DWORD result = WaitForSingleObject(t.mutex, kWaitMs);
         t.owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     }
-    t.file = SettingsFilePath();
+    t.file = std::move(file);
+    t.exceptions = std::uncaught_exceptions();
+    t.depth = 1;
 }
 
 SettingsLock::~SettingsLock()
@@ -135,7 +227,13 @@ SettingsLock::~SettingsLock()
     Transaction& t = t_transaction;
     if (--t.depth > 0)
         return;
-    const DWORD error = t.draft.empty() ? DWORD(ERROR_SUCCESS) : Commit(t);
+    // A save that an exception cut short is dropped, not half kept.
+    const bool cutShort = std::uncaught_exceptions() > t.exceptions;
+    if (cutShort)
+        Abandon(t, ERROR_SUCCESS);
+    DWORD error = t.error;
+    if (error == ERROR_SUCCESS && !t.draft.empty())
+        error = Commit(t);
     // Releasing a mutex this thread does not own would fail anyway; after a
     // time-out there is nothing to release.
     if (t.mutex) {
@@ -144,8 +242,13 @@ SettingsLock::~SettingsLock()
         CloseHandle(t.mutex);
     }
     t = Transaction{};
-    if (error != ERROR_SUCCESS && g_failureReport)
+    if (error == ERROR_SUCCESS || cutShort || !g_failureReport)
+        return;
+    try {
         g_failureReport(L"Settings not saved: " + SystemText(error) + L"; the file keeps what it had.");
+    } catch (...) {
+        // Nothing more can be said about it.
+    }
 }
 
 uint64_t SettingsLockAcquisitions()
@@ -161,18 +264,16 @@ void SetSettingsSaveFailureReport(std::function<void(const std::wstring&)> repor
 void RemoveStaleSettingsDrafts()
 {
     SettingsLock lock;
-    // Without the lock, a draft may be another copy's save under way.
-    if (!t_transaction.owned)
-        return;
     const std::wstring file = t_transaction.file;
-    const std::wstring folder = file.substr(0, file.find_last_of(L'\\') + 1);
+    const size_t slash = file.find_last_of(L'\\') + 1;
+    const std::wstring folder = file.substr(0, slash), fileName = file.substr(slash);
     const std::wstring pattern = file + L".*" + kDraftSuffix;
     WIN32_FIND_DATAW found{};
     const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !WriterRuns(found.cFileName, fileName))
             DeleteFileW((folder + found.cFileName).c_str());
     } while (FindNextFileW(find, &found));
     FindClose(find);
@@ -285,7 +386,8 @@ int32_t ReadSettingInt(const wchar_t* section, const wchar_t* key, int32_t fallb
 void WriteSetting(const wchar_t* section, const wchar_t* key, const std::wstring& text)
 {
     SettingsLock lock;
-    WritePrivateProfileStringW(section, key, StoredForm(text).c_str(), WritePath().c_str());
+    if (const wchar_t* path = WritePath())
+        NoteWrite(WritePrivateProfileStringW(section, key, StoredForm(text).c_str(), path));
 }
 
 static std::wstring AsReadBack(std::wstring value)
@@ -298,6 +400,11 @@ static std::wstring AsReadBack(std::wstring value)
     if (value.size() > 4095)
         value.resize(4095);
     return FromStored(value);
+}
+
+bool ReadsBackWhole(const std::wstring& text)
+{
+    return AsReadBack(StoredForm(text)) == text;
 }
 
 std::vector<SettingEntry> ReadSettingSection(const wchar_t* section)
@@ -335,7 +442,8 @@ void WriteSettingSection(const wchar_t* section, const std::vector<SettingEntry>
     }
     block += L'\0';
     SettingsLock lock;
-    WritePrivateProfileSectionW(section, block.c_str(), WritePath().c_str());
+    if (const wchar_t* path = WritePath())
+        NoteWrite(WritePrivateProfileSectionW(section, block.c_str(), path));
 }
 
 void WriteSettingInt(const wchar_t* section, const wchar_t* key, int32_t value)

@@ -62,4 +62,7 @@ struct SettingEntry {
     std::wstring value;
 };
 std::vector<SettingEntry> ReadSettingSection(const wchar_t* section);
+// Whether a text written as a value comes back as it was, within the
+// 4095 characters a read gives.
+bool ReadsBackWhole(const std::wstring& text);
 void WriteSettingSection(const wchar_t* section, const std::vector<SettingEntry>& entries);

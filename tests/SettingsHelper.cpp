@@ -44,8 +44,11 @@ int main(int argc, char** argv)
     if (argc >= 3 && strcmp(argv[1], "save") == 0) {
         const HANDLE saving = CreateEventW(nullptr, TRUE, FALSE, L"Local\\FerrolinkTestSaving");
         SetEvent(saving);
-        for (int generation = atoi(argv[2]);; ++generation)
+        // Until killed; a test that died first is outlived by a minute at most.
+        const ULONGLONG end = GetTickCount64() + 60000;
+        for (int generation = atoi(argv[2]); GetTickCount64() < end; ++generation)
             SaveGeneration(generation);
+        return 0;
     }
     return 2;
 }

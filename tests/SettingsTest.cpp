@@ -27,11 +27,26 @@ std::wstring ExeFolder()
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
+// The file and any new one beside it.
+void DeleteSettingsFiles()
+{
+    const std::wstring file = SettingsFilePath();
+    const std::wstring folder = file.substr(0, file.find_last_of(L'\\') + 1);
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileW((file + L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do
+        DeleteFileW((folder + found.cFileName).c_str());
+    while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
 // Each test starts from an empty file in this process's own folder.
 class Settings : public testing::Test {
 protected:
-    void SetUp() override { DeleteFileW(SettingsFilePath().c_str()); }
-    void TearDown() override { DeleteFileW(SettingsFilePath().c_str()); }
+    void SetUp() override { DeleteSettingsFiles(); }
+    void TearDown() override { DeleteSettingsFiles(); }
 
     void Put(const wchar_t* section, const wchar_t* key, const wchar_t* value)
     {
@@ -259,6 +274,12 @@ TEST_F(Settings, HistoryAppendsAndSaves)
     for (int i = 0; i < 100; ++i)
         EXPECT_TRUE(HasKey(L"History", (L"Item" + std::to_wstring(i)).c_str())) << i;
     EXPECT_EQ(ReadSettingString(L"History", L"Item2", L"?"), L"");
+
+    // A text the file would give back cut short is not kept at all, or a
+    // later session would send it cut short.
+    const std::wstring longest(4095, L'a'), tooLong(4096, L'a'), escapedTooLong(2100, L'\n');
+    SaveSendHistory({longest, tooLong, escapedTooLong});
+    EXPECT_EQ(LoadSendHistory(), (HistoryList{longest}));
 }
 
 TEST_F(Settings, StoredHistoryIsReadDefensively)
@@ -355,9 +376,11 @@ std::vector<std::wstring> Drafts()
     return names;
 }
 
-// The generation every saved value agrees on, or -1 when they disagree.
+// The generation every saved value agrees on, or -1 when they disagree;
+// read as one load, while a helper may still be saving.
 int SavedGeneration()
 {
+    SettingsLock load;
     const int generation = LoadConnectionSettings().port;
     RECT rect{};
     if (!LoadWindowRect(rect) || rect.left != generation)
@@ -385,7 +408,8 @@ TEST_F(Settings, AKillDuringSavesLeavesTheOldFileOrTheNewWhole)
         const HANDLE helper = StartHelper(L"save 1");
         ASSERT_NE(helper, nullptr) << GetLastError();
         WaitForSingleObject(saving, 20000);
-        Sleep(50);
+        for (const ULONGLONG end = GetTickCount64() + 20000; SavedGeneration() < 1 && GetTickCount64() < end;)
+            Sleep(10);
         TerminateProcess(helper, 1);
         WaitForSingleObject(helper, 5000);
         CloseHandle(helper);
@@ -419,26 +443,48 @@ TEST_F(Settings, AKillDuringSavesLeavesTheOldFileOrTheNewWhole)
     std::printf("%d of 25 kills advanced the file, %d left a draft\n", advanced, draftsLeft);
 }
 
-// The old file stays when the new one cannot take its place, and the
-// window is told why.
-TEST_F(Settings, AFailedReplaceKeepsTheOldFileAndSaysSo)
+// The old file stays when the new one cannot be made or cannot take its
+// place, and the window is told why.
+TEST_F(Settings, AFailedSaveKeepsTheOldFileAndSaysSo)
+{
+    struct Holder {
+        const char* what;
+        DWORD share;
+    };
+    // Another program has the file open: one lets it be read but not
+    // replaced; one lets nobody read it, so there is nothing to start from.
+    for (const Holder holder : {Holder{"not replaceable", FILE_SHARE_READ | FILE_SHARE_WRITE}, Holder{"not readable", 0}}) {
+        SaveConnectionSettings({});
+        const HANDLE held = CreateFileW(SettingsFilePath().c_str(), GENERIC_READ, holder.share, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::vector<std::wstring> reports;
+        SetSettingsSaveFailureReport([&](const std::wstring& message) { reports.push_back(message); });
+        ConnectionSettings changed;
+        changed.ip = L"10.9.8.7";
+        SaveConnectionSettings(changed);
+        SetSettingsSaveFailureReport(nullptr);
+        CloseHandle(held);
+        ASSERT_EQ(reports.size(), 1u) << holder.what;
+        EXPECT_EQ(reports[0].rfind(L"Settings not saved: ", 0), 0u) << reports[0];
+        EXPECT_EQ(LoadConnectionSettings().ip, ConnectionSettings{}.ip) << holder.what;
+        EXPECT_EQ(LoadConnectionSettings().port, ConnectionSettings{}.port) << holder.what;
+        EXPECT_EQ(Drafts(), std::vector<std::wstring>{L"Ferrolink.ini"}) << holder.what;
+    }
+}
+
+// A draft is swept only when the copy that wrote it has gone: a running one
+// may be saving without the lock after its wait gave up.
+TEST_F(Settings, TheSweepLeavesTheDraftOfACopyThatRuns)
 {
     SaveConnectionSettings({});
-    // Held open by a program that does not let it be deleted or replaced.
-    const HANDLE holder = CreateFileW(SettingsFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    std::vector<std::wstring> reports;
-    SetSettingsSaveFailureReport([&](const std::wstring& message) { reports.push_back(message); });
-    ConnectionSettings changed;
-    changed.ip = L"10.9.8.7";
-    SaveConnectionSettings(changed);
-    SetSettingsSaveFailureReport(nullptr);
-    CloseHandle(holder);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].rfind(L"Settings not saved: ", 0), 0u) << reports[0];
-    EXPECT_EQ(LoadConnectionSettings().ip, ConnectionSettings{}.ip);
-    EXPECT_EQ(Drafts(), std::vector<std::wstring>{L"Ferrolink.ini"});
+    const std::wstring running = SettingsFilePath() + L"." + std::to_wstring(GetCurrentProcessId()) + L"-9.tmp";
+    const std::wstring gone = SettingsFilePath() + L".4294967292-9.tmp"; // far above any process id
+    for (const std::wstring& draft : {running, gone})
+        CloseHandle(CreateFileW(draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    RemoveStaleSettingsDrafts();
+    EXPECT_NE(GetFileAttributesW(running.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(gone.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Another copy that hangs holding the lock costs one wait for a whole

@@ -70,7 +70,7 @@ TEST_F(SettingsWindow, ConnectSavesTheChoicesFirst)
 TEST_F(SettingsWindow, CloseSavesChoicesHistoryAndRectangle)
 {
     SaveSendHistory({L"stored by another copy"});
-    const std::wstring draft = SettingsFilePath() + L".77-1.tmp";
+    const std::wstring draft = SettingsFilePath() + L".4294967292-1.tmp";
     const HANDLE half = CreateFileW(draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(half, INVALID_HANDLE_VALUE);
     CloseHandle(half);
