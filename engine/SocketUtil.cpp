@@ -34,11 +34,16 @@ std::wstring DescribeSocketError(int code)
     case WSAEHOSTUNREACH: return L"host unreachable";
     case WSANOTINITIALISED: return L"sockets not started";
     }
-    // Anything rarer: the system's own words, first line, no full stop.
+    // Anything rarer: the system's own words.
+    return SystemErrorText(DWORD(code));
+}
+
+std::wstring SystemErrorText(DWORD code)
+{
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                             FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, DWORD(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text(buffer ? buffer : L"", length);
     if (buffer)
         LocalFree(buffer);

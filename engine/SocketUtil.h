@@ -17,6 +17,9 @@
 std::wstring FormatSocketError(const std::wstring& message);
 // A few words for a socket error code, or empty.
 std::wstring DescribeSocketError(int code);
+// The system's own words for an error code: first line, no full stop;
+// empty when it has none.
+std::wstring SystemErrorText(DWORD code);
 
 // "host:port" in numeric form (IPv6 without brackets), or "unknown".
 std::wstring FormatEndpoint(const sockaddr* address);

@@ -1,6 +1,7 @@
 #include "settings/SettingsStore.h"
 
 #include "engine/ConnectionSettings.h"
+#include "engine/SocketUtil.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,12 +53,8 @@ constexpr wchar_t kDraftSuffix[] = L".tmp";
 
 std::wstring SystemText(DWORD code)
 {
-    wchar_t text[256] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 256, nullptr);
-    std::wstring out = text;
-    while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L'.' || out.back() == L' '))
-        out.pop_back();
-    return out.empty() ? L"error " + std::to_wstring(code) : out;
+    const std::wstring text = SystemErrorText(code);
+    return text.empty() ? L"error " + std::to_wstring(code) : text;
 }
 
 DWORD LastErrorOr(DWORD fallback)

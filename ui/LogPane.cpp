@@ -1,6 +1,7 @@
 #include "ui/LogPane.h"
 
 #include "capture/Pcapng.h"
+#include "engine/SocketUtil.h"
 #include "framework/ChildWindow.h"
 #include "framework/FileDialog.h"
 #include "framework/PopupMenu.h"
@@ -122,9 +123,7 @@ void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex, std::wstring 
 
 void LogPane::NewSession(JournalSession info, const FramingOptions& framing, bool retunable)
 {
-    FlushFramers(true);
-    m_framers.clear();
-    m_framing = framing;
+    RestartFraming(framing);
     m_framingRetunable = retunable;
     m_sessionInfo = info;
     m_state.m_journal.BeginSession(++m_session, std::move(info));
@@ -135,8 +134,7 @@ void LogPane::Append(TransportEvent&& event, bool namesPeer)
     // A connection made again is a stream of its own in a capture, and what
     // the lost one left held is shown before the line that says it went.
     if (event.connectionLost) {
-        FlushFramers(true);
-        m_framers.clear();
+        RestartFraming(m_framing);
         m_state.m_journal.BeginSession(++m_session, m_sessionInfo);
     }
     if (m_framing.mode != FramingMode::AsReceived) {
@@ -229,12 +227,27 @@ void LogPane::FlushFramers(bool all, uint32_t onlyClient)
         m_framers.erase(onlyClient);
 }
 
-void LogPane::ChooseFraming(FramingMode mode)
+// What every framer holds is shown, and framing starts over.
+void LogPane::RestartFraming(const FramingOptions& framing)
+{
+    FlushFramers(true);
+    m_framers.clear();
+    m_framing = framing;
+}
+
+// The kind of link whose framing the menu shows; UDP has none.
+bool LogPane::FramedLinkChosen(FramedLink& link) const
 {
     const int communication = m_dialog.Item(IDC_COMM_COMBO).Selection();
-    if (communication == CommUdp)
+    link = communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp;
+    return communication != CommUdp;
+}
+
+void LogPane::ChooseFraming(FramingMode mode)
+{
+    FramedLink link;
+    if (!FramedLinkChosen(link))
         return;
-    const FramedLink link = communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp;
     FramingOptions options = LoadFraming(link);
     if (!FramingParameterPrompt(mode).empty()) {
         FramingDialog ask(options, mode);
@@ -245,11 +258,8 @@ void LogPane::ChooseFraming(FramingMode mode)
     options.mode = mode;
     SaveFraming(link, options);
     // A TCP link running now is framed so from here on.
-    if (link == FramedLink::Tcp && m_framingRetunable) {
-        FlushFramers(true);
-        m_framers.clear();
-        m_framing = options;
-    }
+    if (link == FramedLink::Tcp && m_framingRetunable)
+        RestartFraming(options);
 }
 
 // A text recording takes each line as the log shows it.
@@ -377,12 +387,8 @@ void LogPane::Refresh()
         if (m_recorder.Failed()) {
             // The disk filled or went: the recording ends, the link goes on.
             m_recorder.Stop();
-            wchar_t reason[256] = {};
-            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, m_recorder.Error(), 0,
-                           reason, 256, nullptr);
-            std::wstring why = m_recorder.FellBehind() ? L"the disk did not keep up" : reason;
-            while (!why.empty() && (why.back() == L'\n' || why.back() == L'\r' || why.back() == L'.'))
-                why.pop_back();
+            const std::wstring why =
+                m_recorder.FellBehind() ? L"the disk did not keep up" : SystemErrorText(m_recorder.Error());
             m_state.m_unrecordedBytes += m_recorder.Unrecorded();
             m_state.m_logDirty = true;
             Append(TransportEventKind::Error, L"Recording to " + m_recorder.Path() + L" stopped: " +
@@ -643,9 +649,9 @@ void LogPane::ShowMenu(LPARAM where)
     state.receivedAsHex = m_options.receivedAsHex;
     state.autoScroll = AutoScroll();
     state.recording = m_recorder.Recording();
-    const int communication = m_dialog.Item(IDC_COMM_COMBO).Selection();
-    if (communication != CommUdp)
-        state.framing = int(LoadFraming(communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp).mode);
+    FramedLink link;
+    if (FramedLinkChosen(link))
+        state.framing = int(LoadFraming(link).mode);
     ShowPopupMenu(m_dialog.Handle(), m_view->Handle(), where, LogMenuItems(state));
 }
 

@@ -6,6 +6,7 @@
 #include "framing/Framer.h"
 #include "engine/TransportEvent.h"
 #include "framework/Window.h"
+#include "settings/Framing.h"
 #include "settings/LogOptions.h"
 #include "ui/Log.h"
 
@@ -87,6 +88,8 @@ private:
     void FlushFramers(bool all, uint32_t onlyClient = UINT32_MAX);
     // The menu's choice of framing for the link chosen in the window.
     void ChooseFraming(FramingMode mode);
+    void RestartFraming(const FramingOptions& framing);
+    bool FramedLinkChosen(FramedLink& link) const;
     void AddCounterTips();
     void ToggleRecording();
     // A block in the journal: where it went, and whether it holds traffic
