@@ -1,5 +1,7 @@
 #include "engine/SerialTransport.h"
 
+#include "engine/SocketUtil.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -155,7 +157,8 @@ void SerialTransport::Run(ConnectionSettings settings)
     for (;;) {
         m_portOpen = true;
         Post(TransportEventKind::Status, L"Serial opened " + name + L" @ " + std::to_wstring(settings.baud), name);
-        const bool stopped = Pump(port, name);
+        DWORD failure = 0;
+        const bool stopped = Pump(port, name, failure);
         {
             std::lock_guard<std::mutex> lock(m_sendMutex);
             m_portOpen = false;
@@ -165,10 +168,11 @@ void SerialTransport::Run(ConnectionSettings settings)
         if (stopped) {
             m_lines.Discard(); // stopped: an unfinished line is not posted
         } else {
+            const std::wstring why = WithSystemError(L"Serial read failed.", failure);
             if (m_reconnect)
-                PostLost(TransportEventKind::Error, L"Serial read failed.", name);
+                PostLost(TransportEventKind::Error, why, name);
             else
-                Post(TransportEventKind::Error, L"Serial read failed.", name, {}, true);
+                Post(TransportEventKind::Error, why, name, {}, true);
             PostLine(m_lines.Flush(), name);
         }
         CloseHandle(port);
@@ -190,11 +194,13 @@ void SerialTransport::Run(ConnectionSettings settings)
     }
 }
 
-bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
+bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure)
 {
     Operation read, write, charWait;
-    if (!read.Valid() || !write.Valid() || !charWait.Valid())
+    if (!read.Valid() || !write.Valid() || !charWait.Valid()) {
+        failure = GetLastError();
         return false;
+    }
     DWORD charMask = 0;
     bool awaitChar = false; // the last read found nothing
     std::vector<uint8_t> buffer(kReadBufferSize);
@@ -212,6 +218,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                 if (!charWait.Started(WaitCommEvent(port, &charMask, charWait.Begin())))
                     retryMs = kNoCharEventRetryMs;
             } else if (!read.Started(ReadFile(port, buffer.data(), kReadBufferSize, nullptr, read.Begin()))) {
+                failure = GetLastError();
                 failed = true;
                 break;
             }
@@ -226,7 +233,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
             }
             if (!out.empty() && !write.Started(WriteFile(port, out.data(), DWORD(out.size()), nullptr, write.Begin()))) {
                 out.clear();
-                Post(TransportEventKind::Error, L"Serial write failed.", peer);
+                Post(TransportEventKind::Error, WithSystemError(L"Serial write failed.", GetLastError()), peer);
             }
         }
 
@@ -237,6 +244,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
             progressed = true;
             DWORD got = 0;
             if (!read.Finish(port, got)) {
+                failure = GetLastError();
                 failed = true; // a port that has gone away ends its pending read
                 break;
             }
@@ -260,6 +268,8 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                 // nothing: its state query is what fails then.
                 DWORD errors = 0;
                 failed = !ClearCommError(port, &errors, nullptr);
+                if (failed)
+                    failure = GetLastError();
                 awaitChar = true;
             }
         }
@@ -276,7 +286,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer)
                 out.erase(out.begin(), out.begin() + std::min<size_t>(written, out.size()));
             } else {
                 out.clear();
-                Post(TransportEventKind::Error, L"Serial write failed.", peer);
+                Post(TransportEventKind::Error, WithSystemError(L"Serial write failed.", GetLastError()), peer);
             }
         }
         PostLine(m_lines.OnIdle(GetTickCount()), peer);

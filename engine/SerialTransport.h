@@ -33,7 +33,7 @@ private:
     bool Configure(HANDLE port, const ConnectionSettings& settings);
     HANDLE OpenPort(const ConnectionSettings& settings, std::wstring& problem);
     // Reads and writes until stopped (true) or the port fails (false).
-    bool Pump(HANDLE port, const std::wstring& peer);
+    bool Pump(HANDLE port, const std::wstring& peer, DWORD& failure);
     void PostLine(std::vector<uint8_t> line, const std::wstring& peer);
     void PostLineErrors(const std::vector<SerialErrorReport::Line>& lines, const std::wstring& peer);
 

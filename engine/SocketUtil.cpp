@@ -53,9 +53,19 @@ std::wstring SystemErrorText(DWORD code)
     return text;
 }
 
+std::wstring WithSystemError(const std::wstring& text, DWORD code)
+{
+    const std::wstring words = SystemErrorText(code);
+    return text + L" (error " + std::to_wstring(code) + (words.empty() ? L"" : L": " + words) + L")";
+}
+
 std::wstring FormatSocketError(const std::wstring& message)
 {
-    const int code = WSAGetLastError();
+    return FormatSocketError(message, WSAGetLastError());
+}
+
+std::wstring FormatSocketError(const std::wstring& message, int code)
+{
     const std::wstring description = code != 0 ? DescribeSocketError(code) : std::wstring();
     return message + L" (WSA " + std::to_wstring(code) + (description.empty() ? L"" : L": " + description) + L")";
 }
@@ -155,10 +165,10 @@ void SetStreamReceiveBufferSize(size_t bytes)
 // this many blocks it goes round once, and comes back without waiting.
 constexpr int kBlocksPerWake = 16;
 
-enum class ReceiveResult { Drained, More, Ended };
+enum class ReceiveResult { Drained, More, Closed, Failed };
 
 static ReceiveResult ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
-                                        const std::function<void(std::vector<uint8_t>)>& onBlock)
+                                        const std::function<void(std::vector<uint8_t>)>& onBlock, int& error)
 {
     for (int i = 0; i < kBlocksPerWake; ++i) {
         const int received = recv(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0);
@@ -167,20 +177,28 @@ static ReceiveResult ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
             continue;
         }
         // 0 is the peer's close; an error other than "nothing yet" ends it too.
-        return received < 0 && WSAGetLastError() == WSAEWOULDBLOCK ? ReceiveResult::Drained : ReceiveResult::Ended;
+        if (received == 0)
+            return ReceiveResult::Closed;
+        error = WSAGetLastError();
+        return error == WSAEWOULDBLOCK ? ReceiveResult::Drained : ReceiveResult::Failed;
     }
     return ReceiveResult::More;
 }
 
 StreamEnd RunStream(SOCKET s, SocketEvent& event, const WorkSignals& signals, std::mutex& lock, SendQueue& queue,
-                    const std::function<void(std::vector<uint8_t>)>& onBlock)
+                    const std::function<void(std::vector<uint8_t>)>& onBlock, int* error)
 {
+    int ignored = 0;
+    int& failure = error ? *error : ignored;
     std::vector<uint8_t> buffer(StreamReceiveBufferSize());
     PendingSend pending;
     // Reading until the socket says "nothing yet" is what re-arms its read
     // event; a close is reported once, so after a cut-short read the worker
     // reads again rather than wait for an event that may never come.
     bool readAgain = true;
+    // A reset can come as a close with an error, the reads then seeing only
+    // the end: the error is the reason.
+    int closeError = 0;
     for (;;) {
         // A dropped payload ends a round; what is queued behind it goes next.
         while (FlushSendQueue(s, lock, queue, pending) == FlushResult::Dropped) {
@@ -189,13 +207,36 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const WorkSignals& signals, st
         if (woken == Woken::Stop)
             return StreamEnd::Stopped;
         WSANETWORKEVENTS happened;
-        if (woken == Woken::Handle && !event.Take(s, happened))
-            return StreamEnd::Closed;
+        if (woken == Woken::Handle && !event.Take(s, happened)) {
+            failure = WSAGetLastError();
+            return StreamEnd::Failed;
+        }
+        if (woken == Woken::Handle && (happened.lNetworkEvents & FD_CLOSE) && happened.iErrorCode[FD_CLOSE_BIT])
+            closeError = happened.iErrorCode[FD_CLOSE_BIT];
         if (woken == Woken::Handle || readAgain) {
-            const ReceiveResult result = ReceiveWhatIsThere(s, buffer, onBlock);
-            if (result == ReceiveResult::Ended)
+            const ReceiveResult result = ReceiveWhatIsThere(s, buffer, onBlock, failure);
+            if (result == ReceiveResult::Closed && closeError) {
+                failure = closeError;
+                return StreamEnd::Failed;
+            }
+            if (result == ReceiveResult::Closed)
                 return StreamEnd::Closed;
+            if (result == ReceiveResult::Failed)
+                return StreamEnd::Failed;
             readAgain = result == ReceiveResult::More;
         }
     }
+}
+
+std::wstring StreamEndReason(StreamEnd end, int error)
+{
+    switch (end) {
+    case StreamEnd::Closed:
+        return L" (closed by the peer)";
+    case StreamEnd::Failed:
+        return FormatSocketError(L"", error);
+    case StreamEnd::Stopped:
+        break;
+    }
+    return {};
 }

@@ -20,6 +20,8 @@ std::wstring DescribeSocketError(int code);
 // The system's own words for an error code: first line, no full stop;
 // empty when it has none.
 std::wstring SystemErrorText(DWORD code);
+// "text (error n: the system's words)".
+std::wstring WithSystemError(const std::wstring& text, DWORD code);
 
 // "host:port" in numeric form (IPv6 without brackets), or "unknown".
 std::wstring FormatEndpoint(const sockaddr* address);
@@ -69,11 +71,21 @@ FlushResult FlushSendQueue(SOCKET socket, std::mutex& lock, SendQueue& queue, Pe
 size_t StreamReceiveBufferSize();
 void SetStreamReceiveBufferSize(size_t bytes);
 
-enum class StreamEnd { Stopped, Closed };
+// Stopped by this side, closed by the peer, or failed (a reset, say).
+enum class StreamEnd { Stopped, Closed, Failed };
 
 // Runs a connected stream socket (watched by `event` for read, write and
 // close) until the peer closes it, it fails, or stop is signalled. Queued
 // payloads leave as soon as wake says they are there; each received block
-// of at most the buffer's size goes to onBlock.
+// of at most the buffer's size goes to onBlock. A failure's socket error
+// goes to `error`.
 StreamEnd RunStream(SOCKET socket, SocketEvent& event, const WorkSignals& signals, std::mutex& lock,
-                    SendQueue& queue, const std::function<void(std::vector<uint8_t>)>& onBlock);
+                    SendQueue& queue, const std::function<void(std::vector<uint8_t>)>& onBlock,
+                    int* error = nullptr);
+
+// What follows "disconnected" for a stream that ended so: " (closed by the
+// peer)", " (WSA 10054: connection reset)", or nothing when this side
+// stopped it.
+std::wstring StreamEndReason(StreamEnd end, int error);
+// "message (WSA n: description)" for that code.
+std::wstring FormatSocketError(const std::wstring& message, int code);

@@ -72,16 +72,19 @@ void TcpClientTransport::Run(ConnectionSettings settings)
             }
             waitSeconds = 1;
             Post(TransportEventKind::Status, L"TCP client connected");
-            const StreamEnd end = RunStream(s, event, Signals(), m_sendMutex, m_sendQueue,
-                                            [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); });
+            int error = 0;
+            const StreamEnd end = RunStream(
+                s, event, Signals(), m_sendMutex, m_sendQueue,
+                [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); }, &error);
+            const std::wstring ended = L"TCP client disconnected" + StreamEndReason(end, error);
             if (end == StreamEnd::Stopped || !m_reconnect) {
                 CloseSocket(s);
-                PostEnd(TransportEventKind::Status, L"TCP client disconnected");
+                PostEnd(TransportEventKind::Status, ended);
                 break;
             }
             GoDown(); // before anything more can be queued for the dead socket
             CloseSocket(s);
-            PostLost(TransportEventKind::Status, L"TCP client disconnected");
+            PostLost(TransportEventKind::Status, ended);
         }
         if (!WaitToReconnect(waitSeconds)) {
             PostEnd(TransportEventKind::Status, L"TCP client disconnected");

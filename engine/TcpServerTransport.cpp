@@ -44,7 +44,7 @@ bool ClientSession::Start(HWND notifyWnd)
                        L"Could not start a thread for client " + m_peer + L"; it was disconnected.", false);
 }
 
-void ClientSession::Close()
+void ClientSession::Close(const wchar_t* why)
 {
     if (m_closed)
         return;
@@ -54,7 +54,7 @@ void ClientSession::Close()
     CloseSocket(m_socket); // still here only when no thread ever ran
     if (m_farewellOwed) {
         m_farewellOwed = false;
-        Post(TransportEventKind::ClientRemoved, L"Client disconnected", m_peer);
+        Post(TransportEventKind::ClientRemoved, L"Client disconnected" + std::wstring(why), m_peer);
     }
     std::lock_guard<std::mutex> lock(m_sendMutex);
     SendQueue().swap(m_sendQueue);
@@ -76,10 +76,11 @@ void ClientSession::Run()
 {
     Post(TransportEventKind::ClientAdded, L"Client connected", m_peer);
     SocketEvent event;
-    StreamEnd end = StreamEnd::Closed;
+    StreamEnd end = StreamEnd::Failed;
+    int error = WSAGetLastError();
     if (event.Watch(m_socket, FD_READ | FD_WRITE | FD_CLOSE))
         end = RunStream(m_socket, event, Signals(), m_sendMutex, m_sendQueue,
-                        [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); });
+                        [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); }, &error);
     {
         // What was queued for a client that has gone will never be written.
         std::lock_guard<std::mutex> lock(m_sendMutex);
@@ -90,7 +91,7 @@ void ClientSession::Run()
     if (end == StreamEnd::Stopped)
         m_farewellOwed = true; // Close says it, after the join
     else
-        Post(TransportEventKind::ClientRemoved, L"Client disconnected", m_peer);
+        Post(TransportEventKind::ClientRemoved, L"Client disconnected" + StreamEndReason(end, error), m_peer);
 }
 
 // ---- TcpServerTransport --------------------------------------------------
@@ -229,7 +230,7 @@ bool TcpServerTransport::Disconnect(uint32_t clientId)
         session = *found;
         m_sessions.erase(found);
     }
-    session->Close(); // outside the lock: it waits for the session's thread
+    session->Close(L" (by you)"); // outside the lock: it waits for the session's thread
     return true;
 }
 

@@ -20,9 +20,9 @@ public:
 
     bool Start(HWND notifyWnd);
     // Ends the session and waits for its thread. A session that was stopped
-    // says "Client disconnected" here, so that a server's sessions say it in
-    // the order they were accepted.
-    void Close();
+    // says "Client disconnected" here (with `why` after it), so that a
+    // server's sessions say it in the order they were accepted.
+    void Close(const wchar_t* why = L"");
     // Under the session's lock; false once the session has ended.
     bool QueueSend(const std::vector<uint8_t>& payload);
     size_t QueuedBytes() { return QueuedSize(m_sendMutex, m_sendQueue); }

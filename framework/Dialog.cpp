@@ -25,6 +25,7 @@ INT_PTR Dialog::DoModal(HWND owner)
         return -1;
     if (owner)
         EnableWindow(owner, FALSE);
+    ShowAndFocus();
 
     MSG msg{};
     bool quit = false;
@@ -44,6 +45,22 @@ INT_PTR Dialog::DoModal(HWND owner)
     if (quit)
         PostQuitMessage(int(msg.wParam));
     return m_result;
+}
+
+// A template without WS_VISIBLE leaves the dialog hidden, and a hidden
+// modal dialog looks like a window that froze: it is shown whatever its
+// template says, with the focus where its initialisation put it, or on its
+// first control.
+void Dialog::ShowAndFocus()
+{
+    HWND focus = GetFocus();
+    if (!IsWindowVisible(m_wnd))
+        ShowWindow(m_wnd, SW_SHOW);
+    SetForegroundWindow(m_wnd);
+    if (!focus || (focus != m_wnd && !IsChild(m_wnd, focus)))
+        focus = GetNextDlgTabItem(m_wnd, nullptr, FALSE);
+    if (focus)
+        SetFocus(focus);
 }
 
 void Dialog::RouteMessage(MSG& msg)

@@ -45,6 +45,7 @@ protected:
     void EndDialog(int result);
 
 private:
+    void ShowAndFocus();
     static INT_PTR CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 
     UINT m_templateId;

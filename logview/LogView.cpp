@@ -76,6 +76,7 @@ void CLogView::SetFont(HFONT font)
     }
     SelectObject(dc, previous);
     ReleaseDC(m_wnd, dc);
+    KeepEndInView();
     UpdateScrollBars();
     InvalidateRect(m_wnd, nullptr, FALSE);
 }
@@ -111,14 +112,20 @@ LogGeometry CLogView::Geometry() const
     return g;
 }
 
+void CLogView::KeepEndInView()
+{
+    if (!m_followEnd || !m_model.LineCount())
+        return;
+    const uint64_t rows = uint64_t(Rows());
+    m_model.SetTopLine(m_model.EndLine() > rows ? m_model.EndLine() - rows : 0);
+}
+
 void CLogView::Refresh(bool followEnd)
 {
     const bool grew = m_model.EndLine() != m_seenEnd || m_model.FirstLine() != m_seenFirst;
     const uint64_t top = m_model.TopLine();
-    if (followEnd && m_model.LineCount()) {
-        const uint64_t rows = uint64_t(Rows());
-        m_model.SetTopLine(m_model.EndLine() > rows ? m_model.EndLine() - rows : 0);
-    }
+    m_followEnd = followEnd;
+    KeepEndInView();
     if (!grew && top == m_model.TopLine())
         return;
     m_seenEnd = m_model.EndLine();
@@ -338,6 +345,7 @@ LRESULT CLogView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         return msg == WM_ERASEBKGND ? TRUE : 0;
     switch (msg) {
     case WM_SIZE:
+        KeepEndInView();
         UpdateScrollBars();
         InvalidateRect(m_wnd, nullptr, FALSE);
         return 0;

@@ -41,7 +41,9 @@ public:
     void SetOptions(const LogShowOptions& options);
 
     // Brings the scroll bars and the picture up to date with the model; with
-    // `followEnd` the last line comes into view. Cheap when nothing changed.
+    // `followEnd` the last line comes into view, and stays there through
+    // resizes and font changes until a refresh says otherwise. Cheap when
+    // nothing changed.
     void Refresh(bool followEnd);
     void CopySelection() const;
     void SelectAll();
@@ -72,6 +74,8 @@ private:
     void UpdateScrollBars();
     // After the caret moved: the view follows it and is painted again.
     void CaretMoved();
+    // Following the end, the last line stays at the bottom whatever the size.
+    void KeepEndInView();
     void OnScroll(int bar, int request);
     // Scrolls, keeping the last line at the bottom at most and no column
     // past the longest line in view.
@@ -86,6 +90,7 @@ private:
     int m_lineHeight = 16;
     int m_charWidth = 8;
     bool m_dragging = false;
+    bool m_followEnd = false;
     bool m_focused = false;
     int m_wheelRest = 0;
     // What the last refresh saw, to tell whether anything changed since.

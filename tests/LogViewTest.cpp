@@ -98,6 +98,17 @@ TEST_F(LogViewWindow, NewLinesMoveTheViewOnlyWhenFollowingTheEnd)
     view->Refresh(true);
     EXPECT_EQ(view->Model().TopLine(), 300u - uint64_t(view->Rows()));
     EXPECT_EQ(view->Model().Caret(), (LogPosition{25, 2})); // the view follows, the caret stays
+
+    // Following, the newest line stays in view however the view is resized;
+    // not following, the top line stays.
+    for (const int height : {100, 40, 320}) {
+        MoveWindow(view->Handle(), 0, 0, 600, height, TRUE);
+        EXPECT_EQ(view->Model().TopLine() + uint64_t(view->Rows()), 300u) << height;
+    }
+    view->Refresh(false);
+    const uint64_t top = view->Model().TopLine();
+    MoveWindow(view->Handle(), 0, 0, 600, 100, TRUE);
+    EXPECT_EQ(view->Model().TopLine(), top);
 }
 
 TEST_F(LogViewWindow, OnlyTheSelectedCellsArePaintedSelected)

@@ -1,12 +1,15 @@
 #include "hexview/HexView.h"
 #include "logview/LogView.h"
 #include "res/resource.h"
+#include "settings/Framing.h"
 #include "settings/SettingsStore.h"
 #include "tests/EventWindow.h"
 #include "ui/MainDlg.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -194,11 +197,16 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
     Item(IDC_FIND_EDIT).SetText(L"OK");
     LogModel& model = dialog.LogView()->Model();
     model.SetCaret(LogPosition{model.FirstLine(), 0}, false);
-    // Enter in the Find box runs Find Next.
+    // Enter in the Find box runs Find Next, and the box keeps the focus, so
+    // that the next Enter finds the next match.
     SetFocus(Item(IDC_FIND_EDIT).Handle());
     SendMessageW(dialog.Handle(), WM_COMMAND, IDOK, 0);
     EXPECT_EQ(model.SelectedText(dialog.LogView()->Options()), L"OK");
     EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK one"), std::wstring::npos);
+    EXPECT_EQ(GetFocus(), Item(IDC_FIND_EDIT).Handle());
+    SendMessageW(dialog.Handle(), WM_COMMAND, IDOK, 0);
+    EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK two"), std::wstring::npos);
+    EXPECT_EQ(GetFocus(), Item(IDC_FIND_EDIT).Handle());
     // Matches that arrive meanwhile are walked through in turn, then it wraps.
     Post(TransportEventKind::Received, L"OK three", {'O', 'K', '3'});
     PumpPosted();
@@ -207,15 +215,15 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
         SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
         return model.LineText(model.Caret().line, dialog.LogView()->Options());
     };
-    EXPECT_NE(found().find(L"RX  OK two"), std::wstring::npos);
     EXPECT_NE(found().find(L"RX  OK three"), std::wstring::npos);
     EXPECT_NE(found().find(L"RX  OK one"), std::wstring::npos);
     EXPECT_NE(found().find(L"RX  OK two"), std::wstring::npos);
+    EXPECT_NE(found().find(L"RX  OK three"), std::wstring::npos);
     EXPECT_EQ(GetFocus(), Item(IDC_LOG_EDIT).Handle());
     Item(IDC_FIND_EDIT).SetText(L"nowhere");
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
     EXPECT_EQ(Item(IDC_STATUS).Text(), L"\"nowhere\" not found");
-    EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK two"), std::wstring::npos);
+    EXPECT_NE(model.LineText(model.Caret().line, dialog.LogView()->Options()).find(L"RX  OK three"), std::wstring::npos);
     Item(IDC_FIND_EDIT).SetText(L"OK");
     EXPECT_FALSE(dialog.Ended());
 
@@ -386,4 +394,51 @@ TEST_F(LogWindow, HeldBytesSurviveAClearAndComeOutWhenTheConnectionGoes)
     hex.receivedAsHex = true;
     EXPECT_NE(model.LineText(model.EndLine() - 2, hex).find(L"78 79"), std::wstring::npos);
     EXPECT_LT(log.find(L"RX  xy\r\n"), log.find(L"TCP client disconnected"));
+}
+
+// A dialog the log's menu opens is shown, with the focus in its box, and
+// what is typed there is taken; a dialog left hidden once made the window
+// look frozen while it waited for an answer nobody could see.
+TEST_F(LogWindow, TheFramingDialogShowsWithTheFocusInItsBoxAndTakesTheAnswer)
+{
+    Item(IDC_COMM_COMBO).Select(0); // TCP
+    struct Seen {
+        bool found = false, visible = false, focusInBox = false;
+    } seen;
+    const DWORD windowThread = GetCurrentThreadId();
+    std::thread user([&] {
+        HWND found = nullptr;
+        for (int i = 0; i < 500 && !found; ++i) {
+            EnumThreadWindows(
+                windowThread,
+                [](HWND wnd, LPARAM param) {
+                    wchar_t caption[32] = {};
+                    GetWindowTextW(wnd, caption, 32);
+                    if (std::wstring(caption) != L"Framing" || !GetDlgItem(wnd, IDC_FRAMING_VALUE))
+                        return TRUE;
+                    *reinterpret_cast<HWND*>(param) = wnd;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&found));
+            if (!found)
+                Sleep(10);
+        }
+        if (!found)
+            return; // nothing is waiting for an answer
+        seen.found = true;
+        seen.visible = IsWindowVisible(found) != FALSE;
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof(gui);
+        seen.focusInBox = GetGUIThreadInfo(windowThread, &gui) && gui.hwndFocus == GetDlgItem(found, IDC_FRAMING_VALUE);
+        SendMessageW(GetDlgItem(found, IDC_FRAMING_VALUE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"3B"));
+        PostMessageW(found, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageW(dialog.Handle(), WM_COMMAND, IDM_LOG_FRAMING_FIRST + int(FramingMode::Delimiter), 0);
+    user.join();
+    EXPECT_TRUE(seen.found);
+    EXPECT_TRUE(seen.visible);
+    EXPECT_TRUE(seen.focusInBox);
+    const FramingOptions chosen = LoadFraming(FramedLink::Tcp);
+    EXPECT_EQ(chosen.mode, FramingMode::Delimiter);
+    EXPECT_EQ(chosen.delimiter, std::vector<uint8_t>{';'});
 }

@@ -138,7 +138,7 @@ TEST_F(MainWindow, ConnectsToALoopbackPeerAndNoticesItLeaving)
 
     peer.Close();
     ASSERT_TRUE(PumpUntil([&] { return !dialog.Connected(); }, 5000));
-    EXPECT_EQ(Item(IDC_STATUS).Text(), L"TCP client disconnected");
+    EXPECT_EQ(Item(IDC_STATUS).Text(), L"TCP client disconnected (closed by the peer)");
     EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Connect");
     EXPECT_EQ(Caption(), L"Ferrolink");
     EXPECT_TRUE(Item(IDC_PORT_EDIT).Enabled());

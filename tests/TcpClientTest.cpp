@@ -269,7 +269,7 @@ TEST_F(TcpClientConnected, LargeBurstArrivesInBufferSizedBlocksThenPeerCloses)
     const std::vector<uint8_t> last = PatternBytes(32 * block, 8);
     ASSERT_TRUE(peer.SendAll(last));
     peer.Close();
-    ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client disconnected", 5000));
+    ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client disconnected (closed by the peer)", 5000));
     EXPECT_TRUE(window.ReceivedBytes() == last);
     EXPECT_FALSE(client.IsRunning());
     EXPECT_FALSE(client.QueueSend(Bytes("too late")));

@@ -107,7 +107,7 @@ TEST_F(TcpServer, PayloadsGoToEveryClientAndLeaversAreSkipped)
     b.Close();
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::ClientRemoved) == 1; }, 5000));
     EXPECT_EQ(PeersOf(Kind::ClientRemoved), (std::vector<std::wstring>{bPeer}));
-    EXPECT_TRUE(window.Has(Kind::ClientRemoved, L"Client disconnected"));
+    EXPECT_TRUE(window.Has(Kind::ClientRemoved, L"Client disconnected (closed by the peer)"));
     EXPECT_FALSE(window.Has(Kind::Status, L"TCP server stopped"));
 
     ASSERT_TRUE(server.QueueSendToAll({'2'}));
@@ -277,6 +277,7 @@ TEST_F(TcpServer, OneClientOfThreeIsSentToAndOneIsDisconnected)
     for (const auto& e : window.Events()) {
         if (e->kind == Kind::ClientRemoved) {
             EXPECT_EQ(e->clientId, ids[0]);
+            EXPECT_EQ(e->text, L"Client disconnected (by you)");
         }
     }
     EXPECT_FALSE(server.Disconnect(ids[0])); // gone already

@@ -17,14 +17,16 @@
 #include "ui/LogMenu.h"
 #include "ui/LogTools.h"
 #include "ui/SendComposer.h"
+#include "ui/StatusText.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-void LogPane::Attach(Window dialog, HWND tabs, HFONT font)
+void LogPane::Attach(Window dialog, HWND tabs, HFONT font, StatusText& status)
 {
     m_dialog = dialog;
+    m_status = &status;
     m_tabs = tabs;
     m_timestampBox = dialog.Item(IDC_TIMESTAMP);
     m_unpostedSeen = UnpostedTrafficBytes();
@@ -429,18 +431,8 @@ void LogPane::CatchUpHexView(bool toEnd)
 
 void LogPane::ShowPointed(int64_t offset)
 {
-    const Window status = m_dialog.Item(IDC_STATUS);
-    const std::wstring shown = status.Text();
-    if (offset < 0 || uint64_t(offset) >= m_state.m_journal.Size()) {
-        if (!m_pointedText.empty() && shown == m_pointedText)
-            status.SetText(m_statusUnderneath);
-        m_pointedText.clear();
-        return;
-    }
-    if (shown != m_pointedText)
-        m_statusUnderneath = shown; // the link said something since
-    m_pointedText = DescribeJournalByte(m_state.m_journal, uint64_t(offset));
-    status.SetText(m_pointedText);
+    const bool onByte = offset >= 0 && uint64_t(offset) < m_state.m_journal.Size();
+    m_status->Point(onByte ? DescribeJournalByte(m_state.m_journal, uint64_t(offset)) : std::wstring());
 }
 
 void LogPane::OnTabChanged()
@@ -479,6 +471,10 @@ bool LogPane::OnCommand(int id, int code)
     case IDC_PAUSE_RX:
         if (code == BN_CLICKED)
             OnPauseRxChanged(m_dialog.Item(IDC_PAUSE_RX).Checked());
+        return true;
+    case IDC_AUTOSCROLL:
+        if (code == BN_CLICKED && m_view)
+            m_view->Refresh(AutoScroll());
         return true;
     case IDM_LOG_RECORD:
         ToggleRecording();
@@ -586,7 +582,7 @@ void LogPane::Save()
         ShowErrorBox(m_dialog.Handle(), std::wstring(L"The log could not be written to ") + path + L".");
 }
 
-void LogPane::FindNext()
+void LogPane::FindNext(bool fromFindBox)
 {
     const std::wstring what = m_dialog.Item(IDC_FIND_EDIT).Text();
     if (what.empty())
@@ -604,14 +600,16 @@ void LogPane::FindNext()
             return;
         }
         m_hexView->SelectFound(found, int64_t(pattern.size()));
-        SetFocus(m_hexView->Handle());
+        if (!fromFindBox)
+            SetFocus(m_hexView->Handle());
         return;
     }
     if (!m_view)
         return;
-    if (m_view->FindNext(what))
-        SetFocus(m_view->Handle());
-    else
+    if (m_view->FindNext(what)) {
+        if (!fromFindBox)
+            SetFocus(m_view->Handle());
+    } else
         SayNotFound(what);
 }
 
@@ -619,7 +617,7 @@ void LogPane::FindNext()
 void LogPane::SayNotFound(const std::wstring& what)
 {
     MessageBeep(MB_ICONASTERISK);
-    m_dialog.Item(IDC_STATUS).SetText(L"\"" + what + L"\" not found");
+    m_status->Pass(L"\"" + what + L"\" not found");
 }
 
 void LogPane::ApplyOptions()

@@ -18,6 +18,7 @@
 
 class CHexView;
 class CLogView;
+class StatusText;
 
 // The log side of the window: the log view and the log's hex view under
 // their tabs, the counters, the capture and the refresh tick. The dialog
@@ -26,7 +27,7 @@ class LogPane {
 public:
     // Once the dialog's controls exist. The view is the dialog's own control;
     // the hex view is made here.
-    void Attach(Window dialog, HWND tabs, HFONT font);
+    void Attach(Window dialog, HWND tabs, HFONT font, StatusText& status);
     // The dialog's windows are going, and with them the views.
     void Detach();
 
@@ -56,7 +57,9 @@ public:
     bool OnCommand(int id, int code);
     // True when the menu was asked for over the log.
     bool OnContextMenu(HWND from, LPARAM where);
-    void FindNext();
+    // The match is selected and shown; with `fromFindBox` the focus stays in
+    // the box, so that Enter there finds the next one.
+    void FindNext(bool fromFindBox = false);
     // Received while Pause RX was ticked: counted as lost, and said in the
     // log once Pause RX is unticked.
     void CountPausedRx(size_t bytes);
@@ -137,8 +140,7 @@ private:
     std::unique_ptr<JournalFolder> m_journalFolder;
     LogState m_state;
     JournalRows m_hexRows{m_state.m_journal, 16};
-    std::wstring m_pointedText;
-    std::wstring m_statusUnderneath;
+    StatusText* m_status = nullptr;
     uint32_t m_session = 0;
     // A framer per peer (a server's client id; 0 for the others), with what
     // its lines show as the peer.

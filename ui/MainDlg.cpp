@@ -56,6 +56,8 @@ CMainDlg::CMainDlg() : Dialog(IDD_FERROLINK_DIALOG)
 
 CMainDlg::~CMainDlg()
 {
+    if (m_newSession)
+        CloseHandle(m_newSession);
     SetSettingsSaveFailureReport(nullptr);
     m_controller.StopAll();
     Destroy();
@@ -95,10 +97,11 @@ BOOL CMainDlg::OnInitDialog()
     // it costs one wait, not one per area.
     SettingsLock loading;
     RemoveStaleSettingsDrafts();
-    m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font);
+    m_status.Attach(Item(IDC_STATUS));
+    m_logPane.Attach(Window(wnd), CreateTabs(IDC_LOG_TABS), m_font, m_status);
 
     m_clients.Attach(Window(wnd), m_controller);
-    m_sendPane.Attach(Window(wnd), CreateTabs(IDC_SEND_TABS), m_controller, m_logPane, m_clients);
+    m_sendPane.Attach(Window(wnd), CreateTabs(IDC_SEND_TABS), m_controller, m_logPane, m_clients, m_status);
 
     Item(IDC_HEX_CHECK).Show(false);
 
@@ -349,7 +352,7 @@ void CMainDlg::OnOK()
     if (m_sendPane.OnOK(focus))
         return;
     if (focus == Item(IDC_FIND_EDIT).Handle())
-        m_logPane.FindNext();
+        m_logPane.FindNext(true);
 }
 
 // Escape. It used to close the window, and with it the link, at a slip of
@@ -395,8 +398,25 @@ void CMainDlg::StartNewSession()
         m_logPane.Append(TransportEventKind::Error, L"Unable to start new session.");
         return;
     }
-    CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+    // Under Wine a new copy takes seconds to show: the status says so meanwhile.
+    if (m_newSession)
+        CloseHandle(m_newSession);
+    m_newSession = process.hProcess;
+    m_status.Pass(kStartingNewWindow, kNewSessionWaitMs);
+}
+
+// Said until the new copy waits for its user, or has gone, or long enough.
+void CMainDlg::WatchNewSession()
+{
+    if (!m_newSession)
+        return;
+    if (WaitForInputIdle(m_newSession, 0) == WAIT_TIMEOUT &&
+        WaitForSingleObject(m_newSession, 0) == WAIT_TIMEOUT)
+        return;
+    CloseHandle(m_newSession);
+    m_newSession = nullptr;
+    m_status.EndPass(kStartingNewWindow);
 }
 
 void CMainDlg::OnDestroy()
@@ -420,7 +440,7 @@ void CMainDlg::OnConnect()
     if (m_connected) {
         m_controller.StopAll();
         m_logPane.FlushFraming();
-        Item(IDC_STATUS).SetText(L"Disconnected");
+        m_status.SetLink(L"Disconnected");
         m_logPane.Append(TransportEventKind::Status, L"Disconnected.");
         SetConnectedState(false, true);
         UpdateWindowTitle(nullptr);
@@ -429,7 +449,7 @@ void CMainDlg::OnConnect()
     const ControlValues values = ReadControlValues();
     const std::wstring problem = ControlValuesProblem(values);
     if (!problem.empty()) {
-        Item(IDC_STATUS).SetText(problem);
+        m_status.Pass(problem);
         m_logPane.Append(TransportEventKind::Error, problem);
         return;
     }
@@ -466,7 +486,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         m_logPane.CountPausedRx(event->data.size());
     m_clients.OnEvent(*event, reaction.clientList);
     if (reaction.showStatus) {
-        Item(IDC_STATUS).SetText(event->text);
+        m_status.SetLink(event->text);
         m_endErrorShown = event->kind == TransportEventKind::Error;
     }
     if (reaction.endConnected) {
@@ -527,6 +547,8 @@ void CMainDlg::OnRefreshTick()
     m_lastRefresh = GetTickCount64();
     m_logPane.Refresh();
     m_clients.Refresh();
+    WatchNewSession();
+    m_status.Update();
 }
 
 void CMainDlg::OnNotify(const NMHDR& header)

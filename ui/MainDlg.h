@@ -7,6 +7,7 @@
 #include "ui/Layout.h"
 #include "ui/LogPane.h"
 #include "ui/SendPane.h"
+#include "ui/StatusText.h"
 
 #include <cstdint>
 #include <string>
@@ -51,6 +52,7 @@ private:
     void OnNotify(const NMHDR& header);
     void OnDestroy();
     void StartNewSession();
+    void WatchNewSession();
 
     void PlaceWindow();
     void SaveWindowState();
@@ -74,11 +76,14 @@ private:
 
     static constexpr UINT_PTR kRefreshTimerId = 2;
     static constexpr UINT kRefreshMs = 100;
+    static constexpr const wchar_t* kStartingNewWindow = L"Starting a new window\u2026";
+    static constexpr uint64_t kNewSessionWaitMs = 20000;
 
     ConnectionController m_controller;
     bool m_connected = false;
     bool m_endErrorShown = false; // the status line shows why the link ended
     bool m_manyPeers = false;     // the link has several peers: its lines name them
+    StatusText m_status;
     LogPane m_logPane;
     ClientList m_clients;
     SendPane m_sendPane;
@@ -87,4 +92,5 @@ private:
     bool m_placing = false; // PlaceWindow's own move is under way
     UINT_PTR m_refreshTimerId = 0;
     ULONGLONG m_lastRefresh = 0;
+    HANDLE m_newSession = nullptr; // a copy started, until its window shows
 };

@@ -7,6 +7,7 @@
 #include "ui/ClientList.h"
 #include "ui/LogPane.h"
 #include "ui/SendComposer.h"
+#include "ui/StatusText.h"
 
 #include <commctrl.h>
 
@@ -27,9 +28,11 @@ constexpr uint64_t kDatagramBytesPerTurn = 64 * 1024;
 
 } // namespace
 
-void SendPane::Attach(Window dialog, HWND tabs, ConnectionController& controller, LogPane& log, ClientList& clients)
+void SendPane::Attach(Window dialog, HWND tabs, ConnectionController& controller, LogPane& log, ClientList& clients,
+                      StatusText& status)
 {
     m_dialog = dialog;
+    m_status = &status;
     m_tabs = tabs;
     m_controller = &controller;
     m_log = &log;
@@ -535,7 +538,6 @@ void SendPane::SendFile(const std::wstring& path)
         m_log->Append(TransportEventKind::Error, problem);
         return;
     }
-    m_statusBefore = Item(IDC_STATUS).Text();
     m_log->Append(TransportEventKind::Status, L"Sending file " + path + L" (" + std::to_wstring(m_file.Size()) +
                                                   L" bytes).");
     Item(IDC_SEND_FILE).SetText(L"Cancel Send");
@@ -581,8 +583,7 @@ void SendPane::FeedFile()
             return;
         }
     }
-    m_progressShown = m_file.ProgressText();
-    Item(IDC_STATUS).SetText(m_progressShown);
+    m_status->SetProgress(m_file.ProgressText());
 }
 
 void SendPane::EndFile(const std::wstring& line, bool error)
@@ -590,10 +591,6 @@ void SendPane::EndFile(const std::wstring& line, bool error)
     KillTimer(m_dialog.Handle(), kFileTimerId);
     m_file.Close();
     Item(IDC_SEND_FILE).SetText(L"Send File\u2026");
-    // The link's own status comes back, unless the link said something since.
-    const Window status = Item(IDC_STATUS);
-    if (status.Text() == m_progressShown || m_progressShown.empty())
-        status.SetText(m_statusBefore);
-    m_progressShown.clear();
+    m_status->SetProgress(L"");
     m_log->Append(error ? TransportEventKind::Error : TransportEventKind::Status, line);
 }

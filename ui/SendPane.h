@@ -15,6 +15,7 @@
 class CHexView;
 class ClientList;
 class LogPane;
+class StatusText;
 
 // Who a server's or listener's sends go to, as the choice beside Send says.
 enum class PeerChoice { None, Clients, Senders };
@@ -25,7 +26,8 @@ enum class PeerChoice { None, Clients, Senders };
 class SendPane {
 public:
     // Once the dialog's controls exist; the hex editor is made here.
-    void Attach(Window dialog, HWND tabs, ConnectionController& controller, LogPane& log, ClientList& clients);
+    void Attach(Window dialog, HWND tabs, ConnectionController& controller, LogPane& log, ClientList& clients,
+                StatusText& status);
     // The dialog's windows are going, and with them the hex editor.
     void Detach();
 
@@ -110,6 +112,5 @@ private:
     FileFeed m_file;
     SendTargets m_fileTargets;
     size_t m_fileBacklog = 0; // the file waits while the link has this much queued
-    std::wstring m_statusBefore; // the link's status, given back when the file is sent
-    std::wstring m_progressShown;
+    StatusText* m_status = nullptr;
 };
