@@ -639,12 +639,18 @@ void HexModel::DrawRow(HexRowPainter& painter, int64_t row, int y) const
     if (m_addressBytes > 0)
         painter.Text(0, y, AddressText(row), Address);
 
+    // The editor's cell after its last byte is where the next one is typed:
+    // empty, but for a first digit typed into it, so that it never reads as
+    // a byte that would be sent.
+    const auto typingCell = [&](int64_t index) { return !m_readOnly && index >= m_contentLength; };
     for (int i = 0; i < count; ++i) {
         const int64_t index = start + i;
         const uint8_t b = bytes[i];
-        const wchar_t high = kDigits[b >> 4], low = kDigits[b & 15];
-        const int x = HexCellX(i);
         const bool caretHere = showCaret && index == m_caret;
+        const bool halfTyped = caretHere && !m_caretInAscii && m_caretNibble == 1;
+        const wchar_t high = typingCell(index) && !halfTyped ? L' ' : kDigits[b >> 4];
+        const wchar_t low = typingCell(index) ? L' ' : kDigits[b & 15];
+        const int x = HexCellX(i);
         COLORREF fill = Background, text = plain;
         if (caretHere && !m_caretInAscii) {
             const int caretX = m_caretNibble == 0 ? x : x + w;
@@ -674,7 +680,7 @@ void HexModel::DrawRow(HexRowPainter& painter, int64_t row, int y) const
     for (int i = 0; i < count; ++i) {
         const int64_t index = start + i;
         const uint8_t b = bytes[i];
-        const wchar_t c = Printable(b) ? wchar_t(b) : L'.';
+        const wchar_t c = typingCell(index) ? L' ' : Printable(b) ? wchar_t(b) : L'.';
         const bool caretHere = showCaret && index == m_caret;
         COLORREF fill = Background, text = plain;
         if (caretHere && m_caretInAscii) {

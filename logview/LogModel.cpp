@@ -5,13 +5,6 @@
 #include <algorithm>
 #include <cwctype>
 
-wchar_t VisibleMark(wchar_t c)
-{
-    if (c < 0x20)
-        return wchar_t(0x2400 + c);
-    return c == 0x7F ? wchar_t(0x2421) : c;
-}
-
 void LogModel::Append(LogRecord record)
 {
     std::wstring text;
@@ -22,9 +15,15 @@ void LogModel::Append(LogRecord record)
         record.text = std::wstring();
     }
     m_characters += Weight(record);
+    const std::wstring& body = record.trafficSize ? text : record.text;
+    size_t cells = 0;
+    for (const wchar_t c : body)
+        cells += MarkCells(c, record.rawBytes) - 1;
+    record.markCells = uint32_t(std::min<size_t>(cells, UINT32_MAX));
     // Stamp with milliseconds, tag, peer and its two blanks: the widest the
     // line can be shown.
-    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record)));
+    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 +
+                                        std::max(TextLength(record) + record.markCells, 3 * ByteCount(record)));
     const bool refers = record.trafficSize != 0;
     m_records.push_back(std::move(record));
     if (refers) // the newest lines are the likeliest to be shown
@@ -52,7 +51,10 @@ const std::wstring& LogModel::Text(uint64_t line) const
         if (kept->first == line)
             return kept->second;
     const std::vector<uint8_t> bytes = Bytes(record, 0, record.trafficSize);
-    return Keep(line, StripEscapeSequences(DecodeReceivedText(bytes.data(), bytes.size())));
+    std::wstring text = record.rawBytes
+                            ? DecodeSentText(bytes.data(), bytes.size(), record.binaryFrom, record.binaryCount)
+                            : DecodeReceivedText(bytes.data(), bytes.size());
+    return Keep(line, StripEscapeSequences(std::move(text)));
 }
 
 std::vector<uint8_t> LogModel::Bytes(const LogRecord& record, size_t from, size_t count) const
@@ -149,18 +151,28 @@ std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options, si
     return text;
 }
 
-std::wstring LogModel::ShownText(uint64_t line, const LogShowOptions& options) const
+std::wstring LogModel::SavedText(uint64_t line, const LogShowOptions& options) const
 {
     std::wstring text = LineText(line, options);
-    std::transform(text.begin(), text.end(), text.begin(), VisibleMark);
-    return text;
+    return Holds(line) && Record(line).rawBytes ? SpellRawBytes(std::move(text)) : text;
+}
+
+size_t LogModel::CellsBetween(uint64_t line, const LogShowOptions& options, size_t from, size_t to) const
+{
+    if (!Holds(line) || to <= from)
+        return 0;
+    const bool raw = Record(line).rawBytes;
+    size_t cells = 0;
+    for (const wchar_t c : LineText(line, options, from, to - from))
+        cells += MarkCells(c, raw);
+    return cells;
 }
 
 std::wstring LogModel::AllText(const LogShowOptions& options) const
 {
     std::wstring all;
     for (uint64_t line = FirstLine(); line < EndLine(); ++line)
-        all += LineText(line, options) + L"\r\n";
+        all += SavedText(line, options) + L"\r\n";
     return all;
 }
 
@@ -199,7 +211,8 @@ std::wstring LogModel::SelectedText(const LogShowOptions& options) const
         if (line != from.line)
             out += L"\r\n";
         if (end > start)
-            out.append(text, start, end - start);
+            out += Record(line).rawBytes ? SpellRawBytes(text.substr(start, end - start))
+                                         : text.substr(start, end - start);
     }
     return out;
 }
@@ -211,11 +224,25 @@ LogPosition LogModel::HitTest(int x, int y, const LogGeometry& geometry, const L
     const int row = y < 0 ? -1 : y / std::max(geometry.lineHeight, 1);
     const int64_t wanted = int64_t(geometry.topLine) + row;
     const uint64_t line = uint64_t(std::clamp<int64_t>(wanted, int64_t(FirstLine()), int64_t(EndLine() - 1)));
-    // A click lands between the two cells nearest to it.
-    const int width = std::max(geometry.charWidth, 1);
-    const size_t cell = x <= 0 ? 0 : size_t((x + width / 2) / width);
-    const size_t column = std::min(geometry.leftColumn + cell, LineLength(line, options));
-    return LogPosition{line, column};
+    // A click lands between the two characters nearest to it; a mark is as
+    // wide as its cells.
+    const int64_t width = std::max(geometry.charWidth, 1);
+    const size_t length = LineLength(line, options);
+    if (x <= 0 || geometry.leftColumn >= length)
+        return LogPosition{line, std::min(geometry.leftColumn, length)};
+    const bool raw = Record(line).rawBytes;
+    const size_t most = size_t(x / width) + 1; // each character takes a cell at least
+    const std::wstring text = LineText(line, options, geometry.leftColumn, most);
+    int64_t left = 0;
+    size_t column = geometry.leftColumn;
+    for (const wchar_t c : text) {
+        const int64_t right = left + int64_t(MarkCells(c, raw)) * width;
+        if (2 * int64_t(x) < left + right)
+            break;
+        left = right;
+        ++column;
+    }
+    return LogPosition{line, std::min(column, length)};
 }
 
 bool LogModel::FindNext(const std::wstring& what, const LogShowOptions& options)

@@ -41,6 +41,12 @@ struct LogRecord {
     uint64_t trafficAt = 0;
     uint32_t trafficSize = 0;
     uint32_t textLength = 0; // of such a line's text; set by Append
+    // A sent line's text holds the bytes that are no text as raw bytes
+    // (RawByteChar); made again from its bytes, it is DecodeSentText of
+    // them with these bytes raw (its checksum).
+    bool rawBytes = false;
+    uint32_t binaryFrom = 0, binaryCount = 0;
+    uint32_t markCells = 0; // the cells its marks take beyond one each; set by Append
 };
 
 enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, First, Last };
@@ -49,6 +55,7 @@ struct LogShowOptions {
     bool milliseconds = false;
     bool peers = true;
     bool receivedAsHex = false; // received lines as "41 42 0D 0A"
+    bool sentAsHex = false;     // and sent ones
 };
 
 // How lines are laid out: fixed-pitch cells, the first shown line and column.
@@ -95,9 +102,11 @@ public:
     // Only `count` characters of it from column `from`: what a view needs of
     // a long line costs what it shows.
     std::wstring LineText(uint64_t line, const LogShowOptions& options, size_t from, size_t count) const;
-    // The same line as shown: as long as LineText, each control character a
-    // visible mark, so columns mean the same in both.
-    std::wstring ShownText(uint64_t line, const LogShowOptions& options) const;
+    // The line as saved, copied and recorded: raw bytes spelled \xHH.
+    std::wstring SavedText(uint64_t line, const LogShowOptions& options) const;
+    // The cells of the view that columns `from` to `to` of the line take: a
+    // mark takes as many as its label has letters.
+    size_t CellsBetween(uint64_t line, const LogShowOptions& options, size_t from, size_t to) const;
     // Every line held, each with CR LF.
     std::wstring AllText(const LogShowOptions& options) const;
 
@@ -124,7 +133,8 @@ public:
     void ShowCaret(int rows, int columns);
     size_t LeftColumn() const { return m_left; }
     void SetLeftColumn(size_t column) { m_left = std::min(column, m_longest); }
-    // The longest line logged since Clear, for the horizontal scroll range.
+    // The longest line logged since Clear, in cells, for the horizontal
+    // scroll range.
     size_t LongestLine() const { return m_longest; }
     size_t LineLength(uint64_t line, const LogShowOptions& options) const;
 
@@ -169,7 +179,8 @@ private:
     // The text part of a line: the received bytes as hex pairs when asked.
     static bool ShowsHex(const LogRecord& record, const LogShowOptions& options)
     {
-        return options.receivedAsHex && record.kind == TransportEventKind::Received;
+        return (options.receivedAsHex && record.kind == TransportEventKind::Received) ||
+               (options.sentAsHex && record.kind == TransportEventKind::Sent && ByteCount(record) > 0);
     }
     LogPosition Clamped(LogPosition position) const;
 
@@ -192,6 +203,3 @@ private:
     mutable size_t m_textsHeld = 0;
 };
 
-// One visible cell for a control character: the Control Pictures block
-// (U+2400 for NUL ... U+241F, U+2421 for DEL); others stay as they are.
-wchar_t VisibleMark(wchar_t c);

@@ -1,6 +1,7 @@
 #include "logview/LogView.h"
 
 #include "hexview/HexView.h"
+#include "logview/LogLine.h"
 
 #include <windowsx.h>
 
@@ -20,11 +21,6 @@ CLogView::ThumbLook LookOf(HWND wnd, LONG bar)
     if (!GetScrollBarInfo(wnd, bar, &info))
         return {};
     return {true, info.xyThumbTop, info.xyThumbBottom, info.rgstate[0]};
-}
-
-bool IsMark(wchar_t shown, wchar_t original)
-{
-    return shown != original;
 }
 
 } // namespace
@@ -64,6 +60,12 @@ CLogView* CLogView::Create(HWND parent, const RECT& rect, int id)
 
 CLogView::CLogView(HWND wnd, const CREATESTRUCTW&) : ChildWindow(wnd) {}
 
+CLogView::~CLogView()
+{
+    if (m_markFont)
+        DeleteObject(m_markFont);
+}
+
 void CLogView::SetFont(HFONT font)
 {
     m_font = font;
@@ -73,6 +75,17 @@ void CLogView::SetFont(HFONT font)
     if (GetTextMetricsW(dc, &metrics)) {
         m_lineHeight = std::max<int>(metrics.tmHeight, 1);
         m_charWidth = std::max<int>(metrics.tmAveCharWidth, 1);
+    }
+    // The marks' names: small enough that each letter fits a cell.
+    LOGFONTW small{};
+    if (m_markFont)
+        DeleteObject(m_markFont);
+    m_markFont = nullptr;
+    if (GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof(small), &small)) {
+        small.lfHeight = -std::max(6, m_lineHeight * 5 / 8);
+        small.lfWidth = 0;
+        small.lfWeight = FW_BOLD;
+        m_markFont = CreateFontIndirectW(&small);
     }
     SelectObject(dc, previous);
     ReleaseDC(m_wnd, dc);
@@ -206,50 +219,82 @@ void CLogView::Paint(HDC dc)
 
 // Only the cells in view are drawn, each run of one look in one call. Text is
 // drawn without shaping (ETO_IGNORELANGUAGE), one cell per character, so
-// received bytes of any value can neither upset nor slow the layout.
+// received bytes of any value can neither upset nor slow the layout. A
+// character that is no text (CR, LF, NUL, a raw byte) is a small box with
+// its name, drawn here: no font has to have a glyph for it.
 void CLogView::PaintLine(HDC dc, uint64_t line, int y, int width)
 {
     const size_t first = m_model.LeftColumn();
-    const std::wstring original = m_model.LineText(line, m_options, first, size_t(width / m_charWidth) + 1);
-    std::wstring shown = original;
-    std::transform(shown.begin(), shown.end(), shown.begin(), VisibleMark);
+    const std::wstring text = m_model.LineText(line, m_options, first, size_t(width / m_charWidth) + 1);
+    const LogRecord& record = m_model.Record(line);
     const LogPosition from = std::min(m_model.Anchor(), m_model.Caret());
     const LogPosition to = std::max(m_model.Anchor(), m_model.Caret());
     const size_t selStart = line > from.line ? 0 : line == from.line ? from.column : SIZE_MAX;
     const size_t selEnd = line < to.line ? SIZE_MAX : line == to.line ? to.column : 0;
-    const COLORREF ink = LogColourOf(m_model.Record(line).kind);
+    const COLORREF ink = LogColourOf(record.kind);
+    // Every mark's name has two letters or more.
+    const auto isMark = [&](size_t column) { return MarkCells(text[column - first], record.rawBytes) > 1; };
 
-    const size_t last = first + shown.size();
-    std::vector<INT> advances(std::max<size_t>(shown.size(), 1), m_charWidth);
-    const auto isMark = [&](size_t column) { return IsMark(shown[column - first], original[column - first]); };
+    const size_t last = first + text.size();
+    std::vector<INT> advances(std::max<size_t>(text.size(), 1), m_charWidth);
     int x = 0;
-    for (size_t i = first; i < last;) {
+    int caretX = -1;
+    for (size_t i = first; i < last && x < width;) {
+        if (i == m_model.Caret().column)
+            caretX = x;
         const bool selected = i >= selStart && i < selEnd;
-        const bool mark = isMark(i);
+        if (isMark(i)) {
+            x += PaintMark(dc, text[i - first], record.rawBytes, x, y, selected);
+            ++i;
+            continue;
+        }
         size_t j = i + 1;
-        while (j < last && (j >= selStart && j < selEnd) == selected && isMark(j) == mark)
+        while (j < last && (j >= selStart && j < selEnd) == selected && !isMark(j) && j != m_model.Caret().column)
             ++j;
-        SetTextColor(dc, selected ? LogColours::SelectionText : mark ? LogColours::Mark : ink);
+        SetTextColor(dc, selected ? LogColours::SelectionText : ink);
         SetBkColor(dc, selected ? LogColours::SelectionFill : LogColours::Background);
         const int runWidth = int(j - i) * m_charWidth;
         const RECT cells{x, y, x + runWidth, y + m_lineHeight};
-        ExtTextOutW(dc, x, y, ETO_OPAQUE | ETO_CLIPPED | ETO_IGNORELANGUAGE, &cells, shown.data() + (i - first),
+        ExtTextOutW(dc, x, y, ETO_OPAQUE | ETO_CLIPPED | ETO_IGNORELANGUAGE, &cells, text.data() + (i - first),
                     UINT(j - i), advances.data());
         x += runWidth;
         i = j;
     }
-    const RECT rest{x, y, width, y + m_lineHeight};
-    SetBkColor(dc, LogColours::Background);
-    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rest, nullptr, 0, nullptr);
+    if (caretX < 0 && m_model.Caret().column >= last)
+        caretX = x + int(m_model.Caret().column - last) * m_charWidth;
+    if (x < width) {
+        const RECT rest{x, y, width, y + m_lineHeight};
+        SetBkColor(dc, LogColours::Background);
+        ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rest, nullptr, 0, nullptr);
+    }
 
     // Where the keys act: a thin bar at the caret while the view has the focus.
     const LogPosition caret = m_model.Caret();
-    if (m_focused && caret.line == line && caret.column >= first) {
-        const int caretX = int(caret.column - first) * m_charWidth;
+    if (m_focused && caret.line == line && caret.column >= first && caretX >= 0) {
         const RECT bar{caretX, y, caretX + 1, y + m_lineHeight};
         SetBkColor(dc, ink);
         ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &bar, nullptr, 0, nullptr);
     }
+}
+
+int CLogView::PaintMark(HDC dc, wchar_t c, bool rawBytes, int x, int y, bool selected)
+{
+    const std::wstring label = MarkLabel(c, rawBytes);
+    const int cellsWidth = int(std::max<size_t>(label.size(), 1)) * m_charWidth;
+    const RECT cells{x, y, x + cellsWidth, y + m_lineHeight};
+    SetBkColor(dc, selected ? LogColours::SelectionFill : LogColours::Background);
+    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &cells, nullptr, 0, nullptr);
+    const int inset = std::max(1, m_lineHeight / 8);
+    RECT box{x + 1, y + inset, x + cellsWidth - 1, y + m_lineHeight - inset};
+    SetBkColor(dc, selected ? LogColours::SelectionText : LogColours::Mark);
+    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &box, nullptr, 0, nullptr);
+    const HGDIOBJ previous = SelectObject(dc, m_markFont ? m_markFont : GetCurrentObject(dc, OBJ_FONT));
+    SetTextColor(dc, selected ? LogColours::SelectionFill : LogColours::Background);
+    SetBkMode(dc, TRANSPARENT);
+    DrawTextW(dc, label.c_str(), int(label.size()), &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SetBkMode(dc, OPAQUE);
+    SelectObject(dc, previous);
+    return cellsWidth;
 }
 
 void CLogView::ScrollTo(int64_t top, int64_t left)

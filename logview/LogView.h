@@ -11,7 +11,7 @@ constexpr COLORREF Received = RGB(120, 255, 120);
 constexpr COLORREF Sent = RGB(110, 190, 255);
 constexpr COLORREF Error = RGB(255, 110, 110);
 constexpr COLORREF System = RGB(210, 210, 210);
-constexpr COLORREF Mark = RGB(110, 110, 110); // control characters, dimmed
+constexpr COLORREF Mark = RGB(150, 150, 150); // the boxes of control characters and raw bytes
 constexpr COLORREF SelectionText = RGB(255, 255, 255);
 constexpr COLORREF SelectionFill = RGB(40, 80, 160);
 } // namespace LogColours
@@ -34,6 +34,7 @@ public:
     static CLogView* Create(HWND parent, const RECT& rect, int id);
 
     CLogView(HWND wnd, const CREATESTRUCTW& create);
+    ~CLogView() override;
 
     LogModel& Model() { return m_model; }
     const LogModel& Model() const { return m_model; }
@@ -71,6 +72,8 @@ private:
     void SetFont(HFONT font);
     void Paint(HDC dc) override;
     void PaintLine(HDC dc, uint64_t line, int y, int width);
+    // A mark's box at x; the width it took.
+    int PaintMark(HDC dc, wchar_t c, bool rawBytes, int x, int y, bool selected);
     void UpdateScrollBars();
     // After the caret moved: the view follows it and is painted again.
     void CaretMoved();
@@ -87,6 +90,7 @@ private:
     LogModel m_model;
     LogShowOptions m_options;
     HFONT m_font = nullptr; // the dialog's, not owned
+    HFONT m_markFont = nullptr;
     int m_lineHeight = 16;
     int m_charWidth = 8;
     bool m_dragging = false;

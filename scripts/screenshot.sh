@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Starts Ferrolink under Wine on a private virtual X server and saves PNG
 # pictures of its window, one per link mode (or the modes named), at 96 DPI
-# and, with --dpi 144, at 150 %:
+# and, with --dpi 144, at 150 % on a 1280 x 900 screen:
 #   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial|recording|clients ...]
 # "recording" is a TCP client talking to a local peer, recording to a
 # pcapng file, with the hex view shown. "clients" is a TCP server with
@@ -34,10 +34,17 @@ prefix="$build/wineprefix-run"
 "$root/scripts/wine-prefix.sh" "$prefix"
 mkdir -p "$out"
 
-# The window is 1100 x 760 at 96 DPI and scales with the DPI.
+# The window is 1100 x 760 at 96 DPI and scales with the DPI; above 96 DPI
+# the screen is 1280 x 900, as on many a laptop set to 150 %, and the
+# window fills it.
 width=$((1100 * dpi / 96))
 height=$((760 * dpi / 96))
 screen="$((width + 200))x$((height + 140))"
+if [ "$dpi" -gt 96 ]; then
+    screen=1280x900
+    width=$((width < 1280 ? width : 1280))
+    height=$((height < 900 ? height : 900))
+fi
 suffix=""
 [ "$dpi" -eq 96 ] || suffix="-${dpi}dpi"
 

@@ -421,10 +421,20 @@ TEST_F(HexEditor, StartsWithOneEmptyCell)
 {
     EXPECT_EQ(model.Data(), Bytes({0}));
     EXPECT_TRUE(model.GetContent().empty());
+    // The cell to type into is empty, not a "00" that looks like a byte.
     RecordingPainter p;
     model.DrawRow(p, 0, 0);
-    EXPECT_EQ(p.At(0, 0)->c, L'0');
+    EXPECT_EQ(p.At(0, 0)->c, L' ');
     EXPECT_EQ(p.At(0, 0)->background, HexColours::CaretFill);
+    EXPECT_EQ(p.At(model.CharCellX(0), 0)->c, L' ');
+    // A first digit typed into it shows; the byte counts once it is whole.
+    Type(L"417");
+    RecordingPainter typed;
+    model.DrawRow(typed, 0, 0);
+    EXPECT_EQ(typed.At(model.HexCellX(1), 0)->c, L'7');
+    EXPECT_EQ(typed.At(model.HexCellX(1) + (model.HexCellX(1) - model.HexCellX(0)) / 3, 0)->c, L' ');
+    EXPECT_EQ(typed.At(model.CharCellX(0), 0)->c, L'A');
+    EXPECT_EQ(typed.At(model.CharCellX(1), 0)->c, L' ');
 }
 
 TEST_F(HexEditor, TypingHexDigits)

@@ -53,17 +53,11 @@ TEST(Layout, NetworkSetAtWidth980)
     EXPECT_EQ(At(l, IDC_PORT_EDIT), (Box{394, 24, 78, 24}));
     EXPECT_EQ(At(l, IDC_CONNECT), (Box{484, 24, 104, 24}));
     EXPECT_EQ(At(l, IDC_STATUS), (Box{686, 29, 282, 16}));
-    EXPECT_EQ(At(l, IDC_LOG_TABS), (Box{12, 58, 956, 320}));
-    // The log tool row and the send area hang from the bottom edge.
-    EXPECT_EQ(At(l, IDC_RECORD), (Box{216, 386, 60, 24}));
-    EXPECT_EQ(At(l, IDC_FIND_EDIT), (Box{606, 386, 132, 24}));
-    EXPECT_EQ(At(l, IDC_FIND_NEXT), (Box{750, 386, 54, 24}));
-    EXPECT_EQ(At(l, IDC_RX_COUNT), (Box{810, 393, 76, 16}));
-    EXPECT_EQ(At(l, IDC_TX_COUNT), (Box{892, 393, 76, 16}));
-    EXPECT_EQ(At(l, IDC_SEND_TABS), (Box{12, 426, 644, 82}));
-    EXPECT_EQ(At(l, IDC_SEND), (Box{664, 426, 82, 24}));
-    EXPECT_EQ(At(l, IDC_HISTORY), (Box{758, 426, 210, 150}));
-    EXPECT_EQ(At(l, IDC_REPEAT_MS), (Box{336, 518, 68, 24}));
+    EXPECT_EQ(At(l, IDC_LOG_TABS).y, 58);
+    // The log tool row and the send area hang from the bottom edge; the
+    // find box takes what the row leaves.
+    EXPECT_EQ(At(l, IDC_FIND_EDIT).w, 132);
+    EXPECT_EQ(At(l, IDC_TX_COUNT).x + At(l, IDC_TX_COUNT).w, 980 - 12);
     EXPECT_EQ(At(l, IDC_CLIENT_LIST), (Box{12, 552, 956, 56}));
     for (int id : kNetworkSet)
         EXPECT_EQ(ShownAs(l, id), Visibility::Show) << id;
@@ -74,35 +68,19 @@ TEST(Layout, NetworkSetAtWidth980)
     EXPECT_EQ(FindPlacement(l, IDC_HEX_CHECK), nullptr);
 }
 
-TEST(Layout, SerialSetAtWidth980)
+// Open ends the row of the port's settings, after Flow, where Connect ends
+// the address in the network modes.
+TEST(Layout, SerialSetEndsWithOpen)
 {
     const auto l = Layout(980, 620, true);
-    EXPECT_EQ(At(l, IDC_SERIAL_PORT), (Box{136, 24, 92, 180}));
-    EXPECT_EQ(At(l, IDC_REFRESH_PORTS), (Box{236, 24, 72, 24}));
-    EXPECT_EQ(At(l, IDC_BAUD), (Box{316, 24, 80, 180}));
-    EXPECT_EQ(At(l, IDC_DATA_BITS), (Box{404, 24, 54, 180}));
-    EXPECT_EQ(At(l, IDC_STOP_BITS), (Box{466, 24, 54, 180}));
-    EXPECT_EQ(At(l, IDC_PARITY), (Box{528, 24, 76, 180}));
-    EXPECT_EQ(At(l, IDC_CONNECT), (Box{612, 24, 66, 24}));
-    EXPECT_EQ(At(l, IDC_FLOW_LABEL), (Box{690, 8, 88, 14}));
-    EXPECT_EQ(At(l, IDC_FLOW), (Box{690, 24, 88, 180}));
-    EXPECT_EQ(At(l, IDC_STATUS), (Box{874, 29, 94, 16}));
+    const Box flow = At(l, IDC_FLOW), open = At(l, IDC_CONNECT);
+    EXPECT_EQ(open.y, flow.y);
+    EXPECT_GT(open.x, flow.x + flow.w);
+    EXPECT_GT(At(l, IDC_STATUS).x, open.x + open.w);
     for (int id : kSerialSet)
         EXPECT_EQ(ShownAs(l, id), Visibility::Show) << id;
     for (int id : kNetworkSet)
         EXPECT_EQ(ShownAs(l, id), Visibility::Hide) << id;
-}
-
-TEST(Layout, NarrowWindowFallsBackToFloorSizes)
-{
-    const auto l = Layout(500, 400, false);
-    EXPECT_EQ(At(l, IDC_SEND_TABS).w, 260);
-    EXPECT_EQ(At(l, IDC_SEND).x, 280);
-    EXPECT_EQ(At(l, IDC_HISTORY), (Box{374, 206, 130, 150}));
-    EXPECT_EQ(At(l, IDC_FIND_EDIT).w, 90);
-    EXPECT_EQ(At(l, IDC_LOG_TABS).h, 100);
-    EXPECT_EQ(At(Layout(120, 200, false), IDC_LOG_TABS), (Box{12, 58, 100, 90}));
-    EXPECT_EQ(At(Layout(500, 400, true), IDC_STATUS).w, 50);
 }
 
 TEST(Layout, EmptyClientMovesNothing)
@@ -115,9 +93,11 @@ TEST(Layout, EmptyClientMovesNothing)
 TEST(Layout, ViewsFillTheTabDisplayArea)
 {
     const auto l = Layout(980, 620, false, TabInsets{2, 25, 3, 4});
-    EXPECT_EQ(At(l, IDC_LOG_EDIT), (Box{14, 83, 951, 291}));
+    const Box tabs = At(l, IDC_LOG_TABS);
+    EXPECT_EQ(At(l, IDC_LOG_EDIT), (Box{tabs.x + 2, tabs.y + 25, tabs.w - 5, tabs.h - 29}));
     EXPECT_EQ(At(l, IDC_LOG_HEX), At(l, IDC_LOG_EDIT));
-    EXPECT_EQ(At(l, IDC_SEND_EDIT), (Box{14, 451, 639, 53}));
+    const Box send = At(l, IDC_SEND_TABS);
+    EXPECT_EQ(At(l, IDC_SEND_EDIT), (Box{send.x + 2, send.y + 25, send.w - 5, send.h - 29}));
     EXPECT_EQ(At(l, IDC_SEND_HEX), At(l, IDC_SEND_EDIT));
     EXPECT_EQ(ShownAs(l, IDC_LOG_EDIT), Visibility::Keep); // the tabs decide
 }
@@ -133,27 +113,75 @@ TEST(Layout, WithoutTheClientListTheLogTakesItsRoom)
     EXPECT_EQ(At(without, IDC_REPEAT_MS).y + 24, 620 - 12); // the option row keeps the bottom margin
 }
 
+// A window narrower than its rows wraps them onto further lines, and the
+// log gives up height: nothing is cut off or placed over another.
+TEST(Layout, ANarrowWindowWrapsItsRows)
+{
+    const auto wide = Layout(980, 620, true);
+    const auto narrow = Layout(600, 620, true);
+    EXPECT_EQ(At(narrow, IDC_COMM_COMBO), At(wide, IDC_COMM_COMBO));
+    EXPECT_GT(At(narrow, IDC_CONNECT).y, At(narrow, IDC_COMM_COMBO).y); // on a line of its own
+    EXPECT_GT(At(narrow, IDC_LOG_TABS).y, At(wide, IDC_LOG_TABS).y);
+    EXPECT_LT(At(narrow, IDC_LOG_TABS).h, At(wide, IDC_LOG_TABS).h);
+    EXPECT_GT(At(narrow, IDC_FIND_EDIT).y, At(narrow, IDC_CLEAR).y);
+    EXPECT_LE(At(narrow, IDC_TX_COUNT).x + At(narrow, IDC_TX_COUNT).w, 600 - 12);
+}
+
 TEST(Layout, ScalesWithTheWindowsDpi)
 {
     for (const int dpi : {144, 192}) {
         const auto l = Layout(980 * dpi / 96, 620 * dpi / 96, false, {}, dpi);
+        const auto base = Layout(980, 620, false);
         // Edges are scaled, so sizes follow from them.
-        const auto box = [&](int x, int y, int w, int h) {
+        const auto scaled = [&](int id) {
+            const Box b = At(base, id);
             const auto s = [&](int v) { return ScaleForDpi(v, dpi); };
-            return Box{s(x), s(y), s(x + w) - s(x), s(y + h) - s(y)};
+            return Box{s(b.x), s(b.y), s(b.x + b.w) - s(b.x), s(b.y + b.h) - s(b.y)};
         };
-        EXPECT_EQ(At(l, IDC_COMM_COMBO), box(12, 24, 116, 180)) << dpi;
-        EXPECT_EQ(At(l, IDC_LOG_TABS), box(12, 58, 956, 320)) << dpi;
-        EXPECT_EQ(At(l, IDC_TX_COUNT), box(892, 393, 76, 16)) << dpi;
-        EXPECT_EQ(At(l, IDC_CLIENT_LIST), box(12, 552, 956, 56)) << dpi;
+        for (int id : {IDC_COMM_COMBO, IDC_LOG_TABS, IDC_TX_COUNT, IDC_SEND_TABS, IDC_CLIENT_LIST})
+            EXPECT_EQ(At(l, id), scaled(id)) << id << " at " << dpi;
     }
     EXPECT_EQ(ScaleForDpi(15, 120), 19); // 18.75, rounded
     EXPECT_EQ(ScaleForDpi(-1000, 144), -1500);
 }
 
-// From a little under the smallest client area the window allows up to 4K,
-// at 100, 150 and 200 %, in every mode: no two shown controls overlap but
-// the tab controls and the views they hold.
+// A screen too small for the window at its DPI (1024 x 700 at 200 %): the
+// layout is made at a lower DPI, as little lower as fits. A 1280 x 900
+// screen at 150 % needs no such step.
+TEST(Layout, AScreenTooSmallForItsDpiGetsALayoutThatFits)
+{
+    LayoutInput in;
+    in.cx = 1264;
+    in.cy = 860;
+    in.dpi = 144;
+    EXPECT_EQ(LayoutDpi(in), 144);
+    in.cx = 1008;
+    in.cy = 640;
+    in.dpi = 192;
+    const int lower = LayoutDpi(in);
+    EXPECT_LT(lower, 192);
+    EXPECT_GE(lower, 96);
+    in.dpi = lower + 12;
+    EXPECT_LT(LayoutDpi(in), in.dpi);
+    // The smallest client area is one the layout fits whole at that DPI.
+    for (const int dpi : {96, 144, 192}) {
+        const ClientSize least = MinimumClientSize(dpi);
+        for (const bool serial : {false, true}) {
+            LayoutInput at;
+            at.cx = least.cx;
+            at.cy = least.cy;
+            at.dpi = dpi;
+            at.serial = serial;
+            at.clientList = !serial;
+            EXPECT_EQ(LayoutDpi(at), dpi) << dpi;
+        }
+    }
+}
+
+// From the smallest client area (or that of a 1024 x 700 screen, less its
+// frame) up to 4K, at 100, 150 and 200 %, in every mode: every shown control
+// lies inside the client area, and none overlaps another but the tab
+// controls and the views they hold.
 TEST(Layout, NoShownControlsOverlapAtAnySize)
 {
     const int combos[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SEND_TARGET, IDC_SERIAL_PORT, IDC_BAUD,
@@ -166,23 +194,33 @@ TEST(Layout, NoShownControlsOverlapAtAnySize)
         return (a == IDC_LOG_EDIT && b == IDC_LOG_HEX) || (a == IDC_SEND_EDIT && b == IDC_SEND_HEX);
     };
     int layouts = 0;
-    for (const int dpi : {96, 144, 192})
-        for (int cx = ScaleForDpi(940, dpi); cx <= 3840; cx += 97)
-            for (int cy = ScaleForDpi(560, dpi); cy <= 2160; cy += 89)
+    for (const int dpi : {96, 144, 192}) {
+        const ClientSize least = MinimumClientSize(dpi);
+        const int fromX = std::min(least.cx, 1008), fromY = std::min(least.cy, 640);
+        for (int cx = fromX; cx <= 3840; cx += cx < 1400 ? 23 : 197)
+            for (int cy = fromY; cy <= 2160; cy += cy < 1000 ? 29 : 173)
                 for (const bool serial : {false, true})
                     for (const bool clientList : {false, true}) {
                         ++layouts;
                         const auto l = Layout(cx, cy, serial, TabInsets{4, 26, 4, 4}, dpi, clientList);
+                        LayoutInput in;
+                        in.cx = cx;
+                        in.cy = cy;
+                        in.dpi = dpi;
+                        in.serial = serial;
+                        in.clientList = clientList;
+                        const int shownDpi = LayoutDpi(in);
                         std::vector<Placement> shown;
                         for (Placement p : l) {
                             if (p.visibility == Visibility::Hide)
                                 continue;
                             if (std::find(std::begin(combos), std::end(combos), p.id) != std::end(combos))
-                                p.height = ScaleForDpi(24, dpi); // the field, not the dropped list
+                                p.height = ScaleForDpi(24, shownDpi); // the field, not the dropped list
                             shown.push_back(p);
                         }
                         for (const Placement& p : shown) {
                             ASSERT_GE(p.x, 0) << p.id;
+                            ASSERT_GE(p.y, 0) << p.id;
                             ASSERT_LE(p.x + p.width, cx) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
                             ASSERT_LE(p.y + p.height, cy) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
                         }
@@ -198,6 +236,7 @@ TEST(Layout, NoShownControlsOverlapAtAnySize)
                                                    << ", dpi " << dpi << (serial ? ", serial" : "");
                             }
                     }
+    }
     EXPECT_GT(layouts, 1000);
 }
 

@@ -92,16 +92,56 @@ TEST(LogModel, CopyTakesExactlyTheSelectionWithCrLfBetweenLines)
     EXPECT_EQ(log.SelectedText(kShow) + L"\r\n", log.AllText(kShow));
 }
 
-TEST(LogModel, ControlCharactersShowAsOneMarkEachAndStayInTheText)
+// Control characters stay in the text as they are, and show as boxes with
+// their names, as wide as the names: a click lands on the character it hits.
+TEST(LogModel, ControlCharactersAreNamedMarksAndStayInTheText)
 {
     LogModel log;
-    log.Append(Line(std::wstring(L"hi\r\n\0\t\x7f", 7)));
-    const std::wstring saved = log.LineText(0, kShow);
-    const std::wstring shown = log.ShownText(0, kShow);
-    EXPECT_EQ(saved, std::wstring(L"RX  hi\r\n\0\t\x7f", 11));
-    ASSERT_EQ(shown.size(), saved.size());
-    EXPECT_EQ(shown.substr(4), L"hi\u240D\u240A\u2400\u2409\u2421");
-    EXPECT_EQ(shown.find_first_of(std::wstring(L"\r\n\t\0", 4)), std::wstring::npos);
+    log.Append(Line(std::wstring(L"hi\r\n\0\t\x7f\x03!", 9)));
+    EXPECT_EQ(log.LineText(0, kShow), std::wstring(L"RX  hi\r\n\0\t\x7f\x03!", 13));
+    EXPECT_EQ(log.SavedText(0, kShow), log.LineText(0, kShow));
+    std::wstring names;
+    for (const wchar_t c : log.LineText(0, kShow))
+        names += MarkLabel(c, false).empty() ? std::wstring(1, c) : L"[" + MarkLabel(c, false) + L"]";
+    EXPECT_EQ(names, L"RX  hi[CR][LF][NUL][TAB][DEL][ETX]!");
+    // "RX  hi" is 6 cells, CR and LF 2 each, NUL, TAB, DEL and ETX 3 each.
+    EXPECT_EQ(log.CellsBetween(0, kShow, 0, 13), 6u + 2 + 2 + 3 + 3 + 3 + 3 + 1);
+    LogGeometry g;
+    g.charWidth = 8;
+    EXPECT_EQ(log.HitTest(6 * 8 + 7, 0, g, kShow), (LogPosition{0, 6}));  // the left half of CR
+    EXPECT_EQ(log.HitTest(6 * 8 + 9, 0, g, kShow), (LogPosition{0, 7}));  // its right half
+    EXPECT_EQ(log.HitTest(19 * 8 + 1, 0, g, kShow), (LogPosition{0, 11})); // past NUL, TAB and DEL
+    EXPECT_GE(log.LongestLine(), 22u);
+}
+
+// A sent text's bytes that are no text, and its checksum whatever it reads
+// as, are raw bytes: shown as hex in their boxes, saved and copied as \xHH,
+// never as characters of a code page.
+TEST(LogModel, RawBytesOfASentTextShowAsHexAndSaveAsEscapes)
+{
+    const uint8_t payload[] = {'A', 'T', 0x95, 0x5C, 0xC3, 0xA9, '\r', '\n'};
+    const std::wstring text = DecodeSentText(payload, sizeof payload, 3, 1);
+    EXPECT_EQ(text, std::wstring(L"AT") + RawByteChar(0x95) + RawByteChar(0x5C) + L"\u00e9\r\n");
+    // A character cut by the checksum is no character.
+    const uint8_t cut[] = {0xC3, 0xA9, 0x41};
+    EXPECT_EQ(DecodeSentText(cut, 3, 1, 1), std::wstring() + RawByteChar(0xC3) + RawByteChar(0xA9) + L"A");
+    const uint8_t wrong[] = {0xE0, 0x80, 0xAF, 0xED, 0xA0, 0x80, 0xF4, 0x90, 0x80, 0x80, 0xF0, 0x9F, 0x98, 0x80};
+    const std::wstring decoded = DecodeSentText(wrong, sizeof wrong);
+    EXPECT_EQ(decoded.substr(decoded.size() - 2), L"\U0001F600"); // the last is well formed
+    for (size_t i = 0; i + 2 < decoded.size(); ++i)
+        EXPECT_EQ(decoded[i], RawByteChar(wrong[i])) << i; // overlong, a surrogate, past U+10FFFF
+
+    LogModel log;
+    LogRecord r = Line(text);
+    r.kind = TransportEventKind::Sent;
+    r.rawBytes = true;
+    log.Append(r);
+    EXPECT_EQ(MarkLabel(log.LineText(0, kShow)[6], true), L"95");
+    EXPECT_EQ(log.SavedText(0, kShow), L"TX  AT\\x95\\x5C\u00e9\r\n");
+    log.SelectAll(kShow);
+    EXPECT_EQ(log.SelectedText(kShow), L"TX  AT\\x95\\x5C\u00e9\r\n");
+    // A received line holds no raw bytes: such a character is its own.
+    EXPECT_TRUE(MarkLabel(RawByteChar(0x95), false).empty());
 }
 
 TEST(LogModel, StampsPeersAndMilliseconds)

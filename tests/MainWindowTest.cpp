@@ -95,7 +95,7 @@ TEST_F(MainWindow, SerialChoiceSwapsTheControlSets)
     for (int id : kSerialSet)
         EXPECT_TRUE(Item(id).Visible()) << id;
     EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Open");
-    EXPECT_EQ(Item(IDC_CONNECT).RectInParent().left, 612);
+    EXPECT_GT(Item(IDC_CONNECT).RectInParent().left, Item(IDC_FLOW).RectInParent().right); // after Flow
 
     Choose(IDC_COMM_COMBO, CommTcp);
     for (int id : kNetworkSet)
@@ -310,6 +310,9 @@ TEST_F(MainWindow, ClientListFollowsClientEventsById)
 // every control sits where the layout puts it and the fonts follow.
 TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThemAfterAResizeAndADpiChange)
 {
+    // The DPI the layout and its text were made at: lower where the
+    // window is too small at its own.
+    int shownDpi = 0;
     const auto check = [&](int dpi) {
         RECT client{};
         GetClientRect(dialog.Handle(), &client);
@@ -326,6 +329,7 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThemAfterAResizeAndADpiChange)
         in.clientList = Item(IDC_COMM_COMBO).Selection() == CommTcp && Item(IDC_MODE_COMBO).Selection() == 1;
         in.logTabs = insets(IDC_LOG_TABS);
         in.sendTabs = insets(IDC_SEND_TABS);
+        shownDpi = LayoutDpi(in);
         for (const Placement& p : LayoutFor(in)) {
             if (p.visibility == Visibility::Hide || !Item(p.id))
                 continue;
@@ -344,24 +348,42 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThemAfterAResizeAndADpiChange)
     SetWindowPos(dialog.Handle(), nullptr, 0, 0, 1100, 760, SWP_NOZORDER | SWP_NOACTIVATE);
     const int dpi = WindowDpi(dialog.Handle());
     check(dpi);
+    ASSERT_EQ(shownDpi, dpi);
     const int lineHeight = dialog.LogView()->Geometry().lineHeight;
 
     RECT suggested{0, 0, 2200, 1520};
     SendMessageW(dialog.Handle(), WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), reinterpret_cast<LPARAM>(&suggested));
     check(2 * dpi);
-    EXPECT_GE(dialog.LogView()->Geometry().lineHeight, 2 * lineHeight - 2);
-    EXPECT_LE(dialog.LogView()->Geometry().lineHeight, 2 * lineHeight + 2);
-    MINMAXINFO info{};
-    SendMessageW(dialog.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(info.ptMinTrackSize.x, ScaleForDpi(980, 2 * dpi));
+    EXPECT_GE(dialog.LogView()->Geometry().lineHeight, lineHeight * shownDpi / dpi - 2);
+    EXPECT_LE(dialog.LogView()->Geometry().lineHeight, lineHeight * shownDpi / dpi + 2);
 }
 
-TEST_F(MainWindow, MinimumTrackingSize)
+// However large the DPI, the window can be shrunk to fit its screen, and at
+// the size it can be shrunk to the layout fits whole where the screen has
+// room for it.
+TEST_F(MainWindow, TheMinimumSizeNeverExceedsTheWorkArea)
 {
-    MINMAXINFO info{};
-    SendMessageW(dialog.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(info.ptMinTrackSize.x, 980);
-    EXPECT_EQ(info.ptMinTrackSize.y, 620);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int dpi = WindowDpi(dialog.Handle());
+    for (const int scale : {1, 2, 3}) {
+        RECT suggested{0, 0, 1100 * scale, 760 * scale};
+        SendMessageW(dialog.Handle(), WM_DPICHANGED, MAKEWPARAM(scale * dpi, scale * dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        MINMAXINFO info{};
+        SendMessageW(dialog.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+        EXPECT_LE(info.ptMinTrackSize.x, work.right - work.left) << scale;
+        EXPECT_LE(info.ptMinTrackSize.y, work.bottom - work.top) << scale;
+        if (scale == 1) {
+            SetWindowPos(dialog.Handle(), nullptr, 0, 0, info.ptMinTrackSize.x, info.ptMinTrackSize.y,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            RECT client{};
+            GetClientRect(dialog.Handle(), &client);
+            const ClientSize least = MinimumClientSize(dpi);
+            EXPECT_GE(client.right, least.cx);
+            EXPECT_GE(client.bottom, least.cy);
+        }
+    }
 }
 
 TEST_F(MainWindow, NewSessionIsOnTheSystemMenu)

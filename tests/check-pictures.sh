@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The README's pictures show the whole window: each PNG it links is exactly
 # as wide and as tall as the window it was taken of (1100 x 760 at 96 DPI,
-# scaled for the DPI in its name), so a converter that squeezes or cuts the
-# picture is caught.
+# scaled for the DPI in its name, at most the 1280 x 900 screen it was taken
+# on), so a converter that squeezes or cuts the picture is caught.
 set -euo pipefail
 root=$1
 status=0
@@ -17,6 +17,11 @@ for picture in $pictures; do
     dpi=96
     [[ $picture =~ -([0-9]+)dpi\.png$ ]] && dpi=${BASH_REMATCH[1]}
     want_width=$((1100 * dpi / 96)) want_height=$((760 * dpi / 96))
+    # Above 96 DPI they are taken on a 1280 x 900 screen, which the window fills.
+    if [ "$dpi" -gt 96 ]; then
+        want_width=$((want_width < 1280 ? want_width : 1280))
+        want_height=$((want_height < 900 ? want_height : 900))
+    fi
     if [ "$width" != "$want_width" ] || [ "$height" != "$want_height" ]; then
         echo "$picture: $width x $height, the window is $want_width x $want_height"
         status=1

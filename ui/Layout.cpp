@@ -20,6 +20,22 @@ int ScaleForDpi(int value, int dpi)
 
 namespace {
 
+constexpr int kMargin = 12;
+// 96-DPI pixels: the narrowest the rows wrap to, and the least the log keeps.
+constexpr int kMinWidth = 480;
+constexpr int kLogMinHeight = 72;
+constexpr int kLineGap = 6;      // between the wrapped lines of one row
+constexpr int kLabelHeight = 16; // a label above its field
+constexpr int kFieldHeight = 24;
+// Two whole lines of text and both scroll bars fit the send box.
+constexpr int kSendHeight = 96;
+constexpr int kClientListHeight = 56;
+// The send side's button column, wide enough for "to last sender".
+constexpr int kSendColumn = 100;
+// A lower DPI is tried in these steps when the layout does not fit.
+constexpr int kDpiStep = 12;
+constexpr int kLeastDpi = 48;
+
 // Takes 96-DPI rectangles and keeps them in the window's pixels. Edges are
 // scaled, not sizes, so rectangles that touch or keep apart at 96 DPI do so
 // at every scale.
@@ -32,8 +48,138 @@ struct Builder {
         items.push_back({id, S(x), S(y), S(x + w) - S(x), S(y + h) - S(y), v});
     }
     void Hide(int id) { items.push_back({id, -1000, -1000, 10, 10, Visibility::Hide}); }
-    void PutShown(int id, int x, int y, int w, int h) { Put(id, x, y, w, h, Visibility::Show); }
 };
+
+// A control in a row that wraps: each takes its place on a line, left to
+// right, and a line is begun where the next one does not fit.
+struct FlowItem {
+    int id = 0;
+    int gap = 0;   // before it, unless it begins a line
+    int width = 0; // its least width
+    bool grows = false; // it takes what is left of its line
+    int height = kFieldHeight;
+    int dy = 0;         // below the top of its line's fields
+    int listHeight = 0; // a combo box: the height with its list dropped
+    int labelId = 0;    // a label above it, as wide as it or `labelWidth`
+    int labelWidth = 0;
+    bool keepWithNext = false; // a line does not begin between the two
+    Visibility visibility = Visibility::Keep;
+};
+
+// Lays the items out between the margins from `top` down, into the builder
+// when there is one; the height it takes.
+int Flow(Builder* b, const std::vector<FlowItem>& items, int cx, int top)
+{
+    const int right = cx - kMargin;
+    // Where each line begins.
+    std::vector<size_t> lines{0};
+    int x = kMargin;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const bool first = lines.back() == i;
+        int extent = x + (first ? 0 : items[i].gap) + items[i].width;
+        if (i == 0 || !items[i - 1].keepWithNext)
+            for (size_t k = i; items[k].keepWithNext && k + 1 < items.size(); ++k)
+                extent += items[k + 1].gap + items[k + 1].width;
+        if (!first && extent > right && (i == 0 || !items[i - 1].keepWithNext)) {
+            lines.push_back(i);
+            x = kMargin;
+        }
+        x += (lines.back() == i ? 0 : items[i].gap) + items[i].width;
+    }
+    lines.push_back(items.size());
+
+    int y = top;
+    for (size_t line = 0; line + 1 < lines.size(); ++line) {
+        const size_t from = lines[line], to = lines[line + 1];
+        bool labelled = false;
+        int used = kMargin, growers = 0;
+        for (size_t i = from; i < to; ++i) {
+            labelled = labelled || items[i].labelId;
+            used += (i == from ? 0 : items[i].gap) + items[i].width;
+            growers += items[i].grows;
+        }
+        const int fieldTop = y + (labelled ? kLabelHeight : 0);
+        int left = std::max(0, right - used);
+        x = kMargin;
+        for (size_t i = from; i < to; ++i) {
+            const FlowItem& item = items[i];
+            x += i == from ? 0 : item.gap;
+            int width = item.width;
+            if (item.grows && growers) {
+                const int extra = left / growers--;
+                width += extra;
+                left -= extra;
+            }
+            if (b) {
+                if (item.labelId)
+                    b->Put(item.labelId, x, y, item.labelWidth ? item.labelWidth : width, 14, item.visibility);
+                b->Put(item.id, x, fieldTop + item.dy, width, item.listHeight ? item.listHeight : item.height,
+                       item.visibility);
+            }
+            x += width;
+        }
+        y = fieldTop + kFieldHeight + (line + 2 < lines.size() ? kLineGap : 0);
+    }
+    return y - top;
+}
+
+std::vector<FlowItem> ConnectionRow(bool serial)
+{
+    const Visibility show = Visibility::Show;
+    std::vector<FlowItem> row{{IDC_COMM_COMBO, 0, 116, false, 0, 0, 180, IDC_COMM_LABEL}};
+    if (serial) {
+        row.push_back({IDC_SERIAL_PORT, 8, 92, false, 0, 0, 180, IDC_SERIAL_PORT_LABEL, 0, false, show});
+        row.push_back({IDC_REFRESH_PORTS, 8, 72, false, kFieldHeight, 0, 0, 0, 0, false, show});
+        row.push_back({IDC_BAUD, 8, 80, false, 0, 0, 180, IDC_BAUD_LABEL, 84, false, show});
+        row.push_back({IDC_DATA_BITS, 8, 54, false, 0, 0, 180, IDC_DATA_LABEL, 0, false, show});
+        row.push_back({IDC_STOP_BITS, 8, 54, false, 0, 0, 180, IDC_STOP_LABEL, 0, false, show});
+        row.push_back({IDC_PARITY, 8, 76, false, 0, 0, 180, IDC_PARITY_LABEL, 0, false, show});
+        // Open ends the row of the port's settings, as Connect does the address.
+        row.push_back({IDC_FLOW, 8, 88, false, 0, 0, 180, IDC_FLOW_LABEL, 0, false, show});
+        row.push_back({IDC_CONNECT, 12, 66});
+    } else {
+        row.push_back({IDC_MODE_COMBO, 8, 92, false, 0, 0, 180, IDC_MODE_LABEL, 0, false, show});
+        row.push_back({IDC_IP_EDIT, 8, 150, false, kFieldHeight, 0, 0, IDC_IP_LABEL, 0, false, show});
+        row.push_back({IDC_PORT_EDIT, 8, 78, false, kFieldHeight, 0, 0, IDC_PORT_LABEL, 0, false, show});
+        row.push_back({IDC_CONNECT, 12, 104});
+    }
+    row.push_back({IDC_RECONNECT, 10, 80, false, 18, 3});
+    row.push_back({IDC_STATUS, 8, serial ? 90 : 120, true, 16, 5});
+    return row;
+}
+
+std::vector<FlowItem> LogToolRow()
+{
+    return {{IDC_CLEAR, 0, 60},
+            {IDC_COPY, 8, 60},
+            {IDC_SAVE, 8, 60},
+            {IDC_RECORD, 8, 60},
+            {IDC_TIMESTAMP, 16, 82, false, 16, 5},
+            {IDC_AUTOSCROLL, 10, 88, false, 16, 5},
+            {IDC_PAUSE_RX, 10, 76, false, 16, 5},
+            {IDC_FIND_LABEL, 16, 28, false, 16, 7, 0, 0, 0, true},
+            {IDC_FIND_EDIT, 4, 90, true, kFieldHeight, 0, 0, 0, 0, true},
+            {IDC_FIND_NEXT, 12, 54},
+            // Wide enough for "RX: 52.4 MB", which is as wide as they get
+            // (see CounterText).
+            {IDC_RX_COUNT, 6, 76, false, 16, 7, 0, 0, 0, true},
+            {IDC_TX_COUNT, 6, 76, false, 16, 7}};
+}
+
+std::vector<FlowItem> SendOptionRow()
+{
+    return {{IDC_CR, 0, 40, false, 18, 3},
+            {IDC_LF, 10, 40, false, 18, 3},
+            {IDC_CRLF, 10, 56, false, 18, 3},
+            {IDC_ENTER_SENDS, 18, 58, false, 18, 3},
+            {IDC_REPEAT, 12, 68, false, 18, 3, 0, 0, 0, true},
+            {IDC_REPEAT_MS, 12, 68, false, kFieldHeight, 0, 0, 0, 0, true},
+            {IDC_MS_LABEL, 10, 28, false, 16, 5},
+            {IDC_CLEAR_AFTER_SEND, 12, 130, false, 18, 3},
+            // Shown by the log while it records, and when bytes were lost.
+            {IDC_RECORD_STATUS, 16, 90, true, 16, 5},
+            {IDC_LOST, 20, 88, false, 16, 5}};
+}
 
 // A tab control and the two views that share its display area.
 void PutTabArea(Builder& b, int tabId, int editId, int hexId, int x, int y, int w, int h, const TabInsets& in)
@@ -44,113 +190,122 @@ void PutTabArea(Builder& b, int tabId, int editId, int hexId, int x, int y, int 
     b.items.push_back({editId, tab.x + left, tab.y + top, right - left, bottom - top});
     b.items.push_back({hexId, tab.x + left, tab.y + top, right - left, bottom - top});
 }
-void PutConnectionRow(Builder& b, int cx, bool serial)
+
+// The send box beside two columns: Send, Escapes and the target; the
+// history, the checksum and Send File. The history gives up width first,
+// then the box.
+void PutSendArea(Builder& b, int cx, int top, bool clientList, const TabInsets& sendTabs)
 {
-    b.Put(IDC_COMM_LABEL, 12, 8, 116, 14);
-    b.Put(IDC_COMM_COMBO, 12, 24, 116, 180);
-    if (serial) {
-        for (int id : kNetworkSet)
-            b.Hide(id);
-        b.PutShown(IDC_SERIAL_PORT_LABEL, 136, 8, 92, 14);
-        b.PutShown(IDC_SERIAL_PORT, 136, 24, 92, 180);
-        b.PutShown(IDC_REFRESH_PORTS, 236, 24, 72, 24);
-        b.PutShown(IDC_BAUD_LABEL, 316, 8, 84, 14);
-        b.PutShown(IDC_BAUD, 316, 24, 80, 180);
-        b.PutShown(IDC_DATA_LABEL, 404, 8, 54, 14);
-        b.PutShown(IDC_DATA_BITS, 404, 24, 54, 180);
-        b.PutShown(IDC_STOP_LABEL, 466, 8, 54, 14);
-        b.PutShown(IDC_STOP_BITS, 466, 24, 54, 180);
-        b.PutShown(IDC_PARITY_LABEL, 528, 8, 76, 14);
-        b.PutShown(IDC_PARITY, 528, 24, 76, 180);
-        b.Put(IDC_CONNECT, 612, 24, 66, 24);
-        b.PutShown(IDC_FLOW_LABEL, 690, 8, 88, 14);
-        b.PutShown(IDC_FLOW, 690, 24, 88, 180);
-        b.Put(IDC_RECONNECT, 786, 27, 80, 18);
-        b.Put(IDC_STATUS, 874, 29, std::max(50, cx - 886), 16);
-    } else {
-        for (int id : kSerialSet)
-            b.Hide(id);
-        b.PutShown(IDC_MODE_LABEL, 136, 8, 92, 14);
-        b.PutShown(IDC_MODE_COMBO, 136, 24, 92, 180);
-        b.PutShown(IDC_IP_LABEL, 236, 8, 150, 14);
-        b.PutShown(IDC_IP_EDIT, 236, 24, 150, 24);
-        b.PutShown(IDC_PORT_LABEL, 394, 8, 78, 14);
-        b.PutShown(IDC_PORT_EDIT, 394, 24, 78, 24);
-        b.Put(IDC_CONNECT, 484, 24, 104, 24);
-        b.Put(IDC_RECONNECT, 598, 27, 80, 18);
-        b.Put(IDC_STATUS, 686, 29, std::max(90, cx - 698), 16);
+    const int right = cx - kMargin;
+    int history = 210;
+    int box = right - kMargin - (8 + kSendColumn + 12 + history);
+    if (box < 260) {
+        history = std::max(130, history - (260 - box));
+        box = std::max(160, right - kMargin - (8 + kSendColumn + 12 + history));
     }
-}
-
-void PutLogTools(Builder& b, int cx, int Y)
-{
-    b.Put(IDC_CLEAR, 12, Y - 234, 60, 24);
-    b.Put(IDC_COPY, 80, Y - 234, 60, 24);
-    b.Put(IDC_SAVE, 148, Y - 234, 60, 24);
-    b.Put(IDC_RECORD, 216, Y - 234, 60, 24);
-    b.Put(IDC_TIMESTAMP, 292, Y - 229, 82, 16);
-    b.Put(IDC_AUTOSCROLL, 384, Y - 229, 88, 16);
-    b.Put(IDC_PAUSE_RX, 482, Y - 229, 76, 16);
-    b.Put(IDC_FIND_LABEL, 574, Y - 227, 28, 16);
-    // The counters are wide enough for "RX: 52.4 MB", which is as wide as
-    // they get (see CounterText).
-    b.Put(IDC_FIND_EDIT, 606, Y - 234, std::max(90, cx - 848), 24);
-    b.Put(IDC_FIND_NEXT, cx - 230, Y - 234, 54, 24);
-    b.Put(IDC_RX_COUNT, cx - 170, Y - 227, 76, 16);
-    b.Put(IDC_TX_COUNT, cx - 88, Y - 227, 76, 16);
-}
-
-void PutSendArea(Builder& b, int cx, int Y, int W, bool clientList, const TabInsets& sendTabs)
-{
-    const int S = cx - 336;
-    const int sendWidth = S < 260 ? 260 : S;
-    const int sendX = S < 260 ? 280 : cx - 316;
-    const int historyX = S < 260 ? 374 : cx - 222;
-    PutTabArea(b, IDC_SEND_TABS, IDC_SEND_EDIT, IDC_SEND_HEX, 12, Y - 194, sendWidth, 82, sendTabs);
-    b.Put(IDC_SEND, sendX, Y - 194, 82, 24);
-    b.Put(IDC_HISTORY, historyX, Y - 194, std::max(130, cx - sendX - 106), 150);
-    b.Put(IDC_ESCAPES, sendX, Y - 160, 82, 18);
-    b.Put(IDC_CHECKSUM, historyX, Y - 164, std::max(130, cx - sendX - 106), 150);
-    b.Put(IDC_SEND_FILE, historyX, Y - 136, 104, 24);
-    b.Put(IDC_CR, 12, Y - 99, 40, 18);
-    b.Put(IDC_LF, 62, Y - 99, 40, 18);
-    b.Put(IDC_CRLF, 112, Y - 99, 56, 18);
-    b.Put(IDC_ENTER_SENDS, 186, Y - 99, 58, 18);
-    b.Put(IDC_REPEAT, 256, Y - 99, 68, 18);
-    b.Put(IDC_REPEAT_MS, 336, Y - 102, 68, 24);
-    b.Put(IDC_MS_LABEL, 414, Y - 97, 28, 16);
-    b.Put(IDC_CLEAR_AFTER_SEND, 454, Y - 99, 130, 18);
-    // Shown by the log while it records, and when bytes were lost.
-    b.Put(IDC_RECORD_STATUS, 600, Y - 97, std::max(90, cx - 720), 16);
-    b.Put(IDC_LOST, cx - 100, Y - 97, 88, 16);
-    if (clientList) {
-        b.PutShown(IDC_SEND_TARGET, sendX, Y - 138, 82, 150);
-        b.PutShown(IDC_CLIENT_LIST, 12, Y - 68, W, 56);
-    } else {
+    const int column = kMargin + box + 8, historyX = column + kSendColumn + 12;
+    PutTabArea(b, IDC_SEND_TABS, IDC_SEND_EDIT, IDC_SEND_HEX, kMargin, top, box, kSendHeight, sendTabs);
+    b.Put(IDC_SEND, column, top, kSendColumn, kFieldHeight);
+    b.Put(IDC_ESCAPES, column, top + 34, kSendColumn, 18);
+    if (clientList)
+        b.Put(IDC_SEND_TARGET, column, top + 56, kSendColumn, 150, Visibility::Show);
+    else
         b.Hide(IDC_SEND_TARGET);
-        b.Hide(IDC_CLIENT_LIST);
+    b.Put(IDC_HISTORY, historyX, top, history, 150);
+    b.Put(IDC_CHECKSUM, historyX, top + 30, history, 150);
+    b.Put(IDC_SEND_FILE, historyX, top + 58, 104, kFieldHeight);
+}
+
+// The rows from the log's tool row down, bottom up: how far above the
+// bottom edge each begins.
+struct LowerRows {
+    int tools, send, options, clients;
+};
+
+LowerRows LowerRowsFor(int cx, bool clientList)
+{
+    LowerRows r{};
+    int above = kMargin;
+    if (clientList) {
+        above += kClientListHeight;
+        r.clients = above;
+        above += 10;
     }
+    above += Flow(nullptr, SendOptionRow(), cx, 0);
+    r.options = above;
+    above += 10 + kSendHeight;
+    r.send = above;
+    above += 16 + Flow(nullptr, LogToolRow(), cx, 0);
+    r.tools = above;
+    return r;
+}
+
+// The height the layout needs at that width, in 96-DPI pixels.
+int NeededHeight(int cx, bool serial, bool clientList)
+{
+    return 8 + Flow(nullptr, ConnectionRow(serial), cx, 8) + 10 + kLogMinHeight + 8 +
+           LowerRowsFor(cx, clientList).tools;
+}
+
+bool FitsAt(const LayoutInput& in, int dpi)
+{
+    // In 96-DPI pixels, rounded down: what fits must fit whole.
+    const int64_t cx = int64_t(in.cx) * 96 / dpi, cy = int64_t(in.cy) * 96 / dpi;
+    return cx >= kMinWidth && cy >= NeededHeight(int(cx), in.serial, in.clientList);
 }
 
 } // namespace
+
+int LayoutDpi(const LayoutInput& in)
+{
+    const int dpi = in.dpi > 0 ? in.dpi : 96;
+    for (int tried = dpi; tried > kLeastDpi; tried -= kDpiStep)
+        if (FitsAt(in, tried))
+            return tried;
+    return std::min(dpi, kLeastDpi);
+}
+
+ClientSize MinimumClientSize(int dpi)
+{
+    int height = 0;
+    for (const bool serial : {false, true})
+        for (const bool clientList : {false, true})
+            height = std::max(height, NeededHeight(kMinWidth, serial, clientList));
+    // Rounded up, so that the layout fits whole at that DPI.
+    const auto up = [dpi](int value) { return int((int64_t(value) * dpi + 95) / 96); };
+    return {up(kMinWidth), up(height)};
+}
 
 std::vector<Placement> LayoutFor(const LayoutInput& in)
 {
     if (in.cx <= 0 || in.cy <= 0)
         return {};
     Builder b;
-    b.dpi = in.dpi > 0 ? in.dpi : 96;
+    b.dpi = LayoutDpi(in);
     // The client size in 96-DPI pixels, which the numbers below are in.
     const int cx = int(static_cast<long long>(in.cx) * 96 / b.dpi);
     const int cy = int(static_cast<long long>(in.cy) * 96 / b.dpi);
-    const int W = std::max(100, cx - 24);
-    // Without the client list its room goes to the log: everything below
-    // the log moves down by the list's height and gap.
-    const int Y = in.clientList ? cy : cy + 66;
-    PutConnectionRow(b, cx, in.serial);
-    PutTabArea(b, IDC_LOG_TABS, IDC_LOG_EDIT, IDC_LOG_HEX, 12, 58, W, std::max(90, Y - 300), in.logTabs);
-    PutLogTools(b, cx, Y);
-    PutSendArea(b, cx, Y, W, in.clientList, in.sendTabs);
+    const int W = std::max(100, cx - 2 * kMargin);
+
+    if (in.serial)
+        for (int id : kNetworkSet)
+            b.Hide(id);
+    else
+        for (int id : kSerialSet)
+            b.Hide(id);
+    const int logTop = 8 + Flow(&b, ConnectionRow(in.serial), cx, 8) + 10;
+    const LowerRows rows = LowerRowsFor(cx, in.clientList);
+    const int toolsTop = std::max(cy - rows.tools, logTop + kLogMinHeight + 8);
+    // Below the least height the rows keep their places under the log.
+    const int Y = toolsTop + rows.tools;
+    PutTabArea(b, IDC_LOG_TABS, IDC_LOG_EDIT, IDC_LOG_HEX, kMargin, logTop, W, toolsTop - 8 - logTop, in.logTabs);
+    Flow(&b, LogToolRow(), cx, toolsTop);
+    PutSendArea(b, cx, Y - rows.send, in.clientList, in.sendTabs);
+    Flow(&b, SendOptionRow(), cx, Y - rows.options);
+    if (in.clientList)
+        b.Put(IDC_CLIENT_LIST, kMargin, Y - rows.clients, W, kClientListHeight, Visibility::Show);
+    else
+        b.Hide(IDC_CLIENT_LIST);
     return b.items;
 }
 

@@ -31,8 +31,23 @@ struct LayoutInput {
 // A 96-DPI length at that DPI, rounded to the nearest pixel.
 int ScaleForDpi(int value, int dpi);
 
-// Every placement for that client size; none when either side is 0.
+// Every placement for that client size; none when either side is 0. Rows
+// that do not fit the width wrap onto further lines, and the log gives up
+// height, down to a few lines.
 std::vector<Placement> LayoutFor(const LayoutInput& input);
+
+// The DPI the layout is made at: the window's own, or lower where the client
+// area is too small for it even wrapped (a screen of 1024 x 700 at 200 %),
+// so that every control still lies inside the window. The window draws its
+// text at that DPI too.
+int LayoutDpi(const LayoutInput& input);
+
+// The smallest client area in which the layout fits at that DPI, in every
+// mode: the window's minimum size.
+struct ClientSize {
+    int cx = 0, cy = 0;
+};
+ClientSize MinimumClientSize(int dpi);
 
 const Placement* FindPlacement(const std::vector<Placement>& layout, int id);
 

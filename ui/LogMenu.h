@@ -10,6 +10,7 @@ struct LogMenuState {
     bool canFind = false; // the Find box holds something
     bool milliseconds = false;
     bool peers = true;
+    bool peersApply = true; // the chosen link's lines can name their peers
     bool receivedAsHex = false;
     bool autoScroll = true;
     bool recording = false;

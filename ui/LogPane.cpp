@@ -115,12 +115,13 @@ void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uin
     AppendLine(kind, std::move(text), std::move(bytes), {}, 0, false, false);
 }
 
-void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex, std::wstring peer, uint32_t client)
+void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex, ChecksumSpan checksum, std::wstring peer,
+                         uint32_t client)
 {
-    std::wstring text = FormatSentBytes(payload, asHex);
+    std::wstring text = FormatSentBytes(payload, asHex, checksum.from, checksum.count);
     const bool namesPeer = !peer.empty();
     AppendLine(TransportEventKind::Sent, std::move(text), std::move(payload), std::move(peer), client, namesPeer,
-               !asHex);
+               !asHex, asHex ? nullptr : &checksum);
 }
 
 void LogPane::NewSession(JournalSession info, const FramingOptions& framing, bool retunable)
@@ -237,19 +238,11 @@ void LogPane::RestartFraming(const FramingOptions& framing)
     m_framing = framing;
 }
 
-// The kind of link whose framing the menu shows; UDP has none.
-bool LogPane::FramedLinkChosen(FramedLink& link) const
-{
-    const int communication = m_dialog.Item(IDC_COMM_COMBO).Selection();
-    link = communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp;
-    return communication != CommUdp;
-}
-
 void LogPane::ChooseFraming(FramingMode mode)
 {
-    FramedLink link;
-    if (!FramedLinkChosen(link))
+    if (!m_chosen.framed)
         return;
+    const FramedLink link = m_chosen.framing;
     FramingOptions options = LoadFraming(link);
     if (!FramingParameterPrompt(mode).empty()) {
         FramingDialog ask(options, mode);
@@ -270,7 +263,7 @@ void LogPane::RecordLastLine()
     if (!m_recorder.Recording() || m_recorder.FileFormat() != Recorder::Format::Text)
         return;
     const LogModel& model = m_view->Model();
-    m_recorder.Write(EncodeUtf8(model.LineText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
+    m_recorder.Write(EncodeUtf8(model.SavedText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
 }
 
 LogPane::Journalled LogPane::JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes,
@@ -283,7 +276,7 @@ LogPane::Journalled LogPane::JournalBlock(TransportEventKind kind, const std::ve
 }
 
 void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
-                         uint32_t client, bool namesPeer, bool textOfBytes)
+                         uint32_t client, bool namesPeer, bool textOfBytes, const ChecksumSpan* sent)
 {
     const Journalled journalled = JournalBlock(kind, bytes, peer, client);
     if (m_view) {
@@ -294,6 +287,11 @@ void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector
         if (namesPeer)
             record.peer = peer;
         record.text = StripEscapeSequences(std::move(text));
+        if (sent) {
+            record.rawBytes = true;
+            record.binaryFrom = sent->from;
+            record.binaryCount = sent->count;
+        }
         // The journal holds the bytes; the line only points at them.
         if (textOfBytes && journalled.stored) {
             record.trafficAt = journalled.at;
@@ -644,12 +642,12 @@ void LogPane::ShowMenu(LPARAM where)
     state.canFind = !m_dialog.Item(IDC_FIND_EDIT).Text().empty();
     state.milliseconds = m_options.milliseconds;
     state.peers = m_options.peers;
+    state.peersApply = m_chosen.manyPeers;
     state.receivedAsHex = m_options.receivedAsHex;
     state.autoScroll = AutoScroll();
     state.recording = m_recorder.Recording();
-    FramedLink link;
-    if (FramedLinkChosen(link))
-        state.framing = int(LoadFraming(link).mode);
+    if (m_chosen.framed)
+        state.framing = int(LoadFraming(m_chosen.framing).mode);
     ShowPopupMenu(m_dialog.Handle(), m_view->Handle(), where, LogMenuItems(state));
 }
 

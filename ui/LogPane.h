@@ -9,6 +9,7 @@
 #include "settings/Framing.h"
 #include "settings/LogOptions.h"
 #include "ui/Log.h"
+#include "ui/SendComposer.h"
 
 #include <cstdint>
 #include <map>
@@ -38,7 +39,9 @@ public:
     // lines do, so a file sent in chunks is not held twice.
     // With a peer (and a server's client id) the line and its record name
     // the one peer the payload went to.
-    void AppendSent(std::vector<uint8_t> payload, bool asHex, std::wstring peer = {}, uint32_t client = 0);
+    // A text's checksum shows as raw bytes, whatever they would read as.
+    void AppendSent(std::vector<uint8_t> payload, bool asHex, ChecksumSpan checksum = {}, std::wstring peer = {},
+                    uint32_t client = 0);
     // A link's event; its text and bytes move into the log. Its line names the
     // peer when the link has several.
     void Append(TransportEvent&& event, bool namesPeer);
@@ -67,6 +70,15 @@ public:
     // True when it was the log's.
     bool OnNotify(const NMHDR& header);
     void SetDpi(int dpi, HFONT font);
+    // The link chosen in the window, which the menu's framing and Peers
+    // follow: UDP has no framing, and only a server's or a listener's lines
+    // name their peers.
+    struct ChosenLink {
+        bool framed = true;
+        FramedLink framing = FramedLink::Tcp;
+        bool manyPeers = false;
+    };
+    void SetChosenLink(const ChosenLink& link) { m_chosen = link; }
     // Records to that file from now on, in the format its name says; an ERR
     // line when it cannot be made. Stops a recording already running.
     bool StartRecording(const std::wstring& path);
@@ -80,8 +92,9 @@ public:
 
 private:
     // `textOfBytes`: the text is the bytes decoded, and can be made again.
+    // `sent`: the text is a sent one's, raw bytes and all.
     void AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
-                    uint32_t client, bool namesPeer, bool textOfBytes);
+                    uint32_t client, bool namesPeer, bool textOfBytes, const ChecksumSpan* sent = nullptr);
     // A received block goes to the journal as it came; its peer's framer
     // makes the log's lines.
     void AppendFramed(TransportEvent&& event, bool namesPeer);
@@ -92,7 +105,6 @@ private:
     // The menu's choice of framing for the link chosen in the window.
     void ChooseFraming(FramingMode mode);
     void RestartFraming(const FramingOptions& framing);
-    bool FramedLinkChosen(FramedLink& link) const;
     void AddCounterTips();
     void ToggleRecording();
     // A block in the journal: where it went, and whether it holds traffic
@@ -135,6 +147,7 @@ private:
     CLogView* m_view = nullptr;
     CHexView* m_hexView = nullptr;
     LogOptions m_options;
+    ChosenLink m_chosen;
     // Before the journal, so that it goes after it: the journal's file must
     // be closed before its folder can be removed.
     std::unique_ptr<JournalFolder> m_journalFolder;

@@ -63,6 +63,8 @@ CMainDlg::~CMainDlg()
     Destroy();
     if (m_font)
         DeleteObject(m_font);
+    if (m_smallFont)
+        DeleteObject(m_smallFont);
 }
 
 BOOL CMainDlg::OnInitDialog()
@@ -88,7 +90,8 @@ BOOL CMainDlg::OnInitDialog()
     Item(IDC_TIMESTAMP).SetCheck(true);
     Item(IDC_AUTOSCROLL).SetCheck(true);
 
-    m_dpi = WindowDpi(wnd);
+    m_dpi = m_shownDpi = WindowDpi(wnd);
+    m_dialogFont = reinterpret_cast<HFONT>(SendMessageW(wnd, WM_GETFONT, 0, 0));
     KeepDialogLayoutOnDpiChange(wnd);
     ApplyDpi();
     SetSettingsSaveFailureReport(
@@ -181,7 +184,8 @@ FramingOptions CMainDlg::FramingFor(LinkKind kind, const ConnectionSettings& set
 // in the middle of the screen it opens on.
 void CMainDlg::PlaceWindow()
 {
-    const int minWidth = ScaleForDpi(980, m_dpi), minHeight = ScaleForDpi(620, m_dpi);
+    const SIZE least = MinimumWindowSize();
+    const int minWidth = int(least.cx), minHeight = int(least.cy);
     RECT current{};
     GetWindowRect(Handle(), &current);
     RECT wanted{};
@@ -278,7 +282,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
             LayoutControls(LOWORD(lp), HIWORD(lp));
         return TRUE;
     case WM_GETMINMAXINFO:
-        reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{ScaleForDpi(980, m_dpi), ScaleForDpi(620, m_dpi)};
+        OnGetMinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lp));
         return TRUE;
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
@@ -382,10 +386,10 @@ void CMainDlg::StartNewSession()
     // happened: it is told where to open, one caption lower.
     RECT current{};
     GetWindowRect(Handle(), &current);
+    const SIZE least = MinimumWindowSize();
     const ScreenRect next =
         CascadedRect(ToScreenRect(current), GetSystemMetrics(SM_CYCAPTION),
-                     WorkAreaOf(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST)), ScaleForDpi(980, m_dpi),
-                     ScaleForDpi(620, m_dpi));
+                     WorkAreaOf(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST)), int(least.cx), int(least.cy));
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USEPOSITION | STARTF_USESIZE;
@@ -505,28 +509,73 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     return 0;
 }
 
-// What does not follow the layout: the log's font and the combo boxes'
-// item heights.
+// What does not follow the layout: the fonts and the combo boxes' item
+// heights, at the DPI the layout is made at.
 void CMainDlg::ApplyDpi()
 {
     const HFONT old = m_font;
-    m_font = CreateFontW(-ScaleForDpi(14, m_dpi), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
+    m_font = CreateFontW(-ScaleForDpi(14, m_shownDpi), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Consolas");
+    ApplyControlFont();
     for (int id : kCombosWithItemHeight) {
-        Item(id).Send(CB_SETITEMHEIGHT, WPARAM(-1), ScaleForDpi(20, m_dpi));
-        Item(id).Send(CB_SETITEMHEIGHT, 0, ScaleForDpi(20, m_dpi));
+        Item(id).Send(CB_SETITEMHEIGHT, WPARAM(-1), ScaleForDpi(20, m_shownDpi));
+        Item(id).Send(CB_SETITEMHEIGHT, 0, ScaleForDpi(20, m_shownDpi));
     }
     if (!old)
         return;
-    m_logPane.SetDpi(m_dpi, m_font);
-    m_sendPane.SetDpi(m_dpi);
+    m_logPane.SetDpi(m_shownDpi, m_font);
+    m_sendPane.SetDpi(m_shownDpi);
     DeleteObject(old);
+}
+
+// The controls' own font is the dialog's, which the system made for the
+// window's DPI; a layout made smaller than that gets it smaller too, or
+// the text would not fit its boxes.
+void CMainDlg::ApplyControlFont()
+{
+    const HFONT oldSmall = m_smallFont;
+    const HFONT had = oldSmall ? oldSmall : m_dialogFont;
+    m_smallFont = nullptr;
+    LOGFONTW font{};
+    if (m_shownDpi != m_dpi && m_dialogFont && GetObjectW(m_dialogFont, sizeof(font), &font)) {
+        font.lfHeight = MulDiv(font.lfHeight, m_shownDpi, m_dpi);
+        font.lfWidth = 0;
+        m_smallFont = CreateFontIndirectW(&font);
+    }
+    const HFONT wanted = m_smallFont ? m_smallFont : m_dialogFont;
+    // Only the controls that show the dialog's text: the log and hex views
+    // have fonts of their own.
+    if (wanted != had)
+        for (HWND child = GetWindow(Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)) == had)
+                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(wanted), TRUE);
+    if (oldSmall)
+        DeleteObject(oldSmall);
+}
+
+// Never larger than the work area, so that the whole window can always be
+// seen and shrunk; at the window's DPI the layout fits it whole.
+SIZE CMainDlg::MinimumWindowSize() const
+{
+    const ClientSize least = MinimumClientSize(m_dpi);
+    RECT frame{0, 0, least.cx, least.cy};
+    AdjustWindowRectEx(&frame, DWORD(GetWindowLongW(Handle(), GWL_STYLE)), FALSE,
+                       DWORD(GetWindowLongW(Handle(), GWL_EXSTYLE)));
+    const ScreenRect work = WorkAreaOf(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST));
+    return SIZE{std::min<LONG>(frame.right - frame.left, work.Width()),
+                std::min<LONG>(frame.bottom - frame.top, work.Height())};
+}
+
+void CMainDlg::OnGetMinMaxInfo(MINMAXINFO& info) const
+{
+    const SIZE least = MinimumWindowSize();
+    info.ptMinTrackSize = POINT{least.cx, least.cy};
 }
 
 // Moved to another monitor or its scale changed: the system suggests the
 // window's new rectangle, and everything is laid out again for the new DPI.
 void CMainDlg::OnDpiChanged(int dpi, const RECT& suggested)
 {
-    m_dpi = dpi > 0 ? dpi : 96;
+    m_dpi = m_shownDpi = dpi > 0 ? dpi : 96;
     ApplyDpi();
     if (!m_placing)
         SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
@@ -672,6 +721,10 @@ void CMainDlg::OnCommunicationChanged()
 void CMainDlg::OnModeChanged()
 {
     m_sendPane.SetPeerChoice(PeersChosen());
+    const int communication = Item(IDC_COMM_COMBO).Selection();
+    m_logPane.SetChosenLink({communication != CommUdp,
+                             communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp,
+                             PeersChosen() != PeerChoice::None});
     // Only a TCP client or a serial port is tried again.
     Item(IDC_RECONNECT).Enable(!m_connected && (IsSerialChosen() || (Item(IDC_COMM_COMBO).Selection() == CommTcp &&
                                                                      Item(IDC_MODE_COMBO).Selection() == 0)));
@@ -698,6 +751,13 @@ void CMainDlg::LayoutControls(int cx, int cy)
     input.dpi = m_dpi;
     input.serial = IsSerialChosen();
     input.clientList = PeersChosen() != PeerChoice::None;
+    // A layout made smaller has its text made smaller first, which the tabs'
+    // insets follow.
+    const int shown = LayoutDpi(input);
+    if (shown != m_shownDpi && m_font) {
+        m_shownDpi = shown;
+        ApplyDpi();
+    }
     input.logTabs = MeasureTabInsets(m_logPane.Tabs());
     input.sendTabs = MeasureTabInsets(m_sendPane.Tabs());
     // One batch, then one repaint of everything: moved one by one, controls

@@ -47,6 +47,9 @@ private:
     void OnModeChanged();
     void OnTimer(UINT_PTR id);
     void ApplyDpi();
+    void ApplyControlFont();
+    SIZE MinimumWindowSize() const;
+    void OnGetMinMaxInfo(MINMAXINFO& info) const;
     void OnDpiChanged(int dpi, const RECT& suggested);
     void OnRefreshTick();
     void OnNotify(const NMHDR& header);
@@ -88,7 +91,10 @@ private:
     ClientList m_clients;
     SendPane m_sendPane;
     HFONT m_font = nullptr;
-    int m_dpi = 96;
+    int m_dpi = 96;      // the window's, as the system says
+    int m_shownDpi = 96; // the layout's and the text's: lower where the window is too small
+    HFONT m_dialogFont = nullptr; // the system's, for the window's DPI
+    HFONT m_smallFont = nullptr;  // the controls' while the layout is made smaller
     bool m_placing = false; // PlaceWindow's own move is under way
     UINT_PTR m_refreshTimerId = 0;
     ULONGLONG m_lastRefresh = 0;

@@ -1,5 +1,7 @@
 #include "ui/SendComposer.h"
 
+#include "logview/LogLine.h"
+
 #include "engine/ConnectionSettings.h"
 #include "engine/TransportEvent.h"
 #include "framing/Framer.h"
@@ -69,10 +71,11 @@ std::vector<uint8_t> AppendLineEnding(std::vector<uint8_t> out, bool cr, bool lf
     return out;
 }
 
-std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex)
+std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex, size_t checksumFrom,
+                             size_t checksumCount)
 {
     if (!asHex)
-        return DecodeReceivedText(payload.data(), payload.size());
+        return DecodeSentText(payload.data(), payload.size(), checksumFrom, checksumCount);
     return payload.empty() ? std::wstring() : HexBytesText(payload) + L' ';
 }
 

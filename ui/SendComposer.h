@@ -13,9 +13,16 @@ std::vector<uint8_t> BuildPayload(const std::wstring& text, bool cr, bool lf, bo
 // The same line ending after bytes already made.
 std::vector<uint8_t> AppendLineEnding(std::vector<uint8_t> bytes, bool cr, bool lf, bool crlf);
 
+// Where a payload's checksum lies in it.
+struct ChecksumSpan {
+    uint32_t from = 0, count = 0;
+};
+
 // What the log shows for a sent payload: "41 0A " pairs for the hex face,
-// else the bytes read back as text (UTF-8, or the ANSI code page).
-std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex);
+// else its text, with the bytes that are no text, and its checksum (the
+// `checksumCount` bytes from `checksumFrom`), as raw bytes (DecodeSentText).
+std::wstring FormatSentBytes(const std::vector<uint8_t>& payload, bool asHex, size_t checksumFrom = 0,
+                             size_t checksumCount = 0);
 
 // The history's entry for a payload sent from the Hex face, and back; a
 // text entry gives no bytes.

@@ -184,11 +184,12 @@ bool SendPane::Send(bool toSelected)
     // A framed text protocol puts its checksum before the line ending.
     const std::vector<uint8_t> sum =
         body.empty() ? std::vector<uint8_t>() : ChecksumBytes(checksum, body.data(), body.size());
+    const ChecksumSpan summed{uint32_t(body.size()), uint32_t(sum.size())};
     body.insert(body.end(), sum.begin(), sum.end());
     const std::vector<uint8_t> payload = AppendLineEnding(std::move(body), options.cr, options.lf, options.crlf);
     if (payload.empty())
         return true;
-    if (!Deliver(payload, targets, false))
+    if (!Deliver(payload, targets, false, summed))
         return false;
     AddToHistory(TextHistoryEntry(text));
     if (options.clearAfterSend)
@@ -216,7 +217,8 @@ SendPane::SendTargets SendPane::TargetsNow(bool toSelected) const
     return targets;
 }
 
-bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex)
+bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex,
+                       ChecksumSpan checksum)
 {
     if (!targets.problem.empty()) {
         m_log->Append(TransportEventKind::Error, targets.problem);
@@ -228,7 +230,7 @@ bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& t
             return false;
         }
         m_clients->CountSentToAll(payload.size());
-        m_log->AppendSent(payload, asHex);
+        m_log->AppendSent(payload, asHex, checksum);
         return true;
     }
     size_t reached = 0;
@@ -240,7 +242,7 @@ bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& t
         m_clients->CountSentTo(peer, payload.size());
         // Each peer's line and record name it: the capture puts the bytes in
         // its stream alone.
-        m_log->AppendSent(payload, asHex, peer.peer, senders ? 0 : peer.id);
+        m_log->AppendSent(payload, asHex, checksum, peer.peer, senders ? 0 : peer.id);
     }
     if (reached == 0)
         m_log->Append(TransportEventKind::Error, L"Send failed: the chosen peers could not be reached.");

@@ -7,6 +7,7 @@
 #include "settings/SendOptions.h"
 #include "ui/ClientRoster.h"
 #include "ui/FileFeed.h"
+#include "ui/SendComposer.h"
 
 #include <cstdint>
 #include <string>
@@ -83,7 +84,8 @@ private:
     SendTargets TargetsNow(bool toSelected) const;
     // Sends and logs one TX line (one a peer when they are listed); false,
     // with an ERR line, when it reached nobody.
-    bool Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex);
+    bool Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex,
+                 ChecksumSpan checksum = {});
     std::wstring SendFailedText() const;
     void AddToHistory(const std::wstring& entry);
     void OnHistoryChosen();
