@@ -16,6 +16,7 @@ LogOptions LoadLogOptions()
     options.milliseconds = ReadOrWriteOption(L"Milliseconds", defaults.milliseconds);
     options.peers = ReadOrWriteOption(L"Peers", defaults.peers);
     options.receivedAsHex = ReadOrWriteOption(L"ReceivedAsHex", defaults.receivedAsHex);
+    options.sentAsHex = ReadOrWriteOption(L"SentAsHex", defaults.sentAsHex);
     options.lines = ReadOrWriteOption(L"LogLines", defaults.lines);
     options.characters = ReadOrWriteOption(L"LogCharacters", defaults.characters);
     options.journalMegabytes = ReadOrWriteOption(L"JournalMegabytes", defaults.journalMegabytes);
@@ -34,6 +35,7 @@ void SaveLogOptions(const LogOptions& options)
     WriteSettingInt(kSection, L"Milliseconds", options.milliseconds ? 1 : 0);
     WriteSettingInt(kSection, L"Peers", options.peers ? 1 : 0);
     WriteSettingInt(kSection, L"ReceivedAsHex", options.receivedAsHex ? 1 : 0);
+    WriteSettingInt(kSection, L"SentAsHex", options.sentAsHex ? 1 : 0);
     WriteSettingInt(kSection, L"LogLines", options.lines);
     WriteSettingInt(kSection, L"LogCharacters", options.characters);
     WriteSettingInt(kSection, L"JournalMegabytes", options.journalMegabytes);

@@ -7,6 +7,7 @@ struct LogOptions {
     bool milliseconds = false;
     bool peers = true;
     bool receivedAsHex = false;
+    bool sentAsHex = false;
     int32_t lines = 100000;
     int32_t characters = 64 << 20;
     int32_t journalMegabytes = 64; // traffic kept in memory; the rest goes to disk

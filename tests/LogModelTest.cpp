@@ -295,6 +295,22 @@ TEST(LogModel, ALineWhoseBytesTheStoreHoldsReadsAsOneThatHoldsThem)
         return n;
     });
     const std::string sample = "\x1b[31mred\x1b[0m \xC3\xA9t\xC3\xA9\r\n"; // colour codes, UTF-8
+    // A sent text with a checksum that reads as a letter, made again from
+    // its bytes as a sent line.
+    {
+        const std::vector<uint8_t> bytes = {'A', 'T', 0x41, 0xFF, '\r'};
+        LogRecord line = Line(DecodeSentText(bytes.data(), bytes.size(), 2, 1), Kind::Sent);
+        line.rawBytes = true;
+        line.binaryFrom = 2;
+        line.binaryCount = 1;
+        line.bytes = bytes;
+        own.Append(line);
+        line.bytes.clear();
+        line.trafficAt = store.size();
+        line.trafficSize = uint32_t(bytes.size());
+        store.insert(store.end(), bytes.begin(), bytes.end());
+        refers.Append(line);
+    }
     for (int i = 0; i < 40; ++i) {
         std::string text = sample + std::string(size_t(i % 3) * 150000, char('a' + i % 26)) + std::to_string(i);
         const std::vector<uint8_t> bytes(text.begin(), text.end());
@@ -312,6 +328,7 @@ TEST(LogModel, ALineWhoseBytesTheStoreHoldsReadsAsOneThatHoldsThem)
     ASSERT_EQ(refers.CharacterCount(), own.CharacterCount());
     LogShowOptions hex;
     hex.receivedAsHex = true;
+    hex.sentAsHex = true;
     for (const LogShowOptions& options : {kShow, hex}) {
         for (uint64_t line = own.FirstLine(); line < own.EndLine(); ++line) {
             ASSERT_EQ(refers.LineText(line, options), own.LineText(line, options)) << line;
@@ -319,7 +336,9 @@ TEST(LogModel, ALineWhoseBytesTheStoreHoldsReadsAsOneThatHoldsThem)
             ASSERT_EQ(refers.LineText(line, options, 20, 7), own.LineText(line, options, 20, 7)) << line;
         }
     }
-    EXPECT_EQ(refers.LineText(0, kShow), L"RX  red \u00E9t\u00E9\r\n0");
+    EXPECT_EQ(refers.SavedText(0, kShow), L"TX  AT\\x41\\xFF\r");
+    EXPECT_EQ(refers.LineText(0, hex), L"TX  41 54 41 FF 0D");
+    EXPECT_EQ(refers.LineText(1, kShow), L"RX  red \u00E9t\u00E9\r\n0");
     ASSERT_TRUE(refers.FindNext(L"39", kShow));
     ASSERT_TRUE(own.FindNext(L"39", kShow));
     EXPECT_EQ(refers.Anchor(), own.Anchor());

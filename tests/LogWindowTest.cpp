@@ -266,6 +266,14 @@ TEST_F(LogWindow, ContextMenuCommandsAndRememberedOptions)
     command(IDM_LOG_RECEIVED_HEX);
     EXPECT_TRUE(Shows(L"RX  hi\r\n"));
 
+    // A sent text's checksum is never read as text; as hex it is its bytes.
+    dialog.LogSide().AppendSent({'A', 'T', 0x95, '\r'}, false, ChecksumSpan{2, 1});
+    EXPECT_TRUE(Shows(L"TX  AT\\x95\r\r\n"));
+    command(IDM_LOG_SENT_HEX);
+    EXPECT_TRUE(Shows(L"TX  41 54 95 0D\r\n"));
+    EXPECT_EQ(ReadSettingInt(L"Options", L"SentAsHex", -1), 1);
+    command(IDM_LOG_SENT_HEX);
+
     command(IDM_LOG_AUTOSCROLL);
     EXPECT_FALSE(Item(IDC_AUTOSCROLL).Checked());
     command(IDM_LOG_CLEAR);

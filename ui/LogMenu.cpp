@@ -14,6 +14,7 @@ std::vector<MenuItem> LogMenuItems(const LogMenuState& state)
         {IDM_LOG_MILLISECONDS, L"&Milliseconds", state.milliseconds, true},
         {IDM_LOG_PEERS, L"&Peers", state.peers, state.peersApply},
         {IDM_LOG_RECEIVED_HEX, L"Received as &Hex", state.receivedAsHex, true},
+        {IDM_LOG_SENT_HEX, L"S&ent as Hex", state.sentAsHex, true},
         {IDM_LOG_AUTOSCROLL, L"Auto-&scroll", state.autoScroll, true},
         {},
         {L"&Framing", state.framing >= 0,

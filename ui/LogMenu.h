@@ -12,6 +12,7 @@ struct LogMenuState {
     bool peers = true;
     bool peersApply = true; // the chosen link's lines can name their peers
     bool receivedAsHex = false;
+    bool sentAsHex = false;
     bool autoScroll = true;
     bool recording = false;
     int framing = -1; // the chosen link's FramingMode; -1: it has none (UDP)

@@ -491,6 +491,7 @@ bool LogPane::OnCommand(int id, int code)
     case IDM_LOG_MILLISECONDS:
     case IDM_LOG_PEERS:
     case IDM_LOG_RECEIVED_HEX:
+    case IDM_LOG_SENT_HEX:
     case IDM_LOG_AUTOSCROLL:
         OnMenu(id);
         return true;
@@ -626,6 +627,7 @@ void LogPane::ApplyOptions()
     show.milliseconds = m_options.milliseconds;
     show.peers = m_options.peers;
     show.receivedAsHex = m_options.receivedAsHex;
+    show.sentAsHex = m_options.sentAsHex;
     m_view->SetOptions(show);
     LogModel::Limits limits;
     limits.lines = size_t(m_options.lines);
@@ -644,6 +646,7 @@ void LogPane::ShowMenu(LPARAM where)
     state.peers = m_options.peers;
     state.peersApply = m_chosen.manyPeers;
     state.receivedAsHex = m_options.receivedAsHex;
+    state.sentAsHex = m_options.sentAsHex;
     state.autoScroll = AutoScroll();
     state.recording = m_recorder.Recording();
     if (m_chosen.framed)
@@ -680,6 +683,9 @@ void LogPane::OnMenu(int id)
         break;
     case IDM_LOG_RECEIVED_HEX:
         m_options.receivedAsHex = !m_options.receivedAsHex;
+        break;
+    case IDM_LOG_SENT_HEX:
+        m_options.sentAsHex = !m_options.sentAsHex;
         break;
     }
     ApplyOptions();
