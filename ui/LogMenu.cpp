@@ -17,7 +17,7 @@ std::vector<MenuItem> LogMenuItems(const LogMenuState& state)
         {IDM_LOG_SENT_HEX, L"S&ent as Hex", state.sentAsHex, true},
         {IDM_LOG_AUTOSCROLL, L"Auto-&scroll", state.autoScroll, true},
         {},
-        {L"&Framing", state.framing >= 0,
+        {L"Framin&g", state.framing >= 0,
          {{IDM_LOG_FRAMING_FIRST, L"As &received", state.framing == 0},
           {IDM_LOG_FRAMING_FIRST + 1, L"&Lines", state.framing == 1},
           {IDM_LOG_FRAMING_FIRST + 2, L"&Delimiter\u2026", state.framing == 2},

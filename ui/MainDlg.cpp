@@ -39,6 +39,19 @@ int FindExact(Window combo, const std::wstring& text)
     return int(combo.Send(CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(text.c_str())));
 }
 
+// A combo box's height is its field and its dropped list: the list is as
+// tall as its items, a dozen at most, or the system shows the rest empty.
+int DroppedHeight(Window combo, int laidOut)
+{
+    const LRESULT count = combo.Send(CB_GETCOUNT);
+    const LRESULT item = combo.Send(CB_GETITEMHEIGHT, 0);
+    RECT field{};
+    if (count == CB_ERR || item <= 0 || !GetWindowRect(combo.Handle(), &field))
+        return laidOut;
+    const int shown = int(std::clamp<LRESULT>(count, 1, 12));
+    return int(field.bottom - field.top) + shown * int(item) + 2 * GetSystemMetrics(SM_CYEDGE) + 2;
+}
+
 TabInsets MeasureTabInsets(HWND tabs)
 {
     RECT r{0, 0, 1000, 1000};
@@ -771,7 +784,10 @@ void CMainDlg::LayoutControls(int cx, int cy)
         UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
         if (p.visibility != Visibility::Keep)
             flags |= p.visibility == Visibility::Show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
-        batch = DeferWindowPos(batch, control.Handle(), nullptr, p.x, p.y, p.width, p.height, flags);
+        const bool combo = std::find(std::begin(kCombosWithItemHeight), std::end(kCombosWithItemHeight), p.id) !=
+                           std::end(kCombosWithItemHeight);
+        const int height = combo && p.visibility != Visibility::Hide ? DroppedHeight(control, p.height) : p.height;
+        batch = DeferWindowPos(batch, control.Handle(), nullptr, p.x, p.y, p.width, height, flags);
     }
     if (batch)
         EndDeferWindowPos(batch);
