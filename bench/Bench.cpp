@@ -1,6 +1,5 @@
 // Prints one line per figure: throughput, responsiveness, memory and scale
 // of the real transports and window, in process and headless.
-#include "capture/JournalRows.h"
 #include "engine/SerialTransport.h"
 #include "engine/SocketUtil.h"
 #include "engine/TcpClientTransport.h"
@@ -13,6 +12,8 @@
 #include "settings/History.h"
 #include "settings/SendOptions.h"
 #include "settings/SettingsStore.h"
+#include "text/Utf8.h"
+#include "ui/JournalRows.h"
 #include "ui/Log.h"
 #include "ui/MainDlg.h"
 
@@ -780,12 +781,17 @@ double MicrosPerCall(const std::function<void()>& call)
     return Seconds(start) / calls * 1e6;
 }
 
-LogRecord BenchLine(size_t length)
+// `binary`: every character value below 0x100 in turn, a quarter of them
+// control characters, which show as named boxes.
+LogRecord BenchLine(size_t length, bool binary = false)
 {
     LogRecord record;
     record.kind = TransportEventKind::Received;
     GetLocalTime(&record.time);
     record.text.assign(length, L'l');
+    if (binary)
+        for (size_t i = 0; i < length; ++i)
+            record.text[i] = wchar_t(i % 256);
     return record;
 }
 
@@ -815,7 +821,7 @@ LogModel AppendCost(size_t length)
 
 // A refresh tick that brings news and the paint after it, with the view
 // following the end of a log of `lines` lines.
-void TickAndPaintCost(CLogView& view, size_t lines, size_t length)
+void TickAndPaintCost(CLogView& view, size_t lines, size_t length, bool binary = false)
 {
     LogModel& log = view.Model();
     log.Clear();
@@ -823,7 +829,7 @@ void TickAndPaintCost(CLogView& view, size_t lines, size_t length)
     limits.lines = lines;
     limits.characters = size_t(1) << 31;
     log.SetLimits(limits);
-    const LogRecord line = BenchLine(length);
+    const LogRecord line = BenchLine(length, binary);
     for (size_t i = 0; i < lines; ++i)
         log.Append(line);
     const HDC screen = GetDC(nullptr);
@@ -845,7 +851,8 @@ void TickAndPaintCost(CLogView& view, size_t lines, size_t length)
     DeleteObject(bitmap);
     ReleaseDC(nullptr, screen);
     char name[120];
-    std::snprintf(name, sizeof(name), "log of %zu lines of %zu characters: refresh tick / paint", lines, length);
+    std::snprintf(name, sizeof(name), "log of %zu lines of %zu %scharacters: refresh tick / paint", lines, length,
+                  binary ? "binary " : "");
     std::printf("%-58s %12.3f / %.3f ms\n", name, ticks / rounds * 1000, paints / rounds * 1000);
     std::fflush(stdout);
 }
@@ -941,6 +948,7 @@ void LogCosts()
         TickAndPaintCost(*view, lines, 80);
     for (size_t lines : {size_t(1000), size_t(8000)}) // 8 K lines: the character bound holds about 8000
         TickAndPaintCost(*view, lines, 8192);
+    TickAndPaintCost(*view, 1000, 8192, true);
     view->Model().Clear();
 
     // 1 GB of traffic, 64 KiB a block in turns of received and sent, most of

@@ -1,5 +1,5 @@
 #include "capture/Journal.h"
-#include "capture/Pcapng.h"
+#include "capture/PcapngExport.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "capture/Journal.h"
-#include "capture/Pcapng.h"
+#include "capture/PcapngExport.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "engine/SerialTransport.h"
 
-#include "engine/SocketUtil.h"
+#include "text/SystemError.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include "engine/Transport.h"
+#include "text/SystemError.h"
 
 #include <cstdint>
 #include <deque>
@@ -17,11 +18,6 @@
 std::wstring FormatSocketError(const std::wstring& message);
 // A few words for a socket error code, or empty.
 std::wstring DescribeSocketError(int code);
-// The system's own words for an error code: first line, no full stop;
-// empty when it has none.
-std::wstring SystemErrorText(DWORD code);
-// "text (error n: the system's words)".
-std::wstring WithSystemError(const std::wstring& text, DWORD code);
 
 // "host:port" in numeric form (IPv6 without brackets), or "unknown".
 std::wstring FormatEndpoint(const sockaddr* address);

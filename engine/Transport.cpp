@@ -1,4 +1,5 @@
 #include "engine/Transport.h"
+#include "text/Utf8.h"
 
 #include <system_error>
 

@@ -72,24 +72,3 @@ uint64_t SteadyMicroseconds()
     return uint64_t(now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency);
 }
 
-std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length)
-{
-    if (length == 0 || length > size_t(INT_MAX))
-        return {};
-    const auto source = reinterpret_cast<const char*>(bytes);
-    const int size = int(length);
-
-    UINT codePage = CP_UTF8;
-    int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, source, size, nullptr, 0);
-    if (chars <= 0) {
-        codePage = CP_ACP;
-        chars = MultiByteToWideChar(CP_ACP, 0, source, size, nullptr, 0);
-    }
-    if (chars <= 0)
-        return {};
-
-    std::wstring text(size_t(chars), L'\0');
-    const int written = MultiByteToWideChar(codePage, 0, source, size, text.data(), chars);
-    text.resize(size_t(std::max(written, 0)));
-    return text;
-}

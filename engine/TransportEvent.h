@@ -64,6 +64,3 @@ uint64_t UnpostedTrafficBytes();
 using PostMessageFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 PostMessageFunction SetPostMessageFunction(PostMessageFunction post);
 
-// Strict UTF-8 when the block is valid UTF-8 as a whole, else the ANSI code
-// page. No state is carried between blocks; NUL bytes stay in the text.
-std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length);

@@ -1,6 +1,6 @@
 #include "framing/Framer.h"
 
-#include "hexview/HexModel.h"
+#include "text/Hex.h"
 
 #include <algorithm>
 #include <climits>
@@ -28,46 +28,12 @@ uint32_t SerialIdleGapUs(uint32_t gapUs, uint32_t baud, uint32_t dataBits, bool 
     return uint32_t(std::max<uint64_t>(gapUs, gap));
 }
 
-bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes)
-{
-    bytes.clear();
-    int high = -1;
-    for (const wchar_t c : text) {
-        if (c == L' ' || c == L',' || c == L'\t') {
-            if (high >= 0)
-                return false; // one digit alone
-            continue;
-        }
-        const int value = HexValue(c);
-        if (value < 0)
-            return false;
-        if (high < 0) {
-            high = value;
-        } else {
-            bytes.push_back(uint8_t(high << 4 | value));
-            high = -1;
-        }
-    }
-    return high < 0;
-}
 
 std::vector<uint8_t> FramingOptions::CrLf()
 {
     return {0x0D, 0x0A};
 }
 
-std::wstring HexBytesText(const std::vector<uint8_t>& bytes)
-{
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    std::wstring text;
-    for (const uint8_t b : bytes) {
-        if (!text.empty())
-            text += L' ';
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
-}
 
 std::wstring FramingParameterPrompt(FramingMode mode)
 {

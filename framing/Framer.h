@@ -24,12 +24,6 @@ struct FramingOptions {
 // and above 19200 baud at least 1750 µs, as Modbus RTU has it.
 uint32_t SerialIdleGapUs(uint32_t gapUs, uint32_t baud, uint32_t dataBits, bool parity, uint32_t stopBitsCode);
 
-// Bytes typed as hex pairs ("0D 0A", "03"); false when the text holds
-// anything else or an odd digit.
-bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes);
-// "0D 0A": what ParseHexBytes reads.
-std::wstring HexBytesText(const std::vector<uint8_t>& bytes);
-
 // The parameter a mode asks for, as the user types it: the delimiter as hex
 // pairs, the idle gap in ms, the fixed length in bytes; empty for a mode
 // that has none.

@@ -1,4 +1,5 @@
 #include "hexview/HexModel.h"
+#include "text/Hex.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -20,16 +21,6 @@ bool Printable(unsigned c)
 
 } // namespace
 
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - 0x30;
-    if (c >= L'a' && c <= L'f')
-        return c - 0x57;
-    if (c >= L'A' && c <= L'F')
-        return c - 0x37;
-    return -1;
-}
 
 void HexModel::Configure(const HexViewConfig& config)
 {

@@ -74,9 +74,6 @@ constexpr COLORREF Highlight = RGB(255, 255, 255);
 constexpr COLORREF Divider = RGB(40, 70, 40);
 } // namespace HexColours
 
-// A hex digit's value; -1 for any other character.
-int HexValue(wchar_t c);
-
 // The hex dump without a window: buffer, caret, selection, scrolling, the
 // key, character and mouse rules, hit testing, geometry and row drawing.
 class HexModel {

@@ -1,5 +1,6 @@
 #include "hexview/HexView.h"
 
+#include "framework/Clipboard.h"
 #include "framework/Dpi.h"
 
 #include <windowsx.h>
@@ -238,23 +239,4 @@ LRESULT CHexView::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
         return DefWindowProcW(m_wnd, msg, wp, lp) | DLGC_WANTCHARS;
     }
     return DefWindowProcW(m_wnd, msg, wp, lp);
-}
-
-void CopyTextToClipboard(HWND owner, const std::wstring& text)
-{
-    if (!OpenClipboard(owner))
-        return;
-    EmptyClipboard();
-    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    if (HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
-        if (void* target = GlobalLock(block)) {
-            memcpy(target, text.c_str(), bytes);
-            GlobalUnlock(block);
-            if (!SetClipboardData(CF_UNICODETEXT, block))
-                GlobalFree(block);
-        } else {
-            GlobalFree(block);
-        }
-    }
-    CloseClipboard();
 }

@@ -57,6 +57,3 @@ private:
     HFONT m_font = nullptr;
     bool m_invalidInFull = false;
 };
-
-// Puts text on the clipboard as CF_UNICODETEXT; silent when that fails.
-void CopyTextToClipboard(HWND owner, const std::wstring& text);

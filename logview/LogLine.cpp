@@ -1,4 +1,5 @@
 #include "logview/LogLine.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -100,58 +101,3 @@ std::wstring SpellRawBytes(std::wstring text)
     return out;
 }
 
-std::wstring DecodeSentText(const uint8_t* bytes, size_t size, size_t binaryFrom, size_t binaryCount)
-{
-    std::wstring text;
-    text.reserve(size);
-    const size_t binaryTo = binaryFrom + std::min(binaryCount, size - std::min(binaryFrom, size));
-    const auto continuation = [&](size_t at) { return at < size && (bytes[at] & 0xC0) == 0x80; };
-    for (size_t i = 0; i < size;) {
-        const uint8_t b = bytes[i];
-        if (i >= binaryFrom && i < binaryTo) {
-            text += RawByteChar(b);
-            ++i;
-            continue;
-        }
-        // The length of a well-formed sequence from here, and its first
-        // byte's bits; a sequence may not run into the raw bytes.
-        size_t length = 0;
-        uint32_t code = 0;
-        if (b < 0x80) {
-            length = 1;
-            code = b;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            code = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            code = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            code = b & 0x07;
-        }
-        bool whole = length > 0 && (i >= binaryTo || i + length <= binaryFrom || binaryFrom >= binaryTo);
-        for (size_t k = 1; whole && k < length; ++k) {
-            whole = continuation(i + k);
-            if (whole)
-                code = (code << 6) | (bytes[i + k] & 0x3F);
-        }
-        // No overlong forms, surrogates or code points past U+10FFFF.
-        whole = whole && !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF)) &&
-                !(code >= 0xD800 && code <= 0xDFFF);
-        if (!whole) {
-            text += RawByteChar(b);
-            ++i;
-            continue;
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            text += wchar_t(0xD800 + (code >> 10));
-            text += wchar_t(0xDC00 + (code & 0x3FF));
-        } else {
-            text += wchar_t(code);
-        }
-        i += length;
-    }
-    return text;
-}

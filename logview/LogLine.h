@@ -13,11 +13,6 @@ const wchar_t* LogTag(TransportEventKind kind);
 // calls: an escape still open at the end swallows the rest of the text.
 std::wstring StripEscapeSequences(std::wstring text);
 
-// A byte of a sent text that is no text (a checksum, a byte that is not
-// UTF-8) is kept in the line's text as this plus its value.
-constexpr wchar_t kRawByteBase = 0xE000;
-inline wchar_t RawByteChar(uint8_t byte) { return wchar_t(kRawByteBase + byte); }
-
 // What a character that is no text of its own is shown as, in a small box
 // of its own: "NUL", "ETX", "TAB", "LF", "CR", "ESC", "DEL" for the control
 // characters, "x85" for the C1 ones, the two hex digits for a raw byte
@@ -27,11 +22,6 @@ std::wstring MarkLabel(wchar_t c, bool rawBytes);
 size_t MarkCells(wchar_t c, bool rawBytes);
 // The text as saved and copied: each raw byte as \xHH, all else as it is.
 std::wstring SpellRawBytes(std::wstring text);
-
-// A sent payload as its line shows it: UTF-8 text, each byte that is no
-// part of a character as a raw byte, and so too the `binaryCount` bytes
-// from `binaryFrom` (its checksum), whatever they would read as.
-std::wstring DecodeSentText(const uint8_t* bytes, size_t size, size_t binaryFrom = 0, size_t binaryCount = 0);
 
 // "[YYYY-MM-DD hh:mm:ss] ", or with ".mmm" before the bracket.
 std::wstring FormatStamp(const SYSTEMTIME& time, bool milliseconds);

@@ -1,6 +1,6 @@
 #include "logview/LogView.h"
 
-#include "hexview/HexView.h"
+#include "framework/Clipboard.h"
 #include "logview/LogLine.h"
 
 #include <windowsx.h>

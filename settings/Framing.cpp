@@ -1,6 +1,7 @@
 #include "settings/Framing.h"
 
 #include "settings/SettingsStore.h"
+#include "text/Hex.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "settings/SettingsStore.h"
 
 #include "engine/ConnectionSettings.h"
-#include "engine/SocketUtil.h"
+#include "text/SystemError.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,5 @@
 #include "engine/TransportEvent.h"
+#include "text/Utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/EventRules.h"
+#include "ui/EventRules.h"
 
 #include <gtest/gtest.h>
 

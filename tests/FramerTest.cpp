@@ -1,4 +1,5 @@
 #include "framing/Framer.h"
+#include "text/Hex.h"
 
 #include <gtest/gtest.h>
 

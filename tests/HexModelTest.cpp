@@ -1,5 +1,5 @@
-#include "capture/JournalRows.h"
 #include "hexview/HexModel.h"
+#include "ui/JournalRows.h"
 
 #include <gtest/gtest.h>
 

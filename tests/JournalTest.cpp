@@ -1,5 +1,5 @@
 #include "capture/Journal.h"
-#include "capture/JournalRows.h"
+#include "ui/JournalRows.h"
 
 #include <gtest/gtest.h>
 

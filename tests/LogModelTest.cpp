@@ -1,6 +1,7 @@
 #include "logview/LogModel.h"
 
 #include "logview/LogLine.h"
+#include "text/Utf8.h"
 
 #include <gtest/gtest.h>
 

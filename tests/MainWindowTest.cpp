@@ -384,6 +384,24 @@ TEST_F(MainWindow, TheMinimumSizeNeverExceedsTheWorkArea)
             EXPECT_GE(client.bottom, least.cy);
         }
     }
+    // Maximized at three times the DPI, on a screen far too small for that,
+    // every control still lies inside the window.
+    ShowWindow(dialog.Handle(), SW_MAXIMIZE);
+    RECT client{};
+    GetClientRect(dialog.Handle(), &client);
+    EXPECT_LE(client.right, work.right - work.left);
+    EXPECT_LE(client.bottom, work.bottom - work.top);
+    for (HWND child = GetWindow(dialog.Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child))
+            continue;
+        const RECT r = Window(child).RectInParent();
+        wchar_t kind[32] = {};
+        GetClassNameW(child, kind, 32);
+        const bool combo = lstrcmpiW(kind, L"ComboBox") == 0; // its height takes in its dropped list
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && (combo || r.bottom <= client.bottom))
+            << GetDlgCtrlID(child) << " at " << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom;
+    }
+    ShowWindow(dialog.Handle(), SW_RESTORE);
 }
 
 TEST_F(MainWindow, NewSessionIsOnTheSystemMenu)

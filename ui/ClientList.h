@@ -1,10 +1,10 @@
 #pragma once
 
 #include "engine/ConnectionController.h"
-#include "engine/EventRules.h"
 #include "framework/Subclass.h"
 #include "framework/Window.h"
 #include "ui/ClientRoster.h"
+#include "ui/EventRules.h"
 
 #include <string>
 #include <vector>

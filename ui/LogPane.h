@@ -1,13 +1,12 @@
 #pragma once
 
-#include "capture/JournalRows.h"
-#include "capture/Pcapng.h"
 #include "capture/Recorder.h"
-#include "framing/Framer.h"
 #include "engine/TransportEvent.h"
 #include "framework/Window.h"
+#include "framing/Framer.h"
 #include "settings/Framing.h"
 #include "settings/LogOptions.h"
+#include "ui/JournalRows.h"
 #include "ui/Log.h"
 #include "ui/SendComposer.h"
 

@@ -2,6 +2,7 @@
 
 #include "capture/Recorder.h"
 
+#include "text/Utf8.h"
 #include "ui/SendComposer.h"
 
 #include <windows.h>

@@ -1,6 +1,5 @@
 #include "ui/MainDlg.h"
 
-#include "engine/EventRules.h"
 #include "framework/Dpi.h"
 #include "hexview/HexView.h"
 #include "logview/LogView.h"
@@ -11,6 +10,7 @@
 #include "settings/SendOptions.h"
 #include "settings/SettingsStore.h"
 #include "ui/ControlRules.h"
+#include "ui/EventRules.h"
 #include "ui/SerialOptions.h"
 
 #include <commctrl.h>

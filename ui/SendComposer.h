@@ -4,9 +4,6 @@
 #include <string>
 #include <vector>
 
-// UTF-8 of the text; a lone surrogate becomes U+FFFD.
-std::vector<uint8_t> EncodeUtf8(const std::wstring& text);
-
 // UTF-8 of the text (a lone surrogate becomes U+FFFD), then the line ending:
 // CRLF alone decides when ticked, else CR and LF each add their byte.
 std::vector<uint8_t> BuildPayload(const std::wstring& text, bool cr, bool lf, bool crlf);

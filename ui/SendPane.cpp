@@ -4,6 +4,7 @@
 #include "framework/PopupMenu.h"
 #include "hexview/HexView.h"
 #include "res/resource.h"
+#include "text/Utf8.h"
 #include "ui/ClientList.h"
 #include "ui/LogPane.h"
 #include "ui/SendComposer.h"

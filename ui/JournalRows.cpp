@@ -1,4 +1,4 @@
-#include "capture/JournalRows.h"
+#include "ui/JournalRows.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "engine/EventRules.h"
+#include "ui/EventRules.h"
 
 EventReaction ReactionTo(const TransportEvent& event, bool pauseRx, bool endErrorShown)
 {
