@@ -2,10 +2,11 @@
 # Starts Ferrolink under Wine on a private virtual X server and saves PNG
 # pictures of its window, one per link mode (or the modes named), at 96 DPI
 # and, with --dpi 144, at 150 % on a 1280 x 900 screen:
-#   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial|recording|clients ...]
+#   scripts/screenshot.sh [--dpi 96|144] [tcp-client|tcp-server|udp|serial|recording|clients|framing ...]
 # "recording" is a TCP client talking to a local peer, recording to a
 # pcapng file, with the hex view shown. "clients" is a TCP server with
-# three clients, two of them picked and the list's menu open.
+# three clients, two of them picked and the list's menu open. "framing" is a
+# TCP client asking for the delimiter to frame its lines with.
 # The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -72,7 +73,7 @@ wineserver -w
 settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
 for mode in "${modes[@]}"; do
     case "$mode" in
-    tcp-client|recording) comm=0 protocol=0 server=0 ;;
+    tcp-client|recording|framing) comm=0 protocol=0 server=0 ;;
     tcp-server|clients) comm=0 protocol=0 server=1 ;;
     udp)        comm=0 protocol=1 server=0 ;;
     serial)     comm=1 protocol=0 server=0 ;;
@@ -95,14 +96,14 @@ for mode in "${modes[@]}"; do
         peer=$!
         sleep 1
         at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
-        at 249 600  # Record, then the file name
+        at 249 586  # Record, then the file name
         xdotool type --delay 20 "Z:${work//\//\\}\\traffic.pcapng"
         xdotool key Return
         sleep 1.5
         at 537 58   # Connect
-        at 380 680  # the send box
+        at 380 660  # the send box
         xdotool type --delay 50 'READ?'
-        at 820 640  # Send
+        at 811 626  # Send
         sleep 3
         at 97 91    # the Hex tab
         xdotool mousemove $((200 * dpi / 96)) $((140 * dpi / 96))
@@ -122,12 +123,21 @@ for mode in "${modes[@]}"; do
         sleep 3
         at 380 600  # the send box
         xdotool type --delay 50 'STATUS?'
-        at 800 574  # Send, to all
+        at 810 560  # Send, to all
         sleep 1
         at 200 697                       # the first client
         xdotool keydown ctrl; at 200 723; xdotool keyup ctrl   # and the third
         xdotool mousemove $((200 * dpi / 96)) $((723 * dpi / 96)) click 3
         sleep 1.5
+    fi
+    if [ "$mode" = framing ]; then
+        # The log's menu, Framing, Delimiter...: the keys its items underline.
+        xdotool mousemove $((400 * dpi / 96)) $((300 * dpi / 96)) click 3
+        sleep 1.5
+        xdotool key g
+        sleep 1
+        xdotool key d
+        sleep 2
     fi
     # The virtual desktop fills the screen from its corner, and the window
     # sits at the desktop's corner: the picture is the window's rectangle.

@@ -64,6 +64,7 @@ struct FlowItem {
     int labelWidth = 0;
     bool keepWithNext = false; // a line does not begin between the two
     Visibility visibility = Visibility::Keep;
+    bool pushRight = false; // on a line with nothing that grows, it and what follows keep to the right
 };
 
 // Lays the items out between the margins from `top` down, into the builder
@@ -100,10 +101,15 @@ int Flow(Builder* b, const std::vector<FlowItem>& items, int cx, int top)
         }
         const int fieldTop = y + (labelled ? kLabelHeight : 0);
         int left = std::max(0, right - used);
+        bool pushed = growers > 0;
         x = kMargin;
         for (size_t i = from; i < to; ++i) {
             const FlowItem& item = items[i];
             x += i == from ? 0 : item.gap;
+            if (item.pushRight && !pushed) {
+                x += left;
+                pushed = true;
+            }
             int width = item.width;
             if (item.grows && growers) {
                 const int extra = left / growers--;
@@ -162,7 +168,7 @@ std::vector<FlowItem> LogToolRow()
             {IDC_FIND_NEXT, 12, 54},
             // Wide enough for "RX: 52.4 MB", which is as wide as they get
             // (see CounterText).
-            {IDC_RX_COUNT, 6, 76, false, 16, 7, 0, 0, 0, true},
+            {IDC_RX_COUNT, 6, 76, false, 16, 7, 0, 0, 0, true, Visibility::Keep, true},
             {IDC_TX_COUNT, 6, 76, false, 16, 7}};
 }
 
