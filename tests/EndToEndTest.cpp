@@ -281,6 +281,9 @@ TEST_F(EndToEnd, NewSessionAndTwoCopiesKeepEachOthersHistory)
     ASSERT_TRUE(first.Running());
     const size_t before = FerrolinkWindows().size();
     SendMessageW(first.Wnd(), WM_SYSCOMMAND, IDM_NEW_SESSION, 0);
+    // The seconds the new copy takes to show are not a window that did
+    // nothing: the status says so until it shows.
+    EXPECT_EQ(App::TextOf(GetDlgItem(first.Wnd(), IDC_STATUS)), L"Starting a new window\u2026");
     HWND second = nullptr;
     ASSERT_TRUE(WaitFor([&] {
         for (HWND w : FerrolinkWindows())
@@ -288,6 +291,7 @@ TEST_F(EndToEnd, NewSessionAndTwoCopiesKeepEachOthersHistory)
                 second = w;
         return FerrolinkWindows().size() > before && second;
     }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return App::TextOf(GetDlgItem(first.Wnd(), IDC_STATUS)) == L"Idle"; }, 10000));
     // The new window opens a step down and right, not hidden over the first.
     RECT a{}, b{};
     GetWindowRect(first.Wnd(), &a);

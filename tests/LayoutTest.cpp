@@ -30,7 +30,7 @@ Visibility ShownAs(const std::vector<Placement>& layout, int id)
     return p ? p->visibility : Visibility::Keep;
 }
 
-std::vector<Placement> Layout(int cx, int cy, bool serial, TabInsets insets = {}, int dpi = 96, bool clientList = true)
+LayoutInput Input(int cx, int cy, bool serial, TabInsets insets = {}, int dpi = 96, bool clientList = true)
 {
     LayoutInput in;
     in.cx = cx;
@@ -39,7 +39,12 @@ std::vector<Placement> Layout(int cx, int cy, bool serial, TabInsets insets = {}
     in.serial = serial;
     in.clientList = clientList;
     in.logTabs = in.sendTabs = insets;
-    return LayoutFor(in);
+    return in;
+}
+
+std::vector<Placement> Layout(int cx, int cy, bool serial, TabInsets insets = {}, int dpi = 96, bool clientList = true)
+{
+    return LayoutFor(Input(cx, cy, serial, insets, dpi, clientList));
 }
 
 } // namespace
@@ -150,14 +155,8 @@ TEST(Layout, ScalesWithTheWindowsDpi)
 // screen at 150 % needs no such step.
 TEST(Layout, AScreenTooSmallForItsDpiGetsALayoutThatFits)
 {
-    LayoutInput in;
-    in.cx = 1264;
-    in.cy = 860;
-    in.dpi = 144;
-    EXPECT_EQ(LayoutDpi(in), 144);
-    in.cx = 1008;
-    in.cy = 640;
-    in.dpi = 192;
+    EXPECT_EQ(LayoutDpi(Input(1264, 860, false, {}, 144)), 144);
+    LayoutInput in = Input(1008, 640, false, {}, 192);
     const int lower = LayoutDpi(in);
     EXPECT_LT(lower, 192);
     EXPECT_GE(lower, 96);
@@ -166,15 +165,8 @@ TEST(Layout, AScreenTooSmallForItsDpiGetsALayoutThatFits)
     // The smallest client area is one the layout fits whole at that DPI.
     for (const int dpi : {96, 144, 192}) {
         const ClientSize least = MinimumClientSize(dpi);
-        for (const bool serial : {false, true}) {
-            LayoutInput at;
-            at.cx = least.cx;
-            at.cy = least.cy;
-            at.dpi = dpi;
-            at.serial = serial;
-            at.clientList = !serial;
-            EXPECT_EQ(LayoutDpi(at), dpi) << dpi;
-        }
+        for (const bool serial : {false, true})
+            EXPECT_EQ(LayoutDpi(Input(least.cx, least.cy, serial, {}, dpi, !serial)), dpi) << dpi;
     }
 }
 
@@ -202,13 +194,8 @@ TEST(Layout, NoShownControlsOverlapAtAnySize)
                 for (const bool serial : {false, true})
                     for (const bool clientList : {false, true}) {
                         ++layouts;
-                        const auto l = Layout(cx, cy, serial, TabInsets{4, 26, 4, 4}, dpi, clientList);
-                        LayoutInput in;
-                        in.cx = cx;
-                        in.cy = cy;
-                        in.dpi = dpi;
-                        in.serial = serial;
-                        in.clientList = clientList;
+                        const LayoutInput in = Input(cx, cy, serial, TabInsets{4, 26, 4, 4}, dpi, clientList);
+                        const auto l = LayoutFor(in);
                         const int shownDpi = LayoutDpi(in);
                         std::vector<Placement> shown;
                         for (Placement p : l) {

@@ -296,14 +296,8 @@ TEST(LogModel, ALineWhoseBytesTheStoreHoldsReadsAsOneThatHoldsThem)
         return n;
     });
     const std::string sample = "\x1b[31mred\x1b[0m \xC3\xA9t\xC3\xA9\r\n"; // colour codes, UTF-8
-    // A sent text with a checksum that reads as a letter, made again from
-    // its bytes as a sent line.
-    {
-        const std::vector<uint8_t> bytes = {'A', 'T', 0x41, 0xFF, '\r'};
-        LogRecord line = Line(DecodeSentText(bytes.data(), bytes.size(), 2, 1), Kind::Sent);
-        line.rawBytes = true;
-        line.binaryFrom = 2;
-        line.binaryCount = 1;
+    // One holds its bytes, the other leaves them to the store.
+    const auto appendBoth = [&](LogRecord line, const std::vector<uint8_t>& bytes) {
         line.bytes = bytes;
         own.Append(line);
         line.bytes.clear();
@@ -311,18 +305,19 @@ TEST(LogModel, ALineWhoseBytesTheStoreHoldsReadsAsOneThatHoldsThem)
         line.trafficSize = uint32_t(bytes.size());
         store.insert(store.end(), bytes.begin(), bytes.end());
         refers.Append(line);
-    }
+    };
+    // A sent text with a checksum that reads as a letter, made again from
+    // its bytes as a sent line.
+    const std::vector<uint8_t> sent = {'A', 'T', 0x41, 0xFF, '\r'};
+    LogRecord sentLine = Line(DecodeSentText(sent.data(), sent.size(), 2, 1), Kind::Sent);
+    sentLine.rawBytes = true;
+    sentLine.binaryFrom = 2;
+    sentLine.binaryCount = 1;
+    appendBoth(sentLine, sent);
     for (int i = 0; i < 40; ++i) {
         std::string text = sample + std::string(size_t(i % 3) * 150000, char('a' + i % 26)) + std::to_string(i);
         const std::vector<uint8_t> bytes(text.begin(), text.end());
-        LogRecord line = Line(StripEscapeSequences(DecodeReceivedText(bytes.data(), bytes.size())));
-        line.bytes = bytes;
-        own.Append(line);
-        line.bytes.clear();
-        line.trafficAt = store.size();
-        line.trafficSize = uint32_t(bytes.size());
-        store.insert(store.end(), bytes.begin(), bytes.end());
-        refers.Append(line);
+        appendBoth(Line(StripEscapeSequences(DecodeReceivedText(bytes.data(), bytes.size()))), bytes);
     }
     own.Append(Line(L"sent", Kind::Sent));
     refers.Append(Line(L"sent", Kind::Sent));
