@@ -101,3 +101,11 @@ std::wstring SpellRawBytes(std::wstring text)
     return out;
 }
 
+
+size_t MarkCellsBeyondOne(const std::wstring& text, bool rawBytes)
+{
+    size_t marks = 0;
+    for (const wchar_t c : text)
+        marks += (c < 0x20) | (c >= 0x7F && c < 0xA0) | (rawBytes && c >= kRawByteBase && c <= kRawByteBase + 0xFF);
+    return 2 * marks; // the longest names have three letters
+}

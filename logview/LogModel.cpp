@@ -16,10 +16,7 @@ void LogModel::Append(LogRecord record)
         record.text = std::wstring();
     }
     m_characters += Weight(record);
-    const std::wstring& body = record.trafficSize ? text : record.text;
-    size_t cells = 0;
-    for (const wchar_t c : body)
-        cells += MarkCells(c, record.rawBytes) - 1;
+    const size_t cells = MarkCellsBeyondOne(record.trafficSize ? text : record.text, record.rawBytes);
     record.markCells = uint32_t(std::min<size_t>(cells, UINT32_MAX));
     // Stamp with milliseconds, tag, peer and its two blanks: the widest the
     // line can be shown.

@@ -46,7 +46,7 @@ struct LogRecord {
     // them with these bytes raw (its checksum).
     bool rawBytes = false;
     uint32_t binaryFrom = 0, binaryCount = 0;
-    uint32_t markCells = 0; // the cells its marks take beyond one each; set by Append
+    uint32_t markCells = 0; // at least the cells its marks take beyond one each; set by Append
 };
 
 enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, First, Last };
