@@ -104,7 +104,6 @@ BOOL CMainDlg::OnInitDialog()
     Item(IDC_AUTOSCROLL).SetCheck(true);
 
     m_dpi = m_shownDpi = WindowDpi(wnd);
-    m_dialogFont = reinterpret_cast<HFONT>(SendMessageW(wnd, WM_GETFONT, 0, 0));
     KeepDialogLayoutOnDpiChange(wnd);
     ApplyDpi();
     SetSettingsSaveFailureReport(
@@ -545,23 +544,26 @@ void CMainDlg::ApplyDpi()
 // the text would not fit its boxes.
 void CMainDlg::ApplyControlFont()
 {
+    // The dialog's own font is the system's for the window's DPI, made
+    // anew when that changes; the controls show it or the smaller one.
+    const HFONT system = reinterpret_cast<HFONT>(SendMessageW(Handle(), WM_GETFONT, 0, 0));
+    const HFONT had = reinterpret_cast<HFONT>(Item(IDC_CONNECT).Send(WM_GETFONT));
     const HFONT oldSmall = m_smallFont;
-    const HFONT had = oldSmall ? oldSmall : m_dialogFont;
     m_smallFont = nullptr;
     LOGFONTW font{};
-    if (m_shownDpi != m_dpi && m_dialogFont && GetObjectW(m_dialogFont, sizeof(font), &font)) {
+    if (m_shownDpi != m_dpi && system && GetObjectW(system, sizeof(font), &font)) {
         font.lfHeight = MulDiv(font.lfHeight, m_shownDpi, m_dpi);
         font.lfWidth = 0;
         m_smallFont = CreateFontIndirectW(&font);
     }
-    const HFONT wanted = m_smallFont ? m_smallFont : m_dialogFont;
+    const HFONT wanted = m_smallFont ? m_smallFont : system;
     // Only the controls that show the dialog's text: the log and hex views
     // have fonts of their own.
     if (wanted != had)
         for (HWND child = GetWindow(Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             if (reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)) == had)
                 SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(wanted), TRUE);
-    if (oldSmall)
+    if (oldSmall && oldSmall != wanted)
         DeleteObject(oldSmall);
 }
 

@@ -93,7 +93,6 @@ private:
     HFONT m_font = nullptr;
     int m_dpi = 96;      // the window's, as the system says
     int m_shownDpi = 96; // the layout's and the text's: lower where the window is too small
-    HFONT m_dialogFont = nullptr; // the system's, for the window's DPI
     HFONT m_smallFont = nullptr;  // the controls' while the layout is made smaller
     bool m_placing = false; // PlaceWindow's own move is under way
     UINT_PTR m_refreshTimerId = 0;
