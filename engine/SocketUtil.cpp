@@ -39,8 +39,6 @@ std::wstring DescribeSocketError(int code)
     return SystemErrorText(DWORD(code));
 }
 
-
-
 std::wstring FormatSocketError(const std::wstring& message)
 {
     return FormatSocketError(message, WSAGetLastError());

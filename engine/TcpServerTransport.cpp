@@ -77,10 +77,12 @@ void ClientSession::Run()
     Post(TransportEventKind::ClientAdded, L"Client connected", m_peer);
     SocketEvent event;
     StreamEnd end = StreamEnd::Failed;
-    int error = WSAGetLastError();
+    int error = 0;
     if (event.Watch(m_socket, FD_READ | FD_WRITE | FD_CLOSE))
         end = RunStream(m_socket, event, Signals(), m_sendMutex, m_sendQueue,
                         [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); }, &error);
+    else
+        error = WSAGetLastError();
     {
         // What was queued for a client that has gone will never be written.
         std::lock_guard<std::mutex> lock(m_sendMutex);

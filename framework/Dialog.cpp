@@ -25,7 +25,8 @@ INT_PTR Dialog::DoModal(HWND owner)
         return -1;
     if (owner)
         EnableWindow(owner, FALSE);
-    ShowAndFocus();
+    if (!m_ended) // one that ended in its own start is not flashed
+        ShowAndFocus();
 
     MSG msg{};
     bool quit = false;

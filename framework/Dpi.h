@@ -34,6 +34,19 @@ inline void KeepDialogLayoutOnDpiChange(HWND dialog)
         setBehavior(dialog, kDisableResize, kDisableResize);
 }
 
+// The window's rectangle for that client rectangle, with the frame measured
+// at that DPI where the system can (Windows 10 and Wine), else at its own.
+inline RECT WindowRectForClient(HWND wnd, RECT client, int dpi)
+{
+    using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    const DWORD style = DWORD(GetWindowLongW(wnd, GWL_STYLE)), exStyle = DWORD(GetWindowLongW(wnd, GWL_EXSTYLE));
+    if (!adjustForDpi || !adjustForDpi(&client, style, FALSE, exStyle, UINT(dpi)))
+        AdjustWindowRectEx(&client, style, FALSE, exStyle);
+    return client;
+}
+
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
 #endif

@@ -51,6 +51,27 @@ public:
     int Selection() const { return int(Send(CB_GETCURSEL)); }
     void Select(int index) const { Send(CB_SETCURSEL, WPARAM(index)); }
 
+    // A combo box's height is its field and its dropped list: the list as
+    // tall as its items, `most` at the most, or the system shows the rest
+    // empty. `otherwise` when the box cannot say.
+    int DroppedHeight(int otherwise, int most = 12) const
+    {
+        const LRESULT count = Send(CB_GETCOUNT);
+        const LRESULT item = Send(CB_GETITEMHEIGHT, 0);
+        RECT field{};
+        if (count == CB_ERR || item <= 0 || !GetWindowRect(m_wnd, &field))
+            return otherwise;
+        const int shown = int(count < 1 ? 1 : count > most ? most : count);
+        return int(field.bottom - field.top) + shown * int(item) + 2 * GetSystemMetrics(SM_CYEDGE) + 2;
+    }
+    // After its items changed.
+    void FitDroppedList() const
+    {
+        const RECT r = RectInParent();
+        SetWindowPos(m_wnd, nullptr, 0, 0, r.right - r.left, DroppedHeight(r.bottom - r.top),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
 private:
     HWND m_wnd;
 };

@@ -28,12 +28,10 @@ uint32_t SerialIdleGapUs(uint32_t gapUs, uint32_t baud, uint32_t dataBits, bool 
     return uint32_t(std::max<uint64_t>(gapUs, gap));
 }
 
-
 std::vector<uint8_t> FramingOptions::CrLf()
 {
     return {0x0D, 0x0A};
 }
-
 
 std::wstring FramingParameterPrompt(FramingMode mode)
 {

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-
 int64_t Clamp(int64_t value, int64_t low, int64_t high)
 {
     return std::max(low, std::min(value, high));
@@ -18,9 +16,7 @@ bool Printable(unsigned c)
     return c >= 0x20 && c <= 0x7E;
 }
 
-
 } // namespace
-
 
 void HexModel::Configure(const HexViewConfig& config)
 {
@@ -245,8 +241,8 @@ std::wstring HexModel::SelectionText() const
         } else {
             if (i > 0)
                 text += L' ';
-            text += kDigits[b >> 4];
-            text += kDigits[b & 15];
+            text += kHexDigits[b >> 4];
+            text += kHexDigits[b & 15];
         }
     }
     return text;
@@ -639,8 +635,8 @@ void HexModel::DrawRow(HexRowPainter& painter, int64_t row, int y) const
         const uint8_t b = bytes[i];
         const bool caretHere = showCaret && index == m_caret;
         const bool halfTyped = caretHere && !m_caretInAscii && m_caretNibble == 1;
-        const wchar_t high = typingCell(index) && !halfTyped ? L' ' : kDigits[b >> 4];
-        const wchar_t low = typingCell(index) ? L' ' : kDigits[b & 15];
+        const wchar_t high = typingCell(index) && !halfTyped ? L' ' : kHexDigits[b >> 4];
+        const wchar_t low = typingCell(index) ? L' ' : kHexDigits[b & 15];
         const int x = HexCellX(i);
         COLORREF fill = Background, text = plain;
         if (caretHere && !m_caretInAscii) {

@@ -1,14 +1,10 @@
 #include "logview/LogLine.h"
+
+#include "text/Hex.h"
 #include "text/Utf8.h"
 
 #include <algorithm>
 #include <cwchar>
-
-namespace {
-
-const wchar_t kHexDigits[] = L"0123456789ABCDEF";
-
-} // namespace
 
 const wchar_t* LogTag(TransportEventKind kind)
 {
@@ -68,7 +64,7 @@ std::wstring MarkLabel(wchar_t c, bool rawBytes)
         return L"DEL";
     if (c >= 0x80 && c < 0xA0)
         return {L'x', kHexDigits[(c >> 4) & 15], kHexDigits[c & 15]};
-    if (rawBytes && c >= kRawByteBase && c <= kRawByteBase + 0xFF)
+    if (rawBytes && IsRawByteChar(c))
         return {kHexDigits[(c >> 4) & 15], kHexDigits[c & 15]};
     return {};
 }
@@ -84,13 +80,12 @@ size_t MarkCells(wchar_t c, bool rawBytes)
 
 std::wstring SpellRawBytes(std::wstring text)
 {
-    const auto raw = [](wchar_t c) { return c >= kRawByteBase && c <= kRawByteBase + 0xFF; };
-    if (std::find_if(text.begin(), text.end(), raw) == text.end())
+    if (std::find_if(text.begin(), text.end(), IsRawByteChar) == text.end())
         return text;
     std::wstring out;
     out.reserve(text.size() + 16);
     for (const wchar_t c : text) {
-        if (raw(c)) {
+        if (IsRawByteChar(c)) {
             out += L"\\x";
             out += kHexDigits[(c >> 4) & 15];
             out += kHexDigits[c & 15];
@@ -101,11 +96,3 @@ std::wstring SpellRawBytes(std::wstring text)
     return out;
 }
 
-
-size_t MarkCellsBeyondOne(const std::wstring& text, bool rawBytes)
-{
-    size_t marks = 0;
-    for (const wchar_t c : text)
-        marks += (c < 0x20) | (c >= 0x7F && c < 0xA0) | (rawBytes && c >= kRawByteBase && c <= kRawByteBase + 0xFF);
-    return 2 * marks; // the longest names have three letters
-}

@@ -20,9 +20,6 @@ std::wstring StripEscapeSequences(std::wstring text);
 std::wstring MarkLabel(wchar_t c, bool rawBytes);
 // The cells it takes in the view: its label's length, or one.
 size_t MarkCells(wchar_t c, bool rawBytes);
-// At least the cells the text's marks take beyond one each, and at most two
-// more each: a bound for the scroll range, made in one quick pass.
-size_t MarkCellsBeyondOne(const std::wstring& text, bool rawBytes);
 // The text as saved and copied: each raw byte as \xHH, all else as it is.
 std::wstring SpellRawBytes(std::wstring text);
 

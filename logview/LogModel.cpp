@@ -1,6 +1,7 @@
 #include "logview/LogModel.h"
 
 #include "logview/LogLine.h"
+#include "text/Hex.h"
 #include "text/Utf8.h"
 
 #include <algorithm>
@@ -16,12 +17,13 @@ void LogModel::Append(LogRecord record)
         record.text = std::wstring();
     }
     m_characters += Weight(record);
-    const size_t cells = MarkCellsBeyondOne(record.trafficSize ? text : record.text, record.rawBytes);
-    record.markCells = uint32_t(std::min<size_t>(cells, UINT32_MAX));
-    // Stamp with milliseconds, tag, peer and its two blanks: the widest the
+    // Stamp with milliseconds, tag, peer and its two blanks: the longest the
     // line can be shown.
-    m_longest = std::max(m_longest, 26 + 4 + record.peer.size() + 2 +
-                                        std::max(TextLength(record) + record.markCells, 3 * ByteCount(record)));
+    const size_t longest = 26 + 4 + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record));
+    if (longest > m_longest) {
+        m_longest = longest;
+        m_longestLine = EndLine();
+    }
     const bool refers = record.trafficSize != 0;
     m_records.push_back(std::move(record));
     if (refers) // the newest lines are the likeliest to be shown
@@ -78,6 +80,7 @@ void LogModel::Clear()
     m_characters = 0;
     m_top = m_first;
     m_left = m_longest = 0;
+    m_longestLine = m_first;
     m_anchor = m_caret = LogPosition{m_first, 0};
 }
 
@@ -131,7 +134,6 @@ std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options, si
             text.append(body, bodyFrom, count - text.size());
     } else {
         // Byte k/3 makes cells k..k+2: two digits and the blank before the next.
-        static const wchar_t digits[] = L"0123456789ABCDEF";
         const size_t byteCount = ByteCount(record);
         const size_t bodyLength = byteCount ? 3 * byteCount - 1 : 0;
         if (bodyFrom < bodyLength) {
@@ -141,7 +143,7 @@ std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options, si
             const std::vector<uint8_t> bytes = Bytes(record, first, (bodyFrom + cells + 2) / 3 - first);
             for (size_t k = bodyFrom; k < bodyLength && text.size() < count && k / 3 - first < bytes.size(); ++k) {
                 const uint8_t byte = bytes[k / 3 - first];
-                text += k % 3 == 0 ? digits[byte >> 4] : k % 3 == 1 ? digits[byte & 0x0F] : L' ';
+                text += k % 3 == 0 ? kHexDigits[byte >> 4] : k % 3 == 1 ? kHexDigits[byte & 0x0F] : L' ';
             }
         }
     }
@@ -155,15 +157,27 @@ std::wstring LogModel::SavedText(uint64_t line, const LogShowOptions& options) c
     return Holds(line) && Record(line).rawBytes ? SpellRawBytes(std::move(text)) : text;
 }
 
-size_t LogModel::CellsBetween(uint64_t line, const LogShowOptions& options, size_t from, size_t to) const
+size_t LogModel::LeftmostShowing(uint64_t line, const LogShowOptions& options, size_t column, size_t cells) const
 {
-    if (!Holds(line) || to <= from)
-        return 0;
+    if (!Holds(line))
+        return column;
+    // Each character takes a cell at least: no more than `cells` of them.
+    const size_t from = column > cells ? column - cells : 0;
+    const std::wstring text = LineText(line, options, from, column - from);
     const bool raw = Record(line).rawBytes;
-    size_t cells = 0;
-    for (const wchar_t c : LineText(line, options, from, to - from))
-        cells += MarkCells(c, raw);
-    return cells;
+    size_t left = from + text.size(), used = 0;
+    while (left > from && used + MarkCells(text[left - 1 - from], raw) <= cells)
+        used += MarkCells(text[--left - from], raw);
+    return left;
+}
+
+size_t LogModel::LastLeftColumn(size_t columns, const LogShowOptions& options) const
+{
+    // The longest line's end, and a cell for the caret after it, at the
+    // right edge: its marks may make that further right than its length says.
+    if (!Holds(m_longestLine))
+        return m_longest > columns ? m_longest - columns + 1 : 0;
+    return LeftmostShowing(m_longestLine, options, LineLength(m_longestLine, options), columns > 1 ? columns - 1 : 0);
 }
 
 std::wstring LogModel::AllText(const LogShowOptions& options) const
@@ -355,7 +369,7 @@ void LogModel::SelectWord(LogPosition at, const LogShowOptions& options)
     m_caret = LogPosition{at.line, end};
 }
 
-void LogModel::ShowCaret(int rows, int columns)
+void LogModel::ShowCaret(int rows, int columns, const LogShowOptions& options)
 {
     const uint64_t visible = uint64_t(std::max(rows, 1));
     if (m_caret.line < m_top)
@@ -363,9 +377,10 @@ void LogModel::ShowCaret(int rows, int columns)
     else if (m_caret.line >= m_top + visible)
         m_top = m_caret.line - visible + 1;
     SetTopLine(m_top);
+    // In cells: a mark is as wide as its name.
     const size_t width = size_t(std::max(columns, 1));
     if (m_caret.column < m_left)
         m_left = m_caret.column;
-    else if (m_caret.column > m_left + width)
-        m_left = m_caret.column - width;
+    else
+        m_left = std::max(m_left, LeftmostShowing(m_caret.line, options, m_caret.column, width));
 }

@@ -46,7 +46,6 @@ struct LogRecord {
     // them with these bytes raw (its checksum).
     bool rawBytes = false;
     uint32_t binaryFrom = 0, binaryCount = 0;
-    uint32_t markCells = 0; // at least the cells its marks take beyond one each; set by Append
 };
 
 enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, First, Last };
@@ -104,9 +103,12 @@ public:
     std::wstring LineText(uint64_t line, const LogShowOptions& options, size_t from, size_t count) const;
     // The line as saved, copied and recorded: raw bytes spelled \xHH.
     std::wstring SavedText(uint64_t line, const LogShowOptions& options) const;
-    // The cells of the view that columns `from` to `to` of the line take: a
-    // mark takes as many as its label has letters.
-    size_t CellsBetween(uint64_t line, const LogShowOptions& options, size_t from, size_t to) const;
+    // The leftmost column from which the line's columns up to `column` fit
+    // `cells` cells of the view: a mark takes as many as its name has letters.
+    size_t LeftmostShowing(uint64_t line, const LogShowOptions& options, size_t column, size_t cells) const;
+    // The left column that scrolling to the right stops at, for a view
+    // `columns` cells wide.
+    size_t LastLeftColumn(size_t columns, const LogShowOptions& options) const;
     // Every line held, each with CR LF.
     std::wstring AllText(const LogShowOptions& options) const;
 
@@ -130,11 +132,11 @@ public:
     void SelectWord(LogPosition at, const LogShowOptions& options);
     // Moves the view as little as needed to show the caret in `rows` lines and
     // `columns` cells.
-    void ShowCaret(int rows, int columns);
+    void ShowCaret(int rows, int columns, const LogShowOptions& options);
     size_t LeftColumn() const { return m_left; }
     void SetLeftColumn(size_t column) { m_left = std::min(column, m_longest); }
-    // The longest line logged since Clear, in cells, for the horizontal
-    // scroll range.
+    // The longest line logged since Clear, in characters, however it is
+    // shown; at least each line's length.
     size_t LongestLine() const { return m_longest; }
     size_t LineLength(uint64_t line, const LogShowOptions& options) const;
 
@@ -191,6 +193,7 @@ private:
     uint64_t m_top = 0;
     size_t m_left = 0;
     size_t m_longest = 0;
+    uint64_t m_longestLine = 0;
     LogPosition m_anchor;
     LogPosition m_caret;
     mutable uint64_t m_textMade = 0;

@@ -161,7 +161,8 @@ void CLogView::UpdateScrollBars()
     // itself), so they are drawn with the next paint and only when what
     // they show moved by a pixel: under a flood the thumb mostly stays put.
     SetScrollInfo(m_wnd, SB_VERT, &si, FALSE);
-    si.nMax = int(std::min<size_t>(m_model.LongestLine(), INT_MAX));
+    // Positions are left columns, up to the one that shows the longest line's end.
+    si.nMax = int(std::min<size_t>(m_model.LastLeftColumn(size_t(Columns()), m_options) + size_t(Columns()) - 1, INT_MAX));
     si.nPage = UINT(Columns());
     si.nPos = int(std::min<size_t>(m_model.LeftColumn(), INT_MAX));
     SetScrollInfo(m_wnd, SB_HORZ, &si, FALSE);
@@ -175,7 +176,7 @@ void CLogView::UpdateScrollBars()
 
 void CLogView::CaretMoved()
 {
-    m_model.ShowCaret(Rows(), Columns());
+    m_model.ShowCaret(Rows(), Columns(), m_options);
     UpdateScrollBars();
     InvalidateRect(m_wnd, nullptr, FALSE);
 }
@@ -302,7 +303,7 @@ void CLogView::ScrollTo(int64_t top, int64_t left)
     const int64_t first = int64_t(m_model.FirstLine());
     const int64_t lastTop = std::max<int64_t>(first, int64_t(m_model.EndLine()) - Rows());
     m_model.SetTopLine(uint64_t(std::clamp(top, first, lastTop)));
-    const int64_t lastLeft = std::max<int64_t>(0, int64_t(m_model.LongestLine()) - Columns() + 1);
+    const int64_t lastLeft = int64_t(m_model.LastLeftColumn(size_t(Columns()), m_options));
     m_model.SetLeftColumn(size_t(std::clamp<int64_t>(left, 0, lastLeft)));
     UpdateScrollBars();
     InvalidateRect(m_wnd, nullptr, FALSE);

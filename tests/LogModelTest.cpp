@@ -106,13 +106,24 @@ TEST(LogModel, ControlCharactersAreNamedMarksAndStayInTheText)
         names += MarkLabel(c, false).empty() ? std::wstring(1, c) : L"[" + MarkLabel(c, false) + L"]";
     EXPECT_EQ(names, L"RX  hi[CR][LF][NUL][TAB][DEL][ETX]!");
     // "RX  hi" is 6 cells, CR and LF 2 each, NUL, TAB, DEL and ETX 3 each.
-    EXPECT_EQ(log.CellsBetween(0, kShow, 0, 13), 6u + 2 + 2 + 3 + 3 + 3 + 3 + 1);
+    EXPECT_EQ(log.LeftmostShowing(0, kShow, 13, 6 + 2 + 2 + 3 + 3 + 3 + 3 + 1), 0u);
+    EXPECT_EQ(log.LeftmostShowing(0, kShow, 13, 4), 11u); // "!" and ETX
     LogGeometry g;
     g.charWidth = 8;
     EXPECT_EQ(log.HitTest(6 * 8 + 7, 0, g, kShow), (LogPosition{0, 6}));  // the left half of CR
     EXPECT_EQ(log.HitTest(6 * 8 + 9, 0, g, kShow), (LogPosition{0, 7}));  // its right half
     EXPECT_EQ(log.HitTest(19 * 8 + 1, 0, g, kShow), (LogPosition{0, 11})); // past NUL, TAB and DEL
-    EXPECT_GE(log.LongestLine(), 22u);
+
+    // Sixty CR LF pairs: 120 marks of two cells. The caret at the end, and
+    // the end of the scroll range, show the end, with a cell for the caret.
+    std::wstring pairs;
+    for (int i = 0; i < 60; ++i)
+        pairs += L"\r\n";
+    log.Append(Line(pairs));
+    EXPECT_EQ(log.LastLeftColumn(80, kShow), 124u - 39);
+    log.SetCaret(LogPosition{1, 124}, false);
+    log.ShowCaret(10, 80, kShow);
+    EXPECT_EQ(log.LeftColumn(), 124u - 40);
 }
 
 // A sent text's bytes that are no text, and its checksum whatever it reads
@@ -131,6 +142,12 @@ TEST(LogModel, RawBytesOfASentTextShowAsHexAndSaveAsEscapes)
     EXPECT_EQ(decoded.substr(decoded.size() - 2), L"\U0001F600"); // the last is well formed
     for (size_t i = 0; i + 2 < decoded.size(); ++i)
         EXPECT_EQ(decoded[i], RawByteChar(wrong[i])) << i; // overlong, a surrogate, past U+10FFFF
+    // ESC would hide what follows it as a terminal sequence, and a character
+    // that reads as a raw byte would lie: both are raw bytes.
+    const uint8_t escape[] = {0x1B, '[', '1', 'm', 0xEE, 0x80, 0x81, 0x7A};
+    EXPECT_EQ(StripEscapeSequences(DecodeSentText(escape, sizeof escape, 7, 1)),
+              std::wstring() + RawByteChar(0x1B) + L"[1m" + RawByteChar(0xEE) + RawByteChar(0x80) + RawByteChar(0x81) +
+                  RawByteChar(0x7A));
 
     LogModel log;
     LogRecord r = Line(text);
@@ -236,11 +253,11 @@ TEST(LogModel, DoubleClickSelectsAWordAndTheViewFollowsTheCaret)
         log.Append(Line(std::wstring(size_t(i), L'x')));
     log.SetTopLine(0);
     log.SetCaret(LogPosition{50, 80}, false);
-    log.ShowCaret(10, 40);
+    log.ShowCaret(10, 40, kShow);
     EXPECT_EQ(log.TopLine(), 41u); // the caret's line is the last in view
     EXPECT_EQ(log.LeftColumn(), 40u);
     log.SetCaret(LogPosition{45, 0}, false);
-    log.ShowCaret(10, 40);
+    log.ShowCaret(10, 40, kShow);
     EXPECT_EQ(log.TopLine(), 41u); // already in view: nothing moves
     EXPECT_EQ(log.LeftColumn(), 0u);
 }

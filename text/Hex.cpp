@@ -36,13 +36,12 @@ bool ParseHexBytes(const std::wstring& text, std::vector<uint8_t>& bytes)
 
 std::wstring HexBytesText(const std::vector<uint8_t>& bytes)
 {
-    static const wchar_t digits[] = L"0123456789ABCDEF";
     std::wstring text;
     for (const uint8_t b : bytes) {
         if (!text.empty())
             text += L' ';
-        text += digits[b >> 4];
-        text += digits[b & 15];
+        text += kHexDigits[b >> 4];
+        text += kHexDigits[b & 15];
     }
     return text;
 }

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+// The digits, by value.
+inline constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
+
 // A hex digit's value; -1 for any other character.
 int HexValue(wchar_t c);
 

@@ -105,9 +105,12 @@ std::wstring DecodeSentText(const uint8_t* bytes, size_t size, size_t binaryFrom
             if (whole)
                 code = (code << 6) | (bytes[i + k] & 0x3F);
         }
-        // No overlong forms, surrogates or code points past U+10FFFF.
+        // No overlong forms, surrogates or code points past U+10FFFF; nor
+        // the characters that stand for raw bytes, nor ESC, which the log
+        // would take for the start of a terminal sequence and hide with
+        // what follows it.
         whole = whole && !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF)) &&
-                !(code >= 0xD800 && code <= 0xDFFF);
+                !(code >= 0xD800 && code <= 0xDFFF) && !IsRawByteChar(wchar_t(code)) && code != 0x1B;
         if (!whole) {
             text += RawByteChar(b);
             ++i;

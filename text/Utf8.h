@@ -16,8 +16,10 @@ std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length);
 // UTF-8) is kept in its text as this plus its value.
 constexpr wchar_t kRawByteBase = 0xE000;
 inline wchar_t RawByteChar(uint8_t byte) { return wchar_t(kRawByteBase + byte); }
+inline bool IsRawByteChar(wchar_t c) { return c >= kRawByteBase && c <= kRawByteBase + 0xFF; }
 
 // A sent payload as its line shows it: UTF-8 text, each byte that is no
 // part of a character as a raw byte, and so too the `binaryCount` bytes
-// from `binaryFrom` (its checksum), whatever they would read as.
+// from `binaryFrom` (its checksum), whatever they would read as, ESC, and
+// the bytes of a character that would read as a raw byte.
 std::wstring DecodeSentText(const uint8_t* bytes, size_t size, size_t binaryFrom = 0, size_t binaryCount = 0);

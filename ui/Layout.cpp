@@ -273,10 +273,10 @@ int LayoutDpi(const LayoutInput& in)
 
 ClientSize MinimumClientSize(int dpi)
 {
-    int height = 0;
-    for (const bool serial : {false, true})
-        for (const bool clientList : {false, true})
-            height = std::max(height, NeededHeight(kMinWidth, serial, clientList));
+    // A server's or listener's client list, or a serial row that wraps
+    // further: whichever needs more.
+    const int height = std::max({NeededHeight(kMinWidth, false, true), NeededHeight(kMinWidth, false, false),
+                                 NeededHeight(kMinWidth, true, false)});
     // Rounded up, so that the layout fits whole at that DPI.
     const auto up = [dpi](int value) { return int((int64_t(value) * dpi + 95) / 96); };
     return {up(kMinWidth), up(height)};

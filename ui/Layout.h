@@ -43,7 +43,7 @@ std::vector<Placement> LayoutFor(const LayoutInput& input);
 int LayoutDpi(const LayoutInput& input);
 
 // The smallest client area in which the layout fits at that DPI, in every
-// mode: the window's minimum size.
+// mode (a serial link has no client list): the window's minimum size.
 struct ClientSize {
     int cx = 0, cy = 0;
 };

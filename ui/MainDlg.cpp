@@ -39,19 +39,6 @@ int FindExact(Window combo, const std::wstring& text)
     return int(combo.Send(CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(text.c_str())));
 }
 
-// A combo box's height is its field and its dropped list: the list is as
-// tall as its items, a dozen at most, or the system shows the rest empty.
-int DroppedHeight(Window combo, int laidOut)
-{
-    const LRESULT count = combo.Send(CB_GETCOUNT);
-    const LRESULT item = combo.Send(CB_GETITEMHEIGHT, 0);
-    RECT field{};
-    if (count == CB_ERR || item <= 0 || !GetWindowRect(combo.Handle(), &field))
-        return laidOut;
-    const int shown = int(std::clamp<LRESULT>(count, 1, 12));
-    return int(field.bottom - field.top) + shown * int(item) + 2 * GetSystemMetrics(SM_CYEDGE) + 2;
-}
-
 TabInsets MeasureTabInsets(HWND tabs)
 {
     RECT r{0, 0, 1000, 1000};
@@ -572,9 +559,7 @@ void CMainDlg::ApplyControlFont()
 SIZE CMainDlg::MinimumWindowSize() const
 {
     const ClientSize least = MinimumClientSize(m_dpi);
-    RECT frame{0, 0, least.cx, least.cy};
-    AdjustWindowRectEx(&frame, DWORD(GetWindowLongW(Handle(), GWL_STYLE)), FALSE,
-                       DWORD(GetWindowLongW(Handle(), GWL_EXSTYLE)));
+    const RECT frame = WindowRectForClient(Handle(), RECT{0, 0, least.cx, least.cy}, m_dpi);
     const ScreenRect work = WorkAreaOf(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST));
     return SIZE{std::min<LONG>(frame.right - frame.left, work.Width()),
                 std::min<LONG>(frame.bottom - frame.top, work.Height())};
@@ -714,6 +699,7 @@ void CMainDlg::RefreshSerialPorts()
     const int selection = PortSelectionAfterRefresh(ports, remembered);
     if (selection >= 0)
         list.Select(selection);
+    list.FitDroppedList();
 }
 
 void CMainDlg::OnCommunicationChanged()
@@ -788,7 +774,7 @@ void CMainDlg::LayoutControls(int cx, int cy)
             flags |= p.visibility == Visibility::Show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
         const bool combo = std::find(std::begin(kCombosWithItemHeight), std::end(kCombosWithItemHeight), p.id) !=
                            std::end(kCombosWithItemHeight);
-        const int height = combo && p.visibility != Visibility::Hide ? DroppedHeight(control, p.height) : p.height;
+        const int height = combo && p.visibility != Visibility::Hide ? control.DroppedHeight(p.height) : p.height;
         batch = DeferWindowPos(batch, control.Handle(), nullptr, p.x, p.y, p.width, height, flags);
     }
     if (batch)

@@ -1,18 +1,11 @@
 #include "ui/SendComposer.h"
 
-#include "logview/LogLine.h"
-
 #include "engine/ConnectionSettings.h"
-#include "engine/TransportEvent.h"
-#include "framing/Framer.h"
-#include "hexview/HexModel.h"
 #include "settings/History.h"
 #include "text/Hex.h"
 #include "text/Utf8.h"
 
 #include <algorithm>
-
-
 
 std::vector<uint8_t> BuildPayload(const std::wstring& text, bool cr, bool lf, bool crlf)
 {

@@ -283,6 +283,7 @@ void SendPane::AddToHistory(const std::wstring& text)
     while (combo.Send(CB_GETCOUNT) > LRESULT(m_history.size()))
         combo.Send(CB_DELETESTRING, WPARAM(combo.Send(CB_GETCOUNT) - 1));
     combo.Select(0);
+    combo.FitDroppedList();
     AppendSendHistory(entry);
 }
 
