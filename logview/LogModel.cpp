@@ -81,6 +81,7 @@ void LogModel::Clear()
     m_top = m_first;
     m_left = m_longest = 0;
     m_longestLine = m_first;
+    m_lastLeftFor.line = UINT64_MAX;
     m_anchor = m_caret = LogPosition{m_first, 0};
 }
 
@@ -177,7 +178,16 @@ size_t LogModel::LastLeftColumn(size_t columns, const LogShowOptions& options) c
     // right edge: its marks may make that further right than its length says.
     if (!Holds(m_longestLine))
         return m_longest > columns ? m_longest - columns + 1 : 0;
-    return LeftmostShowing(m_longestLine, options, LineLength(m_longestLine, options), columns > 1 ? columns - 1 : 0);
+    // Asked at every refresh: the line, old by then, would be made again
+    // from the journal each time.
+    const LastLeft key{m_longestLine, columns, options.milliseconds, options.peers, options.receivedAsHex,
+                       options.sentAsHex};
+    if (!(m_lastLeftFor == key)) {
+        m_lastLeftFor = key;
+        m_lastLeft = LeftmostShowing(m_longestLine, options, LineLength(m_longestLine, options),
+                                     columns > 1 ? columns - 1 : 0);
+    }
+    return m_lastLeft;
 }
 
 std::wstring LogModel::AllText(const LogShowOptions& options) const

@@ -204,5 +204,14 @@ private:
     static constexpr size_t kTextsKeptLines = 1024; // more than a screen shows; a look-up walks them
     mutable std::deque<std::pair<uint64_t, std::wstring>> m_texts;
     mutable size_t m_textsHeld = 0;
+    // What LastLeftColumn found, and for what.
+    struct LastLeft {
+        uint64_t line;
+        size_t columns;
+        bool milliseconds, peers, receivedAsHex, sentAsHex;
+        friend bool operator==(const LastLeft&, const LastLeft&) = default;
+    };
+    mutable LastLeft m_lastLeftFor{UINT64_MAX, 0, false, false, false, false};
+    mutable size_t m_lastLeft = 0;
 };
 
