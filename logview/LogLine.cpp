@@ -52,14 +52,19 @@ std::wstring FormatStamp(const SYSTEMTIME& time, bool milliseconds)
     return buffer;
 }
 
+namespace {
+
+const wchar_t* const kControlNames[32] = {L"NUL", L"SOH", L"STX", L"ETX", L"EOT", L"ENQ", L"ACK", L"BEL",
+                                          L"BS",  L"TAB", L"LF",  L"VT",  L"FF",  L"CR",  L"SO",  L"SI",
+                                          L"DLE", L"DC1", L"DC2", L"DC3", L"DC4", L"NAK", L"SYN", L"ETB",
+                                          L"CAN", L"EM",  L"SUB", L"ESC", L"FS",  L"GS",  L"RS",  L"US"};
+
+} // namespace
+
 std::wstring MarkLabel(wchar_t c, bool rawBytes)
 {
-    static const wchar_t* const names[32] = {L"NUL", L"SOH", L"STX", L"ETX", L"EOT", L"ENQ", L"ACK", L"BEL",
-                                             L"BS",  L"TAB", L"LF",  L"VT",  L"FF",  L"CR",  L"SO",  L"SI",
-                                             L"DLE", L"DC1", L"DC2", L"DC3", L"DC4", L"NAK", L"SYN", L"ETB",
-                                             L"CAN", L"EM",  L"SUB", L"ESC", L"FS",  L"GS",  L"RS",  L"US"};
     if (c < 0x20)
-        return names[c];
+        return kControlNames[c];
     if (c == 0x7F)
         return L"DEL";
     if (c >= 0x80 && c < 0xA0)
@@ -69,13 +74,14 @@ std::wstring MarkLabel(wchar_t c, bool rawBytes)
     return {};
 }
 
+// Asked for every character painted or hit: no label is made for it.
 size_t MarkCells(wchar_t c, bool rawBytes)
 {
-    // The common case without building a label.
-    if (c >= 0x20 && c < 0x7F)
-        return 1;
-    const size_t cells = MarkLabel(c, rawBytes).size();
-    return cells ? cells : 1;
+    if (c < 0x20)
+        return wcslen(kControlNames[c]);
+    if (c == 0x7F || (c >= 0x80 && c < 0xA0))
+        return 3;
+    return rawBytes && IsRawByteChar(c) ? 2 : 1;
 }
 
 std::wstring SpellRawBytes(std::wstring text)
@@ -95,4 +101,3 @@ std::wstring SpellRawBytes(std::wstring text)
     }
     return out;
 }
-

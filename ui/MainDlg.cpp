@@ -531,8 +531,7 @@ void CMainDlg::ApplyDpi()
 // the text would not fit its boxes.
 void CMainDlg::ApplyControlFont()
 {
-    // The dialog's own font is the system's for the window's DPI, made
-    // anew when that changes; the controls show it or the smaller one.
+    // The dialog's font is made anew by the system when the DPI changes.
     const HFONT system = reinterpret_cast<HFONT>(SendMessageW(Handle(), WM_GETFONT, 0, 0));
     const HFONT had = reinterpret_cast<HFONT>(Item(IDC_CONNECT).Send(WM_GETFONT));
     const HFONT oldSmall = m_smallFont;
@@ -544,8 +543,7 @@ void CMainDlg::ApplyControlFont()
         m_smallFont = CreateFontIndirectW(&font);
     }
     const HFONT wanted = m_smallFont ? m_smallFont : system;
-    // Only the controls that show the dialog's text: the log and hex views
-    // have fonts of their own.
+    // The log and hex views have fonts of their own.
     if (wanted != had)
         for (HWND child = GetWindow(Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             if (reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)) == had)
@@ -727,8 +725,8 @@ void CMainDlg::OnModeChanged()
                              communication == CommSerial ? FramedLink::Serial : FramedLink::Tcp,
                              PeersChosen() != PeerChoice::None});
     // Only a TCP client or a serial port is tried again.
-    Item(IDC_RECONNECT).Enable(!m_connected && (IsSerialChosen() || (Item(IDC_COMM_COMBO).Selection() == CommTcp &&
-                                                                     Item(IDC_MODE_COMBO).Selection() == 0)));
+    Item(IDC_RECONNECT).Enable(!m_connected && (communication == CommSerial ||
+                                                (communication == CommTcp && Item(IDC_MODE_COMBO).Selection() == 0)));
     if (IsSerialChosen())
         return;
     const Window ip = Item(IDC_IP_EDIT);

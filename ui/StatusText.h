@@ -15,7 +15,6 @@ public:
     static constexpr uint64_t kPassingMs = 5000;
 
     void SetLink(std::wstring text) { m_link = std::move(text); }
-    const std::wstring& Link() const { return m_link; }
     // Shown until `untilMs` on the caller's clock, or until given back.
     void Pass(std::wstring text, uint64_t untilMs);
     void EndPass(const std::wstring& text);
@@ -42,7 +41,6 @@ class StatusText {
 public:
     void Attach(Window control) { m_control = control; }
     void SetLink(std::wstring text);
-    const std::wstring& Link() const { return m_line.Link(); }
     // For kPassingMs, or as long as `ms`.
     void Pass(std::wstring text, uint64_t ms = StatusLine::kPassingMs);
     void EndPass(const std::wstring& text);
