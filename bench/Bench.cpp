@@ -14,7 +14,7 @@
 #include "settings/SettingsStore.h"
 #include "text/Utf8.h"
 #include "ui/JournalRows.h"
-#include "ui/Log.h"
+#include "session/LogState.h"
 #include "ui/MainDlg.h"
 
 #include <commctrl.h>

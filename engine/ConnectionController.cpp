@@ -29,16 +29,13 @@ std::unique_ptr<Link> MakeLink(LinkKind kind)
     return std::make_unique<TcpClientTransport>();
 }
 
-void ConnectionController::Start(const ConnectionSettings& settings)
+void ConnectionController::Start(const ConnectionSettings& settings, const LinkOptions& options)
 {
     StopAll();
     m_kind = LinkKindFor(settings);
     m_settings = settings;
     m_link = MakeLink(m_kind);
-    if (m_kind == LinkKind::Serial)
-        static_cast<SerialTransport&>(*m_link).SetCutLines(m_serialLines);
-    m_link->SetReconnect(m_reconnect);
-    m_link->Start(m_notifyWnd, settings);
+    m_link->Start(m_notifyWnd, settings, options);
 }
 
 void ConnectionController::StopAll()
@@ -47,28 +44,18 @@ void ConnectionController::StopAll()
         m_link->Stop();
 }
 
-bool ConnectionController::Send(const std::vector<uint8_t>& payload)
+SendResult ConnectionController::Send(std::vector<uint8_t> payload, const SendTag& tag)
 {
-    return m_link && m_link->Send(payload);
+    return m_link ? m_link->Send(MakeOutgoing(std::move(payload), tag)) : SendResult::Refused;
+}
+
+SendResult ConnectionController::SendTo(uint32_t clientId, const std::wstring& peer, std::vector<uint8_t> payload,
+                                        const SendTag& tag)
+{
+    return m_link ? m_link->SendTo(clientId, peer, MakeOutgoing(std::move(payload), tag)) : SendResult::Refused;
 }
 
 bool ConnectionController::DisconnectClient(uint32_t clientId)
 {
-    if (!m_link || m_kind != LinkKind::TcpServer)
-        return false;
-    return static_cast<TcpServerTransport&>(*m_link).Disconnect(clientId);
-}
-
-bool ConnectionController::SendToSender(const std::wstring& peer, const std::vector<uint8_t>& payload)
-{
-    if (!m_link || m_kind != LinkKind::Udp)
-        return false;
-    return static_cast<UdpTransport&>(*m_link).SendTo(peer, payload);
-}
-
-bool ConnectionController::SendToClient(uint32_t clientId, const std::vector<uint8_t>& payload)
-{
-    if (!m_link || m_kind != LinkKind::TcpServer)
-        return false;
-    return static_cast<TcpServerTransport&>(*m_link).QueueSendTo(clientId, payload);
+    return m_link && m_link->DisconnectClient(clientId);
 }

@@ -60,38 +60,32 @@ private:
 
 } // namespace
 
-void SerialTransport::Start(HWND notifyWnd, const ConnectionSettings& settings)
+void SerialTransport::Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options)
 {
     Stop();
+    m_options = options;
     StartWorker(notifyWnd, [this, settings] { Run(settings); });
 }
 
 void SerialTransport::Stop()
 {
     RequestStop();
-    {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        m_sendQueue.clear();
-    }
-    // The worker cancels its own I/O, drops its unfinished line and closes
-    // the port; nothing of it is touched from here.
+    // The worker cancels its own I/O, drops its unfinished line, says what
+    // it did not write and closes the port; nothing of it is touched from here.
     JoinWorker();
+    m_sendQueue.Close();
 }
 
-bool SerialTransport::QueueSend(const std::vector<uint8_t>& payload)
+SendResult SerialTransport::Send(OutgoingPtr payload)
 {
-    if (!m_running || payload.empty())
-        return false;
-    {
-        // Under the lock the worker takes to close the port: nothing is
-        // queued for a port that has gone, to be written to the next one.
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        if (!m_portOpen)
-            return false;
-        m_sendQueue.push_back(payload);
-    }
-    Wake();
-    return true;
+    // A queue closed with the port takes nothing for a port that has gone,
+    // to be written to the next one.
+    if (!m_running || !payload || payload->bytes.empty())
+        return SendResult::Refused;
+    const SendResult result = m_sendQueue.Push(std::move(payload));
+    if (result == SendResult::Queued)
+        Wake();
+    return result;
 }
 
 bool SerialTransport::Configure(HANDLE port, const ConnectionSettings& s)
@@ -156,27 +150,24 @@ void SerialTransport::Run(ConnectionSettings settings)
     }
     for (;;) {
         m_portOpen = true;
+        m_sendQueue.Open();
         Post(TransportEventKind::Status, L"Serial opened " + name + L" @ " + std::to_wstring(settings.baud), name);
         DWORD failure = 0;
         const bool stopped = Pump(port, name, failure);
-        {
-            std::lock_guard<std::mutex> lock(m_sendMutex);
-            m_portOpen = false;
-            if (!stopped && m_reconnect)
-                m_sendQueue.clear(); // written to a port that went away
-        }
+        m_portOpen = false;
+        PostDropped(m_sendQueue.Close(), stopped ? L"the port was closed" : L"the port went away", name);
         if (stopped) {
             m_lines.Discard(); // stopped: an unfinished line is not posted
         } else {
             const std::wstring why = WithSystemError(L"Serial read failed.", failure);
-            if (m_reconnect)
+            if (m_options.reconnect)
                 PostLost(TransportEventKind::Error, why, name);
             else
                 Post(TransportEventKind::Error, why, name, {}, true);
             PostLine(m_lines.Flush(), name);
         }
         CloseHandle(port);
-        if (stopped || !m_reconnect) {
+        if (stopped || !m_options.reconnect) {
             PostEnd(TransportEventKind::Status, L"Serial closed", name);
             return;
         }
@@ -204,15 +195,33 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
     DWORD charMask = 0;
     bool awaitChar = false; // the last read found nothing
     std::vector<uint8_t> buffer(kReadBufferSize);
-    std::vector<uint8_t> out; // the payload being written; its unwritten rest
+    OutgoingPtr out; // the payload being written
+    size_t outWritten = 0;
     bool failed = false;
     DWORD lastErrorCheck = GetTickCount() - 1000;
     SerialErrorReport lineErrors;
     bool stopped = false;
     DWORD retryMs = INFINITE;
+    // `writeFailed`: the write failed with the thread's last error, rather than
+    // the port closing under it.
+    const auto dropOut = [&](bool writeFailed) {
+        if (!out)
+            return;
+        const DWORD error = GetLastError();
+        PostSent(out, outWritten, peer); // what did leave of it
+        const uint64_t left = out->bytes.size() - outWritten;
+        if (writeFailed)
+            PostFailedSend(WithSystemError(L"Serial write failed.", error), left, peer);
+        else
+            PostDropped(left, stopped ? L"the port was closed" : L"the port went away", peer);
+        out.reset();
+    };
 
+    PostBudget& budget = *Budget();
     while (!failed && !stopped) {
-        if (!read.Busy() && !charWait.Busy()) {
+        // Behind: no read is started until the window has caught up; the
+        // port's own flow control (or its buffer) holds the device back.
+        if (!read.Busy() && !charWait.Busy() && budget.HasRoom()) {
             if (awaitChar) {
                 awaitChar = false;
                 if (!charWait.Started(WaitCommEvent(port, &charMask, charWait.Begin())))
@@ -224,17 +233,13 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
             }
         }
         if (!write.Busy()) {
-            if (out.empty()) {
-                std::lock_guard<std::mutex> lock(m_sendMutex);
-                if (!m_sendQueue.empty()) {
-                    out = std::move(m_sendQueue.front());
-                    m_sendQueue.pop_front();
-                }
+            if (!out) {
+                out = m_sendQueue.Pop();
+                outWritten = 0;
             }
-            if (!out.empty() && !write.Started(WriteFile(port, out.data(), DWORD(out.size()), nullptr, write.Begin()))) {
-                out.clear();
-                Post(TransportEventKind::Error, WithSystemError(L"Serial write failed.", GetLastError()), peer);
-            }
+            if (out && !write.Started(WriteFile(port, out->bytes.data() + outWritten,
+                                                DWORD(out->bytes.size() - outWritten), nullptr, write.Begin())))
+                dropOut(true);
         }
 
         // Everything that finished is taken in one pass, and the loop always
@@ -249,7 +254,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
                 break;
             }
             if (got > 0) {
-                if (!m_cutLines)
+                if (!m_options.serialCutsLines)
                     PostLine(std::vector<uint8_t>(buffer.begin(), buffer.begin() + got), peer);
                 else
                     for (auto& line : m_lines.OnBytes(buffer.data(), got, GetTickCount()))
@@ -281,12 +286,15 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
         if (write.Done()) {
             progressed = true;
             DWORD written = 0;
-            if (write.Finish(port, written)) {
+            if (write.Finish(port, written) && out) {
                 // What the port did not take yet goes first next time.
-                out.erase(out.begin(), out.begin() + std::min<size_t>(written, out.size()));
+                outWritten += std::min<size_t>(written, out->bytes.size() - outWritten);
+                if (outWritten == out->bytes.size()) {
+                    PostSent(out, outWritten, peer);
+                    out.reset();
+                }
             } else {
-                out.clear();
-                Post(TransportEventKind::Error, WithSystemError(L"Serial write failed.", GetLastError()), peer);
+                dropOut(true);
             }
         }
         PostLine(m_lines.OnIdle(GetTickCount()), peer);
@@ -302,11 +310,16 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
         if (!m_lines.Empty())
             timeout = std::min(timeout, DWORD(m_lines.MsUntilIdle(GetTickCount())));
         timeout = std::min(timeout, DWORD(lineErrors.MsUntilDue(GetTickCount())));
-        HANDLE busy[3];
+        HANDLE busy[4];
         DWORD count = 0;
         for (const Operation* op : {&read, &charWait, &write})
             if (op->Busy())
                 busy[count++] = op->Event();
+        if (!read.Busy() && !charWait.Busy() && !budget.HasRoom()) {
+            busy[count++] = budget.RoomEvent();
+            if (budget.HasRoom())
+                timeout = 0;
+        }
         stopped = WaitForWork(Signals(), busy, count, timeout) == Woken::Stop;
         if (!progressed)
             retryMs = INFINITE;
@@ -322,6 +335,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
     }
     // What was counted and not yet said goes with the port.
     PostLineErrors(lineErrors.Flush(), peer);
+    dropOut(false);
     return stopped;
 }
 

@@ -17,16 +17,14 @@ public:
     SerialTransport() = default;
     ~SerialTransport() override { Stop(); }
 
-    void Start(HWND notifyWnd, const ConnectionSettings& settings) override;
+    using Link::Start;
+    void Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options) override;
     void Stop() override;
-    bool Send(const std::vector<uint8_t>& payload) override { return QueueSend(payload); }
+    // Refused unless running, open and the payload is not empty.
+    SendResult Send(OutgoingPtr payload) override;
+    bool QueueSend(const std::vector<uint8_t>& payload) { return Send(MakeOutgoing(payload)) == SendResult::Queued; }
     bool IsPortOpen() const { return m_portOpen; }
-    // Before Start: false posts each read as it came, for the log's own
-    // framing to cut; true (the default) cuts lines here.
-    void SetCutLines(bool cut) { m_cutLines = cut; }
-    // False unless running, open and the payload is not empty.
-    bool QueueSend(const std::vector<uint8_t>& payload);
-    size_t QueuedBytes() override { return QueuedSize(m_sendMutex, m_sendQueue); }
+    size_t QueuedBytes() override { return m_sendQueue.Bytes(); }
 
 private:
     void Run(ConnectionSettings settings);
@@ -38,8 +36,6 @@ private:
     void PostLineErrors(const std::vector<SerialErrorReport::Line>& lines, const std::wstring& peer);
 
     std::atomic<bool> m_portOpen{false};
-    std::mutex m_sendMutex;
-    SendQueue m_sendQueue;
+    SendQueue m_sendQueue; // open while the port is
     SerialLineCutter m_lines; // the worker's own
-    bool m_cutLines = true;
 };

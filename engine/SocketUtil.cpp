@@ -91,38 +91,37 @@ bool SocketEvent::Take(SOCKET socket, WSANETWORKEVENTS& events)
 // (the remainder stays); Dropped when it failed.
 static FlushResult SendPending(SOCKET s, PendingSend& pending)
 {
+    const std::vector<uint8_t>& bytes = pending.payload->bytes;
     while (!pending.Empty()) {
-        const size_t left = pending.bytes.size() - pending.offset;
+        const size_t left = bytes.size() - pending.offset;
         const int chunk = int(std::min<size_t>(left, 1u << 30));
-        const int sent = send(s, reinterpret_cast<const char*>(pending.bytes.data() + pending.offset), chunk, 0);
-        if (sent == SOCKET_ERROR) {
-            if (WSAGetLastError() == WSAEWOULDBLOCK)
-                return FlushResult::Full;
-            pending = PendingSend{};
-            return FlushResult::Dropped;
-        }
+        const int sent = send(s, reinterpret_cast<const char*>(bytes.data() + pending.offset), chunk, 0);
+        if (sent == SOCKET_ERROR)
+            return WSAGetLastError() == WSAEWOULDBLOCK ? FlushResult::Full : FlushResult::Dropped;
         pending.offset += size_t(sent);
     }
-    pending = PendingSend{};
     return FlushResult::Done;
 }
 
-FlushResult FlushSendQueue(SOCKET s, std::mutex& lock, SendQueue& queue, PendingSend& pending)
+FlushResult FlushSendQueue(SOCKET s, SendQueue& queue, PendingSend& pending,
+                           const std::function<void(const OutgoingPtr&, size_t)>& onSent)
 {
     if (s == INVALID_SOCKET)
         return FlushResult::Done;
     for (;;) {
         if (pending.Empty()) {
-            std::lock_guard<std::mutex> guard(lock);
-            if (queue.empty())
+            pending = PendingSend{queue.Pop(), 0};
+            if (!pending.payload)
                 return FlushResult::Done;
-            pending.bytes = std::move(queue.front());
-            pending.offset = 0;
-            queue.pop_front();
         }
         const FlushResult result = SendPending(s, pending);
-        if (result != FlushResult::Done)
+        if (result == FlushResult::Full)
             return result;
+        if (result == FlushResult::Done && onSent)
+            onSent(pending.payload, pending.offset);
+        if (result == FlushResult::Dropped)
+            return result; // the caller says what was dropped, then clears it
+        pending = PendingSend{};
     }
 }
 
@@ -148,9 +147,10 @@ constexpr int kBlocksPerWake = 16;
 enum class ReceiveResult { Drained, More, Closed, Failed };
 
 static ReceiveResult ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
-                                        const std::function<void(std::vector<uint8_t>)>& onBlock, int& error)
+                                        const std::function<void(std::vector<uint8_t>)>& onBlock, int& error,
+                                        const PostBudget& budget)
 {
-    for (int i = 0; i < kBlocksPerWake; ++i) {
+    for (int i = 0; i < kBlocksPerWake && budget.HasRoom(); ++i) {
         const int received = recv(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0);
         if (received > 0) {
             onBlock(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received));
@@ -165,13 +165,14 @@ static ReceiveResult ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
     return ReceiveResult::More;
 }
 
-StreamEnd RunStream(SOCKET s, SocketEvent& event, const WorkSignals& signals, std::mutex& lock, SendQueue& queue,
-                    const std::function<void(std::vector<uint8_t>)>& onBlock, int* error)
+StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, SendQueue& queue,
+                    const StreamHooks& hooks, int* error, uint64_t* droppedAtEnd)
 {
     int ignored = 0;
     int& failure = error ? *error : ignored;
     std::vector<uint8_t> buffer(StreamReceiveBufferSize());
     PendingSend pending;
+    PostBudget& budget = *worker.Budget();
     // Reading until the socket says "nothing yet" is what re-arms its read
     // event; a close is reported once, so after a cut-short read the worker
     // reads again rather than wait for an event that may never come.
@@ -179,30 +180,55 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const WorkSignals& signals, st
     // A reset can come as a close with an error, the reads then seeing only
     // the end: the error is the reason.
     int closeError = 0;
+    const auto end = [&](StreamEnd how) {
+        // What the socket took of a payload it did not finish did leave.
+        if (!pending.Empty()) {
+            if (hooks.onSent)
+                hooks.onSent(pending.payload, pending.offset);
+            if (droppedAtEnd)
+                *droppedAtEnd += pending.payload->bytes.size() - pending.offset;
+        }
+        return how;
+    };
     for (;;) {
         // A dropped payload ends a round; what is queued behind it goes next.
-        while (FlushSendQueue(s, lock, queue, pending) == FlushResult::Dropped) {
+        while (FlushSendQueue(s, queue, pending, hooks.onSent) == FlushResult::Dropped) {
+            const uint64_t left = pending.payload->bytes.size() - pending.offset;
+            const int sendError = WSAGetLastError();
+            if (pending.offset && hooks.onSent)
+                hooks.onSent(pending.payload, pending.offset);
+            pending = PendingSend{};
+            WSASetLastError(sendError);
+            if (hooks.onDropped)
+                hooks.onDropped(left);
         }
-        const Woken woken = WaitForWork(signals, event.Get(), readAgain ? 0 : INFINITE);
+        // Behind: the socket's events still wake the worker for its sends
+        // and the peer's close, but nothing is read until there is room.
+        const bool room = budget.HasRoom();
+        const HANDLE handles[2] = {event.Get(), room ? nullptr : budget.RoomEvent()};
+        const bool readNow = readAgain && (room || budget.HasRoom());
+        const Woken woken = WaitForWork(worker.Signals(), handles, room ? 1 : 2, readNow ? 0 : INFINITE);
         if (woken == Woken::Stop)
-            return StreamEnd::Stopped;
-        WSANETWORKEVENTS happened;
+            return end(StreamEnd::Stopped);
+        WSANETWORKEVENTS happened{};
         if (woken == Woken::Handle && !event.Take(s, happened)) {
             failure = WSAGetLastError();
-            return StreamEnd::Failed;
+            return end(StreamEnd::Failed);
         }
-        if (woken == Woken::Handle && (happened.lNetworkEvents & FD_CLOSE) && happened.iErrorCode[FD_CLOSE_BIT])
+        if ((happened.lNetworkEvents & FD_CLOSE) && happened.iErrorCode[FD_CLOSE_BIT])
             closeError = happened.iErrorCode[FD_CLOSE_BIT];
-        if (woken == Woken::Handle || readAgain) {
-            const ReceiveResult result = ReceiveWhatIsThere(s, buffer, onBlock, failure);
+        if (happened.lNetworkEvents & (FD_READ | FD_CLOSE))
+            readAgain = true;
+        if (readAgain && budget.HasRoom()) {
+            const ReceiveResult result = ReceiveWhatIsThere(s, buffer, hooks.onBlock, failure, budget);
             if (result == ReceiveResult::Closed && closeError) {
                 failure = closeError;
-                return StreamEnd::Failed;
+                return end(StreamEnd::Failed);
             }
             if (result == ReceiveResult::Closed)
-                return StreamEnd::Closed;
+                return end(StreamEnd::Closed);
             if (result == ReceiveResult::Failed)
-                return StreamEnd::Failed;
+                return end(StreamEnd::Failed);
             readAgain = result == ReceiveResult::More;
         }
     }

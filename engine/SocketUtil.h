@@ -48,19 +48,19 @@ private:
 // out before anything still queued behind it, so no byte is lost or sent
 // twice.
 struct PendingSend {
-    std::vector<uint8_t> bytes;
+    OutgoingPtr payload;
     size_t offset = 0;
-    bool Empty() const { return offset >= bytes.size(); }
+    bool Empty() const { return !payload || offset >= payload->bytes.size(); }
 };
-
 
 enum class FlushResult { Done, Full, Dropped };
 
 // Writes the pending remainder, then the queued payloads in order, until
-// the queue is empty or the non-blocking socket refuses more. The lock is
-// never held during a socket call. A send error other than WSAEWOULDBLOCK
-// drops that payload and ends the round.
-FlushResult FlushSendQueue(SOCKET socket, std::mutex& lock, SendQueue& queue, PendingSend& pending);
+// the queue is empty or the non-blocking socket refuses more; each payload
+// written whole goes to onSent. A send error other than WSAEWOULDBLOCK
+// drops that payload (its error stays the thread's last) and ends the round.
+FlushResult FlushSendQueue(SOCKET socket, SendQueue& queue, PendingSend& pending,
+                           const std::function<void(const OutgoingPtr&, size_t written)>& onSent);
 
 // The size of one receive on the stream links. Replaceable so that the
 // benchmark can compare sizes.
@@ -70,14 +70,23 @@ void SetStreamReceiveBufferSize(size_t bytes);
 // Stopped by this side, closed by the peer, or failed (a reset, say).
 enum class StreamEnd { Stopped, Closed, Failed };
 
+// What a stream hands on: each received block of at most the buffer's
+// size, and each payload as it leaves.
+struct StreamHooks {
+    std::function<void(std::vector<uint8_t>)> onBlock;
+    std::function<void(const OutgoingPtr&, size_t written)> onSent;
+    // A failed send, its bytes dropped; the error is the thread's last.
+    std::function<void(uint64_t bytes)> onDropped;
+};
+
 // Runs a connected stream socket (watched by `event` for read, write and
 // close) until the peer closes it, it fails, or stop is signalled. Queued
-// payloads leave as soon as wake says they are there; each received block
-// of at most the buffer's size goes to onBlock. A failure's socket error
-// goes to `error`.
-StreamEnd RunStream(SOCKET socket, SocketEvent& event, const WorkSignals& signals, std::mutex& lock,
-                    SendQueue& queue, const std::function<void(std::vector<uint8_t>)>& onBlock,
-                    int* error = nullptr);
+// payloads leave as soon as wake says they are there. While the window is
+// behind (the worker's budget is spent) nothing is read, so the peer waits.
+// A failure's socket error goes to `error`. A payload still partly written
+// at the end is handed to onSent with what left of it, and dropped.
+StreamEnd RunStream(SOCKET socket, SocketEvent& event, const TransportBase& worker, SendQueue& queue,
+                    const StreamHooks& hooks, int* error = nullptr, uint64_t* droppedAtEnd = nullptr);
 
 // What follows "disconnected" for a stream that ended so: " (closed by the
 // peer)", " (WSA 10054: connection reset)", or nothing when this side

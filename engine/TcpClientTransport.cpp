@@ -9,9 +9,11 @@ constexpr long kStreamEvents = FD_READ | FD_WRITE | FD_CLOSE;
 
 } // namespace
 
-void TcpClientTransport::Start(HWND notifyWnd, const ConnectionSettings& settings)
+void TcpClientTransport::Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options)
 {
     Stop();
+    m_options = options;
+    m_sendQueue.Open(); // what is sent while it connects leaves once connected
     StartWorker(notifyWnd, [this, settings] { Run(settings); });
 }
 
@@ -19,21 +21,17 @@ void TcpClientTransport::Stop()
 {
     RequestStop();
     JoinWorker();
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    m_sendQueue.clear();
-    m_down = false;
+    m_sendQueue.Close(); // the worker said what it dropped
 }
 
-bool TcpClientTransport::QueueSend(const std::vector<uint8_t>& payload)
+SendResult TcpClientTransport::Send(OutgoingPtr payload)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        if (!m_running || m_down)
-            return false;
-        m_sendQueue.push_back(payload);
-    }
-    Wake();
-    return true;
+    if (!m_running)
+        return SendResult::Refused;
+    const SendResult result = m_sendQueue.Push(std::move(payload));
+    if (result == SendResult::Queued)
+        Wake();
+    return result;
 }
 
 void TcpClientTransport::Run(ConnectionSettings settings)
@@ -60,33 +58,37 @@ void TcpClientTransport::Run(ConnectionSettings settings)
         SOCKET s = Connect(addresses, event);
         if (s == INVALID_SOCKET) {
             const std::wstring why = FormatSocketError(L"TCP connect failed");
-            if (m_stopRequested || !m_reconnect) {
+            if (m_stopRequested || !m_options.reconnect) {
+                PostDropped(m_sendQueue.Close(), L"the connection failed");
                 PostEnd(TransportEventKind::Error, why);
                 break;
             }
             Post(TransportEventKind::Error, why);
         } else {
-            {
-                std::lock_guard<std::mutex> lock(m_sendMutex);
-                m_down = false;
-            }
+            m_sendQueue.Open();
             waitSeconds = 1;
             Post(TransportEventKind::Status, L"TCP client connected");
             int error = 0;
-            const StreamEnd end = RunStream(
-                s, event, Signals(), m_sendMutex, m_sendQueue,
-                [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); }, &error);
+            uint64_t dropped = 0;
+            StreamHooks hooks;
+            hooks.onBlock = [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); };
+            hooks.onSent = [&](const OutgoingPtr& payload, size_t written) { PostSent(payload, written, settings.ip); };
+            hooks.onDropped = [&](uint64_t bytes) { PostDropped(bytes, FormatSocketError(L"the send failed")); };
+            const StreamEnd end = RunStream(s, event, *this, m_sendQueue, hooks, &error, &dropped);
             const std::wstring ended = L"TCP client disconnected" + StreamEndReason(end, error);
-            if (end == StreamEnd::Stopped || !m_reconnect) {
+            if (end == StreamEnd::Stopped || !m_options.reconnect) {
                 CloseSocket(s);
+                PostDropped(dropped + m_sendQueue.Close(), L"the link closed");
                 PostEnd(TransportEventKind::Status, ended);
                 break;
             }
-            GoDown(); // before anything more can be queued for the dead socket
+            PostDropped(dropped, L"the connection was lost");
+            GoDown(L"the connection was lost"); // before anything more can be queued for the dead socket
             CloseSocket(s);
             PostLost(TransportEventKind::Status, ended);
         }
         if (!WaitToReconnect(waitSeconds)) {
+            m_sendQueue.Close();
             PostEnd(TransportEventKind::Status, L"TCP client disconnected");
             break;
         }
@@ -105,17 +107,14 @@ SOCKET TcpClientTransport::Connect(const addrinfoW* addresses, SocketEvent& even
     return s;
 }
 
-void TcpClientTransport::GoDown()
+void TcpClientTransport::GoDown(const wchar_t* why)
 {
-    // What was queued for the lost connection is not sent to the next.
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    m_down = true;
-    m_sendQueue.clear();
+    PostDropped(m_sendQueue.Close(), why);
 }
 
 bool TcpClientTransport::WaitToReconnect(uint32_t seconds)
 {
-    GoDown();
+    GoDown(L"the connection failed");
     Post(TransportEventKind::Status, L"Reconnecting in " + std::to_wstring(seconds) + L" s\u2026");
     if (WaitForWork(WorkSignals{Signals().stop, nullptr}, HANDLE(nullptr), seconds * 1000) == Woken::Stop)
         return false;

@@ -5,7 +5,6 @@
 #include "engine/SocketUtil.h"
 
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 // One outgoing TCP connection on a worker thread that connects, receives
@@ -15,12 +14,14 @@ public:
     TcpClientTransport() = default;
     ~TcpClientTransport() override { Stop(); }
 
-    void Start(HWND notifyWnd, const ConnectionSettings& settings) override;
+    using Link::Start;
+    void Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options) override;
     void Stop() override;
-    bool Send(const std::vector<uint8_t>& payload) override { return QueueSend(payload); }
-    // False when the link is not running; the payload is then not queued.
-    bool QueueSend(const std::vector<uint8_t>& payload);
-    size_t QueuedBytes() override { return QueuedSize(m_sendMutex, m_sendQueue); }
+    // Queued while the link runs (while it connects too); refused while it
+    // waits to connect again.
+    SendResult Send(OutgoingPtr payload) override;
+    bool QueueSend(const std::vector<uint8_t>& payload) { return Send(MakeOutgoing(payload)) == SendResult::Queued; }
+    size_t QueuedBytes() override { return m_sendQueue.Bytes(); }
 
 private:
     void Run(ConnectionSettings settings);
@@ -29,13 +30,10 @@ private:
     SOCKET Connect(const addrinfoW* addresses, SocketEvent& event);
     // Between tries; false when the link was stopped meanwhile.
     bool WaitToReconnect(uint32_t seconds);
-    void GoDown();
+    // What was queued for a lost connection is not sent to the next one.
+    void GoDown(const wchar_t* why);
     SOCKET ConnectOne(const addrinfoW& address, SocketEvent& event);
     bool WaitForConnect(SOCKET socket, SocketEvent& event);
 
-    std::mutex m_sendMutex;
     SendQueue m_sendQueue;
-    // Lost and waiting to reconnect: payloads are refused, not queued for
-    // a connection that may come in half a minute.
-    bool m_down = false; // under m_sendMutex
 };

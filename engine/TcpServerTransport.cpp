@@ -8,6 +8,11 @@ namespace {
 // again: the server waits this long before it tries once more.
 constexpr DWORD kShortagePauseMs = 100;
 
+// Under Wine a client reset in the backlog can leave the accept event
+// unarmed even after selecting again, and the clients behind it would wait
+// unseen: the server looks at its backlog this often when nothing signals.
+constexpr DWORD kBacklogLookMs = 250;
+
 std::atomic<uint32_t> g_nextClientId{1};
 
 // Whether a failed accept concerns only the client it was for (reset or
@@ -32,10 +37,12 @@ bool IsPassingAcceptError(int error)
 
 // ---- ClientSession --------------------------------------------------------
 
-ClientSession::ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop)
-    : TransportBase(serverStop), m_socket(socket), m_peer(std::move(peer))
+ClientSession::ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop,
+                             std::shared_ptr<PostBudget> budget)
+    : TransportBase(serverStop, std::move(budget)), m_socket(socket), m_peer(std::move(peer))
 {
     m_clientId = id;
+    m_sendQueue.Open();
 }
 
 bool ClientSession::Start(HWND notifyWnd)
@@ -56,20 +63,17 @@ void ClientSession::Close(const wchar_t* why)
         m_farewellOwed = false;
         Post(TransportEventKind::ClientRemoved, L"Client disconnected" + std::wstring(why), m_peer);
     }
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    SendQueue().swap(m_sendQueue);
+    m_sendQueue.Close();
 }
 
-bool ClientSession::QueueSend(const std::vector<uint8_t>& payload)
+SendResult ClientSession::QueueSend(const OutgoingPtr& payload)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        if (!m_running)
-            return false;
-        m_sendQueue.push_back(payload);
-    }
-    Wake();
-    return true;
+    if (!m_running)
+        return SendResult::Refused;
+    const SendResult result = m_sendQueue.Push(payload);
+    if (result == SendResult::Queued)
+        Wake();
+    return result;
 }
 
 void ClientSession::Run()
@@ -78,17 +82,18 @@ void ClientSession::Run()
     SocketEvent event;
     StreamEnd end = StreamEnd::Failed;
     int error = 0;
+    uint64_t dropped = 0;
+    StreamHooks hooks;
+    hooks.onBlock = [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); };
+    hooks.onSent = [this](const OutgoingPtr& payload, size_t written) { PostSent(payload, written, m_peer); };
+    hooks.onDropped = [this](uint64_t bytes) { PostDropped(bytes, FormatSocketError(L"the send failed"), m_peer); };
     if (event.Watch(m_socket, FD_READ | FD_WRITE | FD_CLOSE))
-        end = RunStream(m_socket, event, Signals(), m_sendMutex, m_sendQueue,
-                        [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); }, &error);
+        end = RunStream(m_socket, event, *this, m_sendQueue, hooks, &error, &dropped);
     else
         error = WSAGetLastError();
-    {
-        // What was queued for a client that has gone will never be written.
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        m_running = false;
-        m_sendQueue.clear();
-    }
+    m_running = false;
+    // What was queued for a client that has gone will never be written.
+    PostDropped(dropped + m_sendQueue.Close(), L"the client left", m_peer);
     CloseSocket(m_socket);
     if (end == StreamEnd::Stopped)
         m_farewellOwed = true; // Close says it, after the join
@@ -98,9 +103,12 @@ void ClientSession::Run()
 
 // ---- TcpServerTransport --------------------------------------------------
 
-void TcpServerTransport::Start(HWND notifyWnd, const ConnectionSettings& settings)
+void TcpServerTransport::Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options)
 {
     Stop();
+    m_options = options;
+    m_turnedAway = 0;
+    m_turnedAwaySaid = 0;
     StartWorker(notifyWnd, [this, settings] { Run(settings); });
 }
 
@@ -116,22 +124,25 @@ void TcpServerTransport::Stop()
     m_sessions.clear();
 }
 
-bool TcpServerTransport::QueueSendToAll(const std::vector<uint8_t>& payload)
+SendResult TcpServerTransport::Send(OutgoingPtr payload)
 {
     std::lock_guard<std::mutex> lock(m_sessionsMutex);
-    bool taken = false;
-    for (const auto& session : m_sessions)
-        taken = session->QueueSend(payload) || taken;
-    return taken;
+    SendResult result = SendResult::Refused;
+    for (const auto& session : m_sessions) {
+        const SendResult one = session->QueueSend(payload);
+        if (one == SendResult::Queued || (one == SendResult::BackedUp && result == SendResult::Refused))
+            result = one;
+    }
+    return result;
 }
 
-bool TcpServerTransport::QueueSendTo(uint32_t clientId, const std::vector<uint8_t>& payload)
+SendResult TcpServerTransport::SendTo(uint32_t clientId, const std::wstring&, OutgoingPtr payload)
 {
     std::lock_guard<std::mutex> lock(m_sessionsMutex);
     for (const auto& session : m_sessions)
         if (session->Id() == clientId)
             return session->QueueSend(payload);
-    return false;
+    return SendResult::Refused;
 }
 
 size_t TcpServerTransport::QueuedBytes()
@@ -171,9 +182,12 @@ void TcpServerTransport::Run(ConnectionSettings settings)
     }
 
     Post(TransportEventKind::Status, L"TCP server listening on " + std::to_wstring(unsigned(settings.port)));
-    while (WaitForWork(Signals(), event.Get()) != Woken::Stop) {
+    for (;;) {
+        const Woken woken = WaitForWork(Signals(), event.Get(), kBacklogLookMs);
+        if (woken == Woken::Stop)
+            break;
         WSANETWORKEVENTS happened;
-        if (!event.Take(listener, happened) || !AcceptWaiting(listener))
+        if ((woken != Woken::Timeout && !event.Take(listener, happened)) || !AcceptWaiting(listener))
             break;
         // A client reset in the backlog can be gone by the time it is
         // accepted; under Wine the failed accept then leaves the accept
@@ -181,7 +195,9 @@ void TcpServerTransport::Run(ConnectionSettings settings)
         // again arms it, and signals at once for a client already waiting.
         if (!event.Watch(listener, FD_ACCEPT))
             break;
+        SayTurnedAway(false);
     }
+    SayTurnedAway(true);
     CloseSocket(listener);
     PostEnd(TransportEventKind::Status, L"TCP server stopped");
 }
@@ -238,8 +254,13 @@ bool TcpServerTransport::Disconnect(uint32_t clientId)
 
 void TcpServerTransport::AddSession(SOCKET client, const sockaddr_storage& address)
 {
+    PruneSessions();
+    if (SessionCount() >= m_options.maxClients) {
+        TurnAway(client);
+        return;
+    }
     auto session = std::make_shared<ClientSession>(client, FormatEndpoint(reinterpret_cast<const sockaddr*>(&address)),
-                                                   g_nextClientId++, Signals().stop);
+                                                   g_nextClientId++, Signals().stop, Budget());
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
         m_sessions.push_back(session);
@@ -250,6 +271,27 @@ void TcpServerTransport::AddSession(SOCKET client, const sockaddr_storage& addre
         m_sessions.erase(std::remove(m_sessions.begin(), m_sessions.end(), session), m_sessions.end());
     }
     PruneSessions();
+}
+
+void TcpServerTransport::TurnAway(SOCKET client)
+{
+    // A reset, not a close: the client learns at once that it was not served.
+    linger abort{1, 0};
+    setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof(abort));
+    closesocket(client);
+    ++m_turnedAway;
+    SayTurnedAway(false);
+}
+
+void TcpServerTransport::SayTurnedAway(bool now)
+{
+    if (!m_turnedAway || (!now && GetTickCount64() - m_turnedAwaySaid < 1000))
+        return;
+    Post(TransportEventKind::Error, std::to_wstring(m_turnedAway) + (m_turnedAway == 1 ? L" client was" : L" clients were") +
+                                        L" turned away: the server serves " + std::to_wstring(m_options.maxClients) +
+                                        L" at most.");
+    m_turnedAway = 0;
+    m_turnedAwaySaid = GetTickCount64();
 }
 
 void TcpServerTransport::PruneSessions()

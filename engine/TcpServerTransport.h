@@ -15,7 +15,9 @@
 class ClientSession : public TransportBase {
 public:
     // `serverStop` ends every session of the server at once.
-    ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop);
+    // Its posts spend the server's budget.
+    ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop,
+                  std::shared_ptr<PostBudget> budget);
     ~ClientSession() { Close(); }
 
     bool Start(HWND notifyWnd);
@@ -23,9 +25,9 @@ public:
     // says "Client disconnected" here (with `why` after it), so that a
     // server's sessions say it in the order they were accepted.
     void Close(const wchar_t* why = L"");
-    // Under the session's lock; false once the session has ended.
-    bool QueueSend(const std::vector<uint8_t>& payload);
-    size_t QueuedBytes() { return QueuedSize(m_sendMutex, m_sendQueue); }
+    // Refused once the session has ended.
+    SendResult QueueSend(const OutgoingPtr& payload);
+    size_t QueuedBytes() { return m_sendQueue.Bytes(); }
     const std::wstring& Peer() const { return m_peer; }
     uint32_t Id() const { return m_clientId; }
 
@@ -36,7 +38,6 @@ private:
     std::wstring m_peer;
     bool m_farewellOwed = false;
     bool m_closed = false;
-    std::mutex m_sendMutex;
     SendQueue m_sendQueue;
 };
 
@@ -47,13 +48,20 @@ public:
     TcpServerTransport() = default;
     ~TcpServerTransport() override { Stop(); }
 
-    void Start(HWND notifyWnd, const ConnectionSettings& settings) override;
+    using Link::Start;
+    void Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options) override;
     void Stop() override;
-    bool Send(const std::vector<uint8_t>& payload) override { return QueueSendToAll(payload); }
-    // Queues a copy for every running client session; true when one took it.
-    bool QueueSendToAll(const std::vector<uint8_t>& payload);
+    // One payload for every running client session, shared by their queues:
+    // queued when one took it, backed up when none did and one was full.
+    SendResult Send(OutgoingPtr payload) override;
+    SendResult SendTo(uint32_t clientId, const std::wstring& peer, OutgoingPtr payload) override;
+    bool DisconnectClient(uint32_t clientId) override { return Disconnect(clientId); }
+    bool QueueSendToAll(const std::vector<uint8_t>& payload) { return Send(MakeOutgoing(payload)) == SendResult::Queued; }
     // False when no running session has that id.
-    bool QueueSendTo(uint32_t clientId, const std::vector<uint8_t>& payload);
+    bool QueueSendTo(uint32_t clientId, const std::vector<uint8_t>& payload)
+    {
+        return SendTo(clientId, {}, MakeOutgoing(payload)) == SendResult::Queued;
+    }
     // Closes that client's connection, as if it had left; the others and
     // the server go on. False when no session has that id.
     bool Disconnect(uint32_t clientId);
@@ -65,6 +73,13 @@ private:
     bool AcceptWaiting(SOCKET listener);
     void AddSession(SOCKET client, const sockaddr_storage& address);
     void PruneSessions();
+    // Past the cap a connection is closed at once; how many were is said
+    // once a second at most.
+    void TurnAway(SOCKET client);
+    void SayTurnedAway(bool now);
+
+    uint64_t m_turnedAway = 0; // not yet said; the worker's own
+    ULONGLONG m_turnedAwaySaid = 0;
 
     std::mutex m_sessionsMutex; // taken before any session's send lock
     std::vector<std::shared_ptr<ClientSession>> m_sessions;

@@ -35,10 +35,11 @@ Woken WaitForWork(const WorkSignals& signals, const HANDLE* handles, DWORD count
     return all[result - WAIT_OBJECT_0] == signals.wake ? Woken::Wake : Woken::Handle;
 }
 
-TransportBase::TransportBase(HANDLE sharedStop)
+TransportBase::TransportBase(HANDLE sharedStop, std::shared_ptr<PostBudget> budget)
     : m_signals{sharedStop ? sharedStop : CreateEventW(nullptr, TRUE, FALSE, nullptr),
                 CreateEventW(nullptr, FALSE, FALSE, nullptr), &m_stopRequested},
-      m_ownsStop(!sharedStop)
+      m_ownsStop(!sharedStop),
+      m_budget(budget ? std::move(budget) : std::make_shared<PostBudget>(PostBudgetBytes()))
 {
 }
 
@@ -89,6 +90,7 @@ TransportEvent TransportBase::Event(TransportEventKind kind, std::wstring text, 
     event.text = std::move(text);
     event.peer = peer;
     event.clientId = m_clientId;
+    event.arrivedUs = MicrosecondsNow();
     return event;
 }
 
@@ -104,11 +106,68 @@ bool TransportBase::Post(TransportEventKind kind, std::wstring text, const std::
 
 void TransportBase::PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged) const
 {
-    TransportEvent event = Event(TransportEventKind::Received, DecodeReceivedText(block.data(), block.size()), peer);
+    TransportEvent event = Event(TransportEventKind::Received, {}, peer);
     event.receivedUs = SteadyMicroseconds();
+    event.ticket = BudgetTicket(m_budget, block.size() + kEventCost);
     event.data = std::move(block);
     event.damaged = damaged;
     PostTransportEvent(*this, std::move(event));
+}
+
+void TransportBase::PostSent(const OutgoingPtr& payload, size_t written, const std::wstring& peer) const
+{
+    if (!payload || written == 0 || payload->said.exchange(true))
+        return;
+    TransportEvent event = Event(TransportEventKind::Sent, {}, peer);
+    event.sendTag = payload->tag;
+    event.ticket = BudgetTicket(m_budget, written + kEventCost);
+    // The queue's was the last hold on a payload for one peer.
+    if (written == payload->bytes.size() && payload.use_count() == 1)
+        event.data = std::move(payload->bytes);
+    else
+        event.data.assign(payload->bytes.begin(), payload->bytes.begin() + ptrdiff_t(written));
+    PostTransportEvent(*this, std::move(event));
+}
+
+void TransportBase::PostDropped(uint64_t bytes, const std::wstring& why, const std::wstring& peer) const
+{
+    if (bytes)
+        PostFailedSend(std::to_wstring(bytes) + L" queued bytes were not sent: " + why + L".", bytes, peer);
+}
+
+void TransportBase::PostFailedSend(std::wstring text, uint64_t bytes, const std::wstring& peer) const
+{
+    TransportEvent event = Event(TransportEventKind::Error, std::move(text), peer);
+    event.lostBytes = bytes;
+    PostTransportEvent(*this, std::move(event));
+}
+
+bool TransportBase::WaitForRoom(HANDLE alsoWake) const
+{
+    while (!m_budget->HasRoom()) {
+        const HANDLE handles[2] = {m_budget->RoomEvent(), alsoWake};
+        if (m_budget->HasRoom())
+            break;
+        if (WaitForWork(WorkSignals{m_signals.stop, nullptr, m_signals.stopRequested}, handles, alsoWake ? 2 : 1) ==
+            Woken::Stop)
+            return false;
+    }
+    return true;
+}
+
+static std::atomic<uint64_t> g_backloggedDatagramBytes{0};
+
+uint64_t BackloggedDatagramBytes()
+{
+    return g_backloggedDatagramBytes.load();
+}
+
+bool TransportBase::DropForBacklog(size_t bytes) const
+{
+    if (m_budget->HasRoom())
+        return false;
+    g_backloggedDatagramBytes += bytes;
+    return true;
 }
 
 void TransportBase::PostLost(TransportEventKind kind, std::wstring text, const std::wstring& peer) const
@@ -124,11 +183,98 @@ void TransportBase::PostEnd(TransportEventKind kind, std::wstring text, const st
     Post(kind, std::move(text), peer, {}, true);
 }
 
-size_t QueuedSize(std::mutex& lock, const SendQueue& queue)
+OutgoingPtr MakeOutgoing(std::vector<uint8_t> bytes, const SendTag& tag)
 {
-    std::lock_guard<std::mutex> guard(lock);
-    size_t bytes = 0;
-    for (const std::vector<uint8_t>& payload : queue)
-        bytes += payload.size();
+    auto payload = std::make_shared<Outgoing>();
+    payload->bytes = std::move(bytes);
+    payload->tag = tag;
+    return payload;
+}
+
+constexpr size_t kDefaultSendQueueCap = size_t(16) << 20;
+static std::atomic<size_t> g_sendQueueCap{kDefaultSendQueueCap};
+
+size_t SendQueueCap()
+{
+    return g_sendQueueCap.load();
+}
+
+void SetSendQueueCap(size_t bytes)
+{
+    g_sendQueueCap = bytes ? bytes : kDefaultSendQueueCap;
+}
+
+// A few MiB: enough that a busy link never waits on a window that keeps
+// up, little beside the journal's budget when it does not.
+constexpr size_t kDefaultPostBudget = size_t(4) << 20;
+static std::atomic<size_t> g_postBudget{kDefaultPostBudget};
+
+size_t PostBudgetBytes()
+{
+    return g_postBudget.load();
+}
+
+void SetPostBudgetBytes(size_t bytes)
+{
+    g_postBudget = bytes ? bytes : kDefaultPostBudget;
+}
+
+void PostBudget::Give(size_t bytes)
+{
+    const int64_t left = m_used.fetch_sub(int64_t(bytes)) - int64_t(bytes);
+    if (left < int64_t(m_limit) && m_waiting.exchange(false))
+        SetEvent(m_room);
+}
+
+SendResult SendQueue::Push(OutgoingPtr payload)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_open)
+        return SendResult::Refused;
+    // One payload larger than the cap still goes, into an empty queue.
+    if (!m_payloads.empty() && m_bytes + payload->bytes.size() > SendQueueCap())
+        return SendResult::BackedUp;
+    m_bytes += payload->bytes.size();
+    m_payloads.push_back(std::move(payload));
+    return SendResult::Queued;
+}
+
+OutgoingPtr SendQueue::Pop()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_payloads.empty())
+        return nullptr;
+    OutgoingPtr next = std::move(m_payloads.front());
+    m_payloads.pop_front();
+    m_bytes -= next->bytes.size();
+    return next;
+}
+
+size_t SendQueue::Bytes() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_bytes;
+}
+
+void SendQueue::Open()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_open = true;
+}
+
+uint64_t SendQueue::Close()
+{
+    std::deque<OutgoingPtr> dropped;
+    uint64_t bytes = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_open = false;
+        dropped.swap(m_payloads);
+        m_bytes = 0;
+    }
+    // A payload for every client that another has written already left.
+    for (const OutgoingPtr& payload : dropped)
+        if (!payload->said.load())
+            bytes += payload->bytes.size();
     return bytes;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 #include <functional>
@@ -22,11 +23,87 @@ struct WorkSignals {
     const std::atomic<bool>* stopRequested = nullptr;
 };
 
-// Payloads waiting for a link's writer, in order.
-using SendQueue = std::deque<std::vector<uint8_t>>;
+// One payload on its way out. A server's payload for all its clients is
+// one, shared by their queues: it is said to have left once, when the first
+// of them wrote it.
+struct Outgoing {
+    std::vector<uint8_t> bytes;
+    SendTag tag;
+    std::atomic<bool> said{false};
+    // Where a datagram goes, as its socket address; a stream link's own.
+    std::vector<uint8_t> address;
+};
+using OutgoingPtr = std::shared_ptr<Outgoing>;
+OutgoingPtr MakeOutgoing(std::vector<uint8_t> bytes, const SendTag& tag = {});
 
-// The bytes of the queue's payloads, under its lock.
-size_t QueuedSize(std::mutex& lock, const SendQueue& queue);
+enum class SendResult {
+    Queued,
+    Refused,  // the link (or the peer) is not there to take it
+    BackedUp, // what waits for the link is at its cap
+};
+
+// The most that may wait to be written on one link or one server client:
+// past it, a send is refused rather than the queue grow until memory runs
+// out behind a peer that does not read.
+size_t SendQueueCap();
+void SetSendQueueCap(size_t bytes); // 0: the default
+
+// Payloads waiting for a link's writer, in order, and whether it takes more.
+class SendQueue {
+public:
+    SendResult Push(OutgoingPtr payload);
+    // The next payload, or null.
+    OutgoingPtr Pop();
+    size_t Bytes() const;
+    // Takes payloads from now on.
+    void Open();
+    // Takes none until opened again; what waited is dropped and its bytes
+    // returned.
+    uint64_t Close();
+
+private:
+    mutable std::mutex m_lock;
+    std::deque<OutgoingPtr> m_payloads;
+    size_t m_bytes = 0;
+    bool m_open = false;
+};
+
+// The bytes a link has posted to its window that the window has not yet
+// handled. Past the budget a stream link stops reading (its peer then waits,
+// by the link's own flow control) and a datagram link drops what comes.
+class PostBudget {
+public:
+    explicit PostBudget(size_t limit) : m_limit(limit), m_room(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~PostBudget() { CloseHandle(m_room); }
+    PostBudget(const PostBudget&) = delete;
+    PostBudget& operator=(const PostBudget&) = delete;
+
+    bool HasRoom() const { return m_used.load() < int64_t(m_limit); }
+    // Signalled once room is made after this call; look at HasRoom again
+    // before waiting on it.
+    HANDLE RoomEvent()
+    {
+        m_waiting = true;
+        return m_room;
+    }
+    void Take(size_t bytes) { m_used += int64_t(bytes); }
+    void Give(size_t bytes);
+    int64_t Used() const { return m_used.load(); }
+
+private:
+    size_t m_limit;
+    HANDLE m_room;
+    std::atomic<int64_t> m_used{0};
+    std::atomic<bool> m_waiting{false};
+};
+
+// A link's budget of posted but unhandled bytes; what every event costs on
+// top of its bytes, so that a flood of one-byte blocks is bounded too.
+size_t PostBudgetBytes();
+void SetPostBudgetBytes(size_t bytes); // 0: the default
+constexpr size_t kEventCost = 128;
+// Datagrams dropped, and their bytes, because the window was behind.
+uint64_t BackloggedDatagramBytes();
 
 enum class Woken { Stop, Handle, Wake, Timeout };
 
@@ -46,11 +123,14 @@ class TransportBase {
 public:
     // A worker given a shared stop event ends with everyone who shares it,
     // or alone through its own stop request.
-    explicit TransportBase(HANDLE sharedStop = nullptr);
+    // Its sessions share a server's budget.
+    explicit TransportBase(HANDLE sharedStop = nullptr, std::shared_ptr<PostBudget> budget = nullptr);
     TransportBase(const TransportBase&) = delete;
     TransportBase& operator=(const TransportBase&) = delete;
 
     bool IsRunning() const { return m_running; }
+    const WorkSignals& Signals() const { return m_signals; }
+    const std::shared_ptr<PostBudget>& Budget() const { return m_budget; }
     bool HasWorker() const { return m_worker.joinable(); }
 
     HWND m_notifyWnd = nullptr;
@@ -73,7 +153,6 @@ protected:
     void JoinWorker();
     // Tells the worker that a payload is queued.
     void Wake() const { SetEvent(m_signals.wake); }
-    const WorkSignals& Signals() const { return m_signals; }
 
     // `damaged`: see TransportEvent.
     bool Post(TransportEventKind kind, std::wstring text, const std::wstring& peer = {},
@@ -88,12 +167,25 @@ protected:
     // event says the link has ended (a failed start, or the closing status).
     void PostEnd(TransportEventKind kind, std::wstring text, const std::wstring& peer = {});
 
+    // A payload has left whole, or its first `written` bytes have before the
+    // link ended.
+    void PostSent(const OutgoingPtr& payload, size_t written, const std::wstring& peer = {}) const;
+    // Queued bytes that will never leave, and why ("the link closed").
+    void PostDropped(uint64_t bytes, const std::wstring& why, const std::wstring& peer = {}) const;
+    // A payload whose send failed: the line says why, its bytes count as lost.
+    void PostFailedSend(std::wstring text, uint64_t bytes, const std::wstring& peer = {}) const;
+    // Waits while the window is behind; false when stopped meanwhile.
+    bool WaitForRoom(HANDLE alsoWake = nullptr) const;
+    // A received datagram the window has no room for: dropped and counted.
+    bool DropForBacklog(size_t bytes) const;
+
     // Carried on every event of this worker; a server's client session sets it.
     uint32_t m_clientId = 0;
 
 private:
     WorkSignals m_signals;
     bool m_ownsStop;
+    std::shared_ptr<PostBudget> m_budget;
     std::thread m_worker;
 };
 

@@ -60,6 +60,14 @@ bool PostTransportEvent(const TransportBase& transport, TransportEvent event)
     return false;
 }
 
+uint64_t MicrosecondsNow()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime; // 100 ns since 1601
+    return ticks / 10 - 11644473600000000ull;
+}
+
 uint64_t SteadyMicroseconds()
 {
     static const int64_t frequency = [] {
@@ -72,3 +80,26 @@ uint64_t SteadyMicroseconds()
     return uint64_t(now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency);
 }
 
+
+BudgetTicket::BudgetTicket(std::shared_ptr<PostBudget> budget, size_t bytes) : m_budget(std::move(budget)), m_bytes(bytes)
+{
+    if (m_budget)
+        m_budget->Take(bytes);
+}
+
+BudgetTicket& BudgetTicket::operator=(BudgetTicket&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        m_budget = std::move(other.m_budget);
+        m_bytes = other.m_bytes;
+    }
+    return *this;
+}
+
+void BudgetTicket::Release()
+{
+    if (m_budget)
+        m_budget->Give(m_bytes);
+    m_budget.reset();
+}

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,34 @@ enum class TransportEventKind : uint32_t {
 // lParam carries one heap TransportEvent; the receiving window owns it from
 // the post on and frees it on every path.
 constexpr UINT WM_TRANSPORT_EVENT = WM_APP + 0x65;
+
+// How the window shows a payload once its link has written it; the link
+// carries it along unread.
+struct SendTag {
+    bool asHex = false; // sent from the Hex face: shown as hex pairs
+    uint32_t checksumFrom = 0, checksumCount = 0; // a text's checksum, shown as raw bytes
+    bool toOnePeer = false; // its line and record name the peer it went to
+};
+
+class PostBudget;
+
+// Bytes of a link's budget that an event holds until it is freed, handled
+// or not. A copy holds none.
+class BudgetTicket {
+public:
+    BudgetTicket() = default;
+    BudgetTicket(std::shared_ptr<PostBudget> budget, size_t bytes);
+    BudgetTicket(const BudgetTicket&) {}
+    BudgetTicket(BudgetTicket&& other) noexcept : m_budget(std::move(other.m_budget)), m_bytes(other.m_bytes) {}
+    BudgetTicket& operator=(const BudgetTicket&) { return *this; }
+    BudgetTicket& operator=(BudgetTicket&& other) noexcept;
+    ~BudgetTicket() { Release(); }
+    void Release();
+
+private:
+    std::shared_ptr<PostBudget> m_budget;
+    size_t m_bytes = 0;
+};
 
 struct TransportEvent {
     TransportEventKind kind = TransportEventKind::Status;
@@ -40,7 +69,20 @@ struct TransportEvent {
     // When the worker took received bytes, on SteadyMicroseconds(): what the
     // log's framing measures gaps and first bytes by.
     uint64_t receivedUs = 0;
+    // When the worker saw it happen, in microseconds since 1970 (UTC): what
+    // the journal and captures are stamped with, however late the window
+    // takes it. 0 for an event the window made.
+    uint64_t arrivedUs = 0;
+    // A Sent event's payload as the window asked for it to be shown.
+    SendTag sendTag;
+    // Bytes that were queued to be sent and never left (the link ended, a
+    // send failed): the event says so, and they count as lost.
+    uint64_t lostBytes = 0;
+    BudgetTicket ticket;
 };
+
+// The microseconds since 1970-01-01 UTC now.
+uint64_t MicrosecondsNow();
 
 // A clock that only goes forward, in microseconds, for every thread alike.
 uint64_t SteadyMicroseconds();

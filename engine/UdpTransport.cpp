@@ -10,15 +10,15 @@
 
 namespace {
 
-// A flood of datagrams must not keep the worker from a stop.
+// A flood of datagrams must not keep the worker from a stop or its sends.
 constexpr int kDatagramsPerWake = 64;
-constexpr long kSendRoomWaitSeconds = 1;
 
 } // namespace
 
-void UdpTransport::Start(HWND notifyWnd, const ConnectionSettings& settings)
+void UdpTransport::Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options)
 {
     Stop();
+    m_options = options;
     m_listener = settings.isServer == 1; // before the worker: the window reads it too
     StartWorker(notifyWnd, [this, settings] { Run(settings); });
 }
@@ -27,65 +27,78 @@ void UdpTransport::Stop()
 {
     RequestStop();
     JoinWorker();
+    m_sendQueue.Close();
+    m_pending.reset();
 }
 
-bool UdpTransport::SendNow(const std::vector<uint8_t>& payload)
+SendResult UdpTransport::Queue(OutgoingPtr payload, const sockaddr* to, int length)
 {
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    if (m_socket == INVALID_SOCKET || m_destinationLength == 0)
-        return false;
-    return SendDatagram(reinterpret_cast<const sockaddr*>(&m_destination), m_destinationLength, payload);
+    // The listener's destination is the any-address. Windows refuses to send
+    // there; other stacks deliver it to this very socket. Refuse it alike.
+    if (reinterpret_cast<const sockaddr_in*>(to)->sin_addr.s_addr == htonl(INADDR_ANY))
+        return SendResult::Refused;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(to);
+    payload->address.assign(bytes, bytes + length);
+    const SendResult result = m_sendQueue.Push(std::move(payload));
+    if (result == SendResult::Queued)
+        Wake();
+    return result;
 }
 
-bool UdpTransport::SendTo(const std::wstring& peer, const std::vector<uint8_t>& payload)
+SendResult UdpTransport::Send(OutgoingPtr payload)
+{
+    std::lock_guard<std::mutex> lock(m_destinationMutex);
+    if (!m_ready || m_destinationLength == 0)
+        return SendResult::Refused;
+    return Queue(std::move(payload), reinterpret_cast<const sockaddr*>(&m_destination), m_destinationLength);
+}
+
+SendResult UdpTransport::SendTo(uint32_t, const std::wstring& peer, OutgoingPtr payload)
 {
     const size_t colon = peer.rfind(L':');
     if (!m_listener || colon == std::wstring::npos || colon + 1 == peer.size() || peer.size() - colon > 6)
-        return false;
+        return SendResult::Refused;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     unsigned long port = 0;
     for (size_t i = colon + 1; i < peer.size(); ++i) {
         if (peer[i] < L'0' || peer[i] > L'9')
-            return false;
+            return SendResult::Refused;
         port = port * 10 + unsigned(peer[i] - L'0');
     }
     if (port == 0 || port > 65535 || InetPtonW(AF_INET, peer.substr(0, colon).c_str(), &to.sin_addr) != 1)
-        return false;
+        return SendResult::Refused;
     to.sin_port = htons(uint16_t(port));
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    if (m_socket == INVALID_SOCKET)
-        return false;
-    return SendDatagram(reinterpret_cast<const sockaddr*>(&to), int(sizeof(to)), payload);
+    std::lock_guard<std::mutex> lock(m_destinationMutex);
+    if (!m_ready)
+        return SendResult::Refused;
+    return Queue(std::move(payload), reinterpret_cast<const sockaddr*>(&to), int(sizeof(to)));
 }
 
-bool UdpTransport::SendDatagram(const sockaddr* to, int length, const std::vector<uint8_t>& payload)
+void UdpTransport::WriteQueued(SOCKET s)
 {
-    // The listener's destination is the any-address. Windows refuses to send
-    // there; other stacks deliver it to this very socket. Refuse it alike.
-    if (reinterpret_cast<const sockaddr_in*>(to)->sin_addr.s_addr == htonl(INADDR_ANY))
-        return false;
-    const auto sendOnce = [&] {
-        return sendto(m_socket, reinterpret_cast<const char*>(payload.data()), int(payload.size()), 0, to,
-                      length) != SOCKET_ERROR;
-    };
-    if (sendOnce())
-        return true;
-    // The socket is non-blocking (its receive event makes it so): a burst
-    // that fills its buffer waits for room, as a blocking send would.
-    if (WSAGetLastError() != WSAEWOULDBLOCK)
-        return false;
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(m_socket, &writable);
-    timeval timeout{kSendRoomWaitSeconds, 0};
-    return select(0, nullptr, &writable, nullptr, &timeout) > 0 && sendOnce();
+    for (;;) {
+        if (!m_pending)
+            m_pending = m_sendQueue.Pop();
+        if (!m_pending)
+            return;
+        const Outgoing& out = *m_pending;
+        const int sent = sendto(s, reinterpret_cast<const char*>(out.bytes.data()), int(out.bytes.size()), 0,
+                                reinterpret_cast<const sockaddr*>(out.address.data()), int(out.address.size()));
+        if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
+            return; // FD_WRITE says when there is room
+        if (sent == SOCKET_ERROR)
+            PostDropped(out.bytes.size(), FormatSocketError(L"the send failed"));
+        else
+            PostSent(m_pending, out.bytes.size(), FormatEndpoint(reinterpret_cast<const sockaddr*>(out.address.data())));
+        m_pending.reset();
+    }
 }
 
 void UdpTransport::SetSocket(SOCKET s, const sockaddr_in* destination)
 {
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    m_socket = destination ? s : INVALID_SOCKET;
+    std::lock_guard<std::mutex> lock(m_destinationMutex);
+    m_ready = destination && s != INVALID_SOCKET;
     m_destination = {};
     m_destinationLength = 0;
     if (destination) {
@@ -98,8 +111,8 @@ void UdpTransport::Answer(const sockaddr_storage& sender, int length)
 {
     if (!m_listener || length <= 0 || length > int(sizeof(sender)))
         return;
-    std::lock_guard<std::mutex> lock(m_sendMutex);
-    if (m_socket == INVALID_SOCKET)
+    std::lock_guard<std::mutex> lock(m_destinationMutex);
+    if (!m_ready)
         return;
     memcpy(&m_destination, &sender, size_t(length));
     m_destinationLength = length;
@@ -142,58 +155,83 @@ void UdpTransport::Run(ConnectionSettings settings)
         return;
     }
     SocketEvent event;
-    if (!event.Watch(s, FD_READ)) {
+    if (!event.Watch(s, FD_READ | FD_WRITE)) {
         FailStart(s, FormatSocketError(L"UDP socket failed"));
         return;
     }
+    m_sendQueue.Open();
     SetSocket(s, &destination);
     Post(TransportEventKind::Status, settings.isServer == 1 ? L"UDP listener started" : L"UDP client ready");
 
-    if (!ReceiveUntilStopped(s, event)) {
+    if (!ServeUntilStopped(s, event)) {
         Post(TransportEventKind::Error, FormatSocketError(L"UDP receive failed"), {}, {}, true);
+        SetSocket(INVALID_SOCKET, nullptr);
+        PostDropped(m_sendQueue.Close() + (m_pending ? m_pending->bytes.size() : 0), L"the link closed");
         PostEnd(TransportEventKind::Status, L"UDP stopped");
-        // The socket outlives the receiving: sends still go out until Stop.
-        WaitForWork(WorkSignals{Signals().stop, nullptr}, HANDLE(nullptr));
     } else {
+        SetSocket(INVALID_SOCKET, nullptr);
+        PostDropped(m_sendQueue.Close() + (m_pending ? m_pending->bytes.size() : 0), L"the link closed");
         PostEnd(TransportEventKind::Status, L"UDP stopped");
     }
-    SetSocket(INVALID_SOCKET, nullptr);
+    m_pending.reset();
     CloseSocket(s);
 }
 
 // True when stopped; false when a receive failed, with its error as the
 // thread's last socket error.
-bool UdpTransport::ReceiveUntilStopped(SOCKET s, SocketEvent& event)
+bool UdpTransport::ServeUntilStopped(SOCKET s, SocketEvent& event)
 {
     std::vector<uint8_t> buffer(size_t(m_receiveBufferSize), 0);
-    while (WaitForWork(WorkSignals{Signals().stop, nullptr}, event.Get()) != Woken::Stop) {
-        WSANETWORKEVENTS happened;
-        if (!event.Take(s, happened))
+    bool readAgain = false;
+    for (;;) {
+        WriteQueued(s);
+        const Woken woken = WaitForWork(Signals(), event.Get(), readAgain ? 0 : INFINITE);
+        if (woken == Woken::Stop)
+            return true;
+        WSANETWORKEVENTS happened{};
+        if (woken == Woken::Handle && !event.Take(s, happened))
             return false;
-        for (int i = 0; i < kDatagramsPerWake; ++i) {
-            sockaddr_storage sender{};
-            int senderLength = sizeof(sender);
-            const int received = recvfrom(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0,
-                                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
-            if (received == SOCKET_ERROR) {
-                const int error = WSAGetLastError();
-                if (error == WSAEWOULDBLOCK)
-                    break;
-                if (error == WSAECONNRESET)
-                    continue;
-                if (error == WSAEMSGSIZE) {
-                    // The buffer is full of its start; the rest is gone.
-                    Answer(sender, senderLength);
-                    PostReceived(buffer, FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)), 1);
-                    continue;
-                }
-                WSASetLastError(error);
+        if (woken == Woken::Handle || readAgain) {
+            bool more = false;
+            if (!ReceiveWaiting(s, buffer, more))
                 return false;
+            readAgain = more;
+        }
+    }
+}
+
+bool UdpTransport::ReceiveWaiting(SOCKET s, std::vector<uint8_t>& buffer, bool& more)
+{
+    more = true; // unless the socket says it has nothing
+    for (int i = 0; i < kDatagramsPerWake; ++i) {
+        sockaddr_storage sender{};
+        int senderLength = sizeof(sender);
+        const int received = recvfrom(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0,
+                                      reinterpret_cast<sockaddr*>(&sender), &senderLength);
+        if (received == SOCKET_ERROR) {
+            const int error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK) {
+                more = false;
+                return true;
             }
-            Answer(sender, senderLength);
+            if (error == WSAECONNRESET)
+                continue;
+            if (error == WSAEMSGSIZE) {
+                // The buffer is full of its start; the rest is gone.
+                Answer(sender, senderLength);
+                if (!DropForBacklog(buffer.size()))
+                    PostReceived(buffer, FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)), 1);
+                continue;
+            }
+            WSASetLastError(error);
+            return false;
+        }
+        Answer(sender, senderLength);
+        // Behind: a datagram has no flow control to wait on; it is dropped
+        // and counted.
+        if (!DropForBacklog(size_t(received)))
             PostReceived(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received),
                          FormatEndpoint(reinterpret_cast<const sockaddr*>(&sender)));
-        }
     }
     return true;
 }

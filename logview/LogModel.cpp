@@ -51,10 +51,16 @@ const std::wstring& LogModel::Text(uint64_t line) const
         if (kept->first == line)
             return kept->second;
     const std::vector<uint8_t> bytes = Bytes(record, 0, record.trafficSize);
-    std::wstring text = record.rawBytes
-                            ? DecodeSentText(bytes.data(), bytes.size(), record.binaryFrom, record.binaryCount)
-                            : DecodeReceivedText(bytes.data(), bytes.size());
-    return Keep(line, StripEscapeSequences(std::move(text)));
+    return Keep(line, TrafficText(record, bytes.data(), bytes.size()));
+}
+
+std::wstring TrafficText(const LogRecord& record, const uint8_t* bytes, size_t count)
+{
+    if (record.hexPairs)
+        return count ? HexBytesText(std::vector<uint8_t>(bytes, bytes + count)) + L' ' : std::wstring();
+    if (record.rawBytes)
+        return StripEscapeSequences(DecodeSentText(bytes, count, record.binaryFrom, record.binaryCount));
+    return StripEscapeSequences(DecodeReceivedText(bytes, count));
 }
 
 std::vector<uint8_t> LogModel::Bytes(const LogRecord& record, size_t from, size_t count) const

@@ -37,16 +37,22 @@ struct LogRecord {
     // LogModel::SetTraffic): then `trafficSize` of them start at
     // `trafficAt` there, `bytes` stays empty, and its text, once appended,
     // is made from them again when it is shown, so it must be what they
-    // decode to (DecodeReceivedText, escape sequences stripped).
+    // decode to (TrafficText).
     uint64_t trafficAt = 0;
     uint32_t trafficSize = 0;
     uint32_t textLength = 0; // of such a line's text; set by Append
     // A sent line's text holds the bytes that are no text as raw bytes
-    // (RawByteChar); made again from its bytes, it is DecodeSentText of
-    // them with these bytes raw (its checksum).
+    // (RawByteChar), these bytes too (its checksum).
     bool rawBytes = false;
     uint32_t binaryFrom = 0, binaryCount = 0;
+    // Sent from the Hex face: its text is its bytes as "41 0A " pairs.
+    bool hexPairs = false;
 };
+
+// The text a traffic line of these bytes shows, by the record's kind and
+// flags: the one rule a line's text follows, when it is logged and when it
+// is made again from the journal.
+std::wstring TrafficText(const LogRecord& record, const uint8_t* bytes, size_t count);
 
 enum class LogMove { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, First, Last };
 

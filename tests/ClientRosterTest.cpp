@@ -29,15 +29,16 @@ TEST(ClientRoster, CountsFollowTheirEntriesWhenOthersLeave)
     // id apart from any server's.
     ClientRoster senders;
     bool added = false;
-    EXPECT_EQ(senders.Sender(L"127.0.0.1:7000", added), 0u);
+    size_t forgotten = 0;
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7000", added, forgotten), 0u);
     EXPECT_TRUE(added);
-    EXPECT_EQ(senders.Sender(L"127.0.0.1:7001", added), 1u);
-    EXPECT_EQ(senders.Sender(L"127.0.0.1:7000", added), 0u);
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7001", added, forgotten), 1u);
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7000", added, forgotten), 0u);
     EXPECT_FALSE(added);
     EXPECT_NE(senders[0].id, 0u);
     EXPECT_NE(senders[0].id, senders[1].id);
     EXPECT_EQ(senders.Find(senders[1].id, L""), 1u);
     senders.Clear();
-    EXPECT_EQ(senders.Sender(L"127.0.0.1:7001", added), 0u);
+    EXPECT_EQ(senders.Sender(L"127.0.0.1:7001", added, forgotten), 0u);
     EXPECT_TRUE(added);
 }

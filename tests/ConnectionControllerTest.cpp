@@ -11,7 +11,7 @@ static const std::vector<uint8_t> kPayload = {'p', 'i', 'n', 'g'};
 TEST(ConnectionController, SendBeforeAnyStartHasNowhereToGo)
 {
     ConnectionController controller;
-    EXPECT_FALSE(controller.Send(kPayload));
+    EXPECT_NE(controller.Send(kPayload), SendResult::Queued);
     EXPECT_FALSE(controller.AnyWorker());
 }
 
@@ -28,13 +28,13 @@ TEST(ConnectionController, TcpClientStartSendStop)
     ASSERT_TRUE(peer.Valid());
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client connected", 5000));
 
-    ASSERT_TRUE(controller.Send(kPayload));
+    ASSERT_EQ(controller.Send(kPayload), SendResult::Queued);
     EXPECT_EQ(peer.Receive(kPayload.size(), 5000), kPayload);
 
     controller.StopAll();
     EXPECT_FALSE(controller.AnyWorker());
     EXPECT_TRUE(peer.WaitClosed(2000));
-    EXPECT_FALSE(controller.Send(kPayload));
+    EXPECT_NE(controller.Send(kPayload), SendResult::Queued);
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client disconnected", 2000));
 }
 
@@ -56,14 +56,14 @@ TEST(ConnectionController, SendFollowsTheFlagsOfTheLastStart)
     controller.Start(server);
     EXPECT_TRUE(peer.WaitClosed(2000));
     EXPECT_EQ(controller.ActiveKind(), LinkKind::TcpServer);
-    EXPECT_FALSE(controller.Send(kPayload)); // the server has no client
+    EXPECT_NE(controller.Send(kPayload), SendResult::Queued); // the server has no client
 
     ConnectionSettings serial;
     serial.useSerial = 1;
     serial.isServer = 1;
     controller.Start(serial);
-    EXPECT_FALSE(controller.Send(kPayload));
-    EXPECT_FALSE(controller.Send({}));
+    EXPECT_NE(controller.Send(kPayload), SendResult::Queued);
+    EXPECT_NE(controller.Send({}), SendResult::Queued);
     controller.StopAll();
     EXPECT_FALSE(controller.AnyWorker());
 }
@@ -77,7 +77,7 @@ TEST(ConnectionController, RefusedConnectEndsWithErrorOnly)
     settings.port = ClosedLoopbackPort();
     controller.Start(settings);
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) > 0; }, 10000));
-    EXPECT_FALSE(controller.Send(kPayload));
+    EXPECT_NE(controller.Send(kPayload), SendResult::Queued);
     controller.StopAll();
     EXPECT_FALSE(window.Has(Kind::Status, L"TCP client disconnected"));
 }

@@ -21,3 +21,20 @@ inline bool PumpDialogUntil(Dialog& dialog, const std::function<bool()>& done, i
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
 }
+
+// Runs the dialog's messages until none has come for `quietMs`: what the
+// links posted (a payload said sent once written) has been handled.
+inline void PumpDialogUntilQuiet(Dialog& dialog, int quietMs = 30, int timeoutMs = 3000)
+{
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
+    ULONGLONG lastSeen = GetTickCount64();
+    while (GetTickCount64() < deadline && GetTickCount64() - lastSeen < ULONGLONG(quietMs)) {
+        MSG msg;
+        for (int n = 0; n < 200 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+            if (msg.message != WM_TIMER)
+                lastSeen = GetTickCount64();
+            dialog.RouteMessage(msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}

@@ -1,6 +1,6 @@
 #include "logview/LogLine.h"
 #include "logview/LogModel.h"
-#include "ui/Log.h"
+#include "session/LogState.h"
 #include "ui/LogTools.h"
 
 #include <gtest/gtest.h>

@@ -29,6 +29,7 @@ protected:
     void Tick() { Tick(2); }
     std::wstring Log()
     {
+        PumpDialogUntilQuiet(dialog);
         Tick();
         return Item(IDC_LOG_EDIT).Text();
     }

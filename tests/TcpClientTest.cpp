@@ -142,8 +142,7 @@ TEST(TcpClient, ReconnectsWithGrowingWaitsUntilStopped)
     auto listener = std::make_unique<Listener>();
     const uint16_t port = listener->Port();
     TcpClientTransport client;
-    client.SetReconnect(true);
-    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", port));
+    client.Start(window.Handle(), ClientSettings(L"127.0.0.1", port), LinkOptions{true});
     PeerSocket peer = listener->Accept(5000);
     ASSERT_TRUE(Connected(window));
     const auto count = [&](const std::wstring& text) {
@@ -185,8 +184,7 @@ TEST(TcpClient, StopInEveryReconnectStateLeavesNoThread)
     for (const DWORD after : {0u, 5u, 40u, 400u, 1005u, 1500u}) {
         EventWindow window;
         TcpClientTransport client;
-        client.SetReconnect(true);
-        client.Start(window.Handle(), ClientSettings(L"127.0.0.1", port));
+        client.Start(window.Handle(), ClientSettings(L"127.0.0.1", port), LinkOptions{true});
         Sleep(after);
         const ULONGLONG before = GetTickCount64();
         client.Stop();

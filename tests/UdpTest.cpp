@@ -66,10 +66,8 @@ TEST_F(Udp, ListenerShowsEachSenderAndAnswersTheLast)
     ASSERT_TRUE(WaitReceived(2));
     EXPECT_EQ(NthReceived(0)->peer, L"127.0.0.1:" + std::to_wstring(one.Port()));
     EXPECT_EQ(NthReceived(0)->data, (Bytes{'a', 'b'}));
-    EXPECT_EQ(NthReceived(0)->text, L"ab");
     EXPECT_EQ(NthReceived(1)->peer, L"127.0.0.1:" + std::to_wstring(two.Port()));
     EXPECT_TRUE(NthReceived(1)->data.empty());
-    EXPECT_TRUE(NthReceived(1)->text.empty());
     ASSERT_TRUE(udp.SendNow({'x'}));
     Bytes got;
     uint16_t from = 0;
@@ -157,6 +155,7 @@ TEST_F(Udp, FailedStartForgetsTheEarlierDestination)
     UdpPeer target;
     ASSERT_TRUE(StartClient(L"127.0.0.1", target.Port()));
     ASSERT_TRUE(udp.SendNow({'1'}));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Sent) == 1; }, 5000));
     window.Clear();
     ASSERT_FALSE(StartClient(L"not-an-address", target.Port()));
     EXPECT_FALSE(udp.SendNow({'2'}));

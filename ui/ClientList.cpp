@@ -21,9 +21,10 @@ void ClientList::Attach(Window dialog, ConnectionController& controller)
     });
 }
 
-void ClientList::Reset(bool senders)
+void ClientList::Reset(bool senders, size_t senderCap)
 {
     m_senders = senders;
+    m_roster.SetSenderCap(senderCap);
     m_lastSender = 0;
     m_roster.Clear();
     m_list.Send(LB_RESETCONTENT);
@@ -63,23 +64,29 @@ void ClientList::OnEvent(const TransportEvent& event, ClientListChange change)
         size_t index = ClientRoster::npos;
         if (m_senders) {
             bool added = false;
-            index = m_roster.Sender(event.peer, added);
+            size_t forgotten = ClientRoster::npos;
+            index = m_roster.Sender(event.peer, added, forgotten);
             m_lastSender = m_roster[index].id;
             if (added) {
                 Freeze();
+                if (forgotten != ClientRoster::npos)
+                    m_list.Send(LB_DELETESTRING, WPARAM(forgotten));
                 Insert(index);
             }
         } else if (event.clientId != 0) {
             index = m_roster.Find(event.clientId, event.peer);
         }
         m_roster.CountRx(index, event.data.size());
+    } else if (event.kind == TransportEventKind::Sent) {
+        // Counted as it left, not as it was queued.
+        if (!event.sendTag.toOnePeer) {
+            if (!m_senders)
+                m_roster.CountTxToAll(event.data.size());
+        } else {
+            m_roster.CountTx(m_senders ? m_roster.FindSender(event.peer) : m_roster.Find(event.clientId, event.peer),
+                             event.data.size());
+        }
     }
-}
-
-void ClientList::CountSentToAll(size_t bytes)
-{
-    if (!m_senders)
-        m_roster.CountTxToAll(bytes);
 }
 
 const RosterEntry* ClientList::LastSender() const

@@ -16,20 +16,14 @@ class ClientList {
 public:
     void Attach(Window dialog, ConnectionController& controller);
     // A new link. A listener's senders join as their datagrams come.
-    void Reset(bool senders);
+    // `senderCap`: a listener lists so many senders at most.
+    void Reset(bool senders, size_t senderCap = 4096);
     bool Senders() const { return m_senders; }
 
     // The list's part of a link's event.
     void OnEvent(const TransportEvent& event, ClientListChange change);
-    // A payload a server sent to all its clients.
-    void CountSentToAll(size_t bytes);
     // The sender of a listener's newest datagram; null before any came.
     const RosterEntry* LastSender() const;
-    // To that peer, if it is still listed.
-    void CountSentTo(const RosterEntry& peer, size_t bytes)
-    {
-        m_roster.CountTx(m_roster.Find(peer.id, peer.peer), bytes);
-    }
 
     // Indexes into the roster, in list order.
     std::vector<size_t> Selected() const;

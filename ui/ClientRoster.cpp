@@ -1,6 +1,6 @@
 #include "ui/ClientRoster.h"
 
-#include "ui/Log.h"
+#include "session/LogState.h"
 
 #include <utility>
 
@@ -21,15 +21,38 @@ size_t ClientRoster::Add(uint32_t id, std::wstring peer)
     return index;
 }
 
-size_t ClientRoster::Sender(const std::wstring& peer, bool& added)
+size_t ClientRoster::Sender(const std::wstring& peer, bool& added, size_t& forgotten)
 {
+    forgotten = npos;
     const auto known = m_senders.find(peer);
     added = known == m_senders.end();
-    if (!added)
-        return Find(known->second, peer);
+    if (!added) {
+        const size_t index = Find(known->second, peer);
+        if (index != npos)
+            m_entries[index].heard = ++m_datagrams;
+        return index;
+    }
+    if (m_senders.size() >= m_senderCap) {
+        size_t silent = npos;
+        for (size_t i = 0; i < m_entries.size(); ++i)
+            if (m_senders.count(m_entries[i].peer) && (silent == npos || m_entries[i].heard < m_entries[silent].heard))
+                silent = i;
+        if (silent != npos) {
+            Remove(silent);
+            forgotten = silent;
+        }
+    }
     const uint32_t id = m_nextSenderId++;
     m_senders.emplace(peer, id);
-    return Add(id, peer);
+    const size_t index = Add(id, peer);
+    m_entries[index].heard = ++m_datagrams;
+    return index;
+}
+
+size_t ClientRoster::FindSender(const std::wstring& peer) const
+{
+    const auto known = m_senders.find(peer);
+    return known == m_senders.end() ? npos : Find(known->second, peer);
 }
 
 size_t ClientRoster::Find(uint32_t id, const std::wstring& peer) const

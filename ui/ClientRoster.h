@@ -11,6 +11,7 @@ struct RosterEntry {
     uint32_t id = 0; // the link's client id; a listener's senders get the roster's own
     std::wstring peer;
     uint64_t rx = 0, tx = 0;
+    uint64_t heard = 0; // a sender's: when its last datagram came, by the roster's count
 };
 
 // What the list shows for it: its peer, then its byte counts once it has any.
@@ -25,8 +26,14 @@ public:
 
     // Appended; its index.
     size_t Add(uint32_t id, std::wstring peer);
-    // A datagram's sender: its index, and whether it was new.
-    size_t Sender(const std::wstring& peer, bool& added);
+    // A datagram's sender: its index, and whether it was new. Past the cap a
+    // new one takes the place of the sender silent longest, which is
+    // removed (`forgotten`: its index before the new one was added; npos
+    // when none was).
+    size_t Sender(const std::wstring& peer, bool& added, size_t& forgotten);
+    // A listed sender by its peer text; npos when it is not.
+    size_t FindSender(const std::wstring& peer) const;
+    void SetSenderCap(size_t cap) { m_senderCap = cap ? cap : 1; }
     // By id; an id of 0 finds the first entry of that peer.
     size_t Find(uint32_t id, const std::wstring& peer) const;
     void Remove(size_t index);
@@ -51,4 +58,6 @@ private:
     std::unordered_map<uint32_t, size_t> m_byId;
     std::unordered_map<std::wstring, uint32_t> m_senders;
     uint32_t m_nextSenderId = 0x80000000u; // clear of a server's own ids
+    uint64_t m_datagrams = 0;
+    size_t m_senderCap = 4096;
 };

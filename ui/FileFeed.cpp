@@ -1,6 +1,6 @@
 #include "ui/FileFeed.h"
 
-#include "ui/Log.h"
+#include "session/LogState.h"
 
 std::wstring FileFeed::Open(const std::wstring& path, size_t chunkSize)
 {

@@ -30,13 +30,14 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font, StatusText& status)
     m_status = &status;
     m_tabs = tabs;
     m_timestampBox = dialog.Item(IDC_TIMESTAMP);
-    m_unpostedSeen = UnpostedTrafficBytes();
     m_autoScrollBox = dialog.Item(IDC_AUTOSCROLL);
     const Window view = dialog.Item(IDC_LOG_EDIT);
     m_view = ChildWindow::FromHandle<CLogView>(view.Handle());
-    if (m_view)
+    if (m_view) {
         m_view->Model().SetTraffic(
-            [this](uint64_t at, uint8_t* out, size_t count) { return m_state.m_journal.Read(at, out, count); });
+            [this](uint64_t at, uint8_t* out, size_t count) { return m_core.Traffic().Read(at, out, count); });
+        m_core.SetLines(&m_view->Model(), &m_shown);
+    }
     view.Send(WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     m_options = LoadLogOptions();
     ApplyOptions();
@@ -46,8 +47,8 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font, StatusText& status)
     const std::wstring parent = settings.substr(0, settings.find_last_of(L'\\'));
     RemoveStaleJournalFolders(parent);
     m_journalFolder = std::make_unique<JournalFolder>(parent);
-    m_state.m_journal.SetSpillPath(m_journalFolder->Path() + L"\\traffic.bin");
-    m_state.m_journal.SetBudget(size_t(m_options.journalMegabytes) << 20);
+    m_core.Traffic().SetSpillPath(m_journalFolder->Path() + L"\\traffic.bin");
+    m_core.Traffic().SetBudget(size_t(m_options.journalMegabytes) << 20);
     m_hexView = CHexView::Create(dialog.Handle(), RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
     if (m_hexView) {
         ShowWindow(m_hexView->Handle(), SW_HIDE);
@@ -85,11 +86,11 @@ bool LogPane::OnNotify(const NMHDR& header)
     auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
     const HWND from = HWND(header.idFrom);
     if (from == m_dialog.Item(IDC_LOST).Handle())
-        m_tipText = LostTipText(m_state);
+        m_tipText = LostTipText(m_core.State());
     else if (from == m_dialog.Item(IDC_RX_COUNT).Handle())
-        m_tipText = CounterTipText(L"RX", m_state.m_rxByteCount);
+        m_tipText = CounterTipText(L"RX", m_core.State().m_rxByteCount);
     else
-        m_tipText = CounterTipText(L"TX", m_state.m_txByteCount);
+        m_tipText = CounterTipText(L"TX", m_core.State().m_txByteCount);
     info.lpszText = m_tipText.data();
     return true;
 }
@@ -105,138 +106,23 @@ void LogPane::SetDpi(int dpi, HFONT font)
 void LogPane::Detach()
 {
     StopRecording(); // a capture file ends with its streams closed
+    m_core.SetLines(nullptr, nullptr);
     m_tips = nullptr; // owned by the dialog, which destroys it
     m_view = nullptr;
     m_hexView = nullptr;
     m_tabs = nullptr;
 }
 
-void LogPane::Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes)
+void LogPane::Append(TransportEventKind kind, std::wstring text)
 {
-    AppendLine(kind, std::move(text), std::move(bytes), {}, 0, false, false);
-}
-
-void LogPane::AppendSent(std::vector<uint8_t> payload, bool asHex, ChecksumSpan checksum, std::wstring peer,
-                         uint32_t client)
-{
-    std::wstring text = FormatSentBytes(payload, asHex, checksum.from, checksum.count);
-    const bool namesPeer = !peer.empty();
-    AppendLine(TransportEventKind::Sent, std::move(text), std::move(payload), std::move(peer), client, namesPeer,
-               !asHex, asHex ? nullptr : &checksum);
-}
-
-void LogPane::NewSession(JournalSession info, const FramingOptions& framing, bool retunable)
-{
-    RestartFraming(framing);
-    m_framingRetunable = retunable;
-    m_sessionInfo = info;
-    m_state.m_journal.BeginSession(++m_session, std::move(info));
+    m_core.SetStamped(m_timestampBox.Checked());
+    m_core.Append(kind, std::move(text));
 }
 
 void LogPane::Append(TransportEvent&& event, bool namesPeer)
 {
-    // A connection made again is a stream of its own in a capture, and what
-    // the lost one left held is shown before the line that says it went.
-    if (event.connectionLost) {
-        RestartFraming(m_framing);
-        m_state.m_journal.BeginSession(++m_session, m_sessionInfo);
-    }
-    if (m_framing.mode != FramingMode::AsReceived) {
-        if (event.kind == TransportEventKind::Received && !event.damaged) {
-            AppendFramed(std::move(event), namesPeer);
-            return;
-        }
-        // What a peer still holds comes before its leaving, or the link's end.
-        if (event.kind == TransportEventKind::ClientRemoved)
-            FlushFramers(true, event.clientId);
-        else if (event.linkEnded)
-            FlushFramers(true);
-    }
-    const uint32_t damaged = event.damaged;
-    const bool cut = damaged && event.kind == TransportEventKind::Received;
-    const std::wstring cutText = cut ? L"A datagram from " + event.peer +
-                                           L" was larger than the receive buffer: only its first " +
-                                           std::to_wstring(event.data.size()) + L" bytes were received."
-                                     : std::wstring();
-    (cut ? m_state.m_cutDatagrams : m_state.m_lineErrors) += damaged;
-    const bool textOfBytes = event.kind == TransportEventKind::Received;
-    AppendLine(event.kind, std::move(event.text), std::move(event.data), std::move(event.peer), event.clientId,
-               namesPeer, textOfBytes);
-    if (cut)
-        Append(TransportEventKind::Error, cutText);
-}
-
-void LogPane::AppendFramed(TransportEvent&& event, bool namesPeer)
-{
-    const Journalled journalled = JournalBlock(event.kind, event.data, event.peer, event.clientId);
-    auto found = m_framers.find(event.clientId);
-    if (found == m_framers.end())
-        found = m_framers.emplace(event.clientId, PeerFramer{Framer(m_framing), event.peer, namesPeer}).first;
-    std::vector<FramedMessage> messages;
-    found->second.framer.Add(event.data.data(), event.data.size(), event.receivedUs, messages,
-                             journalled.stored ? journalled.at : FramedMessage::kNotStored);
-    AppendMessages(messages, found->second.peer, found->second.namesPeer);
-    Record(event.kind, std::move(event.data), journalled.recordsBefore);
-}
-
-// Each message is one received line, stamped with its first byte's time; it
-// reads its bytes from the journal when they lie there in one run.
-void LogPane::AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer)
-{
-    if (!m_view)
-        return;
-    const uint64_t now = SteadyMicroseconds();
-    for (FramedMessage& message : messages) {
-        LogRecord record;
-        record.kind = TransportEventKind::Received;
-        record.stamped = m_timestampBox.Checked();
-        record.time = LocalTimeBefore(now > message.firstByteUs ? now - message.firstByteUs : 0);
-        if (namesPeer)
-            record.peer = peer;
-        record.text = StripEscapeSequences(DecodeReceivedText(message.bytes.data(), message.bytes.size()));
-        if (message.storedAt != FramedMessage::kNotStored) {
-            record.trafficAt = message.storedAt;
-            record.trafficSize = uint32_t(message.bytes.size());
-        } else {
-            record.bytes = std::move(message.bytes);
-        }
-        m_view->Model().Append(std::move(record));
-        RecordLastLine();
-    }
-    m_state.m_logDirty = m_state.m_logDirty || !messages.empty();
-}
-
-void LogPane::FlushFramers(bool all, uint32_t onlyClient)
-{
-    if (m_framers.empty())
-        return;
-    // Blocks still queued may have come before the time is up: a tick waits
-    // until the window has taken them.
-    MSG queued;
-    if (!all && PeekMessageW(&queued, m_dialog.Handle(), WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_NOREMOVE))
-        return;
-    const uint64_t now = SteadyMicroseconds();
-    std::vector<FramedMessage> messages;
-    for (auto& [client, framer] : m_framers) {
-        if (onlyClient != UINT32_MAX && client != onlyClient)
-            continue;
-        messages.clear();
-        if (all)
-            framer.framer.Flush(messages);
-        else
-            framer.framer.Tick(now, messages);
-        AppendMessages(messages, framer.peer, framer.namesPeer);
-    }
-    if (onlyClient != UINT32_MAX)
-        m_framers.erase(onlyClient);
-}
-
-// What every framer holds is shown, and framing starts over.
-void LogPane::RestartFraming(const FramingOptions& framing)
-{
-    FlushFramers(true);
-    m_framers.clear();
-    m_framing = framing;
+    m_core.SetStamped(m_timestampBox.Checked());
+    m_core.Append(std::move(event), namesPeer);
 }
 
 void LogPane::ChooseFraming(FramingMode mode)
@@ -254,101 +140,37 @@ void LogPane::ChooseFraming(FramingMode mode)
     options.mode = mode;
     SaveFraming(link, options);
     // A TCP link running now is framed so from here on.
-    if (link == FramedLink::Tcp && m_framingRetunable)
-        RestartFraming(options);
-}
-
-// A text recording takes each line as the log shows it.
-void LogPane::RecordLastLine()
-{
-    if (!m_recorder.Recording() || m_recorder.FileFormat() != Recorder::Format::Text)
-        return;
-    const LogModel& model = m_view->Model();
-    m_recorder.Write(EncodeUtf8(model.SavedText(model.EndLine() - 1, m_view->Options()) + L"\r\n"));
-}
-
-LogPane::Journalled LogPane::JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes,
-                                          const std::wstring& peer, uint32_t client)
-{
-    Journalled journalled{m_state.m_journal.RecordCount(), m_state.m_journal.Size(), false};
-    journalled.stored = m_state.Count(kind, bytes, peer, client, m_session, MicrosecondsNow());
-    m_hexBehind = m_hexBehind || journalled.stored;
-    return journalled;
-}
-
-void LogPane::AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
-                         uint32_t client, bool namesPeer, bool textOfBytes, const ChecksumSpan* sent)
-{
-    const Journalled journalled = JournalBlock(kind, bytes, peer, client);
-    if (m_view) {
-        LogRecord record;
-        record.kind = kind;
-        record.stamped = m_timestampBox.Checked();
-        GetLocalTime(&record.time);
-        if (namesPeer)
-            record.peer = peer;
-        record.text = StripEscapeSequences(std::move(text));
-        if (sent) {
-            record.rawBytes = true;
-            record.binaryFrom = sent->from;
-            record.binaryCount = sent->count;
-        }
-        // The journal holds the bytes; the line only points at them.
-        if (textOfBytes && journalled.stored) {
-            record.trafficAt = journalled.at;
-            record.trafficSize = uint32_t(bytes.size());
-        }
-        m_view->Model().Append(std::move(record));
-        RecordLastLine();
-    }
-    Record(kind, std::move(bytes), journalled.recordsBefore);
-}
-
-void LogPane::Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore)
-{
-    if (!m_recorder.Recording() || m_recorder.FileFormat() == Recorder::Format::Text)
-        return; // a text recording takes the lines instead
-    if (m_recorder.FileFormat() == Recorder::Format::Received) {
-        if (kind == TransportEventKind::Received)
-            m_recorder.Write(std::move(bytes));
-        return;
-    }
-    const Journal& journal = m_state.m_journal;
-    if (journal.RecordCount() == journalRecordsBefore)
-        return; // nothing journalled: no traffic, nor a client coming or going
-    const JournalRecord& record = journal.Record(journal.RecordCount() - 1);
-    m_recorder.Write(record, journal.Session(record.session), journal.PeerText(record.peer), std::move(bytes));
+    if (link == FramedLink::Tcp)
+        m_core.Retune(options);
 }
 
 bool LogPane::StartRecording(const std::wstring& path)
 {
-    StopRecording();
-    if (!m_recorder.Start(path)) {
-        Append(TransportEventKind::Error, L"Could not record to " + path + L".");
-        return false;
-    }
+    m_core.SetStamped(m_timestampBox.Checked());
+    const bool started = m_core.StartRecording(path);
     ShowRecording();
-    return true;
+    return started;
 }
 
 void LogPane::StopRecording()
 {
-    if (!m_recorder.Recording())
+    if (!m_core.Recording().Recording())
         return;
-    m_recorder.Stop();
+    m_core.StopRecording();
     ShowRecording();
 }
 
 // The Record button's caption and, while recording, the file and its size.
 void LogPane::ShowRecording()
 {
-    const bool recording = m_recorder.Recording();
+    const Recorder& recorder = m_core.Recording();
+    const bool recording = recorder.Recording();
     m_dialog.Item(IDC_RECORD).SetText(recording ? L"Stop" : L"Record");
     const Window status = m_dialog.Item(IDC_RECORD_STATUS);
     if (recording) {
-        const std::wstring& path = m_recorder.Path();
+        const std::wstring& path = recorder.Path();
         const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
-        const uint64_t written = m_recorder.Written();
+        const uint64_t written = recorder.Written();
         const std::wstring text =
             L"Recording to " + name + L": " + ShortCount(written) + (written < 100000 ? L" bytes" : L"");
         if (status.Text() != text)
@@ -359,7 +181,7 @@ void LogPane::ShowRecording()
 
 void LogPane::ToggleRecording()
 {
-    if (m_recorder.Recording()) {
+    if (m_core.Recording().Recording()) {
         StopRecording();
         return;
     }
@@ -383,31 +205,19 @@ bool LogPane::AutoScroll() const
 
 void LogPane::Refresh()
 {
-    FlushFramers(false);
-    if (m_recorder.Recording()) {
-        if (m_recorder.Failed()) {
-            // The disk filled or went: the recording ends, the link goes on.
-            m_recorder.Stop();
-            const std::wstring why =
-                m_recorder.FellBehind() ? L"the disk did not keep up" : SystemErrorText(m_recorder.Error());
-            m_state.m_unrecordedBytes += m_recorder.Unrecorded();
-            m_state.m_logDirty = true;
-            Append(TransportEventKind::Error, L"Recording to " + m_recorder.Path() + L" stopped: " +
-                                                  std::to_wstring(m_recorder.Unrecorded()) +
-                                                  L" bytes were not recorded (" + why + L").");
-        }
+    // Blocks still queued may have come before a held message's time is
+    // up: a tick waits until the window has taken them.
+    MSG queued;
+    if (!PeekMessageW(&queued, m_dialog.Handle(), WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_NOREMOVE))
+        m_core.FlushFraming(false);
+    const bool wasRecording = m_core.Recording().Recording();
+    m_core.Check();
+    if (wasRecording)
         ShowRecording();
-    }
-    // Events the window never got are known only to the engine.
-    const uint64_t unposted = UnpostedTrafficBytes();
-    if (unposted != m_unpostedSeen) {
-        m_state.m_unpostedBytes += unposted - m_unpostedSeen;
-        m_unpostedSeen = unposted;
-        m_state.m_logDirty = true;
-    }
-    if (!m_state.m_logDirty)
+    if (m_core.TakeJournalGrew())
+        m_hexBehind = true;
+    if (!m_core.TakeDirty())
         return;
-    m_state.m_logDirty = false;
     if (!HexTabShown() && m_view)
         m_view->Refresh(AutoScroll());
     if (m_hexBehind)
@@ -430,8 +240,9 @@ void LogPane::CatchUpHexView(bool toEnd)
 
 void LogPane::ShowPointed(int64_t offset)
 {
-    const bool onByte = offset >= 0 && uint64_t(offset) < m_state.m_journal.Size();
-    m_status->Point(onByte ? DescribeJournalByte(m_state.m_journal, uint64_t(offset)) : std::wstring());
+    const Journal& journal = m_core.Traffic();
+    const bool onByte = offset >= 0 && uint64_t(offset) < journal.Size();
+    m_status->Point(onByte ? DescribeJournalByte(journal, uint64_t(offset)) : std::wstring());
 }
 
 void LogPane::OnTabChanged()
@@ -510,14 +321,9 @@ bool LogPane::OnContextMenu(HWND from, LPARAM where)
 
 void LogPane::Clear()
 {
-    for (auto& [client, framer] : m_framers)
-        framer.framer.ForgetStore(); // the journal they point into is emptied
-    m_state.Clear();
-    m_pausedThisTime = 0;
-    if (m_view) {
-        m_view->Model().Clear();
+    m_core.Clear();
+    if (m_view)
         m_view->Refresh(false);
-    }
     m_hexRows.Update();
     m_hexBehind = false;
     if (m_hexView)
@@ -527,30 +333,23 @@ void LogPane::Clear()
 
 void LogPane::UpdateCounters()
 {
-    m_dialog.Item(IDC_RX_COUNT).SetText(CounterText(L"RX", m_state.m_rxByteCount));
-    m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", m_state.m_txByteCount));
+    const LogState& state = m_core.State();
+    m_dialog.Item(IDC_RX_COUNT).SetText(CounterText(L"RX", state.m_rxByteCount));
+    m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", state.m_txByteCount));
     // Nothing lost in a normal run: then it takes no room.
     const Window lost = m_dialog.Item(IDC_LOST);
-    const std::wstring text = LostText(m_state);
+    const std::wstring text = LostText(state);
     if (!text.empty() && lost.Text() != text)
         lost.SetText(text);
     lost.Show(!text.empty());
 }
 
-void LogPane::CountPausedRx(size_t bytes)
-{
-    m_state.m_pausedRxBytes += bytes;
-    m_pausedThisTime += bytes;
-    m_state.m_logDirty = true;
-}
-
 void LogPane::OnPauseRxChanged(bool paused)
 {
-    if (paused || !m_pausedThisTime)
+    if (paused)
         return;
-    Append(TransportEventKind::Status, L"Pause RX: " + std::to_wstring(m_pausedThisTime) +
-                                           L" bytes received while paused were not logged.");
-    m_pausedThisTime = 0;
+    m_core.SetStamped(m_timestampBox.Checked());
+    m_core.SayPausedRx();
 }
 
 void LogPane::Copy()
@@ -573,12 +372,12 @@ void LogPane::Save()
     if (path.empty())
         return;
     if (IsCaptureName(path)) {
-        if (!WritePcapng(path, m_state.m_journal))
+        if (!WritePcapng(path, m_core.Traffic()))
             ShowErrorBox(m_dialog.Handle(), std::wstring(L"The capture could not be written to ") + path + L".");
         return;
     }
     const std::wstring text = m_view ? m_view->Model().AllText(m_view->Options()) : std::wstring();
-    if (!SaveLogFile(path, text, m_state.m_journal))
+    if (!SaveLogFile(path, text, m_core.Traffic()))
         ShowErrorBox(m_dialog.Handle(), std::wstring(L"The log could not be written to ") + path + L".");
 }
 
@@ -594,7 +393,7 @@ void LogPane::FindNext(bool fromFindBox)
         const HexModel& model = m_hexView->Model();
         const int64_t from = model.SelAnchor() < 0 ? 0 : std::min(model.SelAnchor(), model.SelEnd()) + 1;
         const std::vector<uint8_t> pattern = ToAnsiBytes(what);
-        const int64_t found = FindInBytes(m_state.m_journal, pattern, from);
+        const int64_t found = FindInBytes(m_core.Traffic(), pattern, from);
         if (found < 0) {
             SayNotFound(what);
             return;
@@ -630,6 +429,7 @@ void LogPane::ApplyOptions()
     show.receivedAsHex = m_options.receivedAsHex;
     show.sentAsHex = m_options.sentAsHex;
     m_view->SetOptions(show);
+    m_shown = show;
     LogModel::Limits limits;
     limits.lines = size_t(m_options.lines);
     limits.characters = size_t(m_options.characters);
@@ -649,7 +449,7 @@ void LogPane::ShowMenu(LPARAM where)
     state.receivedAsHex = m_options.receivedAsHex;
     state.sentAsHex = m_options.sentAsHex;
     state.autoScroll = AutoScroll();
-    state.recording = m_recorder.Recording();
+    state.recording = m_core.Recording().Recording();
     if (m_chosen.framed)
         state.framing = int(LoadFraming(m_chosen.framing).mode);
     ShowPopupMenu(m_dialog.Handle(), m_view->Handle(), where, LogMenuItems(state));

@@ -1,14 +1,10 @@
 #pragma once
 
-#include "capture/Recorder.h"
-#include "engine/TransportEvent.h"
 #include "framework/Window.h"
-#include "framing/Framer.h"
+#include "session/TrafficCore.h"
 #include "settings/Framing.h"
 #include "settings/LogOptions.h"
 #include "ui/JournalRows.h"
-#include "ui/Log.h"
-#include "ui/SendComposer.h"
 
 #include <cstdint>
 #include <map>
@@ -31,16 +27,8 @@ public:
     // The dialog's windows are going, and with them the views.
     void Detach();
 
-    // A line the window makes (status, sent bytes).
-    void Append(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes = {});
-    // A payload the window sent, shown as text or, from the Hex face, as hex
-    // pairs. A text line reads its bytes from the journal, as received
-    // lines do, so a file sent in chunks is not held twice.
-    // With a peer (and a server's client id) the line and its record name
-    // the one peer the payload went to.
-    // A text's checksum shows as raw bytes, whatever they would read as.
-    void AppendSent(std::vector<uint8_t> payload, bool asHex, ChecksumSpan checksum = {}, std::wstring peer = {},
-                    uint32_t client = 0);
+    // A line the window makes (status, errors).
+    void Append(TransportEventKind kind, std::wstring text);
     // A link's event; its text and bytes move into the log. Its line names the
     // peer when the link has several.
     void Append(TransportEvent&& event, bool namesPeer);
@@ -48,9 +36,12 @@ public:
     // lines are framed so (each peer on its own). `retunable`: a choice from
     // the log's menu applies to this run at once (a TCP link; a serial
     // line's worker cuts its lines or not from its start).
-    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false);
+    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false)
+    {
+        m_core.NewSession(std::move(info), framing, retunable);
+    }
     // What the framers hold goes to the log now (the link is being closed).
-    void FlushFraming() { FlushFramers(true); }
+    void FlushFraming() { m_core.FlushFraming(true); }
     // Once per tick at most: the view catches up with what was logged, so a
     // burst of traffic costs one repaint of the lines in view.
     void Refresh();
@@ -64,7 +55,7 @@ public:
     void FindNext(bool fromFindBox = false);
     // Received while Pause RX was ticked: counted as lost, and said in the
     // log once Pause RX is unticked.
-    void CountPausedRx(size_t bytes);
+    void CountPausedRx(size_t bytes) { m_core.CountPausedRx(bytes); }
     void OnPauseRxChanged(bool paused);
     // True when it was the log's.
     bool OnNotify(const NMHDR& header);
@@ -82,41 +73,19 @@ public:
     // line when it cannot be made. Stops a recording already running.
     bool StartRecording(const std::wstring& path);
     void StopRecording();
-    const Recorder& Recording() const { return m_recorder; }
+    const Recorder& Recording() const { return m_core.Recording(); }
 
-    const LogState& State() const { return m_state; }
+    const LogState& State() const { return m_core.State(); }
+    TrafficCore& Core() { return m_core; }
     CLogView* View() const { return m_view; }
     CHexView* HexView() const { return m_hexView; }
     HWND Tabs() const { return m_tabs; }
 
 private:
-    // `textOfBytes`: the text is the bytes decoded, and can be made again.
-    // `sent`: the text is a sent one's, raw bytes and all.
-    void AppendLine(TransportEventKind kind, std::wstring text, std::vector<uint8_t> bytes, std::wstring peer,
-                    uint32_t client, bool namesPeer, bool textOfBytes, const ChecksumSpan* sent = nullptr);
-    // A received block goes to the journal as it came; its peer's framer
-    // makes the log's lines.
-    void AppendFramed(TransportEvent&& event, bool namesPeer);
-    void AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer);
-    void RecordLastLine();
-    // Held messages whose time is up (`all`: every one, the link ended).
-    void FlushFramers(bool all, uint32_t onlyClient = UINT32_MAX);
     // The menu's choice of framing for the link chosen in the window.
     void ChooseFraming(FramingMode mode);
-    void RestartFraming(const FramingOptions& framing);
     void AddCounterTips();
     void ToggleRecording();
-    // A block in the journal: where it went, and whether it holds traffic
-    // (the hex view then has rows to show).
-    struct Journalled {
-        size_t recordsBefore;
-        uint64_t at;
-        bool stored;
-    };
-    Journalled JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,
-                       uint32_t client);
-    // What a pcapng or bytes recording takes of a block just journalled.
-    void Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore);
     void ShowRecording();
     bool HexTabShown() const;
     bool AutoScroll() const;
@@ -150,22 +119,8 @@ private:
     // Before the journal, so that it goes after it: the journal's file must
     // be closed before its folder can be removed.
     std::unique_ptr<JournalFolder> m_journalFolder;
-    LogState m_state;
-    JournalRows m_hexRows{m_state.m_journal, 16};
+    TrafficCore m_core;
+    LogShowOptions m_shown; // the view's, for a text recording
+    JournalRows m_hexRows{m_core.Traffic(), 16};
     StatusText* m_status = nullptr;
-    uint32_t m_session = 0;
-    // A framer per peer (a server's client id; 0 for the others), with what
-    // its lines show as the peer.
-    FramingOptions m_framing;
-    bool m_framingRetunable = false;
-    JournalSession m_sessionInfo; // a connection made again is a new session of it
-    struct PeerFramer {
-        Framer framer;
-        std::wstring peer;
-        bool namesPeer = false;
-    };
-    std::map<uint32_t, PeerFramer> m_framers;
-    uint64_t m_pausedThisTime = 0;
-    uint64_t m_unpostedSeen = 0; // of the engine's count, already counted here
-    Recorder m_recorder;
 };

@@ -7,6 +7,7 @@
 #include "settings/ConnectionStore.h"
 #include "settings/Framing.h"
 #include "settings/History.h"
+#include "settings/LogOptions.h"
 #include "settings/SendOptions.h"
 #include "settings/SettingsStore.h"
 #include "ui/ControlRules.h"
@@ -431,6 +432,21 @@ void CMainDlg::OnDestroy()
     DeleteQueuedEvents();
 }
 
+void CMainDlg::TakeQueuedEvents()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, Handle(), WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_REMOVE))
+        OnTransportEvent(msg.wParam, msg.lParam);
+}
+
+// A client whose leaving never reached the window (its event was lost)
+// leaves now, with the link.
+void CMainDlg::LinkEnded()
+{
+    for (const TransportEvent& gone : m_logPane.Core().CloseOpenClients())
+        m_clients.OnEvent(gone, ClientListChange::Remove);
+}
+
 void CMainDlg::DeleteQueuedEvents()
 {
     MSG msg;
@@ -442,6 +458,10 @@ void CMainDlg::OnConnect()
 {
     if (m_connected) {
         m_controller.StopAll();
+        // What came before Disconnect is shown before the line that says
+        // so, and nothing after it: the stopped workers posted their last.
+        TakeQueuedEvents();
+        LinkEnded();
         m_logPane.FlushFraming();
         m_status.SetLink(L"Disconnected");
         m_logPane.Append(TransportEventKind::Status, L"Disconnected.");
@@ -466,14 +486,16 @@ void CMainDlg::OnConnect()
     // A serial line cuts its own lines, as it always did; any other framing
     // sees every read as it came.
     const bool portCutsLines = kind == LinkKind::Serial && framing.mode == FramingMode::Lines;
-    m_controller.SetSerialLines(portCutsLines);
+    LinkOptions options;
+    options.serialCutsLines = portCutsLines;
+    options.reconnect = Item(IDC_RECONNECT).Checked();
+    options.maxClients = size_t(LoadLogOptions().tcpClients);
     if (portCutsLines)
         framing.mode = FramingMode::AsReceived;
     m_logPane.NewSession(SessionFor(kind, settings), framing,
                          kind == LinkKind::TcpClient || kind == LinkKind::TcpServer);
-    m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1);
-    m_controller.SetReconnect(Item(IDC_RECONNECT).Checked());
-    m_controller.Start(settings);
+    m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1, size_t(LoadLogOptions().udpSenders));
+    m_controller.Start(settings, options);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);
 }
@@ -496,11 +518,14 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         SetConnectedState(false);
         UpdateWindowTitle(nullptr);
     }
+    const bool ended = event->linkEnded;
     if (reaction.log) {
         const bool namesPeer = m_manyPeers && event->kind != TransportEventKind::Status &&
                                event->kind != TransportEventKind::Error;
         m_logPane.Append(std::move(*event), namesPeer);
     }
+    if (ended)
+        LinkEnded();
     // The timer's message waits for an empty queue, which a flood never
     // leaves: then the events themselves keep the window moving.
     if (GetTickCount64() - m_lastRefresh >= kRefreshMs)

@@ -76,6 +76,9 @@ private:
 
     HWND CreateTabs(int id);
     void DeleteQueuedEvents();
+    // Handles the events the link's workers posted last, in order.
+    void TakeQueuedEvents();
+    void LinkEnded();
 
     static constexpr UINT_PTR kRefreshTimerId = 2;
     static constexpr UINT kRefreshMs = 100;

@@ -147,6 +147,7 @@ bool SendPane::ChoiceIsSelected() const
 
 bool SendPane::Send(bool toSelected)
 {
+    m_backedUp = false;
     // Its bytes would land in the middle of the file at the peer.
     if (m_file.IsOpen()) {
         m_log->Append(TransportEventKind::Error, L"Send failed: a file is being sent (Cancel Send stops it).");
@@ -221,36 +222,60 @@ SendPane::SendTargets SendPane::TargetsNow(bool toSelected) const
 bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex,
                        ChecksumSpan checksum)
 {
+    m_backedUp = false;
     if (!targets.problem.empty()) {
         m_log->Append(TransportEventKind::Error, targets.problem);
         return false;
     }
+    SendTag tag;
+    tag.asHex = asHex;
+    tag.checksumFrom = checksum.from;
+    tag.checksumCount = checksum.count;
     if (targets.everyone) {
-        if (!m_controller->Send(payload)) {
+        const SendResult result = m_controller->Send(payload, tag);
+        if (result == SendResult::BackedUp)
+            SayBackedUp();
+        else if (result != SendResult::Queued)
             m_log->Append(TransportEventKind::Error, SendFailedText());
-            return false;
-        }
-        m_clients->CountSentToAll(payload.size());
-        m_log->AppendSent(payload, asHex, checksum);
-        return true;
+        if (result == SendResult::Queued)
+            m_repeatSkipSaid = false;
+        return result == SendResult::Queued;
     }
-    size_t reached = 0;
+    // Each peer's line and record name it: the capture puts the bytes in
+    // its stream alone.
+    tag.toOnePeer = true;
+    size_t reached = 0, backedUp = 0;
     for (const RosterEntry& peer : targets.peers) {
-        const bool senders = m_clients->Senders();
-        if (!(senders ? m_controller->SendToSender(peer.peer, payload) : m_controller->SendToClient(peer.id, payload)))
-            continue;
-        ++reached;
-        m_clients->CountSentTo(peer, payload.size());
-        // Each peer's line and record name it: the capture puts the bytes in
-        // its stream alone.
-        m_log->AppendSent(payload, asHex, checksum, peer.peer, senders ? 0 : peer.id);
+        const SendResult result = m_controller->SendTo(m_clients->Senders() ? 0 : peer.id, peer.peer, payload, tag);
+        reached += result == SendResult::Queued;
+        backedUp += result == SendResult::BackedUp;
     }
-    if (reached == 0)
+    if (reached == 0 && backedUp > 0)
+        SayBackedUp();
+    else if (reached == 0)
         m_log->Append(TransportEventKind::Error, L"Send failed: the chosen peers could not be reached.");
     else if (reached < targets.peers.size())
         m_log->Append(TransportEventKind::Error, L"Send reached " + std::to_wstring(reached) + L" of the " +
-                                                     std::to_wstring(targets.peers.size()) + L" chosen peers.");
+                                                     std::to_wstring(targets.peers.size()) + L" chosen peers" +
+                                                     (backedUp ? L" (the others are backed up)." : L"."));
+    if (reached > 0)
+        m_repeatSkipSaid = false;
     return reached > 0;
+}
+
+void SendPane::SayBackedUp()
+{
+    m_backedUp = true;
+    const std::wstring waiting = std::to_wstring(m_controller->QueuedBytes()) + L" bytes wait to be written";
+    if (!m_inRepeatTick) {
+        m_log->Append(TransportEventKind::Error, L"Send failed: the link is backed up (" + waiting + L").");
+        return;
+    }
+    // Every tick would say it again: once, until a send goes again.
+    if (!m_repeatSkipSaid)
+        m_log->Append(TransportEventKind::Error, L"Repeat skips its sends while the link is backed up (" + waiting +
+                                                     L").");
+    m_repeatSkipSaid = true;
 }
 
 std::wstring SendPane::SendFailedText() const
@@ -357,8 +382,12 @@ bool SendPane::OnTimer(UINT_PTR id)
         // A tick already queued does nothing once Repeat is off.
         if (m_repeatTimer && Item(IDC_REPEAT).Checked()) {
             // A send that failed fails again on every tick: its error line
-            // says why once, and Repeat stops.
-            if (!Send())
+            // says why once, and Repeat stops. A link that is backed up
+            // drains: that tick is skipped.
+            m_inRepeatTick = true;
+            const bool sent = Send();
+            m_inRepeatTick = false;
+            if (!sent && !m_backedUp)
                 StopRepeat(L"");
         }
         return true;

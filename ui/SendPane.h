@@ -82,10 +82,13 @@ private:
     };
     bool ChoiceIsSelected() const;
     SendTargets TargetsNow(bool toSelected) const;
-    // Sends and logs one TX line (one a peer when they are listed); false,
-    // with an ERR line, when it reached nobody.
+    // Hands the payload to the link (to each peer when they are listed),
+    // whose TX line comes once it has left; false, with an ERR line, when
+    // it reached nobody.
     bool Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex,
                  ChecksumSpan checksum = {});
+    // The link refused a send because too much waits to be written.
+    void SayBackedUp();
     std::wstring SendFailedText() const;
     void AddToHistory(const std::wstring& entry);
     void OnHistoryChosen();
@@ -110,6 +113,9 @@ private:
     bool m_linkOpen = false;
     PeerChoice m_peerChoice = PeerChoice::None;
     UINT_PTR m_repeatTimer = 0;
+    bool m_inRepeatTick = false;
+    bool m_backedUp = false;     // the last send was refused for a full queue
+    bool m_repeatSkipSaid = false; // until a send goes again
     HistoryList m_history; // what the history box shows, newest first
     FileFeed m_file;
     SendTargets m_fileTargets;

@@ -1,16 +1,8 @@
-#include "ui/Log.h"
+#include "session/LogState.h"
 
 #include <algorithm>
 #include <cwchar>
 #include <iterator>
-
-uint64_t MicrosecondsNow()
-{
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const uint64_t ticks = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime; // 100 ns since 1601
-    return ticks / 10 - 11644473600000000ull;
-}
 
 SYSTEMTIME LocalTimeBefore(uint64_t microseconds)
 {
@@ -20,6 +12,18 @@ SYSTEMTIME LocalTimeBefore(uint64_t microseconds)
     t.LowPart = now.dwLowDateTime;
     t.HighPart = now.dwHighDateTime;
     t.QuadPart -= std::min<uint64_t>(t.QuadPart, microseconds * 10);
+    const FILETIME then{t.LowPart, t.HighPart};
+    FILETIME local{};
+    SYSTEMTIME time{};
+    if (!FileTimeToLocalFileTime(&then, &local) || !FileTimeToSystemTime(&local, &time))
+        GetLocalTime(&time);
+    return time;
+}
+
+SYSTEMTIME LocalTimeAt(uint64_t utcMicroseconds)
+{
+    ULARGE_INTEGER t{};
+    t.QuadPart = (utcMicroseconds + 11644473600000000ull) * 10;
     const FILETIME then{t.LowPart, t.HighPart};
     FILETIME local{};
     SYSTEMTIME time{};
@@ -48,6 +52,7 @@ bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes,
 void LogState::Clear()
 {
     m_rxByteCount = m_txByteCount = m_pausedRxBytes = m_unrecordedBytes = m_unpostedBytes = 0;
+    m_unsentBytes = m_backloggedBytes = 0;
     m_cutDatagrams = m_lineErrors = 0;
     m_logDirty = false;
     m_journal.Clear();
@@ -55,7 +60,8 @@ void LogState::Clear()
 
 std::wstring LostText(const LogState& state)
 {
-    const uint64_t bytes = state.m_pausedRxBytes + state.m_unrecordedBytes + state.m_unpostedBytes;
+    const uint64_t bytes = state.m_pausedRxBytes + state.m_unrecordedBytes + state.m_unpostedBytes +
+                           state.m_unsentBytes + state.m_backloggedBytes;
     const bool damaged = state.m_cutDatagrams + state.m_lineErrors > 0;
     if (!bytes && !damaged)
         return {};
@@ -72,6 +78,8 @@ std::wstring LostTipText(const LogState& state)
         {state.m_pausedRxBytes, L"Received while Pause RX was ticked, not logged: ", L" bytes"},
         {state.m_unrecordedBytes, L"Not recorded when a recording failed: ", L" bytes"},
         {state.m_unpostedBytes, L"Received or sent while the link was closing, not logged: ", L" bytes"},
+        {state.m_unsentBytes, L"Queued to be sent but never written (a send failed or the link ended): ", L" bytes"},
+        {state.m_backloggedBytes, L"Datagrams dropped while the log was behind: ", L" bytes"},
         {state.m_cutDatagrams, L"Datagrams cut short by the receive buffer: ", L" (their missing bytes are unknown)"},
         {state.m_lineErrors, L"Serial line errors (overrun, overflow, parity, framing, break): ", L""},
     };

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-// The microseconds since 1970-01-01 UTC now.
-uint64_t MicrosecondsNow();
 // The local time that many microseconds ago.
 SYSTEMTIME LocalTimeBefore(uint64_t microseconds);
+// The local time of that many microseconds since 1970-01-01 UTC.
+SYSTEMTIME LocalTimeAt(uint64_t utcMicroseconds);
 
 // What the window keeps of its traffic besides the log's lines: the
 // counters, the journal of every block, and whether a refresh is due.
@@ -28,6 +28,8 @@ public:
     uint64_t m_pausedRxBytes = 0; // received while Pause RX was ticked: not logged
     uint64_t m_unrecordedBytes = 0; // handed to a recording that failed
     uint64_t m_unpostedBytes = 0; // received or sent, but no event reached the window
+    uint64_t m_unsentBytes = 0; // queued to be sent, never written (a send failed, the link ended)
+    uint64_t m_backloggedBytes = 0; // datagrams dropped while the window was behind
     uint64_t m_cutDatagrams = 0; // larger than the receive buffer
     uint64_t m_lineErrors = 0; // serial overrun, overflow, parity, framing, break
     // Spilled where the window says, once it knows its folder.

@@ -1,0 +1,324 @@
+#include "session/TrafficCore.h"
+
+#include "logview/LogLine.h"
+#include "text/SystemError.h"
+#include "text/Utf8.h"
+
+void TrafficCore::Append(TransportEventKind kind, std::wstring text)
+{
+    LogRecord record;
+    record.kind = kind;
+    record.text = StripEscapeSequences(std::move(text));
+    m_state.m_logDirty = true;
+    AddLine(std::move(record), MicrosecondsNow());
+}
+
+void TrafficCore::NewSession(JournalSession info, const FramingOptions& framing, bool retunable)
+{
+    RestartFraming(framing);
+    m_retunable = retunable;
+    m_sessionInfo = info;
+    m_state.m_journal.BeginSession(++m_session, std::move(info));
+}
+
+void TrafficCore::Retune(const FramingOptions& framing)
+{
+    if (m_retunable)
+        RestartFraming(framing);
+}
+
+void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
+{
+    const uint64_t timeUs = event.arrivedUs ? event.arrivedUs : MicrosecondsNow();
+    // A connection made again is a stream of its own in a capture, and what
+    // the lost one left held is shown before the line that says it went.
+    if (event.connectionLost) {
+        RestartFraming(m_framing);
+        m_state.m_journal.BeginSession(++m_session, m_sessionInfo);
+    }
+    if (event.kind == TransportEventKind::ClientAdded)
+        m_openClients[event.clientId] = event.peer;
+    else if (event.kind == TransportEventKind::ClientRemoved && !m_openClients.erase(event.clientId))
+        return; // said already, when its link ended
+    m_state.m_unsentBytes += event.lostBytes;
+    if (m_framing.mode != FramingMode::AsReceived) {
+        if (event.kind == TransportEventKind::Received && !event.damaged) {
+            AppendFramed(std::move(event), namesPeer);
+            return;
+        }
+        // What a peer still holds comes before its leaving, or the link's end.
+        if (event.kind == TransportEventKind::ClientRemoved)
+            FlushFramers(true, event.clientId);
+        else if (event.linkEnded)
+            FlushFramers(true, UINT32_MAX);
+    }
+    LogRecord shape;
+    shape.kind = event.kind;
+    if (event.kind == TransportEventKind::Sent) {
+        const SendTag& tag = event.sendTag;
+        namesPeer = tag.toOnePeer;
+        if (!tag.toOnePeer) {
+            // A payload for every client is one line and one block, as it
+            // was one send.
+            event.peer.clear();
+            event.clientId = 0;
+        }
+        shape.hexPairs = tag.asHex;
+        shape.rawBytes = !tag.asHex;
+        shape.binaryFrom = tag.checksumFrom;
+        shape.binaryCount = tag.checksumCount;
+    }
+    if (event.kind == TransportEventKind::Received || event.kind == TransportEventKind::Sent) {
+        const uint32_t damaged = event.damaged;
+        const bool cut = damaged && event.kind == TransportEventKind::Received;
+        const std::wstring peer = event.peer;
+        const size_t size = event.data.size();
+        AppendBlock(event.kind, std::move(event.data), event.peer, event.clientId, timeUs, namesPeer, shape);
+        if (cut) {
+            m_state.m_cutDatagrams += damaged;
+            Append(TransportEventKind::Error, L"A datagram from " + peer +
+                                                  L" was larger than the receive buffer: only its first " +
+                                                  std::to_wstring(size) + L" bytes were received.");
+        }
+        return;
+    }
+    m_state.m_lineErrors += event.damaged;
+    const size_t recordsBefore = m_state.m_journal.RecordCount();
+    m_state.Count(event.kind, {}, event.peer, event.clientId, m_session, timeUs);
+    LogRecord record = shape;
+    if (namesPeer)
+        record.peer = event.peer;
+    record.text = StripEscapeSequences(std::move(event.text));
+    AddLine(std::move(record), timeUs);
+    Record(event.kind, {}, recordsBefore);
+}
+
+void TrafficCore::AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer,
+                              uint32_t client, uint64_t timeUs, bool namesPeer, const LogRecord& shape)
+{
+    const size_t recordsBefore = m_state.m_journal.RecordCount();
+    const uint64_t at = m_state.m_journal.Size();
+    const bool stored = m_state.Count(kind, bytes, peer, client, m_session, timeUs);
+    m_journalGrew = m_journalGrew || stored;
+    if (m_lines) {
+        LogRecord record = shape;
+        if (namesPeer)
+            record.peer = peer;
+        record.text = TrafficText(record, bytes.data(), bytes.size());
+        // The journal holds the bytes; the line only points at them.
+        if (stored) {
+            record.trafficAt = at;
+            record.trafficSize = uint32_t(bytes.size());
+        }
+        AddLine(std::move(record), timeUs);
+    }
+    Record(kind, std::move(bytes), recordsBefore);
+}
+
+void TrafficCore::AddLine(LogRecord record, uint64_t timeUs)
+{
+    if (!m_lines)
+        return;
+    record.stamped = m_stamped;
+    record.time = LocalTimeAt(timeUs);
+    m_lines->Append(std::move(record));
+    RecordLastLine();
+}
+
+void TrafficCore::AppendFramed(TransportEvent&& event, bool namesPeer)
+{
+    const size_t recordsBefore = m_state.m_journal.RecordCount();
+    const uint64_t at = m_state.m_journal.Size();
+    const uint64_t timeUs = event.arrivedUs ? event.arrivedUs : MicrosecondsNow();
+    const bool stored = m_state.Count(event.kind, event.data, event.peer, event.clientId, m_session, timeUs);
+    m_journalGrew = m_journalGrew || stored;
+    auto found = m_framers.find(event.clientId);
+    if (found == m_framers.end())
+        found = m_framers.emplace(event.clientId, PeerFramer{Framer(m_framing), event.peer, namesPeer}).first;
+    std::vector<FramedMessage> messages;
+    found->second.framer.Add(event.data.data(), event.data.size(), event.receivedUs, messages,
+                             stored ? at : FramedMessage::kNotStored);
+    AppendMessages(messages, found->second.peer, found->second.namesPeer);
+    Record(event.kind, std::move(event.data), recordsBefore);
+}
+
+// Each message is one received line, stamped with its first byte's time; it
+// reads its bytes from the journal when they lie there in one run.
+void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer)
+{
+    if (!m_lines)
+        return;
+    const uint64_t steadyNow = SteadyMicroseconds();
+    const uint64_t now = MicrosecondsNow();
+    for (FramedMessage& message : messages) {
+        LogRecord record;
+        record.kind = TransportEventKind::Received;
+        if (namesPeer)
+            record.peer = peer;
+        record.text = TrafficText(record, message.bytes.data(), message.bytes.size());
+        if (message.storedAt != FramedMessage::kNotStored) {
+            record.trafficAt = message.storedAt;
+            record.trafficSize = uint32_t(message.bytes.size());
+        } else {
+            record.bytes = std::move(message.bytes);
+        }
+        const uint64_t ago = steadyNow > message.firstByteUs ? steadyNow - message.firstByteUs : 0;
+        AddLine(std::move(record), now > ago ? now - ago : now);
+    }
+    m_state.m_logDirty = m_state.m_logDirty || !messages.empty();
+}
+
+void TrafficCore::FlushFraming(bool all)
+{
+    FlushFramers(all, UINT32_MAX);
+}
+
+void TrafficCore::FlushFramers(bool all, uint32_t onlyClient)
+{
+    if (m_framers.empty())
+        return;
+    const uint64_t now = SteadyMicroseconds();
+    std::vector<FramedMessage> messages;
+    for (auto& [client, framer] : m_framers) {
+        if (onlyClient != UINT32_MAX && client != onlyClient)
+            continue;
+        messages.clear();
+        if (all)
+            framer.framer.Flush(messages);
+        else
+            framer.framer.Tick(now, messages);
+        AppendMessages(messages, framer.peer, framer.namesPeer);
+    }
+    if (onlyClient != UINT32_MAX)
+        m_framers.erase(onlyClient);
+}
+
+// What every framer holds is shown, and framing starts over.
+void TrafficCore::RestartFraming(const FramingOptions& framing)
+{
+    FlushFramers(true, UINT32_MAX);
+    m_framers.clear();
+    m_framing = framing;
+}
+
+std::vector<TransportEvent> TrafficCore::CloseOpenClients()
+{
+    std::vector<TransportEvent> gone;
+    const std::map<uint32_t, std::wstring> open = m_openClients;
+    for (const auto& [client, peer] : open) {
+        TransportEvent event;
+        event.kind = TransportEventKind::ClientRemoved;
+        event.text = L"Client disconnected";
+        event.peer = peer;
+        event.clientId = client;
+        gone.push_back(event);
+        Append(std::move(event), true);
+    }
+    return gone;
+}
+
+// A text recording takes each line as the log shows it.
+void TrafficCore::RecordLastLine()
+{
+    if (!m_recorder.Recording() || m_recorder.FileFormat() != Recorder::Format::Text || !m_lines)
+        return;
+    static const LogShowOptions plain;
+    m_recorder.Write(EncodeUtf8(m_lines->SavedText(m_lines->EndLine() - 1, m_shown ? *m_shown : plain) + L"\r\n"));
+}
+
+void TrafficCore::Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore)
+{
+    if (!m_recorder.Recording() || m_recorder.FileFormat() == Recorder::Format::Text)
+        return; // a text recording takes the lines instead
+    if (m_recorder.FileFormat() == Recorder::Format::Received) {
+        if (kind == TransportEventKind::Received)
+            m_recorder.Write(std::move(bytes));
+        return;
+    }
+    const Journal& journal = m_state.m_journal;
+    if (journal.RecordCount() == journalRecordsBefore)
+        return; // nothing journalled: no traffic, nor a client coming or going
+    const JournalRecord& record = journal.Record(journal.RecordCount() - 1);
+    m_recorder.Write(record, journal.Session(record.session), journal.PeerText(record.peer), std::move(bytes));
+}
+
+bool TrafficCore::StartRecording(const std::wstring& path)
+{
+    StopRecording();
+    if (!m_recorder.Start(path)) {
+        Append(TransportEventKind::Error, L"Could not record to " + path + L".");
+        return false;
+    }
+    return true;
+}
+
+void TrafficCore::StopRecording()
+{
+    if (m_recorder.Recording())
+        m_recorder.Stop();
+}
+
+void TrafficCore::Check()
+{
+    if (m_recorder.Recording() && m_recorder.Failed()) {
+        // The disk filled or went: the recording ends, the link goes on.
+        m_recorder.Stop();
+        const std::wstring why =
+            m_recorder.FellBehind() ? L"the disk did not keep up" : SystemErrorText(m_recorder.Error());
+        m_state.m_unrecordedBytes += m_recorder.Unrecorded();
+        Append(TransportEventKind::Error, L"Recording to " + m_recorder.Path() + L" stopped: " +
+                                              std::to_wstring(m_recorder.Unrecorded()) + L" bytes were not recorded (" +
+                                              why + L").");
+    }
+    // Traffic the window never got is known only to the engine.
+    const uint64_t unposted = UnpostedTrafficBytes();
+    const uint64_t backlogged = BackloggedDatagramBytes();
+    if (unposted != m_unpostedSeen || backlogged != m_backloggedSeen) {
+        m_state.m_unpostedBytes += unposted - m_unpostedSeen;
+        m_state.m_backloggedBytes += backlogged - m_backloggedSeen;
+        m_unpostedSeen = unposted;
+        m_backloggedSeen = backlogged;
+        m_state.m_logDirty = true;
+    }
+}
+
+void TrafficCore::CountPausedRx(size_t bytes)
+{
+    m_state.m_pausedRxBytes += bytes;
+    m_pausedThisTime += bytes;
+    m_state.m_logDirty = true;
+}
+
+void TrafficCore::SayPausedRx()
+{
+    if (!m_pausedThisTime)
+        return;
+    Append(TransportEventKind::Status, L"Pause RX: " + std::to_wstring(m_pausedThisTime) +
+                                           L" bytes received while paused were not logged.");
+    m_pausedThisTime = 0;
+}
+
+void TrafficCore::Clear()
+{
+    for (auto& [client, framer] : m_framers)
+        framer.framer.ForgetStore(); // the journal they point into is emptied
+    m_state.Clear();
+    m_pausedThisTime = 0;
+    m_journalGrew = false;
+    if (m_lines)
+        m_lines->Clear();
+}
+
+bool TrafficCore::TakeDirty()
+{
+    const bool dirty = m_state.m_logDirty;
+    m_state.m_logDirty = false;
+    return dirty;
+}
+
+bool TrafficCore::TakeJournalGrew()
+{
+    const bool grew = m_journalGrew;
+    m_journalGrew = false;
+    return grew;
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "capture/Recorder.h"
+#include "engine/Transport.h"
+#include "framing/Framer.h"
+#include "logview/LogModel.h"
+#include "session/LogState.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+// What the links' traffic becomes, with no window: every block journalled
+// as it came, each peer's received bytes framed into lines, each run of a
+// link numbered, the recording fed and the counters kept. The lines go to
+// the log model it is given; the window only shows them.
+class TrafficCore {
+public:
+    TrafficCore() = default;
+    TrafficCore(const TrafficCore&) = delete;
+    TrafficCore& operator=(const TrafficCore&) = delete;
+
+    // Where lines go, and how a text recording writes them; none: traffic
+    // is only journalled, counted and recorded.
+    void SetLines(LogModel* lines, const LogShowOptions* shown)
+    {
+        m_lines = lines;
+        m_shown = shown;
+    }
+    // Whether lines logged from now on carry their time.
+    void SetStamped(bool stamped) { m_stamped = stamped; }
+
+    // A line the window makes (status, errors), with no bytes of traffic.
+    void Append(TransportEventKind kind, std::wstring text);
+    // A link's event; its bytes move into the journal. Its line names the
+    // peer when the link has several. A Sent event is a payload the link has
+    // written, shown as its tag says.
+    void Append(TransportEvent&& event, bool namesPeer);
+    // Blocks from here on belong to a new run of the link, whose received
+    // lines are framed so (each peer on its own). `retunable`: a new choice
+    // of framing applies to this run at once.
+    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false);
+    // A choice of framing for the running link; ignored by one that cannot
+    // take it now.
+    void Retune(const FramingOptions& framing);
+    // What the framers hold whose time is up goes to the log (`all`: all
+    // of it, the link is closing).
+    void FlushFraming(bool all);
+    // The link has ended: every client still open is said to have gone, so
+    // none is left behind with its framer and its capture stream open.
+    // Returns the events it made, for the client list.
+    std::vector<TransportEvent> CloseOpenClients();
+
+    // Received while Pause RX was ticked: counted as lost, and said in the
+    // log once Pause RX is unticked.
+    void CountPausedRx(size_t bytes);
+    void SayPausedRx();
+
+    // Records to that file from now on, in the format its name says; an ERR
+    // line when it cannot be made. Stops a recording already running.
+    bool StartRecording(const std::wstring& path);
+    void StopRecording();
+    const Recorder& Recording() const { return m_recorder; }
+    // Once a tick: a recording that failed is ended and said; what the
+    // engine dropped since is counted.
+    void Check();
+
+    void Clear();
+    const LogState& State() const { return m_state; }
+    const Journal& Traffic() const { return m_state.m_journal; }
+    Journal& Traffic() { return m_state.m_journal; }
+    // Something changed that the log, the hex view or the counters show;
+    // cleared by the call.
+    bool TakeDirty();
+    // The journal grew since the last call.
+    bool TakeJournalGrew();
+
+private:
+    // A block journalled and, with `textOfBytes`, shown as a line made from
+    // its bytes by the record's rule.
+    void AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer, uint32_t client,
+                     uint64_t timeUs, bool namesPeer, const LogRecord& shape);
+    void AppendFramed(TransportEvent&& event, bool namesPeer);
+    void AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer);
+    void AddLine(LogRecord record, uint64_t timeUs);
+    void RestartFraming(const FramingOptions& framing);
+    void FlushFramers(bool all, uint32_t onlyClient);
+    // What a pcapng or bytes recording takes of a block just journalled.
+    void Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore);
+    void RecordLastLine();
+
+    LogModel* m_lines = nullptr;
+    const LogShowOptions* m_shown = nullptr;
+    bool m_stamped = true;
+    LogState m_state;
+    bool m_journalGrew = false;
+    uint32_t m_session = 0;
+    JournalSession m_sessionInfo; // a connection made again is a new session of it
+    FramingOptions m_framing;
+    bool m_retunable = false;
+    // A framer per peer (a server's client id; 0 for the others), with what
+    // its lines show as the peer.
+    struct PeerFramer {
+        Framer framer;
+        std::wstring peer;
+        bool namesPeer = false;
+    };
+    std::map<uint32_t, PeerFramer> m_framers;
+    // A server's clients that joined and have not been seen leaving.
+    std::map<uint32_t, std::wstring> m_openClients;
+    uint64_t m_pausedThisTime = 0;
+    uint64_t m_unpostedSeen = UnpostedTrafficBytes(); // of the engine's count, already counted here
+    uint64_t m_backloggedSeen = BackloggedDatagramBytes();
+    Recorder m_recorder;
+};
