@@ -32,6 +32,8 @@ public:
     void push_back(uint8_t byte) { Append(&byte, 1); }
     // The oldest `count` bytes go; whole chunks are freed as they empty.
     void DropFront(size_t count);
+    // The newest `count` bytes go (an append that failed half way).
+    void DropBack(size_t count) { m_size -= std::min(count, m_size); }
     // Empty, with all memory given back.
     void Clear();
 

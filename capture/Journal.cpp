@@ -1,6 +1,7 @@
 #include "capture/Journal.h"
 
 #include <algorithm>
+#include <new>
 #include <cstring>
 #include <cstdio>
 
@@ -47,23 +48,41 @@ void Truncate(HANDLE file)
 
 uint32_t Journal::PeerIndex(const std::wstring& peer)
 {
-    const auto [at, added] = m_peerIndex.emplace(peer, uint32_t(m_peers.size()));
-    if (added)
-        m_peers.push_back(peer);
-    return at->second;
+    const auto known = m_peerIndex.find(peer);
+    if (known != m_peerIndex.end())
+        return known->second;
+    const uint32_t index = uint32_t(m_peers.size());
+    m_peers.push_back(peer);
+    try {
+        m_peerIndex.emplace(peer, index);
+    } catch (...) {
+        m_peers.pop_back();
+        throw;
+    }
+    return index;
 }
 
-void Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
+bool Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
                      const std::wstring& peer, const uint8_t* data, size_t size)
 {
     if (size == 0)
-        return;
-    JournalRecord& record = AddRecord(JournalEvent::Data, timeUs, session, client, peer);
-    record.size = uint32_t(size);
-    record.direction = direction;
-    m_memory.Append(data, size);
+        return true;
+    // The bytes first, then the record: either can find no memory, and then
+    // the other is taken back, so that every record's bytes are where it says.
+    const size_t held = m_memory.size();
+    try {
+        m_memory.Append(data, size);
+        JournalRecord& record = AddRecord(JournalEvent::Data, timeUs, session, client, peer);
+        record.size = uint32_t(size);
+        record.direction = direction;
+    } catch (const std::bad_alloc&) {
+        m_memory.DropBack(m_memory.size() - held);
+        m_unheld += size;
+        return false;
+    }
     m_size += size;
     SpillOverBudget();
+    return true;
 }
 
 void Journal::Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer)
@@ -74,11 +93,19 @@ void Journal::Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32
 JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client,
                                   const std::wstring& peer)
 {
+    const uint32_t peerIndex = PeerIndex(peer);
     if (m_pages.empty() || m_pages.back().size() == kPageRecords) {
-        m_pages.emplace_back().reserve(kPageRecords);
+        std::vector<JournalRecord> page;
+        page.reserve(kPageRecords);
         m_pageOffset.push_back(m_size);
+        try {
+            m_pages.push_back(std::move(page));
+        } catch (...) {
+            m_pageOffset.pop_back();
+            throw;
+        }
     }
-    // The newest page is never spilled, so the reference holds.
+    // The newest page is never spilled, and has room: the reference holds.
     JournalRecord& record = m_pages.back().emplace_back();
     ++m_recordCount;
     SpillRecordsOverBudget();
@@ -87,7 +114,7 @@ JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t 
     record.timeUs = timeUs;
     record.session = session;
     record.client = client;
-    record.peer = PeerIndex(peer);
+    record.peer = peerIndex;
     return record;
 }
 
@@ -98,30 +125,40 @@ void Journal::SpillOverBudget()
 {
     constexpr size_t kRun = size_t(64) * ChunkedBytes::kChunk;
     const size_t budget = ByteBudget();
-    if (m_spillFailed || m_memory.size() <= budget)
+    if (m_memory.size() <= budget)
         return;
-    if (m_spill == INVALID_HANDLE_VALUE) {
+    if (m_forgetting == Forgetting::No && m_spill == INVALID_HANDLE_VALUE) {
         m_spill = MakeSpillFile(m_spillPath);
         if (m_spill == INVALID_HANDLE_VALUE) {
             m_spillFailed = true;
-            return;
+            m_spillError = GetLastError();
+            m_forgetting = Forgetting::SpillFailed;
         }
     }
     const size_t keep = budget > kRun ? budget - kRun : 0;
     while (m_memory.size() >= keep + ChunkedBytes::kChunk) {
         const size_t count = std::min(kRun, (m_memory.size() - keep) / ChunkedBytes::kChunk * ChunkedBytes::kChunk);
-        m_spillRun.resize(count);
-        size_t at = 0;
-        m_memory.ForEachRun(0, count, [&](const uint8_t* data, size_t size) {
-            std::memcpy(m_spillRun.data() + at, data, size);
-            at += size;
-        });
-        OVERLAPPED where = At(m_memoryStart);
-        DWORD done = 0;
-        if (!WriteFile(m_spill, m_spillRun.data(), DWORD(count), &done, &where) || done != count) {
-            m_spillFailed = true; // a full disk: the bytes stay here
-            return;
+        if (m_forgetting == Forgetting::No && m_diskEnd + count > m_diskCap)
+            m_forgetting = Forgetting::DiskCap;
+        if (m_forgetting == Forgetting::No) {
+            m_spillRun.resize(count);
+            size_t at = 0;
+            m_memory.ForEachRun(0, count, [&](const uint8_t* data, size_t size) {
+                std::memcpy(m_spillRun.data() + at, data, size);
+                at += size;
+            });
+            OVERLAPPED where = At(m_memoryStart);
+            DWORD done = 0;
+            if (!WriteFile(m_spill, m_spillRun.data(), DWORD(count), &done, &where) || done != count) {
+                m_spillFailed = true; // a full disk: the file keeps what it took before
+                m_spillError = GetLastError();
+                m_forgetting = Forgetting::SpillFailed;
+            } else {
+                m_diskEnd += count;
+            }
         }
+        // Kept on disk, or no longer kept at all: either way memory stays
+        // within its budget.
         m_memory.DropFront(count);
         m_memoryStart += count;
     }
@@ -187,6 +224,10 @@ void Journal::Clear()
     m_peers.clear();
     m_peerIndex.clear();
     m_memoryStart = m_size = 0;
+    m_diskEnd = 0;
+    m_unheld = 0;
+    m_forgetting = Forgetting::No;
+    m_spillError = 0;
     m_spillFailed = m_recordSpillFailed = false;
     Truncate(m_spill);
     Truncate(m_recordSpill);
@@ -210,6 +251,11 @@ size_t Journal::Read(uint64_t from, uint8_t* out, size_t count) const
     if (from >= m_size)
         return 0;
     count = size_t(std::min<uint64_t>(count, m_size - from));
+    if (!IsKept(from))
+        return 0;
+    // What the file holds stops where the bytes no longer kept begin.
+    if (from < m_diskEnd && m_diskEnd < m_memoryStart)
+        count = size_t(std::min<uint64_t>(count, m_diskEnd - from));
     size_t done = 0;
     if (from < m_memoryStart) {
         const size_t fromFile = size_t(std::min<uint64_t>(count, m_memoryStart - from));
@@ -241,16 +287,26 @@ int64_t Journal::Find(const std::vector<uint8_t>& pattern, uint64_t from) const
     // past its last start so that matches across its end are found.
     constexpr size_t kWindow = size_t(1) << 20;
     std::vector<uint8_t> window;
-    while (from < m_memoryStart) {
-        window.resize(size_t(std::min<uint64_t>(kWindow + n - 1, m_size - from)));
-        window.resize(Read(from, window.data(), window.size()));
+    // A window reaches on into memory, unless bytes no longer kept lie between.
+    const uint64_t end = m_diskEnd == m_memoryStart ? m_size : m_diskEnd;
+    while (from < m_diskEnd) {
+        const size_t want = size_t(std::min<uint64_t>(kWindow + n - 1, end - from));
+        window.resize(want);
+        window.resize(Read(from, window.data(), want));
         const auto at = std::search(window.begin(), window.end(), pattern.begin(), pattern.end());
         if (at != window.end())
             return int64_t(from + uint64_t(at - window.begin()));
-        if (window.size() < n)
-            return -1;
-        from += window.size() - n + 1;
+        if (window.size() < want)
+            return -1; // the file cannot be read back
+        if (from + want >= end) {
+            if (end == m_size)
+                return -1;
+            break;
+        }
+        from += want - n + 1;
     }
+    // Bytes no longer kept hold no match.
+    from = std::max(from, m_memoryStart);
     const int64_t found = m_memory.Find(pattern, size_t(from - m_memoryStart));
     return found < 0 ? -1 : found + int64_t(m_memoryStart);
 }

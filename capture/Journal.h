@@ -39,9 +39,10 @@ struct JournalRecord {
 // Every block received or sent, in order, with its bytes. The newest bytes
 // and records, up to the RAM budget, are held in memory; older ones go to
 // spill files and are read back from them, so the journal is bounded by the
-// disk, not by memory, however small its blocks. When a file cannot be
-// written what it would hold stays in memory: the journal never drops what
-// it was given.
+// disk, not by memory, however small its blocks. Once the spill reaches its
+// disk cap, or a write to it fails, the oldest bytes in memory are no longer
+// kept: the records stay, the bytes between what the file holds and what
+// memory holds are gone, and reading them gives nothing.
 class Journal {
 public:
     // Records are held, spilled and read back a page at a time.
@@ -58,7 +59,12 @@ public:
     void SetSpillPath(std::wstring path) { m_spillPath = std::move(path); }
     void SetBudget(size_t ramBudget) { m_budget = std::max(ramBudget, ChunkedBytes::kChunk); }
 
-    void Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
+    // The most the spill file may hold.
+    void SetDiskCap(uint64_t bytes) { m_diskCap = bytes; }
+
+    // False when the block could not be held (no memory for it): then
+    // nothing of it is, and the journal is as it was.
+    bool Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
                 const std::wstring& peer, const uint8_t* data, size_t size);
     // A server's client came or went: TCP streams open and close there.
     void Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer);
@@ -101,6 +107,16 @@ public:
     size_t BytesInMemory() const { return m_memory.size(); }
     size_t RecordsInMemory() const { return (m_recordCount - m_firstMemoryPage * kPageRecords); }
     bool SpillFailed() const { return m_spillFailed; }
+    // Why the oldest bytes stopped being kept.
+    enum class Forgetting { No, DiskCap, SpillFailed };
+    Forgetting Forgets() const { return m_forgetting; }
+    DWORD SpillError() const { return m_spillError; }
+    // Bytes journalled whose bytes are gone: [DiskEnd(), SpilledBytes()).
+    uint64_t ForgottenBytes() const { return m_memoryStart - m_diskEnd; }
+    uint64_t DiskEnd() const { return m_diskEnd; }
+    bool IsKept(uint64_t offset) const { return offset < m_diskEnd || offset >= m_memoryStart; }
+    // Blocks that found no memory, and their bytes.
+    uint64_t UnheldBytes() const { return m_unheld; }
 
 private:
     // At the end, with no bytes yet.
@@ -118,6 +134,11 @@ private:
     HANDLE m_spill = INVALID_HANDLE_VALUE;
     std::vector<uint8_t> m_spillRun; // what is written at once, reused
     bool m_spillFailed = false;
+    DWORD m_spillError = 0;
+    uint64_t m_diskCap = UINT64_MAX;
+    uint64_t m_diskEnd = 0; // what the spill file holds: bytes [0, m_diskEnd)
+    Forgetting m_forgetting = Forgetting::No;
+    uint64_t m_unheld = 0;
     ChunkedBytes m_memory;     // bytes [m_memoryStart, m_size)
     uint64_t m_memoryStart = 0; // bytes before it are in the spill file
     uint64_t m_size = 0;

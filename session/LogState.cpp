@@ -35,18 +35,19 @@ SYSTEMTIME LocalTimeAt(uint64_t utcMicroseconds)
 bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,
                      uint32_t client, uint32_t session, uint64_t timeUs)
 {
+    bool held = false;
     if (kind == TransportEventKind::Received) {
         m_rxByteCount += bytes.size();
-        m_journal.Append(TrafficDirection::Received, timeUs, session, client, peer, bytes.data(), bytes.size());
+        held = m_journal.Append(TrafficDirection::Received, timeUs, session, client, peer, bytes.data(), bytes.size());
     } else if (kind == TransportEventKind::Sent) {
         m_txByteCount += bytes.size();
-        m_journal.Append(TrafficDirection::Sent, timeUs, session, client, peer, bytes.data(), bytes.size());
+        held = m_journal.Append(TrafficDirection::Sent, timeUs, session, client, peer, bytes.data(), bytes.size());
     } else if (kind == TransportEventKind::ClientAdded || kind == TransportEventKind::ClientRemoved) {
         const bool opened = kind == TransportEventKind::ClientAdded;
         m_journal.Mark(opened ? JournalEvent::ClientOpened : JournalEvent::ClientClosed, timeUs, session, client, peer);
     }
     m_logDirty = true;
-    return (kind == TransportEventKind::Received || kind == TransportEventKind::Sent) && !bytes.empty();
+    return held && !bytes.empty();
 }
 
 void LogState::Clear()
@@ -61,7 +62,7 @@ void LogState::Clear()
 std::wstring LostText(const LogState& state)
 {
     const uint64_t bytes = state.m_pausedRxBytes + state.m_unrecordedBytes + state.m_unpostedBytes +
-                           state.m_unsentBytes + state.m_backloggedBytes;
+                           state.m_unsentBytes + state.m_backloggedBytes + state.NotKeptBytes();
     const bool damaged = state.m_cutDatagrams + state.m_lineErrors > 0;
     if (!bytes && !damaged)
         return {};
@@ -80,6 +81,7 @@ std::wstring LostTipText(const LogState& state)
         {state.m_unpostedBytes, L"Received or sent while the link was closing, not logged: ", L" bytes"},
         {state.m_unsentBytes, L"Queued to be sent but never written (a send failed or the link ended): ", L" bytes"},
         {state.m_backloggedBytes, L"Datagrams dropped while the log was behind: ", L" bytes"},
+        {state.NotKeptBytes(), L"Logged, but no longer kept for the hex view and exports: ", L" bytes"},
         {state.m_cutDatagrams, L"Datagrams cut short by the receive buffer: ", L" (their missing bytes are unknown)"},
         {state.m_lineErrors, L"Serial line errors (overrun, overflow, parity, framing, break): ", L""},
     };

@@ -270,6 +270,7 @@ void TrafficCore::Check()
                                               std::to_wstring(m_recorder.Unrecorded()) + L" bytes were not recorded (" +
                                               why + L").");
     }
+    SayWhatIsNotKept();
     // Traffic the window never got is known only to the engine.
     const uint64_t unposted = UnpostedTrafficBytes();
     const uint64_t backlogged = BackloggedDatagramBytes();
@@ -279,6 +280,27 @@ void TrafficCore::Check()
         m_unpostedSeen = unposted;
         m_backloggedSeen = backlogged;
         m_state.m_logDirty = true;
+    }
+}
+
+// Once for each cause: the journal goes on without the bytes it cannot keep.
+void TrafficCore::SayWhatIsNotKept()
+{
+    const Journal& journal = m_state.m_journal;
+    if (journal.Forgets() != Journal::Forgetting::No && !m_forgettingSaid) {
+        m_forgettingSaid = true;
+        const std::wstring why =
+            journal.Forgets() == Journal::Forgetting::DiskCap
+                ? L"The journal's file reached its cap (" + std::to_wstring(journal.DiskEnd() >> 20) + L" MB, [Options] JournalDiskMegabytes)"
+                : L"The journal's file could not be written (" + SystemErrorText(journal.SpillError()) + L")";
+        Append(TransportEventKind::Error,
+               why + L": from here on the oldest traffic's bytes are not kept for the hex view and exports; the log "
+                     L"and the counters go on.");
+    }
+    if (journal.UnheldBytes() && !m_unheldSaid) {
+        m_unheldSaid = true;
+        Append(TransportEventKind::Error, L"Out of memory: " + std::to_wstring(journal.UnheldBytes()) +
+                                              L" bytes of traffic were logged but not kept.");
     }
 }
 
@@ -305,6 +327,7 @@ void TrafficCore::Clear()
     m_state.Clear();
     m_pausedThisTime = 0;
     m_journalGrew = false;
+    m_forgettingSaid = m_unheldSaid = false;
     if (m_lines)
         m_lines->Clear();
 }

@@ -89,6 +89,7 @@ private:
     // What a pcapng or bytes recording takes of a block just journalled.
     void Record(TransportEventKind kind, std::vector<uint8_t> bytes, size_t journalRecordsBefore);
     void RecordLastLine();
+    void SayWhatIsNotKept();
 
     LogModel* m_lines = nullptr;
     const LogShowOptions* m_shown = nullptr;
@@ -113,4 +114,6 @@ private:
     uint64_t m_unpostedSeen = UnpostedTrafficBytes(); // of the engine's count, already counted here
     uint64_t m_backloggedSeen = BackloggedDatagramBytes();
     Recorder m_recorder;
+    bool m_forgettingSaid = false;
+    bool m_unheldSaid = false;
 };

@@ -35,8 +35,10 @@ LRESULT CALLBACK EventWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
     auto self = reinterpret_cast<EventWindow*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
     if (msg == WM_TRANSPORT_EVENT) {
         std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
-        if (self && event)
+        if (self && event) {
+            event->ticket.Release(); // handled, as the main window's are
             self->m_events.push_back(std::move(event));
+        }
         return 0;
     }
     return DefWindowProcW(wnd, msg, wp, lp);

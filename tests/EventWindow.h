@@ -64,3 +64,17 @@ using FarEndReader = std::function<std::vector<uint8_t>(size_t count, int timeou
 // the link is idle, until the byte reaches the far end; negative when one is
 // lost or another byte comes.
 double MedianDeliveryMs(const PayloadSender& send, const FarEndReader& receive, int rounds);
+
+// An event on the heap, as a worker posts it.
+inline TransportEvent* NewEvent(TransportEventKind kind, std::wstring text, std::wstring peer = {}, uint32_t client = 0,
+                                bool linkEnded = false, std::vector<uint8_t> data = {})
+{
+    auto* event = new TransportEvent;
+    event->kind = kind;
+    event->text = std::move(text);
+    event->peer = std::move(peer);
+    event->clientId = client;
+    event->linkEnded = linkEnded;
+    event->data = std::move(data);
+    return event;
+}

@@ -173,19 +173,52 @@ TEST(Journal, SpillsItsRecordsWhenTheBlocksAreSmall)
 
 // A spill file that cannot be made (a full disk, a folder gone) must not
 // lose a byte: the journal keeps them in memory and says so.
-TEST(Journal, KeepsEverythingInMemoryWhenItCannotSpill)
+// A spill that cannot be written, or a file at its cap, leaves memory
+// within its budget: every record stays, the newest bytes read back, the
+// oldest are gone (they read as nothing, and a search passes over them).
+TEST(Journal, ASpillThatFailsOrIsFullForgetsTheOldestBytesAndKeepsTheRecords)
 {
-    Journal journal(ChunkedBytes::kChunk, L"Z:\\no\\such\\folder\\spill");
     std::vector<uint8_t> block(50000);
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = uint8_t(i * 7);
-    for (int i = 0; i < 10; ++i)
-        journal.Append(TrafficDirection::Received, 0, 1, 0, L"", block.data(), block.size());
-    EXPECT_TRUE(journal.SpillFailed());
-    EXPECT_EQ(journal.SpilledBytes(), 0u);
-    std::vector<uint8_t> got(block.size());
-    ASSERT_EQ(journal.Read(9 * block.size(), got.data(), got.size()), got.size());
-    EXPECT_EQ(got, block);
+    const std::vector<uint8_t> mark = {'F', 'I', 'N', 'D', '!'};
+    const std::wstring folder = TempFolder(L"ferrolink-journal-cap-");
+    struct Case {
+        std::wstring spill;
+        uint64_t diskCap;
+        Journal::Forgetting why;
+    } cases[] = {{L"Z:\\no\\such\\folder\\spill", UINT64_MAX, Journal::Forgetting::SpillFailed},
+                 {folder + L"\\capped", 4 * ChunkedBytes::kChunk, Journal::Forgetting::DiskCap}};
+    for (const Case& c : cases) {
+        Journal journal(4 * ChunkedBytes::kChunk, c.spill);
+        journal.SetDiskCap(c.diskCap);
+        journal.Append(TrafficDirection::Received, 0, 1, 0, L"", mark.data(), mark.size()); // soon gone, or on disk
+        for (int i = 0; i < 100; ++i)
+            ASSERT_TRUE(journal.Append(TrafficDirection::Received, 0, 1, 0, L"", block.data(), block.size()));
+        journal.Append(TrafficDirection::Sent, 0, 1, 0, L"", mark.data(), mark.size());
+        EXPECT_EQ(journal.Forgets(), c.why);
+        EXPECT_EQ(journal.RecordCount(), 102u);
+        EXPECT_LE(journal.BytesInMemory(), 4 * ChunkedBytes::kChunk);
+        EXPECT_LE(journal.DiskEnd(), std::min<uint64_t>(c.diskCap, journal.Size()));
+        EXPECT_EQ(journal.ForgottenBytes(), journal.SpilledBytes() - journal.DiskEnd());
+        EXPECT_GT(journal.ForgottenBytes(), 4'000'000u);
+
+        const JournalRecord last = journal.Record(100);
+        std::vector<uint8_t> got(block.size());
+        ASSERT_EQ(journal.Read(last.offset, got.data(), got.size()), got.size());
+        EXPECT_EQ(got, block);
+        const JournalRecord gone = journal.Record(50);
+        EXPECT_FALSE(journal.IsKept(gone.offset));
+        EXPECT_EQ(journal.Read(gone.offset, got.data(), got.size()), 0u);
+        // The first mark is on disk when the file took anything, else gone;
+        // the second is found either way, past the bytes in between.
+        const int64_t first = journal.Find(mark, 0);
+        EXPECT_EQ(first, c.why == Journal::Forgetting::DiskCap ? 0 : int64_t(journal.Size() - mark.size()));
+        EXPECT_EQ(journal.Find(mark, 1), int64_t(journal.Size() - mark.size()));
+        journal.Clear();
+        EXPECT_EQ(journal.Forgets(), Journal::Forgetting::No);
+        EXPECT_EQ(journal.ForgottenBytes(), 0u);
+    }
 }
 
 // A crashed run's folder goes at the next start; a running copy's stays.

@@ -30,7 +30,7 @@ protected:
         if ((kind == TransportEventKind::Received || kind == TransportEventKind::Sent) && !text.empty())
             data = EncodeUtf8(text);
         PostMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0,
-                     reinterpret_cast<LPARAM>(new TransportEvent{kind, text, L"peer", 0, false, std::move(data)}));
+                     reinterpret_cast<LPARAM>(NewEvent(kind, text, L"peer", 0, false, std::move(data))));
     }
     void PumpPosted()
     {
@@ -111,10 +111,10 @@ TEST_F(LogWindow, HexTabShowsTheBytesAndAsciiTheLinesAgain)
 // that says what happened and a tooltip line per cause.
 TEST_F(LogWindow, CutDatagramsAndLineErrorsCountAsLost)
 {
-    auto cut = new TransportEvent{TransportEventKind::Received, L"abc", L"127.0.0.1:9", 0, false, {'a', 'b', 'c'}};
+    auto cut = NewEvent(TransportEventKind::Received, L"abc", L"127.0.0.1:9", 0, false, {'a', 'b', 'c'});
     cut->damaged = 1;
-    auto line = new TransportEvent{TransportEventKind::Error, L"Serial line: overrun (bytes lost), parity error.",
-                                   L"COM7", 0, false, {}};
+    auto line = NewEvent(TransportEventKind::Error, L"Serial line: overrun (bytes lost), parity error.",
+                                   L"COM7", 0, false, {});
     line->damaged = 2;
     PostMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(cut));
     PostMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(line));
@@ -362,8 +362,8 @@ TEST_F(LogWindow, ReceivedBlocksAreFramedIntoMessagesAndTheJournalKeepsTheReads)
     dialog.LogSide().NewSession(JournalSession{}, framing, true);
     const size_t before = dialog.Log().m_journal.RecordCount();
     for (const std::string block : {"T1=2", "1;T2=1", "9;T3"}) {
-        auto* event = new TransportEvent{TransportEventKind::Received, L"", L"peer", 0, false,
-                                         std::vector<uint8_t>(block.begin(), block.end())};
+        auto* event = NewEvent(TransportEventKind::Received, L"", L"peer", 0, false,
+                                         std::vector<uint8_t>(block.begin(), block.end()));
         event->receivedUs = SteadyMicroseconds();
         SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event));
     }
@@ -374,8 +374,8 @@ TEST_F(LogWindow, ReceivedBlocksAreFramedIntoMessagesAndTheJournalKeepsTheReads)
     EXPECT_EQ(dialog.Log().m_journal.RecordCount(), before + 3);
     EXPECT_EQ(Item(IDC_RX_COUNT).Text(), L"RX: 14");
     SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0,
-                 reinterpret_cast<LPARAM>(new TransportEvent{TransportEventKind::Status, L"TCP client disconnected",
-                                                             L"", 0, true, {}}));
+                 reinterpret_cast<LPARAM>(NewEvent(TransportEventKind::Status, L"TCP client disconnected",
+                                                             L"", 0, true, {})));
     Tick();
     EXPECT_NE(Edit().find(L"RX  T3\r\n"), std::wstring::npos);
     EXPECT_LT(Edit().find(L"RX  T3\r\n"), Edit().find(L"TCP client disconnected"));
@@ -389,8 +389,8 @@ TEST_F(LogWindow, HeldBytesSurviveAClearAndComeOutWhenTheConnectionGoes)
     framing.mode = FramingMode::Lines;
     dialog.LogSide().NewSession(JournalSession{}, framing, true);
     const auto receive = [&](const std::string& block) {
-        auto* event = new TransportEvent{TransportEventKind::Received, L"", L"peer", 0, false,
-                                         std::vector<uint8_t>(block.begin(), block.end())};
+        auto* event = NewEvent(TransportEventKind::Received, L"", L"peer", 0, false,
+                                         std::vector<uint8_t>(block.begin(), block.end()));
         event->receivedUs = SteadyMicroseconds();
         SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(event));
     };
@@ -401,7 +401,7 @@ TEST_F(LogWindow, HeldBytesSurviveAClearAndComeOutWhenTheConnectionGoes)
     Tick();
     EXPECT_TRUE(Shows(L"RX  abc\n\r\n"));
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
-    auto* lost = new TransportEvent{TransportEventKind::Status, L"TCP client disconnected", L"", 0, false, {}};
+    auto* lost = NewEvent(TransportEventKind::Status, L"TCP client disconnected", L"", 0, false, {});
     lost->connectionLost = true;
     SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(lost));
     Tick();

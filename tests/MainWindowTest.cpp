@@ -284,7 +284,7 @@ TEST_F(MainWindow, EscapeLeavesTheWindowOpenAndTheCloseBoxClosesItAndStopsTheLin
 TEST_F(MainWindow, ClientListFollowsClientEventsById)
 {
     auto post = [&](TransportEventKind kind, const wchar_t* peer, uint32_t id) {
-        auto* e = new TransportEvent{kind, L"", peer, id, false, {}};
+        auto* e = NewEvent(kind, L"", peer, id, false, {});
         SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(e));
     };
     const Window list = Item(IDC_CLIENT_LIST);
@@ -495,7 +495,7 @@ TEST_F(MainWindow, RandomBytesThroughALinkAreShownAndCountedWithoutFault)
 TEST_F(MainWindow, ArrowKeysReachTheLogAndCtrlCCopiesItsSelection)
 {
     for (const wchar_t* text : {L"one", L"two"}) {
-        auto* e = new TransportEvent{TransportEventKind::Received, text, L"", 0, false, {}};
+        auto* e = NewEvent(TransportEventKind::Received, text, L"", 0, false, std::vector<uint8_t>(text, text + wcslen(text)));
         SendMessageW(dialog.Handle(), WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(e));
     }
     Tick();

@@ -1,6 +1,7 @@
 #include "settings/ConnectionStore.h"
 #include "settings/Framing.h"
 #include "settings/History.h"
+#include "settings/LogOptions.h"
 #include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -232,6 +233,32 @@ TEST_F(Settings, EveryTextRoundTripsAndNoneBreaksTheFile)
     WritePrivateProfileStringW(L"Old", L"Quoted", L"\"\"hi\"\"", path.c_str());
     EXPECT_EQ(ReadSettingString(L"Old", L"Plain", L""), L"C:\\x41\\n \\t");
     EXPECT_EQ(ReadSettingString(L"Old", L"Quoted", L""), L"\"hi\"");
+}
+
+// Our own keys mean something only within their bounds: past them, or
+// when they are no number, they read as the default; a missing one is
+// written with it.
+TEST_F(Settings, OwnKeysHaveBoundsAboveAndBelow)
+{
+    Put(L"Options", L"JournalMegabytes", L"2147483647");
+    Put(L"Options", L"LogLines", L"12abc");
+    Put(L"Options", L"LogCharacters", L" 100000 ");
+    Put(L"Options", L"TcpClients", L"-5");
+    Put(L"Options", L"UdpSenders", L"99999999999999");
+    const LogOptions options = LoadLogOptions();
+    const LogOptions defaults;
+    EXPECT_EQ(options.journalMegabytes, defaults.journalMegabytes);
+    EXPECT_EQ(options.lines, defaults.lines);
+    EXPECT_EQ(options.characters, 100000);
+    EXPECT_EQ(options.tcpClients, defaults.tcpClients);
+    EXPECT_EQ(options.udpSenders, defaults.udpSenders);
+    EXPECT_EQ(options.journalDiskMegabytes, defaults.journalDiskMegabytes);
+    EXPECT_TRUE(HasKey(L"Options", L"JournalDiskMegabytes"));
+    const BoundedOption clients{L"TcpClients", 4096, 1, 65536};
+    EXPECT_EQ(ReadBoundedOption(L"65536", clients), 65536);
+    EXPECT_EQ(ReadBoundedOption(L"65537", clients), 4096);
+    EXPECT_EQ(ReadBoundedOption(L"0", clients), 4096);
+    EXPECT_EQ(ReadBoundedOption(L"", clients), 4096);
 }
 
 TEST(HistoryList, AddRules)

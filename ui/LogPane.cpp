@@ -49,6 +49,7 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font, StatusText& status)
     m_journalFolder = std::make_unique<JournalFolder>(parent);
     m_core.Traffic().SetSpillPath(m_journalFolder->Path() + L"\\traffic.bin");
     m_core.Traffic().SetBudget(size_t(m_options.journalMegabytes) << 20);
+    m_core.Traffic().SetDiskCap(uint64_t(m_options.journalDiskMegabytes) << 20);
     m_hexView = CHexView::Create(dialog.Handle(), RECT{0, 0, 10, 10}, IDC_LOG_HEX, HexViewConfig{2, 16, true});
     if (m_hexView) {
         ShowWindow(m_hexView->Handle(), SW_HIDE);

@@ -1,0 +1,187 @@
+#include "session/TrafficCore.h"
+#include "tests/EventWindow.h"
+
+#include <gtest/gtest.h>
+
+
+namespace {
+
+using Kind = TransportEventKind;
+
+class TrafficCoreTest : public testing::Test {
+protected:
+    void SetUp() override { core.SetLines(&lines, &shown); }
+
+    void Feed(TransportEvent* event, bool namesPeer = false)
+    {
+        core.Append(std::move(*event), namesPeer);
+        delete event;
+    }
+    TransportEvent* Received(const std::string& text, uint32_t client = 0, std::wstring peer = L"peer")
+    {
+        TransportEvent* event =
+            NewEvent(Kind::Received, L"", std::move(peer), client, false, std::vector<uint8_t>(text.begin(), text.end()));
+        event->receivedUs = SteadyMicroseconds();
+        return event;
+    }
+    TransportEvent* Sent(std::vector<uint8_t> bytes, SendTag tag = {})
+    {
+        TransportEvent* event = NewEvent(Kind::Sent, L"", L"", 0, false, std::move(bytes));
+        event->sendTag = tag;
+        return event;
+    }
+    std::wstring Line(size_t fromEnd = 1) const { return lines.LineText(lines.EndLine() - fromEnd, shown); }
+    std::vector<std::wstring> Lines() const
+    {
+        std::vector<std::wstring> all;
+        for (uint64_t line = lines.FirstLine(); line < lines.EndLine(); ++line)
+            all.push_back(lines.LineText(line, shown));
+        return all;
+    }
+
+    LogModel lines;
+    LogShowOptions shown;
+    TrafficCore core;
+};
+
+} // namespace
+
+// A line's text is what its bytes decode to, whatever the event said; the
+// journal and the line carry the time the worker saw the block, not the
+// time the window took it; only what left counts as sent.
+TEST_F(TrafficCoreTest, LinesAreMadeOfTheirBytesAndStampedWhenTheBlocksArrived)
+{
+    core.SetStamped(false);
+    core.NewSession(JournalSession{JournalSession::Link::TcpClient, L"127.0.0.1:7", 0});
+    TransportEvent* rx = Received("AT\r\n");
+    rx->text = L"not what the bytes say";
+    const uint64_t arrived = MicrosecondsNow() - 90'000'000; // a window 90 s behind
+    rx->arrivedUs = arrived;
+    Feed(rx);
+    EXPECT_EQ(Line(), L"RX  AT\r\n");
+    ASSERT_EQ(core.Traffic().RecordCount(), 1u);
+    EXPECT_EQ(core.Traffic().Record(0).timeUs, arrived);
+    const SYSTEMTIME shownTime = lines.Record(lines.EndLine() - 1).time;
+    const SYSTEMTIME expected = LocalTimeAt(arrived);
+    EXPECT_EQ(shownTime.wMinute * 60 + shownTime.wSecond, expected.wMinute * 60 + expected.wSecond);
+
+    SendTag hex;
+    hex.asHex = true;
+    Feed(Sent({'A', 'T', 0x0D}, hex));
+    EXPECT_EQ(Line(), L"TX  41 54 0D ");
+    SendTag summed;
+    summed.checksumFrom = 2;
+    summed.checksumCount = 1;
+    Feed(Sent({'A', 'T', 'A', '\r'}, summed));
+    EXPECT_EQ(lines.SavedText(lines.EndLine() - 1, shown), L"TX  AT\\x41\r");
+    // Made again from the journal, a line reads as it did.
+    for (uint64_t line = lines.FirstLine(); line < lines.EndLine(); ++line) {
+        const LogRecord& record = lines.Record(line);
+        std::vector<uint8_t> bytes(record.trafficSize);
+        ASSERT_EQ(core.Traffic().Read(record.trafficAt, bytes.data(), bytes.size()), bytes.size());
+        EXPECT_EQ(L"RX  " + TrafficText(record, bytes.data(), bytes.size()), L"RX  " + lines.LineText(line, shown).substr(4));
+    }
+    // Bytes that were queued and never left are lost, never sent.
+    TransportEvent* dropped = NewEvent(Kind::Error, L"1000 queued bytes were not sent: the link closed.");
+    dropped->lostBytes = 1000;
+    Feed(dropped);
+    EXPECT_EQ(core.State().m_txByteCount, 7u);
+    EXPECT_EQ(core.State().m_rxByteCount, 4u);
+    EXPECT_EQ(LostText(core.State()), L"Lost: 1000");
+    EXPECT_NE(LostTipText(core.State()).find(L"never written"), std::wstring::npos);
+    EXPECT_EQ(core.Traffic().RecordCount(), 3u);
+}
+
+// Each client's bytes are framed on their own, a held message is shown
+// before its client's leaving, and a connection made again starts a new
+// session of the capture.
+TEST_F(TrafficCoreTest, EachPeerIsFramedOnItsOwnAndAReconnectIsANewSession)
+{
+    core.SetStamped(false);
+    FramingOptions framing;
+    framing.mode = FramingMode::Delimiter;
+    framing.delimiter = {';'};
+    core.NewSession(JournalSession{JournalSession::Link::TcpServer, L"", 7000}, framing, true);
+    Feed(NewEvent(Kind::ClientAdded, L"Client connected", L"a", 1), true);
+    Feed(NewEvent(Kind::ClientAdded, L"Client connected", L"b", 2), true);
+    Feed(Received("on", 1, L"a"), true);
+    Feed(Received("tw", 2, L"b"), true);
+    Feed(Received("e;o;", 2, L"b"), true);
+    Feed(Received("x", 1, L"a"), true);
+    Feed(NewEvent(Kind::ClientRemoved, L"Client disconnected", L"a", 1), true);
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"SYS a  Client connected", L"SYS b  Client connected",
+                                                  L"RX  b  twe;", L"RX  b  o;", L"RX  a  onx",
+                                                  L"SYS a  Client disconnected"}));
+    // The journal keeps the reads as they came, each in its client's stream.
+    EXPECT_EQ(core.Traffic().RecordCount(), 2u + 4u + 1u);
+    EXPECT_EQ(core.Traffic().Record(2).client, 1u);
+    EXPECT_EQ(core.Traffic().Record(3).size, 2u);
+
+    TransportEvent* lost = NewEvent(Kind::Status, L"TCP client disconnected");
+    lost->connectionLost = true;
+    Feed(lost);
+    Feed(Received("later;", 2, L"b"), true);
+    EXPECT_EQ(core.Traffic().Record(core.Traffic().RecordCount() - 1).session, 2u);
+    EXPECT_NE(core.Traffic().Session(2), nullptr);
+}
+
+// A client whose leaving never reached the window leaves with its link:
+// its held message first, then one line, a closed stream and an entry to
+// take from the list; a leaving that turns up later is not said twice.
+TEST_F(TrafficCoreTest, ClientsLeftOpenWhenTheLinkEndsAreClosedOnce)
+{
+    core.SetStamped(false);
+    FramingOptions framing;
+    framing.mode = FramingMode::Lines;
+    core.NewSession(JournalSession{JournalSession::Link::TcpServer, L"", 7000}, framing, true);
+    Feed(NewEvent(Kind::ClientAdded, L"Client connected", L"a", 1), true);
+    Feed(NewEvent(Kind::ClientAdded, L"Client connected", L"b", 2), true);
+    Feed(NewEvent(Kind::ClientRemoved, L"Client disconnected (closed by the peer)", L"b", 2), true);
+    Feed(Received("half", 1, L"a"), true);
+    const std::vector<TransportEvent> gone = core.CloseOpenClients();
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].clientId, 1u);
+    EXPECT_EQ(Line(2), L"RX  a  half");
+    EXPECT_EQ(Line(), L"SYS a  Client disconnected");
+    const Journal& journal = core.Traffic();
+    EXPECT_EQ(journal.Record(journal.RecordCount() - 1).event, JournalEvent::ClientClosed);
+    const size_t before = lines.LineCount();
+    Feed(NewEvent(Kind::ClientRemoved, L"Client disconnected", L"a", 1), true);
+    EXPECT_EQ(lines.LineCount(), before);
+    EXPECT_TRUE(core.CloseOpenClients().empty());
+}
+
+// A recording of received bytes takes each block as it is journalled, and
+// a text recording each line as the log shows it.
+TEST_F(TrafficCoreTest, RecordingsTakeTheBlocksAndTheLines)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring stem = std::wstring(temp) + L"ferrolink-core-" + std::to_wstring(GetTickCount64());
+    const auto contents = [](const std::wstring& path) {
+        std::string text;
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        char buffer[4096];
+        DWORD got = 0;
+        while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got)
+            text.append(buffer, got);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        DeleteFileW(path.c_str());
+        return text;
+    };
+    core.SetStamped(false);
+    core.NewSession(JournalSession{});
+    ASSERT_TRUE(core.StartRecording(stem + L".bin"));
+    Feed(Received("ab"));
+    Feed(Sent({'s'}));
+    Feed(Received("c"));
+    core.StopRecording();
+    ASSERT_TRUE(core.StartRecording(stem + L".log"));
+    Feed(Received("line"));
+    core.StopRecording();
+    EXPECT_EQ(contents(stem + L".bin"), "abc");
+    EXPECT_EQ(contents(stem + L".log"), "RX  line\r\n");
+    EXPECT_FALSE(core.StartRecording(L"Z:\\no\\such\\folder\\x.bin"));
+    EXPECT_EQ(Line(), L"ERR Could not record to Z:\\no\\such\\folder\\x.bin.");
+}
