@@ -169,11 +169,13 @@ TEST_F(Bounded, PayloadsDroppedAtALinksEndAreNeverSaidToBeSent)
     const Bytes block = Pattern(128 * 1024);
     int queued = 0;
     SendResult result = SendResult::Queued;
-    for (int i = 0; i < 2000 && result == SendResult::Queued; ++i) { // until the queue is full
+    // Until the queue stays full: the system's buffers take megabytes first.
+    for (int i = 0, full = 0; i < 4000 && full < 3; ++i) {
         result = client.Send(MakeOutgoing(block));
         queued += result == SendResult::Queued;
-        if (i % 16 == 0)
-            Sleep(10);
+        full = result == SendResult::BackedUp ? full + 1 : 0;
+        if (result == SendResult::BackedUp)
+            Sleep(50);
     }
     ASSERT_EQ(result, SendResult::BackedUp);
     client.Stop();
