@@ -9,12 +9,14 @@
 #include "logview/LogView.h"
 #include "res/resource.h"
 #include "settings/ConnectionStore.h"
+#include "settings/Framing.h"
+#include "settings/LogOptions.h"
 #include "settings/History.h"
 #include "settings/SendOptions.h"
 #include "settings/SettingsStore.h"
 #include "text/Utf8.h"
-#include "ui/JournalRows.h"
 #include "session/LogState.h"
+#include "ui/JournalRows.h"
 #include "ui/MainDlg.h"
 
 #include <commctrl.h>
@@ -631,8 +633,11 @@ void SendLatency(bool server)
         const auto t = Clock::now();
         const std::wstring big(65536, L'y');
         SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_SEND_EDIT), big.c_str());
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i) {
+            // The link's queue has a cap: a send past it would be refused.
+            PumpUntil(dialog, [&] { return dialog.Controller().QueuedBytes() + big.size() <= SendQueueCap(); }, 10);
             SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_SEND, BN_CLICKED), 0);
+        }
         reader.join();
         Figure("stream of 64 KB text payloads through Send, MB/s", double(count * 65536) / 1e6 / Seconds(t), "MB/s");
     }
@@ -1114,6 +1119,244 @@ void SettingsAndSendBox()
 
 } // namespace
 
+
+// All 256 byte values, in a pattern that a byte lost or moved shows.
+std::vector<char> BinaryBlock(size_t size, size_t at)
+{
+    std::vector<char> block(size);
+    for (size_t i = 0; i < size; ++i)
+        block[i] = char(uint8_t((at + i) * 7 + (at + i) / 65536));
+    return block;
+}
+
+bool FileHoldsTheBinaryFlood(const std::wstring& path, size_t total)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::vector<char> got(1 << 20);
+    size_t at = 0;
+    bool same = true;
+    DWORD n = 0;
+    while (same && ReadFile(file, got.data(), DWORD(got.size()), &n, nullptr) && n) {
+        const std::vector<char> expected = BinaryBlock(n, at);
+        same = std::equal(expected.begin(), expected.end(), got.begin());
+        at += n;
+    }
+    CloseHandle(file);
+    return same && at == total;
+}
+
+// A flood of binary bytes into the TCP client with the default settings:
+// memory must stay within the journal's budget and the link's, however much
+// comes. With one log line per byte (Fixed length 1) the window still
+// answers, the count is exact and the saved bytes are the sent ones.
+void BoundedFlood(size_t total, bool linePerByte)
+{
+    std::printf("-- binary flood of %zu MB into the TCP client%s\n", total >> 20,
+                linePerByte ? ", Framing \"Fixed length 1\"" : "");
+    DeleteFileW(SettingsFilePath().c_str());
+    if (linePerByte) {
+        FramingOptions framing = LoadFraming(FramedLink::Tcp);
+        framing.mode = FramingMode::FixedLength;
+        framing.fixedLength = 1;
+        SaveFraming(FramedLink::Tcp, framing);
+    }
+    CMainDlg dialog;
+    dialog.Create();
+    SOCKET listener = INVALID_SOCKET;
+    const SOCKET peer = ConnectWindowToPeer(dialog, listener);
+    const size_t before = WorkingSet(false);
+    size_t highest = before;
+    auto lastSample = Clock::now();
+    RoundTripProber prober(dialog.Handle());
+    const auto start = Clock::now();
+    std::thread sender([&] {
+        for (size_t sent = 0; sent < total;) {
+            const std::vector<char> block = BinaryBlock(std::min<size_t>(1 << 20, total - sent), sent);
+            SendAll(peer, block, block.size());
+            sent += block.size();
+        }
+    });
+    PumpUntil(dialog, [&] {
+        if (Seconds(lastSample) >= 0.1) {
+            lastSample = Clock::now();
+            highest = std::max(highest, WorkingSet(false));
+        }
+        return dialog.Log().m_rxByteCount >= total;
+    }, 3600);
+    const double seconds = Seconds(start);
+    const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
+    sender.join();
+    const double budget = double(size_t(LoadLogOptions().journalMegabytes) << 20);
+    Figure("received through the window, MB/s", double(dialog.Log().m_rxByteCount) / 1e6 / seconds, "MB/s");
+    Figure("RX count less bytes sent (0: exact)", double(dialog.Log().m_rxByteCount) - double(total), "bytes");
+    Figure("highest working set during the flood", double(highest) / 1e6, "MB");
+    Figure("  bound: 2 x journal budget + 100 MB", (2 * budget + 100e6) / 1e6, "MB");
+    Figure("working set growth over the flood", (double(WorkingSet(false)) - double(before)) / 1e6, "MB");
+    Figure("window round trip during flood, p99", Percentile(roundTrips, 0.99), "ms");
+    std::printf("  the log holds %zu lines, the journal %zu blocks (%llu MB spilled)\n",
+                dialog.LogView()->Model().LineCount(), dialog.Log().m_journal.RecordCount(),
+                (unsigned long long)(dialog.Log().m_journal.SpilledBytes() >> 20));
+    closesocket(peer);
+    closesocket(listener);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+
+    // The whole journal saved: as .bin here, .pcapng in the save figure.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"ferrolink-bench\\flood.bin";
+    const auto saving = Clock::now();
+    RoundTripProber saveProber(dialog.Handle());
+    dialog.LogSide().SaveTo(path);
+    PumpUntil(dialog, [&] { return !dialog.LogSide().Busy(); }, 3600);
+    const std::vector<double> saveTrips = saveProber.Stop([&] { Pump(dialog); });
+    Figure("save as .bin, s", Seconds(saving), "s");
+    Figure("window round trip during the save, p99", Percentile(saveTrips, 0.99), "ms");
+    std::printf("  the .bin file %s what was sent\n", FileHoldsTheBinaryFlood(path, total) ? "equals" : "DIFFERS from");
+    DeleteFileW(path.c_str());
+    if (linePerByte) {
+        FramingOptions framing = LoadFraming(FramedLink::Tcp);
+        framing.mode = FramingMode::AsReceived;
+        SaveFraming(FramedLink::Tcp, framing);
+    }
+}
+
+// After a flood, a save as .pcapng and a copy of a large hex selection run
+// off the window's thread: the window answers throughout.
+void SaveAndCopyWhileAnswering(size_t total)
+{
+    std::printf("-- save as .pcapng and Hex Copy after %zu MB\n", total >> 20);
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    SOCKET listener = INVALID_SOCKET;
+    const SOCKET peer = ConnectWindowToPeer(dialog, listener);
+    std::thread sender([&] { SendAll(peer, BinaryBlock(1 << 20, 0), total); });
+    PumpUntil(dialog, [&] { return dialog.Log().m_rxByteCount >= total; }, 3600);
+    sender.join();
+    closesocket(peer);
+    closesocket(listener);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    const size_t before = WorkingSet(false);
+
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"ferrolink-bench\\save.pcapng";
+    size_t highest = before;
+    auto start = Clock::now();
+    RoundTripProber prober(dialog.Handle());
+    dialog.LogSide().SaveTo(path);
+    PumpUntil(dialog, [&] {
+        highest = std::max(highest, WorkingSet(false));
+        return !dialog.LogSide().Busy();
+    }, 3600);
+    std::vector<double> trips = prober.Stop([&] { Pump(dialog); });
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info);
+    DeleteFileW(path.c_str());
+    Figure("save as .pcapng, s", Seconds(start), "s");
+    Figure("  file size", double(uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow) / 1e6, "MB");
+    Figure("  window round trip meanwhile, p99", Percentile(trips, 0.99), "ms");
+    Figure("  working set growth meanwhile", (double(highest) - double(before)) / 1e6, "MB");
+
+    // The hex view's selection: its newest 16 MB (48 MB of text) to the clipboard.
+    TabCtrl_SetCurSel(GetDlgItem(dialog.Handle(), IDC_LOG_TABS), 1);
+    NMHDR header{GetDlgItem(dialog.Handle(), IDC_LOG_TABS), UINT_PTR(IDC_LOG_TABS), UINT(TCN_SELCHANGE)};
+    SendMessageW(dialog.Handle(), WM_NOTIFY, IDC_LOG_TABS, reinterpret_cast<LPARAM>(&header));
+    CHexView* hex = dialog.LogHexView();
+    const int64_t size = int64_t(dialog.Log().m_journal.Size());
+    hex->SelectFound(size - (16 << 20), 16 << 20);
+    highest = WorkingSet(false);
+    const size_t copyBefore = highest;
+    start = Clock::now();
+    RoundTripProber copyProber(dialog.Handle());
+    hex->CopySelection();
+    PumpUntil(dialog, [&] {
+        highest = std::max(highest, WorkingSet(false));
+        return !dialog.LogSide().Busy();
+    }, 3600);
+    trips = copyProber.Stop([&] { Pump(dialog); });
+    Figure("Hex Copy of 16 MB (48 MB of text), s", Seconds(start), "s");
+    Figure("  window round trip meanwhile, p99", Percentile(trips, 0.99), "ms");
+    Figure("  working set growth meanwhile", (double(highest) - double(copyBefore)) / 1e6, "MB");
+}
+
+// A server's client that never reads, sent 1 MB every 10 ms (Repeat's
+// pace) for 20 s: its queue stops at the cap, and so does memory.
+void StuckClient()
+{
+    std::printf("-- 1 MB every 10 ms to a server client that never reads, 20 s\n");
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    const uint16_t port = StartServer(dialog);
+    const SOCKET stuck = Connect(port);
+    PumpUntil(dialog, [&] { return SendMessageW(GetDlgItem(dialog.Handle(), IDC_CLIENT_LIST), LB_GETCOUNT, 0, 0) == 1; }, 5);
+    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_SEND_EDIT), std::wstring(1 << 20, L'z').c_str());
+    const size_t before = WorkingSet(false);
+    size_t highest = before;
+    int refused = 0, sent = 0;
+    const auto start = Clock::now();
+    while (Seconds(start) < 20) {
+        const auto tick = Clock::now();
+        const size_t queued = dialog.Controller().QueuedBytes();
+        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_SEND, BN_CLICKED), 0);
+        (dialog.Controller().QueuedBytes() > queued ? sent : refused)++;
+        highest = std::max(highest, WorkingSet(false));
+        PumpUntil(dialog, [&] { return Seconds(tick) >= 0.01; }, 1);
+    }
+    Figure("sends taken / refused as backed up", double(sent), "taken");
+    Figure("  refused", double(refused), "sends");
+    Figure("queued for the client at the end", double(dialog.Controller().QueuedBytes()) / 1e6, "MB");
+    Figure("working set growth over 20 s", (double(highest) - double(before)) / 1e6, "MB");
+    Figure("  bound: queue cap + 50 MB", double(SendQueueCap() + (50 << 20)) / 1e6, "MB");
+    closesocket(stuck);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+}
+
+// 20 000 senders to a UDP listener, each from a port of its own: the list
+// keeps the newest 4096, and memory stays put.
+void ManySenders(int senders)
+{
+    std::printf("-- %d UDP senders to a listener\n", senders);
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    const uint16_t port = FreeServerPort();
+    SendMessageW(GetDlgItem(dialog.Handle(), IDC_COMM_COMBO), CB_SETCURSEL, 1, 0);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_COMM_COMBO, CBN_SELCHANGE), 0);
+    SendMessageW(GetDlgItem(dialog.Handle(), IDC_MODE_COMBO), CB_SETCURSEL, 1, 0);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE_COMBO, CBN_SELCHANGE), 0);
+    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    PumpUntil(dialog, [&] { return dialog.Controller().IsRunning(); }, 5);
+    Sleep(200);
+    const size_t before = WorkingSet(false);
+    size_t highest = before;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto start = Clock::now();
+    for (int i = 0; i < senders; ++i) {
+        const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sendto(s, "hi", 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        closesocket(s);
+        if (i % 200 == 199) {
+            Pump(dialog);
+            highest = std::max(highest, WorkingSet(false));
+        }
+    }
+    PumpUntil(dialog, [&] { return dialog.Log().m_rxByteCount >= uint64_t(senders) * 2; }, 30);
+    highest = std::max(highest, WorkingSet(false));
+    Figure("senders sent, s", Seconds(start), "s");
+    Figure("entries in the list", double(SendMessageW(GetDlgItem(dialog.Handle(), IDC_CLIENT_LIST), LB_GETCOUNT, 0, 0)),
+           "entries");
+    Figure("working set growth", (double(highest) - double(before)) / 1e6, "MB");
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+}
+
 int main(int argc, char** argv)
 {
     WSADATA wsa{};
@@ -1160,6 +1403,13 @@ int main(int argc, char** argv)
         SerialIdle(argc > 4 ? std::wstring(argv[4], argv[4] + strlen(argv[4])).c_str() : L"COM7");
     if (wanted("settings"))
         SettingsAndSendBox();
+    if (wanted("bounds")) {
+        BoundedFlood(floodMb << 20, false);
+        BoundedFlood(std::min<size_t>(floodMb, 100) << 20, true);
+        SaveAndCopyWhileAnswering(floodMb << 20);
+        StuckClient();
+        ManySenders(20000);
+    }
     if (wanted("log")) {
         LogCosts();
         FramerCosts();

@@ -65,6 +65,7 @@ uint32_t Journal::PeerIndex(const std::wstring& peer)
 bool Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t session, uint32_t client,
                      const std::wstring& peer, const uint8_t* data, size_t size)
 {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (size == 0)
         return true;
     // The bytes first, then the record: either can find no memory, and then
@@ -87,6 +88,7 @@ bool Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t sessi
 
 void Journal::Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer)
 {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     AddRecord(event, timeUs, session, client, peer);
 }
 
@@ -190,6 +192,7 @@ void Journal::SpillRecordsOverBudget()
 
 const JournalRecord* Journal::Page(size_t page, size_t& count) const
 {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     count = 0;
     if (page >= m_firstMemoryPage) {
         const size_t at = page - m_firstMemoryPage;
@@ -216,6 +219,7 @@ const JournalRecord* Journal::Page(size_t page, size_t& count) const
 
 void Journal::Clear()
 {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_memory.Clear();
     std::deque<std::vector<JournalRecord>>().swap(m_pages);
     m_pageOffset.clear();
@@ -235,6 +239,7 @@ void Journal::Clear()
 
 size_t Journal::RecordAt(uint64_t offset) const
 {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     // The last record that starts at or before it: its page first, by the
     // pages' first offsets, then in the page.
     const auto afterPage = std::upper_bound(m_pageOffset.begin(), m_pageOffset.end(), offset);
@@ -248,67 +253,82 @@ size_t Journal::RecordAt(uint64_t offset) const
 
 size_t Journal::Read(uint64_t from, uint8_t* out, size_t count) const
 {
-    if (from >= m_size)
-        return 0;
-    count = size_t(std::min<uint64_t>(count, m_size - from));
-    if (!IsKept(from))
-        return 0;
-    // What the file holds stops where the bytes no longer kept begin.
-    if (from < m_diskEnd && m_diskEnd < m_memoryStart)
-        count = size_t(std::min<uint64_t>(count, m_diskEnd - from));
     size_t done = 0;
-    if (from < m_memoryStart) {
-        const size_t fromFile = size_t(std::min<uint64_t>(count, m_memoryStart - from));
-        while (done < fromFile) {
-            OVERLAPPED where = At(from + done);
-            DWORD got = 0;
-            const DWORD ask = DWORD(std::min<size_t>(fromFile - done, 1u << 30));
-            if (!ReadFile(m_spill, out + done, ask, &got, &where) || got == 0) {
-                ++m_readFailures;
-                return done;
+    while (done < count) {
+        const uint64_t at = from + done;
+        size_t fromFile = 0;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            if (at >= m_size || !IsKept(at))
+                break;
+            if (at >= m_memoryStart) {
+                const size_t want = size_t(std::min<uint64_t>(count - done, m_size - at));
+                m_memory.ForEachRun(size_t(at - m_memoryStart), want, [&](const uint8_t* data, size_t size) {
+                    std::copy(data, data + size, out + done);
+                    done += size;
+                });
+                break;
             }
-            done += got;
+            fromFile = size_t(std::min<uint64_t>(count - done, m_diskEnd - at));
         }
+        // On disk: written once, never changed until Clear, which no reader
+        // outlives; the lock is not needed for it.
+        for (size_t read = 0; read < fromFile;) {
+            OVERLAPPED where = At(at + read);
+            DWORD got = 0;
+            const DWORD ask = DWORD(std::min<size_t>(fromFile - read, 1u << 30));
+            if (!ReadFile(m_spill, out + done + read, ask, &got, &where) || got == 0) {
+                ++m_readFailures;
+                return done + read;
+            }
+            read += got;
+        }
+        done += fromFile;
     }
-    const uint64_t memoryFrom = from + done - m_memoryStart;
-    m_memory.ForEachRun(size_t(memoryFrom), count - done, [&](const uint8_t* data, size_t size) {
-        std::copy(data, data + size, out + done);
-        done += size;
-    });
     return done;
 }
 
-int64_t Journal::Find(const std::vector<uint8_t>& pattern, uint64_t from) const
+int64_t Journal::Find(const std::vector<uint8_t>& pattern, uint64_t from, const std::atomic<bool>* cancel,
+                      std::atomic<uint64_t>* reached) const
 {
     const uint64_t n = pattern.size();
-    if (n == 0 || n > m_size)
+    if (n == 0)
         return -1;
-    // The spilled bytes, a window at a time; a window reaches n - 1 bytes
-    // past its last start so that matches across its end are found.
+    // A window at a time, each read under the lock on its own, so that the
+    // writer is never kept waiting for the whole search; a window reaches
+    // n - 1 bytes past its last start so that matches across its end are
+    // found. Bytes no longer kept hold no match, nor one across them.
     constexpr size_t kWindow = size_t(1) << 20;
     std::vector<uint8_t> window;
-    // A window reaches on into memory, unless bytes no longer kept lie between.
-    const uint64_t end = m_diskEnd == m_memoryStart ? m_size : m_diskEnd;
-    while (from < m_diskEnd) {
+    for (;;) {
+        uint64_t end = 0, size = 0;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            size = m_size;
+            if (!IsKept(from))
+                from = m_memoryStart;
+            end = from < m_diskEnd && m_diskEnd < m_memoryStart ? m_diskEnd : m_size;
+        }
+        if (from + n > end) {
+            if (end == size)
+                return -1;
+            from = end; // past the file's end: on from where memory begins
+            continue;
+        }
         const size_t want = size_t(std::min<uint64_t>(kWindow + n - 1, end - from));
         window.resize(want);
         window.resize(Read(from, window.data(), want));
         const auto at = std::search(window.begin(), window.end(), pattern.begin(), pattern.end());
         if (at != window.end())
             return int64_t(from + uint64_t(at - window.begin()));
-        if (window.size() < want)
-            return -1; // the file cannot be read back
-        if (from + want >= end) {
-            if (end == m_size)
-                return -1;
-            break;
-        }
-        from += want - n + 1;
+        if (window.size() < n)
+            return -1; // what should be there cannot be read back
+        if (reached)
+            *reached = from + window.size();
+        if (cancel && cancel->load())
+            return -1;
+        from += window.size() - n + 1;
     }
-    // Bytes no longer kept hold no match.
-    from = std::max(from, m_memoryStart);
-    const int64_t found = m_memory.Find(pattern, size_t(from - m_memoryStart));
-    return found < 0 ? -1 : found + int64_t(m_memoryStart);
 }
 
 namespace {

@@ -7,12 +7,25 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 enum class TrafficDirection : uint8_t { Received, Sent };
+
+// What a long read of the journal on another thread (an export, a search)
+// reports, and how it is stopped.
+struct JobProgress {
+    std::atomic<uint64_t> done{0};
+    std::atomic<uint64_t> total{0};
+    std::atomic<bool> cancel{false};
+    // Bytes the journal no longer kept, left out of what was written.
+    std::atomic<uint64_t> notKept{0};
+    bool Cancelled() const { return cancel.load(); }
+};
 
 // A block of bytes, or a server's client coming or going (no bytes).
 enum class JournalEvent : uint8_t { Data, ClientOpened, ClientClosed };
@@ -43,6 +56,9 @@ struct JournalRecord {
 // disk cap, or a write to it fails, the oldest bytes in memory are no longer
 // kept: the records stay, the bytes between what the file holds and what
 // memory holds are gone, and reading them gives nothing.
+// The interface thread writes it; one other thread may read it meanwhile
+// (an export, a search): every call takes the journal's lock, and bytes on
+// disk, which never change once written, are read outside it.
 class Journal {
 public:
     // Records are held, spilled and read back a page at a time.
@@ -68,21 +84,35 @@ public:
                 const std::wstring& peer, const uint8_t* data, size_t size);
     // A server's client came or went: TCP streams open and close there.
     void Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer);
-    void BeginSession(uint32_t session, JournalSession info) { m_sessions[session] = std::move(info); }
-    // Null for a session never begun.
+    void BeginSession(uint32_t session, JournalSession info)
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        m_sessions[session] = std::move(info);
+    }
+    // Null for a session never begun; it stays until Clear.
     const JournalSession* Session(uint32_t session) const
     {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
         const auto found = m_sessions.find(session);
         return found == m_sessions.end() ? nullptr : &found->second;
     }
     void Clear();
 
-    uint64_t Size() const { return m_size; }
-    size_t RecordCount() const { return m_recordCount; }
+    uint64_t Size() const
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        return m_size;
+    }
+    size_t RecordCount() const
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        return m_recordCount;
+    }
     // A copy: a spilled record is read back into a page that the next read
     // may replace. A record that cannot be read back is all zero.
     JournalRecord Record(size_t index) const
     {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
         size_t count = 0;
         const JournalRecord* page = Page(index / kPageRecords, count);
         return index % kPageRecords < count ? page[index % kPageRecords] : JournalRecord{};
@@ -93,15 +123,22 @@ public:
     const JournalRecord* Page(size_t page, size_t& count) const;
     // How many reads of spilled bytes or records failed so far: what reads
     // the whole journal checks it to fail instead of leaving blocks out.
-    uint64_t ReadFailures() const { return m_readFailures; }
-    const std::wstring& PeerText(uint32_t peer) const { return m_peers[peer]; }
+    uint64_t ReadFailures() const { return m_readFailures.load(); }
+    // Stays until Clear.
+    const std::wstring& PeerText(uint32_t peer) const
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        return m_peers[peer];
+    }
     // The record that holds the byte at `offset` (< Size()).
     size_t RecordAt(uint64_t offset) const;
     // Copies up to `count` bytes from `from`; fewer only at the end, or when
     // the spill file cannot be read back.
     size_t Read(uint64_t from, uint8_t* out, size_t count) const;
-    // The first match at or after `from`; -1 when there is none.
-    int64_t Find(const std::vector<uint8_t>& pattern, uint64_t from) const;
+    // The first match at or after `from`; -1 when there is none, or when
+    // `cancel` was set meanwhile. `reached`: how far it has looked.
+    int64_t Find(const std::vector<uint8_t>& pattern, uint64_t from, const std::atomic<bool>* cancel = nullptr,
+                 std::atomic<uint64_t>* reached = nullptr) const;
 
     uint64_t SpilledBytes() const { return m_memoryStart; }
     size_t BytesInMemory() const { return m_memory.size(); }
@@ -152,8 +189,9 @@ private:
     bool m_recordSpillFailed = false;
     mutable std::vector<JournalRecord> m_readPage; // the spilled page read last
     mutable size_t m_readPageIndex = SIZE_MAX;
-    mutable uint64_t m_readFailures = 0;
-    std::vector<std::wstring> m_peers;
+    mutable std::atomic<uint64_t> m_readFailures{0};
+    std::deque<std::wstring> m_peers; // a text once added stays where it is
+    mutable std::recursive_mutex m_lock;
     std::unordered_map<std::wstring, uint32_t> m_peerIndex; // a server may have seen thousands
     std::map<uint32_t, JournalSession> m_sessions;
 };

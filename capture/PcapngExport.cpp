@@ -111,28 +111,50 @@ void PcapngFromJournal::Finish(std::vector<uint8_t>& out)
     m_open.clear();
 }
 
-bool WritePcapng(const std::wstring& path, const Journal& journal)
+bool WritePcapng(const std::wstring& path, const Journal& journal, JobProgress* progress)
 {
-    FileSink out(path);
-    if (!out.Ok())
-        return false;
-    PcapngFromJournal packets;
-    out.Write(packets.Start());
-    std::vector<uint8_t> bytes, blocks;
-    const uint64_t failures = journal.ReadFailures();
-    for (size_t i = 0; i < journal.RecordCount(); ++i) {
-        const JournalRecord& r = journal.Record(i);
-        if (journal.ReadFailures() != failures)
-            return false; // a record that cannot be read back
-        bytes.resize(r.size);
-        if (journal.Read(r.offset, bytes.data(), bytes.size()) != bytes.size())
+    bool cancelled = false;
+    {
+        FileSink out(path);
+        if (!out.Ok())
             return false;
-        blocks.clear();
-        packets.Take(blocks, r, journal.Session(r.session), journal.PeerText(r.peer), bytes.data());
-        out.Write(blocks);
+        PcapngFromJournal packets;
+        out.Write(packets.Start());
+        std::vector<uint8_t> bytes, blocks;
+        const uint64_t failures = journal.ReadFailures();
+        const size_t records = journal.RecordCount();
+        if (progress)
+            progress->total = records;
+        for (size_t i = 0; i < records; ++i) {
+            if (progress) {
+                progress->done = i;
+                cancelled = progress->Cancelled();
+                if (cancelled)
+                    break;
+            }
+            const JournalRecord r = journal.Record(i);
+            if (journal.ReadFailures() != failures)
+                return false; // a record that cannot be read back
+            bytes.resize(r.size);
+            if (journal.Read(r.offset, bytes.data(), bytes.size()) != bytes.size()) {
+                if (journal.IsKept(r.offset) && journal.IsKept(r.offset + r.size - 1))
+                    return false;
+                if (progress)
+                    progress->notKept += r.size;
+                continue; // its bytes are gone: the block is left out
+            }
+            blocks.clear();
+            packets.Take(blocks, r, journal.Session(r.session), journal.PeerText(r.peer), bytes.data());
+            out.Write(blocks);
+        }
+        if (!cancelled) {
+            blocks.clear();
+            packets.Finish(blocks);
+            out.Write(blocks);
+            return out.Close();
+        }
+        out.Close();
     }
-    blocks.clear();
-    packets.Finish(blocks);
-    out.Write(blocks);
-    return out.Close();
+    DeleteFileW(path.c_str());
+    return false;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 class Journal;
+struct JobProgress;
 struct JournalRecord;
 struct JournalSession;
 
@@ -33,4 +34,6 @@ private:
 };
 
 // The whole journal as a pcapng file. False when it cannot be written.
-bool WritePcapng(const std::wstring& path, const Journal& journal);
+// Cancelled, it is false and the file goes; the bytes the journal no longer
+// keeps are left out (their blocks with them) and counted.
+bool WritePcapng(const std::wstring& path, const Journal& journal, JobProgress* progress = nullptr);

@@ -225,27 +225,54 @@ bool HexModel::Selected(int64_t index) const
     return index >= std::min(m_selAnchor, m_selEnd) && index <= std::max(m_selAnchor, m_selEnd);
 }
 
-std::wstring HexModel::SelectionText() const
+HexModel::Range HexModel::SelectedRange() const
 {
     if (m_selAnchor < 0 || Size() == 0)
         return {};
     const int64_t lo = Clamp(std::min(m_selAnchor, m_selEnd), 0, Size() - 1);
     const int64_t hi = Clamp(std::max(m_selAnchor, m_selEnd), 0, Size() - 1);
-    std::vector<uint8_t> bytes(size_t(hi - lo + 1));
-    bytes.resize(m_rows->Read(uint64_t(lo), bytes.data(), bytes.size()));
+    return Range{uint64_t(lo), uint64_t(hi - lo + 1), m_selInAscii};
+}
+
+std::wstring HexModel::SelectionText() const
+{
+    const Range range = SelectedRange();
+    std::vector<uint8_t> bytes(size_t(range.count));
+    bytes.resize(m_rows ? m_rows->Read(range.from, bytes.data(), bytes.size()) : 0);
     std::wstring text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
+    AppendCopyText(text, bytes.data(), bytes.size(), range.ascii, false);
+    return text;
+}
+
+void HexModel::SelectAll()
+{
+    if (Size() == 0)
+        return;
+    m_selAnchor = 0;
+    m_selEnd = Size() - 1;
+    m_selInAscii = false;
+    Repaint();
+}
+
+void AppendCopyText(std::wstring& text, const uint8_t* bytes, size_t count, bool ascii, bool continued)
+{
+    text.reserve(text.size() + size_t(CopyTextLength(count, ascii)) + 1);
+    for (size_t i = 0; i < count; ++i) {
         const uint8_t b = bytes[i];
-        if (m_selInAscii) {
+        if (ascii) {
             text += Printable(b) ? wchar_t(b) : L'.';
         } else {
-            if (i > 0)
+            if (i > 0 || continued)
                 text += L' ';
             text += kHexDigits[b >> 4];
             text += kHexDigits[b & 15];
         }
     }
-    return text;
+}
+
+uint64_t CopyTextLength(uint64_t count, bool ascii)
+{
+    return ascii || count == 0 ? count : 3 * count - 1;
 }
 
 // ---- caret and hit testing -----------------------------------------------
@@ -486,6 +513,10 @@ HexModel::CharResult HexModel::OnChar(wchar_t c)
 {
     if (c == 3)
         return CharResult::Copy;
+    if (c == 1) { // Ctrl+A
+        SelectAll();
+        return CharResult::Handled;
+    }
     if (m_readOnly)
         return CharResult::Default;
     if (m_caretInAscii) {

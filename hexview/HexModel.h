@@ -8,6 +8,13 @@
 #include <string>
 #include <vector>
 
+// The text a copy of these bytes makes: hex pairs with a blank between, or
+// their characters with '.' for what is not printable. `continued`: they
+// follow bytes already made.
+void AppendCopyText(std::wstring& text, const uint8_t* bytes, size_t count, bool ascii, bool continued);
+// How many characters a copy of `count` bytes makes.
+uint64_t CopyTextLength(uint64_t count, bool ascii);
+
 struct HexViewConfig {
     int32_t m_addressBytes = 2; // 0 none, 1 two digits, 2 four digits, other eight
     int32_t m_bytesPerLine = 16;
@@ -107,8 +114,16 @@ public:
     void SetContent(const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> GetContent() const;
     void SelectFound(int64_t index, int64_t length);
+    // Every byte, in the hex column; nothing when there are none.
+    void SelectAll();
     // The selection as clipboard text; empty when there is none.
     std::wstring SelectionText() const;
+    // The bytes selected, and in which column (none: count 0).
+    struct Range {
+        uint64_t from = 0, count = 0;
+        bool ascii = false;
+    };
+    Range SelectedRange() const;
 
     // Input, already decoded from the window messages. Each returns false
     // (or Default) when the window's default processing should follow.

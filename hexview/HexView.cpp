@@ -154,6 +154,10 @@ void CHexView::Paint(HDC dc)
 
 void CHexView::CopySelection()
 {
+    if (m_onCopy) {
+        m_onCopy();
+        return;
+    }
     const std::wstring text = m_model.SelectionText();
     if (!text.empty())
         CopyTextToClipboard(m_wnd, text);

@@ -30,7 +30,11 @@ public:
     void SelectFound(int64_t index, int64_t length) { m_model.SelectFound(index, length); }
     // Called with the byte the mouse points at or a click selects.
     void OnPoint(std::function<void(int64_t offset)> onPoint) { m_onPoint = std::move(onPoint); }
+    // Its owner's copy, when it has one (a large selection is copied off
+    // the window's thread); else the view copies itself.
+    void OnCopy(std::function<void()> onCopy) { m_onCopy = std::move(onCopy); }
     void CopySelection();
+    void SelectAll() { m_model.SelectAll(); }
     // The font and every cell follow the window's DPI.
     void SetDpi(int dpi);
 
@@ -53,6 +57,7 @@ private:
 
     HexModel m_model;
     std::function<void(int64_t)> m_onPoint;
+    std::function<void()> m_onCopy;
     bool m_trackingLeave = false;
     HFONT m_font = nullptr;
     bool m_invalidInFull = false;

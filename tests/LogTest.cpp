@@ -1,3 +1,4 @@
+#include "capture/PcapngExport.h"
 #include "logview/LogLine.h"
 #include "logview/LogModel.h"
 #include "session/LogState.h"
@@ -147,6 +148,34 @@ TEST(SaveLog, BinaryNamesWriteExactlyTheReceivedBytes)
     DeleteFileW(empty.c_str());
     EXPECT_FALSE(IsBinaryLogName(L"C:\\logs.bin\\file"));
     EXPECT_FALSE(IsBinaryLogName(L"noextension"));
+}
+
+// A save that is cancelled leaves no file; bytes the journal no longer
+// keeps are left out of a saved one and counted.
+TEST(SaveLog, ACancelledSaveLeavesNoFileAndBytesNotKeptAreCounted)
+{
+    Journal traffic(4 * ChunkedBytes::kChunk, L"Z:\\no\\such\\folder\\spill");
+    const std::vector<uint8_t> block(50000, 'b');
+    for (int i = 0; i < 40; ++i)
+        traffic.Append(TrafficDirection::Received, 0, 1, 0, L"", block.data(), block.size());
+    ASSERT_GT(traffic.ForgottenBytes(), 0u);
+    for (const wchar_t* name : {L"ferrolink-cut.bin", L"ferrolink-cut.pcapng"}) {
+        const std::wstring path = TempPath(name);
+        JobProgress progress;
+        const bool capture = IsCaptureName(path);
+        ASSERT_TRUE(capture ? WritePcapng(path, traffic, &progress) : SaveLogFile(path, L"", traffic, &progress));
+        EXPECT_GE(progress.notKept.load(), traffic.ForgottenBytes());
+        EXPECT_EQ(progress.done.load() + 1, traffic.RecordCount());
+        if (!capture) {
+            EXPECT_EQ(ReadFile(path).size() + progress.notKept.load(), 40u * block.size());
+        }
+        DeleteFileW(path.c_str());
+
+        JobProgress cancelled;
+        cancelled.cancel = true;
+        EXPECT_FALSE(capture ? WritePcapng(path, traffic, &cancelled) : SaveLogFile(path, L"", traffic, &cancelled));
+        EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
 }
 
 TEST(SaveLog, TextIsUtf8WithItsOwnLineEnds)

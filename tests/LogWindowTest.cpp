@@ -40,6 +40,14 @@ protected:
                 dialog.RouteMessage(msg);
     }
     void Tick() { SendMessageW(dialog.Handle(), WM_TIMER, 2, 0); }
+    // A search or a save on the journal ends on a tick after its thread.
+    void Settle()
+    {
+        for (int i = 0; i < 2500 && dialog.LogSide().Busy(); ++i) {
+            Sleep(2);
+            Tick();
+        }
+    }
     void ChooseTab(int index)
     {
         const HWND tabs = Item(IDC_LOG_TABS).Handle();
@@ -235,13 +243,17 @@ TEST_F(LogWindow, FindNextInTextAndBytes)
 
     ChooseTab(1);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    Settle();
     EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 0);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    Settle();
     EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 6);
     EXPECT_EQ(dialog.LogHexView()->Model().SelEnd(), 7);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    Settle();
     EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 12);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_FIND_NEXT, BN_CLICKED), 0);
+    Settle();
     EXPECT_EQ(dialog.LogHexView()->Model().SelAnchor(), 0);
     EXPECT_EQ(GetFocus(), dialog.LogHexView()->Handle());
 }
@@ -460,4 +472,37 @@ TEST_F(LogWindow, TheFramingDialogShowsWithTheFocusInItsBoxAndTakesTheAnswer)
     const FramingOptions chosen = LoadFraming(FramedLink::Tcp);
     EXPECT_EQ(chosen.mode, FramingMode::Delimiter);
     EXPECT_EQ(chosen.delimiter, std::vector<uint8_t>{';'});
+}
+
+// A save and a copy of the hex view run off the window's thread and end on
+// a tick; Ctrl+A in the hex view selects every byte.
+TEST_F(LogWindow, ASaveAndAHexCopyEndOnATickAndCtrlASelectsEveryByte)
+{
+    Post(TransportEventKind::Received, L"AB");
+    Post(TransportEventKind::Received, L"C");
+    PumpPosted();
+    Tick();
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"ferrolink-job-" + std::to_wstring(GetTickCount64()) + L".bin";
+    dialog.LogSide().SaveTo(path);
+    Settle();
+    EXPECT_FALSE(dialog.LogSide().Busy());
+    EXPECT_EQ(Item(IDC_SAVE).Text(), L"Save");
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char bytes[8] = {};
+    DWORD got = 0;
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ReadFile(file, bytes, sizeof(bytes), &got, nullptr);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    EXPECT_EQ(std::string(bytes, got), "ABC");
+
+    ChooseTab(1);
+    const HWND hex = dialog.LogHexView()->Handle();
+    SendMessageW(hex, WM_CHAR, 1, 0);
+    EXPECT_EQ(dialog.LogHexView()->Model().SelectedRange().count, 3u);
+    SendMessageW(hex, WM_CHAR, 3, 0);
+    Settle();
+    EXPECT_EQ(ClipboardText(dialog.Handle()), L"41 42 43");
 }

@@ -529,3 +529,22 @@ TEST_F(SendWindow, AMegabyteInTheSendBoxKeepsTheWindowAnswering)
     EXPECT_LT(took, 10000u);
     EXPECT_EQ(size_t(Item(IDC_SEND_EDIT).Send(WM_GETTEXTLENGTH)), text.size() + 8);
 }
+
+// What came before Disconnect is shown before the line that says so, and
+// nothing comes after it, however far behind the log was.
+TEST_F(SendWindow, DisconnectShowsWhatCameBeforeItAndNothingAfter)
+{
+    ASSERT_TRUE(ConnectToPeer());
+    const std::vector<uint8_t> flood(2 << 20, 'f');
+    ASSERT_TRUE(peer.SendAll(flood));
+    Sleep(300); // unhandled: the link holds back once its budget is spent
+    Click(IDC_CONNECT);
+    const std::wstring atDisconnect = Log();
+    const size_t line = atDisconnect.rfind(L"SYS Disconnected.\r\n");
+    ASSERT_NE(line, std::wstring::npos);
+    EXPECT_EQ(line + wcslen(L"SYS Disconnected.\r\n"), atDisconnect.size()); // the last line
+    const std::wstring rx = Item(IDC_RX_COUNT).Text();
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(Log(), atDisconnect);
+    EXPECT_EQ(Item(IDC_RX_COUNT).Text(), rx);
+}

@@ -2,6 +2,7 @@
 
 #include "capture/PcapngExport.h"
 #include "framework/ChildWindow.h"
+#include "framework/Clipboard.h"
 #include "framework/FileDialog.h"
 #include "framework/MessageBox.h"
 #include "framework/PopupMenu.h"
@@ -55,6 +56,7 @@ void LogPane::Attach(Window dialog, HWND tabs, HFONT font, StatusText& status)
         ShowWindow(m_hexView->Handle(), SW_HIDE);
         m_hexView->ShowRows(&m_hexRows);
         m_hexView->OnPoint([this](int64_t offset) { ShowPointed(offset); });
+        m_hexView->OnCopy([this] { CopyHex(); });
     }
     AddCounterTips();
 }
@@ -106,6 +108,7 @@ void LogPane::SetDpi(int dpi, HFONT font)
 
 void LogPane::Detach()
 {
+    StopJob();
     StopRecording(); // a capture file ends with its streams closed
     m_core.SetLines(nullptr, nullptr);
     m_tips = nullptr; // owned by the dialog, which destroys it
@@ -211,6 +214,7 @@ void LogPane::Refresh()
     MSG queued;
     if (!PeekMessageW(&queued, m_dialog.Handle(), WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_NOREMOVE))
         m_core.FlushFraming(false);
+    CheckJob();
     const bool wasRecording = m_core.Recording().Recording();
     m_core.Check();
     if (wasRecording)
@@ -264,15 +268,15 @@ bool LogPane::OnCommand(int id, int code)
             Clear();
         return true;
     case IDC_COPY:
-        if (code == BN_CLICKED)
+        if (code == BN_CLICKED && !CancelJob(Job::Copy) && !CancelJob(Job::CopyToFile))
             Copy();
         return true;
     case IDC_SAVE:
-        if (code == BN_CLICKED)
+        if (code == BN_CLICKED && !CancelJob(Job::Save))
             Save();
         return true;
     case IDC_FIND_NEXT:
-        if (code == BN_CLICKED)
+        if (code == BN_CLICKED && !CancelJob(Job::Find))
             FindNext();
         return true;
     case IDC_RECORD:
@@ -314,6 +318,12 @@ bool LogPane::OnCommand(int id, int code)
 
 bool LogPane::OnContextMenu(HWND from, LPARAM where)
 {
+    if (m_hexView && from == m_hexView->Handle()) {
+        const bool any = m_hexView->Model().SelAnchor() >= 0;
+        ShowPopupMenu(m_dialog.Handle(), from, where,
+                      {{IDM_LOG_COPY, L"&Copy\tCtrl+C", false, any}, {IDM_LOG_SELECT_ALL, L"Select &All\tCtrl+A"}});
+        return true;
+    }
     if (!m_view || from != m_view->Handle())
         return false;
     ShowMenu(where);
@@ -322,6 +332,7 @@ bool LogPane::OnContextMenu(HWND from, LPARAM where)
 
 void LogPane::Clear()
 {
+    StopJob(); // it reads what goes now
     m_core.Clear();
     if (m_view)
         m_view->Refresh(false);
@@ -370,16 +381,206 @@ void LogPane::Save()
                     L"Log Files (*.log)\0*.log\0Binary Files (*.bin)\0*.bin\0Text Files (*.txt)\0*.txt\0"
                     L"Wireshark capture (*.pcapng)\0*.pcapng\0All Files (*.*)\0*.*\0",
                     L"log", nullptr);
-    if (path.empty())
-        return;
+    if (!path.empty())
+        SaveTo(path);
+}
+
+// A capture or the received bytes are read from the journal on the job's
+// thread; the log's text, bounded by its limits, is made here and only
+// written there.
+void LogPane::SaveTo(const std::wstring& path)
+{
+    StopJob();
+    const Journal& journal = m_core.Traffic();
+    m_jobPath = path;
+    m_jobWhat = L"Saving " + path.substr(path.find_last_of(L"\\/") + 1);
     if (IsCaptureName(path)) {
-        if (!WritePcapng(path, m_core.Traffic()))
-            ShowErrorBox(m_dialog.Handle(), std::wstring(L"The capture could not be written to ") + path + L".");
+        StartJob(Job::Save, [this, path, &journal](JobProgress& progress) {
+            m_jobOk = WritePcapng(path, journal, &progress);
+        });
         return;
     }
-    const std::wstring text = m_view ? m_view->Model().AllText(m_view->Options()) : std::wstring();
-    if (!SaveLogFile(path, text, m_core.Traffic()))
-        ShowErrorBox(m_dialog.Handle(), std::wstring(L"The log could not be written to ") + path + L".");
+    std::wstring text = m_view && !IsBinaryLogName(path) ? m_view->Model().AllText(m_view->Options()) : std::wstring();
+    StartJob(Job::Save, [this, path, &journal, text = std::move(text)](JobProgress& progress) {
+        m_jobOk = SaveLogFile(path, text, journal, &progress);
+    });
+}
+
+bool LogPane::StartJob(Job job, std::function<void(JobProgress&)> work)
+{
+    StopJob();
+    m_jobOk = false;
+    m_jobFound = -1;
+    m_jobText.clear();
+    if (!m_job.Start(std::move(work))) {
+        ShowErrorBox(m_dialog.Handle(), L"Could not start a thread for this; nothing was done.");
+        return false;
+    }
+    m_jobKind = job;
+    const int button = job == Job::Save ? IDC_SAVE : job == Job::Find ? IDC_FIND_NEXT : IDC_COPY;
+    m_dialog.Item(button).SetText(job == Job::Find ? L"Stop" : L"Cancel");
+    m_status->SetProgress(m_jobWhat + L"\u2026");
+    return true;
+}
+
+bool LogPane::CancelJob(Job clicked)
+{
+    if (m_jobKind != clicked || !m_job.Running())
+        return false;
+    m_job.Cancel();
+    return true;
+}
+
+void LogPane::StopJob()
+{
+    if (m_jobKind == Job::None)
+        return;
+    m_job.Cancel();
+    m_job.Wait();
+    m_job.TakeFinished();
+    FinishJob();
+}
+
+void LogPane::CheckJob()
+{
+    if (m_jobKind == Job::None)
+        return;
+    if (!m_job.TakeFinished()) {
+        m_status->SetProgress(m_jobWhat + L"\u2026 " + std::to_wstring(m_job.Percent()) + L"%");
+        return;
+    }
+    FinishJob();
+}
+
+// Back on the window's thread, with the job's thread ended: what it left is
+// shown, put on the clipboard or said.
+void LogPane::FinishJob()
+{
+    const Job job = m_jobKind;
+    m_jobKind = Job::None;
+    m_status->SetProgress(L"");
+    m_dialog.Item(IDC_SAVE).SetText(L"Save");
+    m_dialog.Item(IDC_COPY).SetText(L"Copy");
+    m_dialog.Item(IDC_FIND_NEXT).SetText(L"Next");
+    const JobProgress& progress = m_job.Progress();
+    if (progress.Cancelled()) {
+        m_status->Pass(m_jobWhat + L": cancelled");
+        return;
+    }
+    const uint64_t notKept = progress.notKept;
+    const std::wstring gone = notKept ? L" " + std::to_wstring(notKept) +
+                                            L" bytes of the oldest traffic were no longer kept and are not in it."
+                                      : std::wstring();
+    switch (job) {
+    case Job::Save:
+    case Job::CopyToFile:
+        if (!m_jobOk)
+            ShowErrorBox(m_dialog.Handle(), (job == Job::Save && IsCaptureName(m_jobPath)
+                                                 ? L"The capture could not be written to "
+                                                 : L"The log could not be written to ") +
+                                                m_jobPath + L".");
+        else if (!gone.empty())
+            ShowErrorBox(m_dialog.Handle(), L"Saved to " + m_jobPath + L"." + gone);
+        else
+            m_status->Pass(L"Saved to " + m_jobPath);
+        break;
+    case Job::Find:
+        if (m_jobFound < 0) {
+            SayNotFound(m_dialog.Item(IDC_FIND_EDIT).Text());
+        } else if (m_hexView) {
+            CatchUpHexView(false); // the match may lie in bytes that came since the tick
+            m_hexView->SelectFound(m_jobFound, int64_t(m_jobPatternSize));
+        }
+        break;
+    case Job::Copy:
+        if (!m_jobOk)
+            ShowErrorBox(m_dialog.Handle(), L"The selection could not be read back from the journal.");
+        else if (!m_jobText.empty())
+            CopyTextToClipboard(m_dialog.Handle(), m_jobText);
+        m_jobText = std::wstring();
+        break;
+    case Job::None:
+        break;
+    }
+}
+
+// The selected bytes are read and made into text on the job's thread; a
+// text larger than a clipboard can sensibly take is offered to a file.
+void LogPane::CopyHex()
+{
+    if (!m_hexView)
+        return;
+    StopJob();
+    CatchUpHexView(false);
+    const HexModel::Range range = m_hexView->Model().SelectedRange();
+    if (!range.count)
+        return;
+    constexpr uint64_t kClipboardCharacters = uint64_t(64) << 20;
+    const uint64_t length = CopyTextLength(range.count, range.ascii);
+    if (length > kClipboardCharacters) {
+        if (!AskYesNo(m_dialog.Handle(), L"The selection makes " + ShortCount(length * 2) +
+                                             L" of text, more than the clipboard can sensibly take.\n\nSave it "
+                                             L"to a file instead?"))
+            return;
+        const std::wstring path = AskFileName(m_dialog.Handle(), true, L"Ferrolink-bytes.txt",
+                                              L"Text Files (*.txt)\0*.txt\0All Files (*.*)\0*.*\0", L"txt",
+                                              L"Save the selection to");
+        if (!path.empty())
+            SaveHexText(path, range);
+        return;
+    }
+    const Journal& journal = m_core.Traffic();
+    m_jobWhat = L"Copying " + ShortCount(range.count) + L" bytes";
+    StartJob(Job::Copy, [this, range, &journal](JobProgress& progress) {
+        progress.total = range.count;
+        std::wstring text;
+        std::vector<uint8_t> piece(size_t(1) << 20);
+        for (uint64_t done = 0; done < range.count && !progress.Cancelled();) {
+            const size_t want = size_t(std::min<uint64_t>(piece.size(), range.count - done));
+            const size_t got = journal.Read(range.from + done, piece.data(), want);
+            AppendCopyText(text, piece.data(), got, range.ascii, done > 0);
+            if (got < want)
+                return; // not read back: no copy
+            done += want;
+            progress.done = done;
+        }
+        m_jobText = std::move(text);
+        m_jobOk = !progress.Cancelled();
+    });
+}
+
+void LogPane::SaveHexText(const std::wstring& path, HexModel::Range range)
+{
+    StopJob();
+    const Journal& journal = m_core.Traffic();
+    m_jobPath = path;
+    m_jobWhat = L"Saving " + path.substr(path.find_last_of(L"\\/") + 1);
+    StartJob(Job::CopyToFile, [this, path, range, &journal](JobProgress& progress) {
+        const HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        progress.total = range.count;
+        bool ok = true;
+        std::vector<uint8_t> piece(size_t(1) << 20);
+        std::wstring text;
+        for (uint64_t done = 0; ok && done < range.count && !progress.Cancelled();) {
+            const size_t want = size_t(std::min<uint64_t>(piece.size(), range.count - done));
+            const size_t got = journal.Read(range.from + done, piece.data(), want);
+            text.clear();
+            AppendCopyText(text, piece.data(), got, range.ascii, done > 0);
+            const std::vector<uint8_t> utf8 = EncodeUtf8(text);
+            DWORD written = 0;
+            ok = got == want && WriteFile(file, utf8.data(), DWORD(utf8.size()), &written, nullptr) &&
+                 written == utf8.size();
+            done += want;
+            progress.done = done;
+        }
+        ok = CloseHandle(file) && ok;
+        if (!ok || progress.Cancelled())
+            DeleteFileW(path.c_str());
+        m_jobOk = ok;
+    });
 }
 
 void LogPane::FindNext(bool fromFindBox)
@@ -390,17 +591,18 @@ void LogPane::FindNext(bool fromFindBox)
     if (HexTabShown()) {
         if (!m_hexView)
             return;
+        StopJob();
         CatchUpHexView(false); // a match may be in bytes that came since the tick
         const HexModel& model = m_hexView->Model();
         const int64_t from = model.SelAnchor() < 0 ? 0 : std::min(model.SelAnchor(), model.SelEnd()) + 1;
-        const std::vector<uint8_t> pattern = ToAnsiBytes(what);
-        const int64_t found = FindInBytes(m_core.Traffic(), pattern, from);
-        if (found < 0) {
-            SayNotFound(what);
-            return;
-        }
-        m_hexView->SelectFound(found, int64_t(pattern.size()));
-        if (!fromFindBox)
+        std::vector<uint8_t> pattern = ToAnsiBytes(what);
+        m_jobPatternSize = pattern.size();
+        m_jobWhat = L"Looking for \"" + what + L"\"";
+        const Journal& journal = m_core.Traffic();
+        if (StartJob(Job::Find, [this, &journal, from, pattern = std::move(pattern)](JobProgress& progress) {
+                m_jobFound = FindInBytes(journal, pattern, from, &progress);
+            }) &&
+            !fromFindBox)
             SetFocus(m_hexView->Handle());
         return;
     }
@@ -458,6 +660,13 @@ void LogPane::ShowMenu(LPARAM where)
 
 void LogPane::OnMenu(int id)
 {
+    if (HexTabShown() && m_hexView && (id == IDM_LOG_COPY || id == IDM_LOG_SELECT_ALL)) {
+        if (id == IDM_LOG_COPY)
+            CopyHex();
+        else
+            m_hexView->SelectAll();
+        return;
+    }
     if (!m_view)
         return;
     switch (id) {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "framework/Window.h"
+#include "session/BackgroundJob.h"
 #include "session/TrafficCore.h"
 #include "settings/Framing.h"
 #include "settings/LogOptions.h"
 #include "ui/JournalRows.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -76,6 +78,10 @@ public:
     const Recorder& Recording() const { return m_core.Recording(); }
 
     const LogState& State() const { return m_core.State(); }
+    // A save, a search or a copy runs on its own thread.
+    bool Busy() const { return m_jobKind != Job::None; }
+    // Saves as Save does, to that file.
+    void SaveTo(const std::wstring& path);
     TrafficCore& Core() { return m_core; }
     CLogView* View() const { return m_view; }
     CHexView* HexView() const { return m_hexView; }
@@ -98,6 +104,18 @@ private:
     // gives the link's status back when the mouse leaves.
     void ShowPointed(int64_t offset);
     void CatchUpHexView(bool toEnd);
+    // Long work on the journal runs on a job of its own, one at a time; its
+    // button cancels it, and the status text shows how far it got.
+    enum class Job { None, Save, Find, Copy, CopyToFile };
+    bool StartJob(Job job, std::function<void(JobProgress&)> work);
+    // True when a job ran, and the click was to cancel it.
+    bool CancelJob(Job clicked);
+    void CheckJob();
+    void FinishJob();
+    // Before the journal changes under it (Clear) or goes.
+    void StopJob();
+    void CopyHex();
+    void SaveHexText(const std::wstring& path, HexModel::Range range);
     void ApplyOptions();
     void ShowMenu(LPARAM where);
     void OnMenu(int id);
@@ -123,4 +141,13 @@ private:
     LogShowOptions m_shown; // the view's, for a text recording
     JournalRows m_hexRows{m_core.Traffic(), 16};
     StatusText* m_status = nullptr;
+    // Last, so that the job ends before what it reads goes.
+    BackgroundJob m_job;
+    Job m_jobKind = Job::None;
+    std::wstring m_jobPath; // what a save or a copy to a file writes
+    std::wstring m_jobWhat; // the status text's words for it
+    bool m_jobOk = false;
+    int64_t m_jobFound = -1;
+    size_t m_jobPatternSize = 0;
+    std::wstring m_jobText; // a copy's text, for the clipboard
 };

@@ -9,10 +9,16 @@
 
 #include <algorithm>
 
-int64_t FindInBytes(const Journal& bytes, const std::vector<uint8_t>& pattern, int64_t from)
+int64_t FindInBytes(const Journal& bytes, const std::vector<uint8_t>& pattern, int64_t from, JobProgress* progress)
 {
-    const int64_t found = bytes.Find(pattern, uint64_t(std::max<int64_t>(0, from)));
-    return found >= 0 || from <= 0 ? found : bytes.Find(pattern, 0);
+    const std::atomic<bool>* cancel = progress ? &progress->cancel : nullptr;
+    std::atomic<uint64_t> reached{0};
+    if (progress)
+        progress->total = bytes.Size();
+    const int64_t found = bytes.Find(pattern, uint64_t(std::max<int64_t>(0, from)), cancel, progress ? &progress->done : &reached);
+    if (found >= 0 || from <= 0 || (progress && progress->Cancelled()))
+        return found;
+    return bytes.Find(pattern, 0, cancel, &reached);
 }
 
 std::vector<uint8_t> ToAnsiBytes(const std::wstring& text)
@@ -61,20 +67,37 @@ static bool WriteWholeFile(const std::wstring& path, Write write)
     return CloseHandle(file) && ok;
 }
 
-// The received blocks' bytes, read back from the journal a piece at a time.
-static bool WriteReceived(HANDLE file, const Journal& traffic)
+// The received blocks' bytes, read back from the journal a piece at a time;
+// bytes it no longer keeps are left out and counted.
+static bool WriteReceived(HANDLE file, const Journal& traffic, JobProgress* progress)
 {
     std::vector<uint8_t> piece(size_t(1) << 20);
     const uint64_t failures = traffic.ReadFailures();
-    for (size_t i = 0; i < traffic.RecordCount(); ++i) {
-        const JournalRecord& record = traffic.Record(i);
+    const size_t records = traffic.RecordCount();
+    if (progress)
+        progress->total = records;
+    for (size_t i = 0; i < records; ++i) {
+        if (progress) {
+            progress->done = i;
+            if (progress->Cancelled())
+                return false;
+        }
+        const JournalRecord record = traffic.Record(i);
         if (traffic.ReadFailures() != failures)
             return false; // a record that cannot be read back
-        if (record.direction != TrafficDirection::Received)
+        if (record.direction != TrafficDirection::Received || record.event != JournalEvent::Data)
             continue;
         for (uint64_t done = 0; done < record.size;) {
             const size_t want = size_t(std::min<uint64_t>(piece.size(), record.size - done));
-            if (traffic.Read(record.offset + done, piece.data(), want) != want || !WriteAll(file, piece.data(), want))
+            const size_t got = traffic.Read(record.offset + done, piece.data(), want);
+            if (got < want && !traffic.IsKept(record.offset + done + got)) {
+                if (!WriteAll(file, piece.data(), got))
+                    return false;
+                if (progress)
+                    progress->notKept += record.size - done - got;
+                break;
+            }
+            if (got != want || !WriteAll(file, piece.data(), want))
                 return false;
             done += want;
         }
@@ -82,10 +105,16 @@ static bool WriteReceived(HANDLE file, const Journal& traffic)
     return true;
 }
 
-bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Journal& traffic)
+bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Journal& traffic, JobProgress* progress)
 {
-    if (IsBinaryLogName(path))
-        return WriteWholeFile(path, [&](HANDLE file) { return WriteReceived(file, traffic); });
-    const std::vector<uint8_t> utf8 = EncodeUtf8(logText);
-    return WriteWholeFile(path, [&](HANDLE file) { return WriteAll(file, utf8.data(), utf8.size()); });
+    bool written = false;
+    if (IsBinaryLogName(path)) {
+        written = WriteWholeFile(path, [&](HANDLE file) { return WriteReceived(file, traffic, progress); });
+    } else {
+        const std::vector<uint8_t> utf8 = EncodeUtf8(logText);
+        written = WriteWholeFile(path, [&](HANDLE file) { return WriteAll(file, utf8.data(), utf8.size()); });
+    }
+    if (!written && progress && progress->Cancelled())
+        DeleteFileW(path.c_str());
+    return written;
 }

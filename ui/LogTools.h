@@ -7,8 +7,10 @@
 #include <vector>
 
 // Next match of `pattern` at or after `from`, wrapping to 0 once when `from`
-// is above 0. -1 when there is none or the pattern cannot fit.
-int64_t FindInBytes(const Journal& bytes, const std::vector<uint8_t>& pattern, int64_t from);
+// is above 0. -1 when there is none, the pattern cannot fit, or it was
+// cancelled.
+int64_t FindInBytes(const Journal& bytes, const std::vector<uint8_t>& pattern, int64_t from,
+                    JobProgress* progress = nullptr);
 
 // The find text as the ANSI code page's bytes.
 std::vector<uint8_t> ToAnsiBytes(const std::wstring& text);
@@ -19,5 +21,7 @@ bool IsBinaryLogName(const std::wstring& path);
 bool IsCaptureName(const std::wstring& path);
 
 // Writes the received bytes (for a .bin name) or the log text as UTF-8 with
-// its own CR LF line ends. False when the file cannot be written.
-bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Journal& traffic);
+// its own CR LF line ends. False when the file cannot be written, or the
+// save was cancelled (then the file goes).
+bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Journal& traffic,
+                 JobProgress* progress = nullptr);
