@@ -191,32 +191,45 @@ OutgoingPtr MakeOutgoing(std::vector<uint8_t> bytes, const SendTag& tag)
     return payload;
 }
 
-constexpr size_t kDefaultSendQueueCap = size_t(16) << 20;
-static std::atomic<size_t> g_sendQueueCap{kDefaultSendQueueCap};
+namespace {
+
+// A size tests and the benchmark may set; 0 gives the default back.
+class Tunable {
+public:
+    explicit constexpr Tunable(size_t fallback) : m_fallback(fallback), m_value(fallback) {}
+    size_t Get() const { return m_value.load(); }
+    void Set(size_t bytes) { m_value = bytes ? bytes : m_fallback; }
+
+private:
+    size_t m_fallback;
+    std::atomic<size_t> m_value;
+};
+
+Tunable g_sendQueueCap{size_t(16) << 20};
+// A few MiB: enough that a busy link never waits on a window that keeps
+// up, little beside the journal's budget when it does not.
+Tunable g_postBudget{size_t(4) << 20};
+
+} // namespace
 
 size_t SendQueueCap()
 {
-    return g_sendQueueCap.load();
+    return g_sendQueueCap.Get();
 }
 
 void SetSendQueueCap(size_t bytes)
 {
-    g_sendQueueCap = bytes ? bytes : kDefaultSendQueueCap;
+    g_sendQueueCap.Set(bytes);
 }
-
-// A few MiB: enough that a busy link never waits on a window that keeps
-// up, little beside the journal's budget when it does not.
-constexpr size_t kDefaultPostBudget = size_t(4) << 20;
-static std::atomic<size_t> g_postBudget{kDefaultPostBudget};
 
 size_t PostBudgetBytes()
 {
-    return g_postBudget.load();
+    return g_postBudget.Get();
 }
 
 void SetPostBudgetBytes(size_t bytes)
 {
-    g_postBudget = bytes ? bytes : kDefaultPostBudget;
+    g_postBudget.Set(bytes);
 }
 
 void PostBudget::Give(size_t bytes)

@@ -4,22 +4,6 @@
 #include <cwchar>
 #include <iterator>
 
-SYSTEMTIME LocalTimeBefore(uint64_t microseconds)
-{
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER t{};
-    t.LowPart = now.dwLowDateTime;
-    t.HighPart = now.dwHighDateTime;
-    t.QuadPart -= std::min<uint64_t>(t.QuadPart, microseconds * 10);
-    const FILETIME then{t.LowPart, t.HighPart};
-    FILETIME local{};
-    SYSTEMTIME time{};
-    if (!FileTimeToLocalFileTime(&then, &local) || !FileTimeToSystemTime(&local, &time))
-        GetLocalTime(&time);
-    return time;
-}
-
 SYSTEMTIME LocalTimeAt(uint64_t utcMicroseconds)
 {
     ULARGE_INTEGER t{};
@@ -30,6 +14,12 @@ SYSTEMTIME LocalTimeAt(uint64_t utcMicroseconds)
     if (!FileTimeToLocalFileTime(&then, &local) || !FileTimeToSystemTime(&local, &time))
         GetLocalTime(&time);
     return time;
+}
+
+SYSTEMTIME LocalTimeBefore(uint64_t microseconds)
+{
+    const uint64_t now = MicrosecondsNow();
+    return LocalTimeAt(now - std::min(now, microseconds));
 }
 
 bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,

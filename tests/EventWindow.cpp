@@ -224,3 +224,17 @@ double MedianDeliveryMs(const PayloadSender& send, const FarEndReader& receive, 
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
 }
+
+std::string TakeFileContents(const std::wstring& path)
+{
+    std::string text;
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buffer[4096];
+    DWORD got = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got)
+        text.append(buffer, got);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    DeleteFileW(path.c_str());
+    return text;
+}

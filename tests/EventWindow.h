@@ -40,6 +40,8 @@ private:
 };
 
 size_t CountProcessThreads();
+// What the file holds, read whole; the file is deleted.
+std::string TakeFileContents(const std::wstring& path);
 // The clipboard's text, or "(none)".
 std::wstring ClipboardText(HWND owner);
 size_t CountProcessHandles();

@@ -311,18 +311,7 @@ TEST_F(LogWindow, RecordingWritesWhatComesAndAFullDiskEndsIt)
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::wstring stem = std::wstring(temp) + L"ferrolink-rec-" + std::to_wstring(GetTickCount64());
-    const auto contents = [](const std::wstring& path) {
-        std::string text;
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        char buffer[4096];
-        DWORD got = 0;
-        while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got)
-            text.append(buffer, got);
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        DeleteFileW(path.c_str());
-        return text;
-    };
+    const auto contents = TakeFileContents;
     LogPane& pane = dialog.LogSide();
 
     ASSERT_TRUE(pane.StartRecording(stem + L".log"));
@@ -489,14 +478,7 @@ TEST_F(LogWindow, ASaveAndAHexCopyEndOnATickAndCtrlASelectsEveryByte)
     Settle();
     EXPECT_FALSE(dialog.LogSide().Busy());
     EXPECT_EQ(Item(IDC_SAVE).Text(), L"Save");
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    char bytes[8] = {};
-    DWORD got = 0;
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    ReadFile(file, bytes, sizeof(bytes), &got, nullptr);
-    CloseHandle(file);
-    DeleteFileW(path.c_str());
-    EXPECT_EQ(std::string(bytes, got), "ABC");
+    EXPECT_EQ(TakeFileContents(path), "ABC");
 
     ChooseTab(1);
     const HWND hex = dialog.LogHexView()->Handle();

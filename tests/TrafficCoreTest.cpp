@@ -158,18 +158,7 @@ TEST_F(TrafficCoreTest, RecordingsTakeTheBlocksAndTheLines)
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::wstring stem = std::wstring(temp) + L"ferrolink-core-" + std::to_wstring(GetTickCount64());
-    const auto contents = [](const std::wstring& path) {
-        std::string text;
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        char buffer[4096];
-        DWORD got = 0;
-        while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got)
-            text.append(buffer, got);
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        DeleteFileW(path.c_str());
-        return text;
-    };
+    const auto contents = TakeFileContents;
     core.SetStamped(false);
     core.NewSession(JournalSession{});
     ASSERT_TRUE(core.StartRecording(stem + L".bin"));

@@ -411,7 +411,6 @@ bool LogPane::StartJob(Job job, std::function<void(JobProgress&)> work)
     StopJob();
     m_jobOk = false;
     m_jobFound = -1;
-    m_jobText.clear();
     if (!m_job.Start(std::move(work))) {
         ShowErrorBox(m_dialog.Handle(), L"Could not start a thread for this; nothing was done.");
         return false;
@@ -463,6 +462,10 @@ void LogPane::FinishJob()
     m_dialog.Item(IDC_COPY).SetText(L"Copy");
     m_dialog.Item(IDC_FIND_NEXT).SetText(L"Next");
     const JobProgress& progress = m_job.Progress();
+    if (m_jobClipboard && progress.Cancelled()) {
+        GlobalFree(m_jobClipboard);
+        m_jobClipboard = nullptr;
+    }
     if (progress.Cancelled()) {
         m_status->Pass(m_jobWhat + L": cancelled");
         return;
@@ -494,10 +497,10 @@ void LogPane::FinishJob()
         break;
     case Job::Copy:
         if (!m_jobOk)
-            ShowErrorBox(m_dialog.Handle(), L"The selection could not be read back from the journal.");
-        else if (!m_jobText.empty())
-            CopyTextToClipboard(m_dialog.Handle(), m_jobText);
-        m_jobText = std::wstring();
+            ShowErrorBox(m_dialog.Handle(), L"The selection could not be read back from the journal, or there was "
+                                            L"no memory for its text.");
+        m_clipboard.Offer(m_dialog.Handle(), m_jobClipboard);
+        m_jobClipboard = nullptr;
         break;
     case Job::None:
         break;
@@ -544,8 +547,10 @@ void LogPane::CopyHex()
             done += want;
             progress.done = done;
         }
-        m_jobText = std::move(text);
-        m_jobOk = !progress.Cancelled();
+        if (progress.Cancelled())
+            return;
+        m_jobClipboard = MakeClipboardText(text);
+        m_jobOk = m_jobClipboard != nullptr;
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framework/Clipboard.h"
 #include "framework/Window.h"
 #include "session/BackgroundJob.h"
 #include "session/TrafficCore.h"
@@ -83,6 +84,8 @@ public:
     // Saves as Save does, to that file.
     void SaveTo(const std::wstring& path);
     TrafficCore& Core() { return m_core; }
+    // The hex view's copy, handed to the clipboard when a program asks.
+    PromisedClipboardText& Clipboard() { return m_clipboard; }
     CLogView* View() const { return m_view; }
     CHexView* HexView() const { return m_hexView; }
     HWND Tabs() const { return m_tabs; }
@@ -149,5 +152,6 @@ private:
     bool m_jobOk = false;
     int64_t m_jobFound = -1;
     size_t m_jobPatternSize = 0;
-    std::wstring m_jobText; // a copy's text, for the clipboard
+    HGLOBAL m_jobClipboard = nullptr; // a copy's text, made for the clipboard
+    PromisedClipboardText m_clipboard;
 };

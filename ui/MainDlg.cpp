@@ -267,6 +267,16 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
             return TRUE;
         }
         break;
+    case WM_RENDERFORMAT:
+        if (wp == CF_UNICODETEXT)
+            m_logPane.Clipboard().Render();
+        return TRUE;
+    case WM_RENDERALLFORMATS:
+        m_logPane.Clipboard().RenderAll(Handle());
+        return TRUE;
+    case WM_DESTROYCLIPBOARD:
+        m_logPane.Clipboard().Drop();
+        return TRUE;
     case WM_TRANSPORT_EVENT:
         SetWindowLongPtrW(Handle(), DWLP_MSGRESULT, OnTransportEvent(wp, lp));
         return TRUE;
