@@ -193,6 +193,11 @@ void Journal::SpillRecordsOverBudget()
 const JournalRecord* Journal::Page(size_t page, size_t& count) const
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return CachedPage(page, count, m_readPage);
+}
+
+const JournalRecord* Journal::CachedPage(size_t page, size_t& count, SpilledPage& cache) const
+{
     count = 0;
     if (page >= m_firstMemoryPage) {
         const size_t at = page - m_firstMemoryPage;
@@ -201,20 +206,20 @@ const JournalRecord* Journal::Page(size_t page, size_t& count) const
         count = m_pages[at].size();
         return m_pages[at].data();
     }
-    if (m_readPageIndex != page) {
+    if (cache.index != page) {
         const size_t pageBytes = kPageRecords * sizeof(JournalRecord);
-        m_readPage.resize(kPageRecords);
+        cache.records.resize(kPageRecords);
         OVERLAPPED where = At(uint64_t(page) * pageBytes);
         DWORD got = 0;
-        if (!ReadFile(m_recordSpill, m_readPage.data(), DWORD(pageBytes), &got, &where) || got != pageBytes) {
-            m_readPageIndex = SIZE_MAX;
+        if (!ReadFile(m_recordSpill, cache.records.data(), DWORD(pageBytes), &got, &where) || got != pageBytes) {
+            cache.index = SIZE_MAX;
             ++m_readFailures;
             return nullptr;
         }
-        m_readPageIndex = page;
+        cache.index = page;
     }
     count = kPageRecords;
-    return m_readPage.data();
+    return cache.records.data();
 }
 
 void Journal::Clear()
@@ -224,7 +229,7 @@ void Journal::Clear()
     std::deque<std::vector<JournalRecord>>().swap(m_pages);
     m_pageOffset.clear();
     m_firstMemoryPage = m_recordCount = 0;
-    m_readPageIndex = SIZE_MAX;
+    m_readPage.index = m_recordPage.index = SIZE_MAX;
     m_peers.clear();
     m_peerIndex.clear();
     m_memoryStart = m_size = 0;

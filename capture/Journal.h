@@ -114,12 +114,12 @@ public:
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         size_t count = 0;
-        const JournalRecord* page = Page(index / kPageRecords, count);
+        const JournalRecord* page = CachedPage(index / kPageRecords, count, m_recordPage);
         return index % kPageRecords < count ? page[index % kPageRecords] : JournalRecord{};
     }
     // The records of a page, `count` of them (fewer than a page only at the
-    // end; none when it cannot be read back). Valid until the next read of
-    // a spilled page, or the next change to the journal.
+    // end; none when it cannot be read back). Valid until the next call, or
+    // the next change to the journal: the interface thread's alone.
     const JournalRecord* Page(size_t page, size_t& count) const;
     // How many reads of spilled bytes or records failed so far: what reads
     // the whole journal checks it to fail instead of leaving blocks out.
@@ -151,12 +151,18 @@ public:
     // Bytes journalled whose bytes are gone: [DiskEnd(), SpilledBytes()).
     uint64_t ForgottenBytes() const { return m_memoryStart - m_diskEnd; }
     uint64_t DiskEnd() const { return m_diskEnd; }
-    bool IsKept(uint64_t offset) const { return offset < m_diskEnd || offset >= m_memoryStart; }
+    bool IsKept(uint64_t offset) const
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        return offset < m_diskEnd || offset >= m_memoryStart;
+    }
     // Blocks that found no memory, and their bytes.
     uint64_t UnheldBytes() const { return m_unheld; }
 
 private:
     // At the end, with no bytes yet.
+    struct SpilledPage;
+    const JournalRecord* CachedPage(size_t page, size_t& count, SpilledPage& cache) const;
     JournalRecord& AddRecord(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client,
                              const std::wstring& peer);
     void SpillOverBudget();
@@ -187,8 +193,14 @@ private:
     std::vector<uint64_t> m_pageOffset; // where each page's first record starts
     HANDLE m_recordSpill = INVALID_HANDLE_VALUE;
     bool m_recordSpillFailed = false;
-    mutable std::vector<JournalRecord> m_readPage; // the spilled page read last
-    mutable size_t m_readPageIndex = SIZE_MAX;
+    // The spilled page read last: one for Page, whose pointer its caller
+    // (the interface thread) holds after the call, one for Record, which
+    // any reader may call and which copies under the lock.
+    struct SpilledPage {
+        std::vector<JournalRecord> records;
+        size_t index = SIZE_MAX;
+    };
+    mutable SpilledPage m_readPage, m_recordPage;
     mutable std::atomic<uint64_t> m_readFailures{0};
     std::deque<std::wstring> m_peers; // a text once added stays where it is
     mutable std::recursive_mutex m_lock;
