@@ -82,7 +82,11 @@ bool Journal::Append(TrafficDirection direction, uint64_t timeUs, uint32_t sessi
         return false;
     }
     m_size += size;
-    SpillOverBudget();
+    try {
+        SpillOverBudget();
+    } catch (const std::bad_alloc&) {
+        // Over the budget a while: the next block tries again.
+    }
     return true;
 }
 
@@ -110,13 +114,17 @@ JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t 
     // The newest page is never spilled, and has room: the reference holds.
     JournalRecord& record = m_pages.back().emplace_back();
     ++m_recordCount;
-    SpillRecordsOverBudget();
     record.offset = m_size;
     record.event = event;
     record.timeUs = timeUs;
     record.session = session;
     record.client = client;
     record.peer = peerIndex;
+    try {
+        SpillRecordsOverBudget();
+    } catch (const std::bad_alloc&) {
+        // The records stay in memory a while: the next one tries again.
+    }
     return record;
 }
 
@@ -305,6 +313,7 @@ int64_t Journal::Find(const std::vector<uint8_t>& pattern, uint64_t from, const 
     // found. Bytes no longer kept hold no match, nor one across them.
     constexpr size_t kWindow = size_t(1) << 20;
     std::vector<uint8_t> window;
+    const uint64_t failures = ReadFailures();
     for (;;) {
         uint64_t end = 0, size = 0;
         {
@@ -326,8 +335,12 @@ int64_t Journal::Find(const std::vector<uint8_t>& pattern, uint64_t from, const 
         const auto at = std::search(window.begin(), window.end(), pattern.begin(), pattern.end());
         if (at != window.end())
             return int64_t(from + uint64_t(at - window.begin()));
-        if (window.size() < n)
-            return -1; // what should be there cannot be read back
+        if (window.size() < n) {
+            // Forgotten since the look above, or not to be read back.
+            if (ReadFailures() == failures)
+                continue;
+            return -1;
+        }
         if (reached)
             *reached = from + window.size();
         if (cancel && cancel->load())

@@ -89,7 +89,7 @@ public:
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         m_sessions[session] = std::move(info);
     }
-    // Null for a session never begun; it stays until Clear.
+    // Null for a session never begun; a session once begun stays.
     const JournalSession* Session(uint32_t session) const
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -144,7 +144,8 @@ public:
     size_t BytesInMemory() const { return m_memory.size(); }
     size_t RecordsInMemory() const { return (m_recordCount - m_firstMemoryPage * kPageRecords); }
     bool SpillFailed() const { return m_spillFailed; }
-    // Why the oldest bytes stopped being kept.
+    // Why the oldest bytes stopped being kept. These five are for the
+    // interface thread, which alone changes them.
     enum class Forgetting { No, DiskCap, SpillFailed };
     Forgetting Forgets() const { return m_forgetting; }
     DWORD SpillError() const { return m_spillError; }
@@ -155,6 +156,12 @@ public:
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         return offset < m_diskEnd || offset >= m_memoryStart;
+    }
+    // Whether every byte of [from, from + count) is kept.
+    bool AllKept(uint64_t from, uint64_t count) const
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        return m_diskEnd == m_memoryStart || from + count <= m_diskEnd || from >= m_memoryStart;
     }
     // Blocks that found no memory, and their bytes.
     uint64_t UnheldBytes() const { return m_unheld; }

@@ -137,7 +137,7 @@ bool WritePcapng(const std::wstring& path, const Journal& journal, JobProgress* 
                 return false; // a record that cannot be read back
             bytes.resize(r.size);
             if (journal.Read(r.offset, bytes.data(), bytes.size()) != bytes.size()) {
-                if (journal.IsKept(r.offset) && journal.IsKept(r.offset + r.size - 1))
+                if (journal.AllKept(r.offset, r.size))
                     return false;
                 if (progress)
                     progress->notKept += r.size;

@@ -220,7 +220,8 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
     PostBudget& budget = *Budget();
     while (!failed && !stopped) {
         // Behind: no read is started until the window has caught up; the
-        // port's own flow control (or its buffer) holds the device back.
+        // port's own flow control holds the device back (without it, the
+        // driver's buffer does until it overruns, which is reported).
         if (!read.Busy() && !charWait.Busy() && budget.HasRoom()) {
             if (awaitChar) {
                 awaitChar = false;
@@ -286,16 +287,17 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
         if (write.Done()) {
             progressed = true;
             DWORD written = 0;
-            if (write.Finish(port, written) && out) {
-                // What the port did not take yet goes first next time.
+            const bool finished = write.Finish(port, written);
+            // What the port took did leave, a failed write's part too.
+            if (out)
                 outWritten += std::min<size_t>(written, out->bytes.size() - outWritten);
-                if (outWritten == out->bytes.size()) {
-                    PostSent(out, outWritten, peer);
-                    out.reset();
-                }
-            } else {
+            if (!finished) {
                 dropOut(true);
-            }
+            } else if (out && outWritten == out->bytes.size()) {
+                PostSent(out, outWritten, peer);
+                out.reset();
+            } // else what the port did not take yet goes first next time
+
         }
         PostLine(m_lines.OnIdle(GetTickCount()), peer);
         // Errors counted after their kind was said are said when their
@@ -317,8 +319,7 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
                 busy[count++] = op->Event();
         if (!read.Busy() && !charWait.Busy() && !budget.HasRoom()) {
             busy[count++] = budget.RoomEvent();
-            if (budget.HasRoom())
-                timeout = 0;
+            timeout = budget.HasRoom() ? 0 : std::min(timeout, kRoomLookMs);
         }
         stopped = WaitForWork(Signals(), busy, count, timeout) == Woken::Stop;
         if (!progressed)
@@ -329,9 +330,12 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
     // operation is cancelled and waited for on its own event.
     CancelIoEx(port, nullptr);
     for (Operation* op : {&read, &write, &charWait}) {
-        DWORD ignored = 0;
+        DWORD moved = 0;
         if (op->Busy())
-            op->Finish(port, ignored, true);
+            op->Finish(port, moved, true);
+        // A write cut short by the cancel still sent what it moved.
+        if (op == &write && out)
+            outWritten += std::min<size_t>(moved, out->bytes.size() - outWritten);
     }
     // What was counted and not yet said goes with the port.
     PostLineErrors(lineErrors.Flush(), peer);

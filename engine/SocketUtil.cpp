@@ -117,8 +117,11 @@ FlushResult FlushSendQueue(SOCKET s, SendQueue& queue, PendingSend& pending,
         const FlushResult result = SendPending(s, pending);
         if (result == FlushResult::Full)
             return result;
-        if (result == FlushResult::Done && onSent)
-            onSent(pending.payload, pending.offset);
+        if (result == FlushResult::Done) {
+            if (onSent)
+                onSent(pending.payload, pending.offset);
+            pending.payload->LetGo();
+        }
         if (result == FlushResult::Dropped)
             return result; // the caller says what was dropped, then clears it
         pending = PendingSend{};
@@ -183,10 +186,11 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, S
     const auto end = [&](StreamEnd how) {
         // What the socket took of a payload it did not finish did leave.
         if (!pending.Empty()) {
+            const uint64_t left = pending.payload->bytes.size() - pending.offset;
             if (hooks.onSent)
                 hooks.onSent(pending.payload, pending.offset);
-            if (droppedAtEnd)
-                *droppedAtEnd += pending.payload->bytes.size() - pending.offset;
+            if (pending.payload->LetGo() && droppedAtEnd)
+                *droppedAtEnd += left;
         }
         return how;
     };
@@ -197,17 +201,19 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, S
             const int sendError = WSAGetLastError();
             if (pending.offset && hooks.onSent)
                 hooks.onSent(pending.payload, pending.offset);
+            const bool last = pending.payload->LetGo();
             pending = PendingSend{};
             WSASetLastError(sendError);
             if (hooks.onDropped)
-                hooks.onDropped(left);
+                hooks.onDropped(last ? left : 0);
         }
         // Behind: the socket's events still wake the worker for its sends
         // and the peer's close, but nothing is read until there is room.
         const bool room = budget.HasRoom();
         const HANDLE handles[2] = {event.Get(), room ? nullptr : budget.RoomEvent()};
         const bool readNow = readAgain && (room || budget.HasRoom());
-        const Woken woken = WaitForWork(worker.Signals(), handles, room ? 1 : 2, readNow ? 0 : INFINITE);
+        const DWORD wait = readNow ? 0 : readAgain ? kRoomLookMs : INFINITE;
+        const Woken woken = WaitForWork(worker.Signals(), handles, room ? 1 : 2, wait);
         if (woken == Woken::Stop)
             return end(StreamEnd::Stopped);
         WSANETWORKEVENTS happened{};

@@ -142,19 +142,6 @@ void TransportBase::PostFailedSend(std::wstring text, uint64_t bytes, const std:
     PostTransportEvent(*this, std::move(event));
 }
 
-bool TransportBase::WaitForRoom(HANDLE alsoWake) const
-{
-    while (!m_budget->HasRoom()) {
-        const HANDLE handles[2] = {m_budget->RoomEvent(), alsoWake};
-        if (m_budget->HasRoom())
-            break;
-        if (WaitForWork(WorkSignals{m_signals.stop, nullptr, m_signals.stopRequested}, handles, alsoWake ? 2 : 1) ==
-            Woken::Stop)
-            return false;
-    }
-    return true;
-}
-
 static std::atomic<uint64_t> g_backloggedDatagramBytes{0};
 
 uint64_t BackloggedDatagramBytes()
@@ -248,6 +235,7 @@ SendResult SendQueue::Push(OutgoingPtr payload)
     if (!m_payloads.empty() && m_bytes + payload->bytes.size() > SendQueueCap())
         return SendResult::BackedUp;
     m_bytes += payload->bytes.size();
+    ++payload->holders;
     m_payloads.push_back(std::move(payload));
     return SendResult::Queued;
 }
@@ -285,9 +273,10 @@ uint64_t SendQueue::Close()
         dropped.swap(m_payloads);
         m_bytes = 0;
     }
-    // A payload for every client that another has written already left.
+    // A payload for every client that another has written, or still holds,
+    // is not lost yet.
     for (const OutgoingPtr& payload : dropped)
-        if (!payload->said.load())
+        if (payload->LetGo() && !payload->said.load())
             bytes += payload->bytes.size();
     return bytes;
 }

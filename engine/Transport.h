@@ -30,6 +30,11 @@ struct Outgoing {
     std::vector<uint8_t> bytes;
     SendTag tag;
     std::atomic<bool> said{false};
+    // The queues it was pushed to that are not done with it: its bytes count
+    // as lost only when the last lets it go unsaid.
+    std::atomic<int> holders{0};
+    // This queue is done with it; true when it was the last.
+    bool LetGo() { return --holders == 0; }
     // Where a datagram goes, as its socket address; a stream link's own.
     std::vector<uint8_t> address;
 };
@@ -80,7 +85,9 @@ public:
 
     bool HasRoom() const { return m_used.load() < int64_t(m_limit); }
     // Signalled once room is made after this call; look at HasRoom again
-    // before waiting on it.
+    // before waiting on it. Workers that share a budget (a server's
+    // sessions) may miss a signal another took: they wait for it with
+    // kRoomLookMs as a time-out.
     HANDLE RoomEvent()
     {
         m_waiting = true;
@@ -102,6 +109,7 @@ private:
 size_t PostBudgetBytes();
 void SetPostBudgetBytes(size_t bytes); // 0: the default
 constexpr size_t kEventCost = 128;
+constexpr DWORD kRoomLookMs = 20;
 // Datagrams dropped, and their bytes, because the window was behind.
 uint64_t BackloggedDatagramBytes();
 
@@ -174,8 +182,6 @@ protected:
     void PostDropped(uint64_t bytes, const std::wstring& why, const std::wstring& peer = {}) const;
     // A payload whose send failed: the line says why, its bytes count as lost.
     void PostFailedSend(std::wstring text, uint64_t bytes, const std::wstring& peer = {}) const;
-    // Waits while the window is behind; false when stopped meanwhile.
-    bool WaitForRoom(HANDLE alsoWake = nullptr) const;
     // A received datagram the window has no room for: dropped and counted.
     bool DropForBacklog(size_t bytes) const;
 

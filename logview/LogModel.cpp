@@ -51,7 +51,12 @@ const std::wstring& LogModel::Text(uint64_t line) const
         if (kept->first == line)
             return kept->second;
     const std::vector<uint8_t> bytes = Bytes(record, 0, record.trafficSize);
-    return Keep(line, TrafficText(record, bytes.data(), bytes.size()));
+    std::wstring text = TrafficText(record, bytes.data(), bytes.size());
+    // The journal no longer keeps them all: the line says so rather than
+    // look empty.
+    if (bytes.size() < record.trafficSize)
+        text += L"[" + std::to_wstring(record.trafficSize - bytes.size()) + L" bytes no longer kept]";
+    return Keep(line, std::move(text));
 }
 
 std::wstring TrafficText(const LogRecord& record, const uint8_t* bytes, size_t count)

@@ -31,7 +31,12 @@ public:
         m_finished = false;
         try {
             m_thread = std::thread([this, work = std::move(work)] {
-                work(m_progress);
+                try {
+                    work(m_progress);
+                } catch (...) {
+                    // No memory for it, say: it ends having done nothing
+                    // more, and its owner finds what it left unset.
+                }
                 m_finished = true;
             });
         } catch (const std::system_error&) {

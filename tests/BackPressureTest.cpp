@@ -229,3 +229,40 @@ TEST_F(Bounded, AServerPastItsCapTurnsClientsAway)
     EXPECT_EQ(clients[0].Receive(1, 5000), Bytes{'k'});
     server.Stop();
 }
+
+// A payload for every client is one, in each client's queue: it counts as
+// lost once, by the last queue that lets it go, and not at all once one of
+// them has written it.
+TEST(SendQueue, APayloadSharedByQueuesIsLostOnceAndNotAfterItLeft)
+{
+    SendQueue a, b, c;
+    for (SendQueue* q : {&a, &b, &c})
+        q->Open();
+    const OutgoingPtr shared = MakeOutgoing(Bytes(100, 'x'));
+    for (SendQueue* q : {&a, &b, &c})
+        ASSERT_EQ(q->Push(shared), SendResult::Queued);
+    EXPECT_EQ(a.Close(), 0u);
+    EXPECT_EQ(b.Close(), 0u);
+    EXPECT_EQ(c.Close(), 100u);
+    EXPECT_EQ(c.Push(MakeOutgoing({'y'})), SendResult::Refused);
+
+    SendQueue d, e;
+    d.Open();
+    e.Open();
+    const OutgoingPtr left = MakeOutgoing(Bytes(50, 'z'));
+    d.Push(left);
+    e.Push(left);
+    ASSERT_EQ(d.Pop(), left);
+    left->said = true; // d's writer wrote it
+    left->LetGo();
+    EXPECT_EQ(e.Close(), 0u);
+
+    // Past the cap a push is refused, except into an empty queue.
+    SetSendQueueCap(64);
+    SendQueue f;
+    f.Open();
+    EXPECT_EQ(f.Push(MakeOutgoing(Bytes(100, 'b'))), SendResult::Queued);
+    EXPECT_EQ(f.Push(MakeOutgoing(Bytes(1, 'c'))), SendResult::BackedUp);
+    EXPECT_EQ(f.Bytes(), 100u);
+    SetSendQueueCap(0);
+}

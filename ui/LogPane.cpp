@@ -390,7 +390,8 @@ void LogPane::Save()
 // written there.
 void LogPane::SaveTo(const std::wstring& path)
 {
-    StopJob();
+    if (JobRefuses())
+        return;
     const Journal& journal = m_core.Traffic();
     m_jobPath = path;
     m_jobWhat = L"Saving " + path.substr(path.find_last_of(L"\\/") + 1);
@@ -406,9 +407,21 @@ void LogPane::SaveTo(const std::wstring& path)
     });
 }
 
+// One job at a time: another waits until it ends or its button stops it.
+bool LogPane::JobRefuses()
+{
+    if (m_jobKind == Job::None)
+        return false;
+    if (m_job.TakeFinished()) {
+        FinishJob();
+        return false;
+    }
+    m_status->Pass(m_jobWhat + L" is still under way; its button stops it.");
+    return true;
+}
+
 bool LogPane::StartJob(Job job, std::function<void(JobProgress&)> work)
 {
-    StopJob();
     m_jobOk = false;
     m_jobFound = -1;
     if (!m_job.Start(std::move(work))) {
@@ -434,9 +447,10 @@ void LogPane::StopJob()
 {
     if (m_jobKind == Job::None)
         return;
-    m_job.Cancel();
-    m_job.Wait();
-    m_job.TakeFinished();
+    if (!m_job.TakeFinished()) {
+        m_job.Cancel();
+        m_job.Wait();
+    }
     FinishJob();
 }
 
@@ -511,9 +525,8 @@ void LogPane::FinishJob()
 // text larger than a clipboard can sensibly take is offered to a file.
 void LogPane::CopyHex()
 {
-    if (!m_hexView)
+    if (!m_hexView || JobRefuses())
         return;
-    StopJob();
     CatchUpHexView(false);
     const HexModel::Range range = m_hexView->Model().SelectedRange();
     if (!range.count)
@@ -556,7 +569,8 @@ void LogPane::CopyHex()
 
 void LogPane::SaveHexText(const std::wstring& path, HexModel::Range range)
 {
-    StopJob();
+    if (JobRefuses())
+        return;
     const Journal& journal = m_core.Traffic();
     m_jobPath = path;
     m_jobWhat = L"Saving " + path.substr(path.find_last_of(L"\\/") + 1);
@@ -596,7 +610,8 @@ void LogPane::FindNext(bool fromFindBox)
     if (HexTabShown()) {
         if (!m_hexView)
             return;
-        StopJob();
+        if (JobRefuses())
+            return;
         CatchUpHexView(false); // a match may be in bytes that came since the tick
         const HexModel& model = m_hexView->Model();
         const int64_t from = model.SelAnchor() < 0 ? 0 : std::min(model.SelAnchor(), model.SelEnd()) + 1;

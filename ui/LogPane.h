@@ -117,6 +117,8 @@ private:
     void FinishJob();
     // Before the journal changes under it (Clear) or goes.
     void StopJob();
+    // True, with a word in the status text, while another job runs.
+    bool JobRefuses();
     void CopyHex();
     void SaveHexText(const std::wstring& path, HexModel::Range range);
     void ApplyOptions();
@@ -144,8 +146,6 @@ private:
     LogShowOptions m_shown; // the view's, for a text recording
     JournalRows m_hexRows{m_core.Traffic(), 16};
     StatusText* m_status = nullptr;
-    // Last, so that the job ends before what it reads goes.
-    BackgroundJob m_job;
     Job m_jobKind = Job::None;
     std::wstring m_jobPath; // what a save or a copy to a file writes
     std::wstring m_jobWhat; // the status text's words for it
@@ -154,4 +154,6 @@ private:
     size_t m_jobPatternSize = 0;
     HGLOBAL m_jobClipboard = nullptr; // a copy's text, made for the clipboard
     PromisedClipboardText m_clipboard;
+    // Last, so that the job ends before what it reads and writes goes.
+    BackgroundJob m_job;
 };

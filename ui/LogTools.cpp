@@ -90,7 +90,7 @@ static bool WriteReceived(HANDLE file, const Journal& traffic, JobProgress* prog
         for (uint64_t done = 0; done < record.size;) {
             const size_t want = size_t(std::min<uint64_t>(piece.size(), record.size - done));
             const size_t got = traffic.Read(record.offset + done, piece.data(), want);
-            if (got < want && !traffic.IsKept(record.offset + done + got)) {
+            if (got < want && !traffic.AllKept(record.offset + done, want)) {
                 if (!WriteAll(file, piece.data(), got))
                     return false;
                 if (progress)
