@@ -42,3 +42,29 @@ TEST(ClientRoster, CountsFollowTheirEntriesWhenOthersLeave)
     EXPECT_EQ(senders.Sender(L"127.0.0.1:7001", added, forgotten), 0u);
     EXPECT_TRUE(added);
 }
+
+// Past its cap a listener's roster forgets the sender silent longest, and
+// only a sender: a new one takes its place at the end.
+TEST(ClientRoster, PastTheCapTheSenderSilentLongestIsForgotten)
+{
+    ClientRoster senders;
+    senders.SetSenderCap(3);
+    bool added = false;
+    size_t forgotten = 0;
+    for (const wchar_t* peer : {L"a:1", L"b:1", L"c:1"})
+        senders.Sender(peer, added, forgotten);
+    EXPECT_EQ(forgotten, ClientRoster::npos);
+    senders.Sender(L"a:1", added, forgotten); // heard again: b is now the silent one
+    EXPECT_EQ(senders.Sender(L"d:1", added, forgotten), 2u);
+    EXPECT_TRUE(added);
+    EXPECT_EQ(forgotten, 1u);
+    ASSERT_EQ(senders.Size(), 3u);
+    EXPECT_EQ(senders[0].peer, L"a:1");
+    EXPECT_EQ(senders[1].peer, L"c:1");
+    EXPECT_EQ(senders[2].peer, L"d:1");
+    EXPECT_EQ(senders.FindSender(L"b:1"), ClientRoster::npos);
+    senders.Sender(L"b:1", added, forgotten); // back: a new entry, c goes
+    EXPECT_TRUE(added);
+    EXPECT_EQ(forgotten, 1u);
+    EXPECT_EQ(senders.FindSender(L"a:1"), 0u);
+}
