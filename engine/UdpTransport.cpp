@@ -28,7 +28,6 @@ void UdpTransport::Stop()
     RequestStop();
     JoinWorker();
     m_sendQueue.Close();
-    m_pending.reset();
 }
 
 SendResult UdpTransport::Queue(OutgoingPtr payload, const sockaddr* to, int length)
@@ -90,7 +89,10 @@ void UdpTransport::WriteQueued(SOCKET s)
         if (sent == SOCKET_ERROR)
             PostDropped(out.bytes.size(), FormatSocketError(L"the send failed"));
         else
-            PostSent(m_pending, out.bytes.size(), FormatEndpoint(reinterpret_cast<const sockaddr*>(out.address.data())));
+            PostSent(m_pending, out.bytes.size(),
+                     // Only a payload for one peer is shown with its peer.
+                     out.tag.toOnePeer ? FormatEndpoint(reinterpret_cast<const sockaddr*>(out.address.data()))
+                                       : std::wstring());
         m_pending.reset();
     }
 }

@@ -43,7 +43,7 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
     m_state.m_unsentBytes += event.lostBytes;
     if (m_framing.mode != FramingMode::AsReceived) {
         if (event.kind == TransportEventKind::Received && !event.damaged) {
-            AppendFramed(std::move(event), namesPeer);
+            AppendFramed(std::move(event), namesPeer, timeUs);
             return;
         }
         // What a peer still holds comes before its leaving, or the link's end.
@@ -69,14 +69,12 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
         shape.binaryCount = tag.checksumCount;
     }
     if (event.kind == TransportEventKind::Received || event.kind == TransportEventKind::Sent) {
-        const uint32_t damaged = event.damaged;
-        const bool cut = damaged && event.kind == TransportEventKind::Received;
-        const std::wstring peer = event.peer;
+        const bool cut = event.damaged && event.kind == TransportEventKind::Received;
         const size_t size = event.data.size();
         AppendBlock(event.kind, std::move(event.data), event.peer, event.clientId, timeUs, namesPeer, shape);
         if (cut) {
-            m_state.m_cutDatagrams += damaged;
-            Append(TransportEventKind::Error, L"A datagram from " + peer +
+            m_state.m_cutDatagrams += event.damaged;
+            Append(TransportEventKind::Error, L"A datagram from " + event.peer +
                                                   L" was larger than the receive buffer: only its first " +
                                                   std::to_wstring(size) + L" bytes were received.");
         }
@@ -96,23 +94,29 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
 void TrafficCore::AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer,
                               uint32_t client, uint64_t timeUs, bool namesPeer, const LogRecord& shape)
 {
-    const size_t recordsBefore = m_state.m_journal.RecordCount();
-    const uint64_t at = m_state.m_journal.Size();
-    const bool stored = m_state.Count(kind, bytes, peer, client, m_session, timeUs);
-    m_journalGrew = m_journalGrew || stored;
+    const Journalled journalled = JournalBlock(kind, bytes, peer, client, timeUs);
     if (m_lines) {
         LogRecord record = shape;
         if (namesPeer)
             record.peer = peer;
         record.text = TrafficText(record, bytes.data(), bytes.size());
         // The journal holds the bytes; the line only points at them.
-        if (stored) {
-            record.trafficAt = at;
+        if (journalled.stored) {
+            record.trafficAt = journalled.at;
             record.trafficSize = uint32_t(bytes.size());
         }
         AddLine(std::move(record), timeUs);
     }
-    Record(kind, std::move(bytes), recordsBefore);
+    Record(kind, std::move(bytes), journalled.recordsBefore);
+}
+
+TrafficCore::Journalled TrafficCore::JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes,
+                                                  const std::wstring& peer, uint32_t client, uint64_t timeUs)
+{
+    Journalled journalled{m_state.m_journal.RecordCount(), m_state.m_journal.Size(), false};
+    journalled.stored = m_state.Count(kind, bytes, peer, client, m_session, timeUs);
+    m_journalGrew = m_journalGrew || journalled.stored;
+    return journalled;
 }
 
 void TrafficCore::AddLine(LogRecord record, uint64_t timeUs)
@@ -125,21 +129,17 @@ void TrafficCore::AddLine(LogRecord record, uint64_t timeUs)
     RecordLastLine();
 }
 
-void TrafficCore::AppendFramed(TransportEvent&& event, bool namesPeer)
+void TrafficCore::AppendFramed(TransportEvent&& event, bool namesPeer, uint64_t timeUs)
 {
-    const size_t recordsBefore = m_state.m_journal.RecordCount();
-    const uint64_t at = m_state.m_journal.Size();
-    const uint64_t timeUs = event.arrivedUs ? event.arrivedUs : MicrosecondsNow();
-    const bool stored = m_state.Count(event.kind, event.data, event.peer, event.clientId, m_session, timeUs);
-    m_journalGrew = m_journalGrew || stored;
+    const Journalled journalled = JournalBlock(event.kind, event.data, event.peer, event.clientId, timeUs);
     auto found = m_framers.find(event.clientId);
     if (found == m_framers.end())
         found = m_framers.emplace(event.clientId, PeerFramer{Framer(m_framing), event.peer, namesPeer}).first;
     std::vector<FramedMessage> messages;
     found->second.framer.Add(event.data.data(), event.data.size(), event.receivedUs, messages,
-                             stored ? at : FramedMessage::kNotStored);
+                             journalled.stored ? journalled.at : FramedMessage::kNotStored);
     AppendMessages(messages, found->second.peer, found->second.namesPeer);
-    Record(event.kind, std::move(event.data), recordsBefore);
+    Record(event.kind, std::move(event.data), journalled.recordsBefore);
 }
 
 // Each message is one received line, stamped with its first byte's time; it

@@ -81,7 +81,16 @@ private:
     // its bytes by the record's rule.
     void AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer, uint32_t client,
                      uint64_t timeUs, bool namesPeer, const LogRecord& shape);
-    void AppendFramed(TransportEvent&& event, bool namesPeer);
+    void AppendFramed(TransportEvent&& event, bool namesPeer, uint64_t timeUs);
+    // A block in the journal: where it went, and whether it holds traffic
+    // (the hex view then has rows to show).
+    struct Journalled {
+        size_t recordsBefore;
+        uint64_t at;
+        bool stored;
+    };
+    Journalled JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,
+                            uint32_t client, uint64_t timeUs);
     void AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer);
     void AddLine(LogRecord record, uint64_t timeUs);
     void RestartFraming(const FramingOptions& framing);

@@ -393,8 +393,7 @@ void LogPane::SaveTo(const std::wstring& path)
     if (JobRefuses())
         return;
     const Journal& journal = m_core.Traffic();
-    m_jobPath = path;
-    m_jobWhat = L"Saving " + path.substr(path.find_last_of(L"\\/") + 1);
+    SaysSaving(path);
     if (IsCaptureName(path)) {
         StartJob(Job::Save, [this, path, &journal](JobProgress& progress) {
             m_jobOk = WritePcapng(path, journal, &progress);
@@ -405,6 +404,12 @@ void LogPane::SaveTo(const std::wstring& path)
     StartJob(Job::Save, [this, path, &journal, text = std::move(text)](JobProgress& progress) {
         m_jobOk = SaveLogFile(path, text, journal, &progress);
     });
+}
+
+void LogPane::SaysSaving(const std::wstring& path)
+{
+    m_jobPath = path;
+    m_jobWhat = L"Saving " + path.substr(path.find_last_of(L"\\/") + 1);
 }
 
 // One job at a time: another waits until it ends or its button stops it.
@@ -548,19 +553,8 @@ void LogPane::CopyHex()
     const Journal& journal = m_core.Traffic();
     m_jobWhat = L"Copying " + ShortCount(range.count) + L" bytes";
     StartJob(Job::Copy, [this, range, &journal](JobProgress& progress) {
-        progress.total = range.count;
         std::wstring text;
-        std::vector<uint8_t> piece(size_t(1) << 20);
-        for (uint64_t done = 0; done < range.count && !progress.Cancelled();) {
-            const size_t want = size_t(std::min<uint64_t>(piece.size(), range.count - done));
-            const size_t got = journal.Read(range.from + done, piece.data(), want);
-            AppendCopyText(text, piece.data(), got, range.ascii, done > 0);
-            if (got < want)
-                return; // not read back: no copy
-            done += want;
-            progress.done = done;
-        }
-        if (progress.Cancelled())
+        if (!MakeCopyText(journal, range, progress, text))
             return;
         m_jobClipboard = MakeClipboardText(text);
         m_jobOk = m_jobClipboard != nullptr;
@@ -572,33 +566,9 @@ void LogPane::SaveHexText(const std::wstring& path, HexModel::Range range)
     if (JobRefuses())
         return;
     const Journal& journal = m_core.Traffic();
-    m_jobPath = path;
-    m_jobWhat = L"Saving " + path.substr(path.find_last_of(L"\\/") + 1);
+    SaysSaving(path);
     StartJob(Job::CopyToFile, [this, path, range, &journal](JobProgress& progress) {
-        const HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return;
-        progress.total = range.count;
-        bool ok = true;
-        std::vector<uint8_t> piece(size_t(1) << 20);
-        std::wstring text;
-        for (uint64_t done = 0; ok && done < range.count && !progress.Cancelled();) {
-            const size_t want = size_t(std::min<uint64_t>(piece.size(), range.count - done));
-            const size_t got = journal.Read(range.from + done, piece.data(), want);
-            text.clear();
-            AppendCopyText(text, piece.data(), got, range.ascii, done > 0);
-            const std::vector<uint8_t> utf8 = EncodeUtf8(text);
-            DWORD written = 0;
-            ok = got == want && WriteFile(file, utf8.data(), DWORD(utf8.size()), &written, nullptr) &&
-                 written == utf8.size();
-            done += want;
-            progress.done = done;
-        }
-        ok = CloseHandle(file) && ok;
-        if (!ok || progress.Cancelled())
-            DeleteFileW(path.c_str());
-        m_jobOk = ok;
+        m_jobOk = SaveCopyText(path, journal, range, progress);
     });
 }
 

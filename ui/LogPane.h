@@ -121,6 +121,8 @@ private:
     bool JobRefuses();
     void CopyHex();
     void SaveHexText(const std::wstring& path, HexModel::Range range);
+    // The job writes that file: its name in the status text.
+    void SaysSaving(const std::wstring& path);
     void ApplyOptions();
     void ShowMenu(LPARAM where);
     void OnMenu(int id);

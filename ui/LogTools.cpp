@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 
 int64_t FindInBytes(const Journal& bytes, const std::vector<uint8_t>& pattern, int64_t from, JobProgress* progress)
 {
@@ -115,6 +116,51 @@ bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Jo
         written = WriteWholeFile(path, [&](HANDLE file) { return WriteAll(file, utf8.data(), utf8.size()); });
     }
     if (!written && progress && progress->Cancelled())
+        DeleteFileW(path.c_str());
+    return written;
+}
+
+// Each piece of the range's copy text in turn, until `take` refuses one.
+static bool ForEachCopyPiece(const Journal& traffic, const HexModel::Range& range, JobProgress& progress,
+                             const std::function<bool(const std::wstring&)>& take)
+{
+    progress.total = range.count;
+    std::vector<uint8_t> piece(size_t(1) << 20);
+    std::wstring text;
+    for (uint64_t done = 0; done < range.count; done += piece.size()) {
+        if (progress.Cancelled())
+            return false;
+        const size_t want = size_t(std::min<uint64_t>(piece.size(), range.count - done));
+        if (traffic.Read(range.from + done, piece.data(), want) != want)
+            return false;
+        text.clear();
+        AppendCopyText(text, piece.data(), want, range.ascii, done > 0);
+        if (!take(text))
+            return false;
+        progress.done = done + want;
+    }
+    return true;
+}
+
+bool MakeCopyText(const Journal& traffic, const HexModel::Range& range, JobProgress& progress, std::wstring& text)
+{
+    text.reserve(size_t(CopyTextLength(range.count, range.ascii)));
+    return ForEachCopyPiece(traffic, range, progress, [&](const std::wstring& piece) {
+        text += piece;
+        return true;
+    });
+}
+
+bool SaveCopyText(const std::wstring& path, const Journal& traffic, const HexModel::Range& range,
+                  JobProgress& progress)
+{
+    const bool written = WriteWholeFile(path, [&](HANDLE file) {
+        return ForEachCopyPiece(traffic, range, progress, [&](const std::wstring& piece) {
+            const std::vector<uint8_t> utf8 = EncodeUtf8(piece);
+            return WriteAll(file, utf8.data(), utf8.size());
+        });
+    });
+    if (!written)
         DeleteFileW(path.c_str());
     return written;
 }

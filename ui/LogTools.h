@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/Journal.h"
+#include "hexview/HexModel.h"
 
 #include <cstdint>
 #include <string>
@@ -25,3 +26,12 @@ bool IsCaptureName(const std::wstring& path);
 // save was cancelled (then the file goes).
 bool SaveLogFile(const std::wstring& path, const std::wstring& logText, const Journal& traffic,
                  JobProgress* progress = nullptr);
+
+// The text a copy of that range of the journal makes (as the hex view's
+// copy does), a piece at a time. False when it was cancelled or a piece
+// could not be read back.
+bool MakeCopyText(const Journal& traffic, const HexModel::Range& range, JobProgress& progress, std::wstring& text);
+// The same text written to a file as UTF-8; false, and no file, when it
+// could not be written or was cancelled.
+bool SaveCopyText(const std::wstring& path, const Journal& traffic, const HexModel::Range& range,
+                  JobProgress& progress);

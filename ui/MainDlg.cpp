@@ -499,12 +499,13 @@ void CMainDlg::OnConnect()
     LinkOptions options;
     options.serialCutsLines = portCutsLines;
     options.reconnect = Item(IDC_RECONNECT).Checked();
-    options.maxClients = size_t(LoadLogOptions().tcpClients);
+    const LogOptions bounds = LoadLogOptions();
+    options.maxClients = size_t(bounds.tcpClients);
     if (portCutsLines)
         framing.mode = FramingMode::AsReceived;
     m_logPane.NewSession(SessionFor(kind, settings), framing,
                          kind == LinkKind::TcpClient || kind == LinkKind::TcpServer);
-    m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1, size_t(LoadLogOptions().udpSenders));
+    m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1, size_t(bounds.udpSenders));
     m_controller.Start(settings, options);
     SetConnectedState(true);
     UpdateWindowTitle(&settings);

@@ -222,7 +222,6 @@ SendPane::SendTargets SendPane::TargetsNow(bool toSelected) const
 bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex,
                        ChecksumSpan checksum)
 {
-    m_backedUp = false;
     if (!targets.problem.empty()) {
         m_log->Append(TransportEventKind::Error, targets.problem);
         return false;
