@@ -27,6 +27,7 @@ struct SendTag {
     bool asHex = false; // sent from the Hex face: shown as hex pairs
     uint32_t checksumFrom = 0, checksumCount = 0; // a text's checksum, shown as raw bytes
     bool toOnePeer = false; // its line and record name the peer it went to
+    uint32_t note = 0;      // the automation's line that follows its TX line; 0: none
 };
 
 class PostBudget;

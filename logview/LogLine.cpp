@@ -40,6 +40,20 @@ std::wstring StripEscapeSequences(std::wstring text)
     return out;
 }
 
+std::wstring FormatSincePrevious(int64_t us)
+{
+    // Beyond the column's reach (two and a half hours) it says so at its edge.
+    constexpr int64_t kMostUs = 9999999999;
+    const int64_t shown = us > kMostUs ? kMostUs : us < -kMostUs ? -kMostUs : us;
+    const uint64_t magnitude = uint64_t(shown < 0 ? -shown : shown);
+    wchar_t number[24];
+    swprintf(number, 24, L"%c%llu.%03llu", shown < 0 ? L'-' : L'+', static_cast<unsigned long long>(magnitude / 1000),
+             static_cast<unsigned long long>(magnitude % 1000));
+    wchar_t buffer[32];
+    swprintf(buffer, 32, L"%12ls ms ", number);
+    return buffer;
+}
+
 std::wstring FormatStamp(const SYSTEMTIME& time, bool milliseconds)
 {
     wchar_t buffer[40];

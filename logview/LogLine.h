@@ -23,5 +23,10 @@ size_t MarkCells(wchar_t c, bool rawBytes);
 // The text as saved and copied: each raw byte as \xHH, all else as it is.
 std::wstring SpellRawBytes(std::wstring text);
 
+// A line's time after the one before, in a column of its own:
+// "     +12.345 ms ", kSincePreviousWidth characters.
+constexpr size_t kSincePreviousWidth = 16;
+std::wstring FormatSincePrevious(int64_t us);
+
 // "[YYYY-MM-DD hh:mm:ss] ", or with ".mmm" before the bracket.
 std::wstring FormatStamp(const SYSTEMTIME& time, bool milliseconds);

@@ -19,7 +19,7 @@ void LogModel::Append(LogRecord record)
     m_characters += Weight(record);
     // Stamp with milliseconds, tag, peer and its two blanks: the longest the
     // line can be shown.
-    const size_t longest = 26 + 4 + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record));
+    const size_t longest = 26 + kSincePreviousWidth + 4 + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record));
     if (longest > m_longest) {
         m_longest = longest;
         m_longestLine = EndLine();
@@ -135,6 +135,8 @@ std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options, si
     std::wstring head;
     if (record.stamped)
         head = FormatStamp(record.time, options.milliseconds);
+    if (options.sincePrevious)
+        head += FormatSincePrevious(record.sinceUs);
     head += LogTag(record.kind);
     if (options.peers && !record.peer.empty())
         head += record.peer + L"  ";
@@ -192,7 +194,7 @@ size_t LogModel::LastLeftColumn(size_t columns, const LogShowOptions& options) c
     // Asked at every refresh: the line, old by then, would be made again
     // from the journal each time.
     const LastLeft key{m_longestLine, columns, options.milliseconds, options.peers, options.receivedAsHex,
-                       options.sentAsHex};
+                       options.sentAsHex, options.sincePrevious};
     if (!(m_lastLeftFor == key)) {
         m_lastLeftFor = key;
         m_lastLeft = LeftmostShowing(m_longestLine, options, LineLength(m_longestLine, options),
@@ -308,6 +310,8 @@ size_t LogModel::LineLength(uint64_t line, const LogShowOptions& options) const
         return 0;
     const LogRecord& record = Record(line);
     size_t length = record.stamped ? (options.milliseconds ? 26 : 22) : 0;
+    if (options.sincePrevious)
+        length += kSincePreviousWidth;
     const size_t byteCount = ByteCount(record);
     length += 4 + (ShowsHex(record, options) ? (byteCount ? 3 * byteCount - 1 : 0) : TextLength(record));
     if (options.peers && !record.peer.empty())

@@ -47,6 +47,7 @@ struct LogRecord {
     uint32_t binaryFrom = 0, binaryCount = 0;
     // Sent from the Hex face: its text is its bytes as "41 0A " pairs.
     bool hexPairs = false;
+    int64_t sinceUs = 0; // after the line logged before it
 };
 
 // The text a traffic line of these bytes shows, by the record's kind and
@@ -61,6 +62,7 @@ struct LogShowOptions {
     bool peers = true;
     bool receivedAsHex = false; // received lines as "41 42 0D 0A"
     bool sentAsHex = false;     // and sent ones
+    bool sincePrevious = false; // each line's time after the one before, "   +12.345 ms "
 };
 
 // How lines are laid out: fixed-pitch cells, the first shown line and column.
@@ -214,10 +216,10 @@ private:
     struct LastLeft {
         uint64_t line;
         size_t columns;
-        bool milliseconds, peers, receivedAsHex, sentAsHex;
+        bool milliseconds, peers, receivedAsHex, sentAsHex, sincePrevious;
         friend bool operator==(const LastLeft&, const LastLeft&) = default;
     };
-    mutable LastLeft m_lastLeftFor{UINT64_MAX, 0, false, false, false, false};
+    mutable LastLeft m_lastLeftFor{UINT64_MAX, 0, false, false, false, false, false};
     mutable size_t m_lastLeft = 0;
 };
 

@@ -71,7 +71,11 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
     if (event.kind == TransportEventKind::Received || event.kind == TransportEventKind::Sent) {
         const bool cut = event.damaged && event.kind == TransportEventKind::Received;
         const size_t size = event.data.size();
+        const SendTag tag = event.sendTag;
         AppendBlock(event.kind, std::move(event.data), event.peer, event.clientId, timeUs, namesPeer, shape);
+        if (event.kind == TransportEventKind::Sent && tag.note && m_note)
+            if (std::wstring note = m_note(tag, timeUs); !note.empty())
+                Append(TransportEventKind::Status, std::move(note));
         if (cut) {
             m_state.m_cutDatagrams += event.damaged;
             Append(TransportEventKind::Error, L"A datagram from " + event.peer +
@@ -107,6 +111,10 @@ void TrafficCore::AppendBlock(TransportEventKind kind, std::vector<uint8_t> byte
         }
         AddLine(std::move(record), timeUs);
     }
+    // The watcher adds lines at most, never a journal record, which Record
+    // takes the last of.
+    if (kind == TransportEventKind::Received && m_watcher)
+        m_watcher(Message{bytes.data(), bytes.size(), client, peer, timeUs});
     Record(kind, std::move(bytes), journalled.recordsBefore);
 }
 
@@ -125,6 +133,8 @@ void TrafficCore::AddLine(LogRecord record, uint64_t timeUs)
         return;
     record.stamped = m_stamped;
     record.time = LocalTimeAt(timeUs);
+    record.sinceUs = m_lastLineUs ? int64_t(timeUs - m_lastLineUs) : 0;
+    m_lastLineUs = timeUs;
     m_lines->Append(std::move(record));
     RecordLastLine();
 }
@@ -138,19 +148,23 @@ void TrafficCore::AppendFramed(TransportEvent&& event, bool namesPeer, uint64_t 
     std::vector<FramedMessage> messages;
     found->second.framer.Add(event.data.data(), event.data.size(), event.receivedUs, messages,
                              journalled.stored ? journalled.at : FramedMessage::kNotStored);
-    AppendMessages(messages, found->second.peer, found->second.namesPeer);
     Record(event.kind, std::move(event.data), journalled.recordsBefore);
+    AppendMessages(messages, event.clientId, found->second.peer, found->second.namesPeer, timeUs);
 }
 
 // Each message is one received line, stamped with its first byte's time; it
 // reads its bytes from the journal when they lie there in one run.
-void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer)
+void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, uint32_t client, const std::wstring& peer,
+                                 bool namesPeer, uint64_t arrivedUs)
 {
-    if (!m_lines)
-        return;
     const uint64_t steadyNow = SteadyMicroseconds();
     const uint64_t now = MicrosecondsNow();
     for (FramedMessage& message : messages) {
+        if (!m_lines) {
+            if (m_watcher)
+                m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, arrivedUs});
+            continue;
+        }
         LogRecord record;
         record.kind = TransportEventKind::Received;
         if (namesPeer)
@@ -160,10 +174,12 @@ void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, const std
             record.trafficAt = message.storedAt;
             record.trafficSize = uint32_t(message.bytes.size());
         } else {
-            record.bytes = std::move(message.bytes);
+            record.bytes = message.bytes;
         }
         const uint64_t ago = steadyNow > message.firstByteUs ? steadyNow - message.firstByteUs : 0;
         AddLine(std::move(record), now > ago ? now - ago : now);
+        if (m_watcher)
+            m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, arrivedUs});
     }
     m_state.m_logDirty = m_state.m_logDirty || !messages.empty();
 }
@@ -187,7 +203,7 @@ void TrafficCore::FlushFramers(bool all, uint32_t onlyClient)
             framer.framer.Flush(messages);
         else
             framer.framer.Tick(now, messages);
-        AppendMessages(messages, framer.peer, framer.namesPeer);
+        AppendMessages(messages, client, framer.peer, framer.namesPeer, MicrosecondsNow());
     }
     if (onlyClient != UINT32_MAX)
         m_framers.erase(onlyClient);

@@ -7,6 +7,7 @@
 #include "session/LogState.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,23 @@ public:
     }
     // Whether lines logged from now on carry their time.
     void SetStamped(bool stamped) { m_stamped = stamped; }
+
+    // A received message as the log shows it (a read, a datagram or what
+    // framing made), after its line: what a responder answers.
+    struct Message {
+        const uint8_t* bytes;
+        size_t size;
+        uint32_t client; // a server's client; 0 for the other links
+        const std::wstring& peer;
+        uint64_t arrivedUs; // when its last byte came, on the journal's clock
+    };
+    void SetMessageWatcher(std::function<void(const Message&)> watcher) { m_watcher = std::move(watcher); }
+    // The line that follows a written payload's TX line, by its tag; an
+    // empty text for none.
+    void SetWrittenNote(std::function<std::wstring(const SendTag&, uint64_t writtenUs)> note)
+    {
+        m_note = std::move(note);
+    }
 
     // A line the window makes (status, errors), with no bytes of traffic.
     void Append(TransportEventKind kind, std::wstring text);
@@ -91,7 +109,8 @@ private:
     };
     Journalled JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,
                             uint32_t client, uint64_t timeUs);
-    void AppendMessages(std::vector<FramedMessage>& messages, const std::wstring& peer, bool namesPeer);
+    void AppendMessages(std::vector<FramedMessage>& messages, uint32_t client, const std::wstring& peer,
+                        bool namesPeer, uint64_t arrivedUs);
     void AddLine(LogRecord record, uint64_t timeUs);
     void RestartFraming(const FramingOptions& framing);
     void FlushFramers(bool all, uint32_t onlyClient);
@@ -100,6 +119,9 @@ private:
     void RecordLastLine();
     void SayWhatIsNotKept();
 
+    std::function<void(const Message&)> m_watcher;
+    std::function<std::wstring(const SendTag&, uint64_t)> m_note;
+    uint64_t m_lastLineUs = 0; // the time of the line before, for the next one's
     LogModel* m_lines = nullptr;
     const LogShowOptions* m_shown = nullptr;
     bool m_stamped = true;

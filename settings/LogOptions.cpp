@@ -48,6 +48,7 @@ LogOptions LoadLogOptions()
     const LogOptions defaults;
     LogOptions options;
     options.milliseconds = ReadOrWriteOption(L"Milliseconds", defaults.milliseconds);
+    options.sincePrevious = ReadOrWriteOption(L"SincePrevious", defaults.sincePrevious);
     options.peers = ReadOrWriteOption(L"Peers", defaults.peers);
     options.receivedAsHex = ReadOrWriteOption(L"ReceivedAsHex", defaults.receivedAsHex);
     options.sentAsHex = ReadOrWriteOption(L"SentAsHex", defaults.sentAsHex);
@@ -64,6 +65,7 @@ void SaveLogOptions(const LogOptions& options)
 {
     SettingsLock lock;
     WriteSettingInt(kSection, L"Milliseconds", options.milliseconds ? 1 : 0);
+    WriteSettingInt(kSection, L"SincePrevious", options.sincePrevious ? 1 : 0);
     WriteSettingInt(kSection, L"Peers", options.peers ? 1 : 0);
     WriteSettingInt(kSection, L"ReceivedAsHex", options.receivedAsHex ? 1 : 0);
     WriteSettingInt(kSection, L"SentAsHex", options.sentAsHex ? 1 : 0);

@@ -6,6 +6,7 @@
 // How the log shows and bounds its lines; section [Options] of the INI file.
 struct LogOptions {
     bool milliseconds = false;
+    bool sincePrevious = false; // each line shows its time after the one before
     bool peers = true;
     bool receivedAsHex = false;
     bool sentAsHex = false;

@@ -12,6 +12,7 @@ std::vector<MenuItem> LogMenuItems(const LogMenuState& state)
         {IDM_LOG_RECORD, state.recording ? L"Stop &Recording" : L"&Record\u2026", false, true},
         {},
         {IDM_LOG_MILLISECONDS, L"&Milliseconds", state.milliseconds, true},
+        {IDM_LOG_SINCE_PREVIOUS, L"&Time Since Previous Line", state.sincePrevious, true},
         {IDM_LOG_PEERS, L"&Peers", state.peers, state.peersApply},
         {IDM_LOG_RECEIVED_HEX, L"Received as &Hex", state.receivedAsHex, true},
         {IDM_LOG_SENT_HEX, L"S&ent as Hex", state.sentAsHex, true},

@@ -9,6 +9,7 @@ struct LogMenuState {
     bool hasSelection = false;
     bool canFind = false; // the Find box holds something
     bool milliseconds = false;
+    bool sincePrevious = false;
     bool peers = true;
     bool peersApply = true; // the chosen link's lines can name their peers
     bool receivedAsHex = false;

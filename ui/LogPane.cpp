@@ -306,6 +306,7 @@ bool LogPane::OnCommand(int id, int code)
     case IDM_LOG_FIND_NEXT:
     case IDM_LOG_CLEAR:
     case IDM_LOG_MILLISECONDS:
+    case IDM_LOG_SINCE_PREVIOUS:
     case IDM_LOG_PEERS:
     case IDM_LOG_RECEIVED_HEX:
     case IDM_LOG_SENT_HEX:
@@ -618,6 +619,7 @@ void LogPane::ApplyOptions()
         return;
     LogShowOptions show;
     show.milliseconds = m_options.milliseconds;
+    show.sincePrevious = m_options.sincePrevious;
     show.peers = m_options.peers;
     show.receivedAsHex = m_options.receivedAsHex;
     show.sentAsHex = m_options.sentAsHex;
@@ -637,6 +639,7 @@ void LogPane::ShowMenu(LPARAM where)
     state.hasSelection = m_view->Model().HasSelection();
     state.canFind = !m_dialog.Item(IDC_FIND_EDIT).Text().empty();
     state.milliseconds = m_options.milliseconds;
+    state.sincePrevious = m_options.sincePrevious;
     state.peers = m_options.peers;
     state.peersApply = m_chosen.manyPeers;
     state.receivedAsHex = m_options.receivedAsHex;
@@ -678,6 +681,9 @@ void LogPane::OnMenu(int id)
         return;
     case IDM_LOG_MILLISECONDS:
         m_options.milliseconds = !m_options.milliseconds;
+        break;
+    case IDM_LOG_SINCE_PREVIOUS:
+        m_options.sincePrevious = !m_options.sincePrevious;
         break;
     case IDM_LOG_PEERS:
         m_options.peers = !m_options.peers;

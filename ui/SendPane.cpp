@@ -16,10 +16,6 @@
 
 namespace {
 
-// In the order of Checksum.
-const wchar_t* const kChecksumChoices[] = {L"No checksum", L"Sum-8",        L"XOR-8",
-                                           L"CRC-16/MODBUS", L"CRC-16/CCITT-FALSE", L"CRC-32"};
-
 // A file is fed while the link has less than this waiting, and for at most
 // this long a tick, so the window stays quick and memory stays small.
 constexpr size_t kFileQueueBytes = 1 << 20;
@@ -55,8 +51,8 @@ void SendPane::Attach(Window dialog, HWND tabs, ConnectionController& controller
     }
     Item(IDC_SEND_FILE).SetText(L"Send File\u2026");
     const Window checksum = Item(IDC_CHECKSUM);
-    for (const wchar_t* choice : kChecksumChoices)
-        checksum.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
+    for (int kind = 0; kind < kChecksumCount; ++kind)
+        checksum.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ChecksumName(Checksum(kind))));
     ApplyOptions(LoadSendOptions());
     m_history = LoadSendHistory();
     const Window history = Item(IDC_HISTORY);
@@ -154,7 +150,8 @@ bool SendPane::Send(bool toSelected)
         return false;
     }
     const SendOptions options = ReadOptions();
-    const Checksum checksum = Checksum(options.checksum);
+    PayloadSpec spec;
+    spec.checksum = Checksum(options.checksum);
     const SendTargets targets = TargetsNow(toSelected || ChoiceIsSelected());
     if (HexFace()) {
         if (!m_hexView)
@@ -162,10 +159,8 @@ bool SendPane::Send(bool toSelected)
         const std::vector<uint8_t> bytes = m_hexView->GetContent();
         if (bytes.empty())
             return true;
-        std::vector<uint8_t> payload = bytes;
-        const std::vector<uint8_t> sum = ChecksumBytes(checksum, payload.data(), payload.size());
-        payload.insert(payload.end(), sum.begin(), sum.end());
-        if (!Deliver(payload, targets, true))
+        spec.hex = true;
+        if (!Deliver(FinishPayload(spec, bytes).bytes, targets, true))
             return false;
         AddToHistory(HexHistoryEntry(bytes));
         if (options.clearAfterSend)
@@ -174,24 +169,17 @@ bool SendPane::Send(bool toSelected)
     }
 
     const std::wstring text = Item(IDC_SEND_EDIT).Text();
-    std::vector<uint8_t> body = EncodeUtf8(text);
-    if (options.escapes) {
-        Unescaped expanded = ExpandEscapes(text);
-        if (!expanded.problem.empty()) {
-            m_log->Append(TransportEventKind::Error, expanded.problem);
-            return false;
-        }
-        body = std::move(expanded.bytes);
+    spec.text = text;
+    spec.escapes = options.escapes;
+    spec.ending = LineEndingFor(options.cr, options.lf, options.crlf);
+    const BuiltPayload built = MakePayload(spec);
+    if (!built.problem.empty()) {
+        m_log->Append(TransportEventKind::Error, built.problem);
+        return false;
     }
-    // A framed text protocol puts its checksum before the line ending.
-    const std::vector<uint8_t> sum =
-        body.empty() ? std::vector<uint8_t>() : ChecksumBytes(checksum, body.data(), body.size());
-    const ChecksumSpan summed{uint32_t(body.size()), uint32_t(sum.size())};
-    body.insert(body.end(), sum.begin(), sum.end());
-    const std::vector<uint8_t> payload = AppendLineEnding(std::move(body), options.cr, options.lf, options.crlf);
-    if (payload.empty())
+    if (built.bytes.empty())
         return true;
-    if (!Deliver(payload, targets, false, summed))
+    if (!Deliver(built.bytes, targets, false, built.checksum))
         return false;
     AddToHistory(TextHistoryEntry(text));
     if (options.clearAfterSend)
