@@ -1,5 +1,9 @@
 #pragma once
 
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
 // Resources
 #define IDR_MAINFRAME 128
 #define IDD_FERROLINK_DIALOG 129
@@ -61,6 +65,48 @@
 #define IDC_SEND_TARGET 1058
 #define IDC_SEND_FILE 1059
 #define IDC_RECONNECT 1060
+#define IDC_AUTOMATION 1061
+
+// The automation window.
+#define IDD_AUTOMATION 210
+#define IDC_AUTO_TABS 1301
+#define IDC_AUTO_COMMANDS 1302
+#define IDC_AUTO_SEQUENCES 1303
+#define IDC_AUTO_RULES 1304
+#define IDC_AUTO_RUN 1305
+#define IDC_AUTO_SECOND 1306
+#define IDC_AUTO_ADD 1307
+#define IDC_AUTO_EDIT 1308
+#define IDC_AUTO_DUPLICATE 1309
+#define IDC_AUTO_DELETE 1310
+#define IDC_AUTO_UP 1311
+#define IDC_AUTO_DOWN 1312
+#define IDC_AUTO_IMPORT 1313
+#define IDC_AUTO_EXPORT 1314
+#define IDC_AUTO_RESPOND 1315
+#define IDC_AUTO_STATE 1316
+
+// The editors of a command, a sequence and a rule.
+#define IDD_COMMAND_EDITOR 220
+#define IDD_SEQUENCE_EDITOR 221
+#define IDD_RULE_EDITOR 222
+#define IDC_ED_NAME 1401
+#define IDC_ED_GROUP 1402
+#define IDC_ED_SHORTCUT 1403
+#define IDC_ED_KIND 1404
+#define IDC_ED_TEXT 1405
+#define IDC_ED_ESCAPES 1406
+#define IDC_ED_ENDING 1407
+#define IDC_ED_CHECKSUM 1408
+#define IDC_ED_PROBLEM 1409
+#define IDC_ED_ROUNDS 1410
+#define IDC_ED_STEPS 1411
+#define IDC_ED_ENABLED 1412
+#define IDC_ED_MATCH_KIND 1413
+#define IDC_ED_PATTERN 1414
+#define IDC_ED_DELAY 1415
+#define IDC_ED_GO_ON 1416
+#define IDC_ED_HELP 1417
 
 // The framing parameter's dialog.
 #define IDD_FRAMING 200

@@ -7,6 +7,8 @@
 # pcapng file, with the hex view shown. "clients" is a TCP server with
 # three clients, two of them picked and the list's menu open. "framing" is a
 # TCP client asking for the delimiter to frame its lines with.
+# "automation" is a TCP server answering a client by its responder rules,
+# with the automation window open beside it.
 # The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,7 +42,8 @@ mkdir -p "$out"
 # window fills it.
 width=$((1100 * dpi / 96))
 height=$((760 * dpi / 96))
-screen="$((width + 200))x$((height + 140))"
+# Room at the right for the automation window.
+screen="$((width + 600))x$((height + 140))"
 if [ "$dpi" -gt 96 ]; then
     screen=1280x900
     width=$((width < 1280 ? width : 1280))
@@ -74,7 +77,7 @@ settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
 for mode in "${modes[@]}"; do
     case "$mode" in
     tcp-client|recording|framing) comm=0 protocol=0 server=0 ;;
-    tcp-server|clients) comm=0 protocol=0 server=1 ;;
+    tcp-server|clients|automation) comm=0 protocol=0 server=1 ;;
     udp)        comm=0 protocol=1 server=0 ;;
     serial)     comm=1 protocol=0 server=0 ;;
     *) echo "unknown mode: $mode" >&2; exit 2 ;;
@@ -86,6 +89,12 @@ for mode in "${modes[@]}"; do
     # the window: it opens upwards.
     desktop=$screen
     [ "$mode" != clients ] || desktop="${width}x${height}"
+    shot="${width}x${height}"
+    if [ "$mode" = automation ]; then
+        cp "$root/doc/example-library.txt" "$settings/Library.txt"
+        desktop="$((width + 560 * dpi / 96))x${height}"
+        shot=$desktop
+    fi
     "$wine" explorer "/desktop=shot,$desktop" "$build/Ferrolink.exe" >/dev/null 2>&1 &
     sleep 8
     if [ "$mode" = recording ]; then
@@ -130,6 +139,20 @@ for mode in "${modes[@]}"; do
         xdotool mousemove $((200 * dpi / 96)) $((723 * dpi / 96)) click 3
         sleep 1.5
     fi
+    if [ "$mode" = automation ]; then
+        at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
+        at 537 58   # Connect: the server listens
+        at 643 665  # Automation...
+        at 1284 42   # the Responder tab
+        at 1122 482  # Answer received messages
+        talk=$(mktemp)
+        printf '%s\n' 'for i in 1 2 3; do printf "\001\003\000\000\000\002\304\013"; sleep 0.7; done; printf "PING\r\n"; sleep 60' >"$talk"
+        socat EXEC:"sh $talk" TCP:127.0.0.1:5000 &
+        peer=$!
+        sleep 4
+        xdotool mousemove $((200 * dpi / 96)) $((140 * dpi / 96))
+        sleep 1
+    fi
     if [ "$mode" = framing ]; then
         # The log's menu, Framing, Delimiter...: the keys its items underline.
         xdotool mousemove $((400 * dpi / 96)) $((300 * dpi / 96)) click 3
@@ -141,7 +164,7 @@ for mode in "${modes[@]}"; do
     fi
     # The virtual desktop fills the screen from its corner, and the window
     # sits at the desktop's corner: the picture is the window's rectangle.
-    import -window root -crop "${width}x${height}+0+0" +repage "$out/$mode$suffix.png"
+    import -window root -crop "${shot}+0+0" +repage "$out/$mode$suffix.png"
     wineserver -k 2>/dev/null || true
     [ -z "${peer:-}" ] || { kill "$peer" 2>/dev/null || true; rm -f "$talk"; peer=; }
     [ -z "${peers:-}" ] || { kill "${peers[@]}" 2>/dev/null || true; rm -f "$talk"; peers=; }

@@ -1,3 +1,4 @@
+#include "logview/LogLine.h"
 #include "session/TrafficCore.h"
 #include "tests/EventWindow.h"
 
@@ -173,4 +174,48 @@ TEST_F(TrafficCoreTest, RecordingsTakeTheBlocksAndTheLines)
     EXPECT_EQ(contents(stem + L".log"), "RX  line\r\n");
     EXPECT_FALSE(core.StartRecording(L"Z:\\no\\such\\folder\\x.bin"));
     EXPECT_EQ(Line(), L"ERR Could not record to Z:\\no\\such\\folder\\x.bin.");
+}
+
+// What a responder answers is what the log shows: a message framing joined
+// from several reads, each client's on its own, after its line; an
+// automation's note follows the TX line of what it sent; and each line can
+// show its time after the one before.
+TEST_F(TrafficCoreTest, TheWatcherSeesTheLogsMessagesAndANoteFollowsItsTxLine)
+{
+    core.SetStamped(false);
+    std::vector<std::string> seen;
+    core.SetMessageWatcher([&](const TrafficCore::Message& m) {
+        seen.push_back(std::to_string(m.client) + ":" + std::string(m.bytes, m.bytes + m.size) + "@" +
+                       std::to_string(lines.LineCount()));
+    });
+    core.SetWrittenNote([](const SendTag& tag, uint64_t) { return tag.note == 7 ? L"Rule 1 answered" : L""; });
+    FramingOptions framing;
+    framing.mode = FramingMode::Lines;
+    core.NewSession(JournalSession{JournalSession::Link::TcpServer, L"", 7000}, framing, true);
+    Feed(Received("01 0", 1, L"a"), true);
+    Feed(Received("3\r", 2, L"b"), true);
+    Feed(Received("3 00\r\n", 1, L"a"), true);
+    Feed(Received("\n", 2, L"b"), true);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1:01 03 00\r\n@1", "2:3\r\n@2"}));
+    SendTag tag;
+    tag.note = 7;
+    Feed(Sent({'O', 'K'}, tag));
+    tag.note = 8;
+    Feed(Sent({'N', 'O'}, tag));
+    EXPECT_EQ(Lines().back(), L"TX  NO");
+    EXPECT_EQ(Lines()[Lines().size() - 2], L"SYS Rule 1 answered");
+
+    core.NewSession(JournalSession{JournalSession::Link::TcpClient, L"127.0.0.1:7", 0});
+    TransportEvent* first = Received("x");
+    first->arrivedUs = 5'000'000;
+    TransportEvent* second = Received("y");
+    second->arrivedUs = 5'012'345;
+    Feed(first);
+    Feed(second);
+    EXPECT_EQ(seen.back(), "0:y@" + std::to_string(lines.LineCount()));
+    shown.sincePrevious = true;
+    EXPECT_EQ(Line(), L"     +12.345 ms RX  y");
+    EXPECT_EQ(lines.LineLength(lines.EndLine() - 1, shown), Line().size());
+    EXPECT_EQ(FormatSincePrevious(-1500), L"      -1.500 ms ");
+    EXPECT_EQ(FormatSincePrevious(INT64_MAX), L"+9999999.999 ms ");
 }

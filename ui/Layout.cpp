@@ -182,6 +182,7 @@ std::vector<FlowItem> SendOptionRow()
             {IDC_REPEAT_MS, 12, 68, false, kFieldHeight, 0, 0, 0, 0, true},
             {IDC_MS_LABEL, 10, 28, false, 16, 5},
             {IDC_CLEAR_AFTER_SEND, 12, 130, false, 18, 3},
+            {IDC_AUTOMATION, 8, 96},
             // Shown by the log while it records, and when bytes were lost.
             {IDC_RECORD_STATUS, 16, 90, true, 16, 5},
             {IDC_LOST, 20, 88, false, 16, 5}};

@@ -105,6 +105,7 @@ BOOL CMainDlg::OnInitDialog()
 
     m_clients.Attach(Window(wnd), m_controller);
     m_sendPane.Attach(Window(wnd), CreateTabs(IDC_SEND_TABS), m_controller, m_logPane, m_clients, m_status);
+    m_automation.Attach(Window(wnd), m_controller, m_logPane, m_sendPane, m_clients);
 
     Item(IDC_HEX_CHECK).Show(false);
 
@@ -280,6 +281,9 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     case WM_TRANSPORT_EVENT:
         SetWindowLongPtrW(Handle(), DWLP_MSGRESULT, OnTransportEvent(wp, lp));
         return TRUE;
+    case AutomationSide::WM_AUTOMATION_DUE:
+        m_automation.OnDue();
+        return TRUE;
     case WM_TIMER:
         OnTimer(wp);
         return TRUE;
@@ -350,12 +354,16 @@ void CMainDlg::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             SaveReconnect(Item(IDC_RECONNECT).Checked());
         break;
+    case IDC_AUTOMATION:
+        if (code == BN_CLICKED)
+            m_automation.ShowWindow();
+        break;
     }
 }
 
 bool CMainDlg::PreTranslateMessage(MSG& msg)
 {
-    return m_sendPane.PreTranslateMessage(msg);
+    return m_automation.PreTranslateMessage(msg) || m_sendPane.PreTranslateMessage(msg);
 }
 
 // Enter in a single-line box lands here. It must not close the window: the
@@ -436,6 +444,7 @@ void CMainDlg::WatchNewSession()
 void CMainDlg::OnDestroy()
 {
     m_controller.StopAll();
+    m_automation.Detach(); // its window is owned by this one
     m_logPane.Detach(); // the views go with this window
     m_sendPane.Detach();
     // Events the stopped workers posted last would otherwise leak with the window.
@@ -455,6 +464,7 @@ void CMainDlg::LinkEnded()
 {
     for (const TransportEvent& gone : m_logPane.Core().CloseOpenClients())
         m_clients.OnEvent(gone, ClientListChange::Remove);
+    m_automation.LinkEnded();
 }
 
 void CMainDlg::DeleteQueuedEvents()
@@ -630,6 +640,7 @@ void CMainDlg::OnRefreshTick()
     m_lastRefresh = GetTickCount64();
     m_logPane.Refresh();
     m_clients.Refresh();
+    m_automation.Refresh();
     WatchNewSession();
     m_status.Update();
 }

@@ -3,6 +3,7 @@
 #include "engine/ConnectionController.h"
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
+#include "ui/AutomationSide.h"
 #include "ui/ClientList.h"
 #include "ui/Layout.h"
 #include "ui/LogPane.h"
@@ -31,6 +32,7 @@ public:
     LogPane& LogSide() { return m_logPane; }
     SendPane& SendSide() { return m_sendPane; }
     ClientList& Clients() { return m_clients; }
+    AutomationSide& AutomationPart() { return m_automation; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -93,6 +95,7 @@ private:
     LogPane m_logPane;
     ClientList m_clients;
     SendPane m_sendPane;
+    AutomationSide m_automation;
     HFONT m_font = nullptr;
     int m_dpi = 96;      // the window's, as the system says
     int m_shownDpi = 96; // the layout's and the text's: lower where the window is too small

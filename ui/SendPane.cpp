@@ -4,6 +4,7 @@
 #include "framework/PopupMenu.h"
 #include "hexview/HexView.h"
 #include "res/resource.h"
+#include "text/Hex.h"
 #include "text/Utf8.h"
 #include "ui/ClientList.h"
 #include "ui/LogPane.h"
@@ -210,14 +211,19 @@ SendPane::SendTargets SendPane::TargetsNow(bool toSelected) const
 bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex,
                        ChecksumSpan checksum)
 {
-    if (!targets.problem.empty()) {
-        m_log->Append(TransportEventKind::Error, targets.problem);
-        return false;
-    }
     SendTag tag;
     tag.asHex = asHex;
     tag.checksumFrom = checksum.from;
     tag.checksumCount = checksum.count;
+    return DeliverTagged(payload, targets, tag) == SendResult::Queued;
+}
+
+SendResult SendPane::DeliverTagged(const std::vector<uint8_t>& payload, const SendTargets& targets, SendTag tag)
+{
+    if (!targets.problem.empty()) {
+        m_log->Append(TransportEventKind::Error, targets.problem);
+        return SendResult::Refused;
+    }
     if (targets.everyone) {
         const SendResult result = m_controller->Send(payload, tag);
         if (result == SendResult::BackedUp)
@@ -226,7 +232,7 @@ bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& t
             m_log->Append(TransportEventKind::Error, SendFailedText());
         if (result == SendResult::Queued)
             m_repeatSkipSaid = false;
-        return result == SendResult::Queued;
+        return result;
     }
     // Each peer's line and record name it: the capture puts the bytes in
     // its stream alone.
@@ -247,7 +253,40 @@ bool SendPane::Deliver(const std::vector<uint8_t>& payload, const SendTargets& t
                                                      (backedUp ? L" (the others are backed up)." : L"."));
     if (reached > 0)
         m_repeatSkipSaid = false;
-    return reached > 0;
+    return reached > 0 ? SendResult::Queued : backedUp > 0 ? SendResult::BackedUp : SendResult::Refused;
+}
+
+SendResult SendPane::SendPayload(const BuiltPayload& payload, const SendTag& tag)
+{
+    if (m_file.IsOpen()) {
+        m_log->Append(TransportEventKind::Error, L"Send failed: a file is being sent (Cancel Send stops it).");
+        return SendResult::Refused;
+    }
+    return DeliverTagged(payload.bytes, TargetsNow(ChoiceIsSelected()), tag);
+}
+
+bool SendPane::SendCommand(const Command& command)
+{
+    if (m_file.IsOpen()) {
+        m_log->Append(TransportEventKind::Error, L"Send failed: a file is being sent (Cancel Send stops it).");
+        return false;
+    }
+    const BuiltPayload built = MakePayload(command.payload);
+    if (!built.problem.empty()) {
+        m_log->Append(TransportEventKind::Error, L"Command \"" + command.name + L"\": " + built.problem);
+        return false;
+    }
+    if (built.bytes.empty())
+        return true;
+    if (!Deliver(built.bytes, TargetsNow(ChoiceIsSelected()), command.payload.hex, built.checksum))
+        return false;
+    // As for Send: what went, as the history keeps it.
+    std::vector<uint8_t> bytes;
+    if (command.payload.hex && ParseHexBytes(command.payload.text, bytes))
+        AddToHistory(HexHistoryEntry(bytes));
+    else if (!command.payload.hex)
+        AddToHistory(TextHistoryEntry(command.payload.text));
+    return true;
 }
 
 void SendPane::SayBackedUp()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "automation/Library.h"
 #include "engine/ConnectionController.h"
 #include "framework/Subclass.h"
 #include "framework/Window.h"
@@ -42,6 +43,11 @@ public:
     // `toSelected`: to the clients picked in the list, whatever the choice.
     // False when it failed (said in the log); nothing to send is no failure.
     bool Send(bool toSelected = false);
+    // What the automation sends, to the peers Send would reach now.
+    SendResult SendPayload(const BuiltPayload& payload, const SendTag& tag);
+    // A command of the library, as Send sends the send area's payload: to
+    // the same peers, into the history, refused while a file is sent.
+    bool SendCommand(const Command& command);
     // Streams the file to the link from now on; see StartFile.
     void SendFile(const std::wstring& path);
     // True when the command was the send side's.
@@ -87,6 +93,7 @@ private:
     // it reached nobody.
     bool Deliver(const std::vector<uint8_t>& payload, const SendTargets& targets, bool asHex,
                  ChecksumSpan checksum = {});
+    SendResult DeliverTagged(const std::vector<uint8_t>& payload, const SendTargets& targets, SendTag tag);
     // The link refused a send because too much waits to be written.
     void SayBackedUp();
     std::wstring SendFailedText() const;

@@ -1,0 +1,222 @@
+#include "ui/AutomationSide.h"
+
+#include "engine/ConnectionController.h"
+#include "settings/LibraryStore.h"
+#include "text/SystemError.h"
+#include "ui/AutomationWindow.h"
+#include "ui/ClientList.h"
+#include "ui/LogPane.h"
+#include "ui/SendPane.h"
+
+AutomationSide::AutomationSide() : m_automation(*this) {}
+
+AutomationSide::~AutomationSide()
+{
+    Detach();
+}
+
+void AutomationSide::Attach(Window dialog, ConnectionController& controller, LogPane& log, SendPane& send,
+                            ClientList& clients)
+{
+    m_dialog = dialog;
+    m_controller = &controller;
+    m_log = &log;
+    m_send = &send;
+    m_clients = &clients;
+    m_waker.Attach(dialog.Handle(), WM_AUTOMATION_DUE);
+    Library library;
+    if (const std::wstring problem = LoadAutomationLibrary(library); !problem.empty())
+        Say(true, problem + L" It is left as it is; changes made now replace it.");
+    m_automation.SetLibrary(std::move(library));
+    TrafficCore& core = log.Core();
+    core.SetMessageWatcher([this](const TrafficCore::Message& m) {
+        m_automation.OnMessage(m.bytes, m.size, m.client, m.peer, m.arrivedUs, SteadyMicroseconds());
+        Pump();
+    });
+    core.SetWrittenNote([this](const SendTag& tag, uint64_t writtenUs) {
+        std::wstring note = m_automation.OnWritten(tag, writtenUs);
+        if (!note.empty())
+            Pump(); // a sequence may wait on its write
+        return note;
+    });
+}
+
+void AutomationSide::Detach()
+{
+    m_waker.Stop();
+    if (m_log) {
+        m_log->Core().SetMessageWatcher(nullptr);
+        m_log->Core().SetWrittenNote(nullptr);
+    }
+    m_window.reset();
+    m_log = nullptr;
+}
+
+void AutomationSide::Pump()
+{
+    m_waker.WakeAt(m_automation.Advance(SteadyMicroseconds()));
+}
+
+void AutomationSide::OnDue()
+{
+    m_waker.Taken();
+    Pump();
+}
+
+void AutomationSide::LinkEnded()
+{
+    m_automation.OnLinkEnded();
+    Pump();
+}
+
+bool AutomationSide::PreTranslateMessage(MSG& msg)
+{
+    if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && msg.wParam >= VK_F1 &&
+        msg.wParam <= VK_F12) {
+        const HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+        if (root != m_dialog.Handle() && !(m_window && root == m_window->Handle()))
+            return false;
+        const Shortcut key{int(msg.wParam - VK_F1) + 1, (GetKeyState(VK_SHIFT) & 0x8000) != 0};
+        for (size_t i = 0; i < Lib().commands.size(); ++i)
+            if (Lib().commands[i].shortcut == key) {
+                SendCommand(i);
+                return true;
+            }
+        return false;
+    }
+    return m_window && m_window->Handle() && IsDialogMessageW(m_window->Handle(), &msg);
+}
+
+void AutomationSide::ShowWindow()
+{
+    if (!m_window) {
+        m_window = std::make_unique<CAutomationWnd>(*this);
+        if (!m_window->Create(m_dialog.Handle())) {
+            m_window.reset();
+            Say(true, L"The automation window could not be made.");
+            return;
+        }
+    }
+    m_window->ShowBeside(m_dialog.Handle());
+}
+
+void AutomationSide::Refresh()
+{
+    if (m_window && IsWindowVisible(m_window->Handle()))
+        m_window->Refresh();
+}
+
+void AutomationSide::ChangeLibrary(Library library, bool reload)
+{
+    m_automation.SetLibrary(std::move(library));
+    if (const std::wstring problem = SaveAutomationLibrary(m_automation.Lib()); !problem.empty())
+        Say(true, problem);
+    if (reload && m_window)
+        m_window->Reload();
+}
+
+bool AutomationSide::SendCommand(size_t index)
+{
+    if (index >= Lib().commands.size())
+        return false;
+    return m_send->SendCommand(Lib().commands[index]);
+}
+
+void AutomationSide::RunSequence(size_t index)
+{
+    if (index >= Lib().sequences.size())
+        return;
+    if (!m_controller->IsRunning()) {
+        Say(true, L"A sequence needs an open link.");
+        return;
+    }
+    m_automation.StartSequence(Lib().sequences[index].name, SteadyMicroseconds());
+    Pump();
+}
+
+void AutomationSide::StopSequence()
+{
+    m_automation.StopSequence(L"stopped by the user");
+    Pump();
+}
+
+void AutomationSide::SetResponderOn(bool on)
+{
+    if (on == m_automation.ResponderOn())
+        return;
+    m_automation.SetResponderOn(on);
+    size_t enabled = 0;
+    for (const ResponderRule& rule : Lib().rules)
+        enabled += rule.enabled;
+    Say(false, on ? L"The responder answers received messages (" + std::to_wstring(enabled) + L" of " +
+                        std::to_wstring(Lib().rules.size()) + L" rules enabled)."
+                  : L"The responder no longer answers.");
+}
+
+uint64_t AutomationSide::RuleMatches(size_t index) const
+{
+    const Responder& rules = m_automation.Rules();
+    return index < rules.RuleCount() ? rules.Matches(index) : 0;
+}
+
+std::wstring AutomationSide::SequenceState() const
+{
+    const SequenceRunner& runner = m_automation.Runner();
+    if (!runner.Running())
+        return L"No sequence runs.";
+    return L"\"" + runner.Name() + L"\": " + runner.Progress();
+}
+
+std::wstring AutomationSide::Import(const std::wstring& path)
+{
+    std::string bytes;
+    DWORD error = 0;
+    if (!ReadWholeFile(path, bytes, error) || error == ERROR_FILE_NOT_FOUND)
+        return L"The library was not imported: " + path + L" could not be read (" + SystemErrorText(error) + L").";
+    Library library;
+    if (const std::wstring problem = ReadLibrary(bytes, library); !problem.empty())
+        return L"The library was not imported from " + path + L":\n" + problem + L"\nThe library is as it was.";
+    ChangeLibrary(std::move(library));
+    Say(false, L"Library imported from " + path + L": " + std::to_wstring(Lib().commands.size()) + L" commands, " +
+                   std::to_wstring(Lib().sequences.size()) + L" sequences, " + std::to_wstring(Lib().rules.size()) +
+                   L" rules.");
+    return L"";
+}
+
+std::wstring AutomationSide::Export(const std::wstring& path) const
+{
+    DWORD error = 0;
+    if (!ReplaceFileWith(path, WriteLibrary(Lib()), error))
+        return L"The library was not exported to " + path + L": " + SystemErrorText(error) + L".";
+    return L"";
+}
+
+SendResult AutomationSide::Send(const BuiltPayload& payload, const SendTag& tag)
+{
+    return m_send->SendPayload(payload, tag);
+}
+
+SendResult AutomationSide::Answer(uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
+                                  const SendTag& tag)
+{
+    SendTag to = tag;
+    switch (m_controller->ActiveKind()) {
+    case LinkKind::TcpServer:
+        to.toOnePeer = true;
+        return m_controller->SendTo(client, peer, payload.bytes, to);
+    case LinkKind::Udp:
+        if (m_clients->Senders()) {
+            to.toOnePeer = true;
+            return m_controller->SendTo(0, peer, payload.bytes, to);
+        }
+        return m_controller->Send(payload.bytes, to);
+    default:
+        return m_controller->Send(payload.bytes, to);
+    }
+}
+
+void AutomationSide::Say(bool error, const std::wstring& text)
+{
+    if (m_log)
+        m_log->Append(error ? TransportEventKind::Error : TransportEventKind::Status, text);
+}
