@@ -1,4 +1,5 @@
 #include "res/resource.h"
+#include "ui/AutomationLayout.h"
 #include "ui/Layout.h"
 
 #include <gtest/gtest.h>
@@ -253,4 +254,41 @@ TEST(WindowPlacement, FirstStartSavedAndCascadedRectanglesFitTheWorkArea)
     EXPECT_EQ(CascadedRect({280, 100, 1280, 800}, 23, work, 980, 620), (ScreenRect{300, 123, 1280, 823}));
     // No room left to step without going below the minimum size.
     EXPECT_EQ(CascadedRect({300, 240, 1280, 860}, 23, work, 980, 620), (ScreenRect{300, 240, 1280, 860}));
+}
+
+// The automation window at its least size and beyond, at every scale:
+// everything inside it, nothing over anything else (its three lists take
+// turns in one place).
+TEST(Layout, TheAutomationWindowFitsAtAnySize)
+{
+    const int lists[] = {IDC_AUTO_COMMANDS, IDC_AUTO_SEQUENCES, IDC_AUTO_RULES};
+    const auto isList = [&](int id) { return std::find(std::begin(lists), std::end(lists), id) != std::end(lists); };
+    for (const int dpi : {96, 120, 144, 192})
+        for (const bool responder : {false, true}) {
+            const ClientSize least = AutomationMinimumSize(dpi);
+            for (int cx = least.cx; cx < least.cx + 900; cx += 37)
+                for (int cy = least.cy; cy < least.cy + 700; cy += 41) {
+                    std::vector<Placement> shown;
+                    for (const Placement& p : AutomationLayoutFor(cx, cy, dpi, responder))
+                        if (p.id != IDC_AUTO_RESPOND || responder)
+                            shown.push_back(p);
+                    for (const Placement& p : shown) {
+                        ASSERT_GE(p.x, 0) << p.id;
+                        ASSERT_GE(p.y, 0) << p.id;
+                        ASSERT_LE(p.x + p.width, cx) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
+                        ASSERT_LE(p.y + p.height, cy) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
+                    }
+                    for (size_t i = 0; i < shown.size(); ++i)
+                        for (size_t j = i + 1; j < shown.size(); ++j) {
+                            const Placement &a = shown[i], &b = shown[j];
+                            if (isList(a.id) && isList(b.id))
+                                continue;
+                            ASSERT_TRUE(a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y ||
+                                        b.y + b.height <= a.y)
+                                << a.id << " and " << b.id << " at " << cx << " x " << cy << ", dpi " << dpi;
+                        }
+                }
+            // It fits a 1280 x 720 screen at 150 %.
+            EXPECT_LE(AutomationMinimumSize(144).cy, 700);
+        }
 }

@@ -3,6 +3,9 @@
 #include "framing/Framer.h"
 #include "tests/EventWindow.h"
 #include "res/resource.h"
+#include "settings/Framing.h"
+#include "settings/LibraryStore.h"
+#include "settings/SettingsStore.h"
 #include "ui/MainDlg.h"
 #include "ui/SerialOptions.h"
 
@@ -399,6 +402,61 @@ TEST_F(SerialPort, WindowOpensReadsAndClosesThePort)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
     EXPECT_EQ(dialog.Item(IDC_CONNECT).Text(), L"Open");
     EXPECT_FALSE(dialog.Controller().AnyWorker());
+}
+
+// Ferrolink standing in for a Modbus RTU device on its serial port: the
+// master's request, cut by the line's idle gap, gets the reply with the
+// request's address and the reply's own CRC.
+TEST_F(SerialPort, TheResponderAnswersAMastersRequest)
+{
+    DeleteFileW(SettingsFilePath().c_str());
+    FramingOptions gap;
+    gap.mode = FramingMode::IdleGap;
+    gap.idleGapUs = 20000;
+    SaveFraming(FramedLink::Serial, gap);
+    CMainDlg dialog;
+    ASSERT_TRUE(dialog.Create());
+    Library library;
+    library.rules.push_back(ResponderRule{L"holding", true, MatchKind::Hex, L"?? 03 00 00 00 01 ?? ??",
+                                          PayloadSpec{true, L"{@0} 03 02 00 07", false, LineEnding::None,
+                                                      Checksum::Crc16Modbus}});
+    dialog.AutomationPart().ChangeLibrary(library);
+    dialog.AutomationPart().SetResponderOn(true);
+    dialog.Item(IDC_COMM_COMBO).Select(CommSerial);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_COMM_COMBO, CBN_SELCHANGE), 0);
+    const Window ports = dialog.Item(IDC_SERIAL_PORT);
+    ports.Select(int(ports.Send(CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(FERROLINK_TEST_COM_PORT))));
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Valid());
+    const auto pump = [&](const std::function<bool()>& done) {
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (!done() && GetTickCount64() < deadline) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                dialog.RouteMessage(msg);
+            SendMessageW(dialog.Handle(), WM_TIMER, 2, 0);
+            Sleep(5);
+        }
+        return done();
+    };
+    ASSERT_TRUE(pump([&] { return dialog.Item(IDC_STATUS).Text().rfind(L"Serial opened", 0) == 0; }));
+    ASSERT_TRUE(peer.Write({0x11, 0x03, 0x00, 0x00, 0x00, 0x01, 0x87, 0x5A}));
+    Bytes reply;
+    ASSERT_TRUE(pump([&] {
+        const Bytes part = peer.Read(7 - reply.size(), 5);
+        reply.insert(reply.end(), part.begin(), part.end());
+        return reply.size() >= 7;
+    }));
+    Bytes expected = {0x11, 0x03, 0x02, 0x00, 0x07};
+    const std::vector<uint8_t> crc = ChecksumBytes(Checksum::Crc16Modbus, expected.data(), expected.size());
+    expected.insert(expected.end(), crc.begin(), crc.end());
+    EXPECT_EQ(reply, expected);
+    EXPECT_EQ(dialog.AutomationPart().RuleMatches(0), 1u);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    dialog.Destroy();
+    DeleteFileW(SettingsFilePath().c_str());
+    DeleteFileW(LibraryFilePath().c_str());
 }
 
 namespace {
