@@ -1,5 +1,6 @@
 // Prints one line per figure: throughput, responsiveness, memory and scale
 // of the real transports and window, in process and headless.
+#include "automation/Library.h"
 #include "engine/SerialTransport.h"
 #include "engine/SocketUtil.h"
 #include "engine/TcpClientTransport.h"
@@ -17,6 +18,7 @@
 #include "settings/SettingsStore.h"
 #include "text/Utf8.h"
 #include "session/LogState.h"
+#include "ui/AutomationSide.h"
 #include "ui/JournalRows.h"
 #include "ui/MainDlg.h"
 
@@ -29,6 +31,7 @@
 #include <cstring>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <random>
 #include <memory>
 #include <string>
@@ -1366,6 +1369,238 @@ void ManySenders(int senders)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
 }
 
+// The journal's times of each request (RX) and the reply that followed it
+// on the same client (TX), in microseconds.
+std::vector<double> RequestToReplyMs(const Journal& journal, size_t& requests, size_t& replies)
+{
+    std::vector<double> ms;
+    std::map<uint32_t, uint64_t> waiting; // client: its request's time
+    requests = replies = 0;
+    for (size_t i = 0; i < journal.RecordCount(); ++i) {
+        const JournalRecord r = journal.Record(i);
+        if (r.event != JournalEvent::Data)
+            continue;
+        if (r.direction == TrafficDirection::Received) {
+            ++requests;
+            waiting[r.client] = r.timeUs;
+        } else if (const auto found = waiting.find(r.client); found != waiting.end()) {
+            ++replies;
+            ms.push_back(double(r.timeUs - found->second) / 1000);
+            waiting.erase(found);
+        }
+    }
+    return ms;
+}
+
+// A Modbus/TCP read of unit `unit` with that transaction id.
+std::vector<char> ModbusRead(uint16_t transaction, uint8_t unit)
+{
+    return {char(transaction >> 8), char(transaction & 0xFF), 0, 0, 0, 6, char(unit), 3, 0, 0, 0, 1};
+}
+
+// 20 rules, one per unit id; the reply copies the request's transaction id.
+Library DeviceRules()
+{
+    Library library;
+    for (int unit = 1; unit <= 20; ++unit) {
+        ResponderRule rule;
+        rule.name = L"unit " + std::to_wstring(unit);
+        rule.match = MatchKind::Hex;
+        wchar_t hex[3];
+        std::swprintf(hex, 3, L"%02X", unit);
+        rule.pattern = std::wstring(L"?? ?? 00 00 00 06 ") + hex + L" 03 *";
+        rule.reply.hex = true;
+        rule.reply.text = L"{1} 00 00 00 05 {@6} 03 02 00 2A";
+        library.rules.push_back(rule);
+    }
+    return library;
+}
+
+// 100 clients poll a server that answers by its rules, each waiting for its
+// reply before the next request, 10 000 requests in all.
+void ResponderLatency(int clients, int perClient)
+{
+    std::printf("-- responder: %d clients, 20 rules, %d requests\n", clients, clients * perClient);
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    dialog.AutomationPart().ChangeLibrary(DeviceRules());
+    dialog.AutomationPart().SetResponderOn(true);
+    const uint16_t port = StartServer(dialog);
+    std::vector<SOCKET> sockets;
+    for (int c = 0; c < clients; ++c)
+        sockets.push_back(Connect(port));
+    PumpUntil(dialog, [&] {
+        return SendMessageW(GetDlgItem(dialog.Handle(), IDC_CLIENT_LIST), LB_GETCOUNT, 0, 0) == clients;
+    }, 30);
+    std::atomic<int> wrong{0}, missing{0}, done{0};
+    std::vector<std::thread> pollers;
+    const auto start = Clock::now();
+    for (int c = 0; c < clients; ++c)
+        pollers.emplace_back([&, c] {
+            const SOCKET s = sockets[size_t(c)];
+            DWORD timeoutMs = 5000;
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+            for (int i = 0; i < perClient; ++i) {
+                const uint16_t transaction = uint16_t(c * perClient + i);
+                const uint8_t unit = uint8_t(1 + (c + i) % 20);
+                const std::vector<char> request = ModbusRead(transaction, unit);
+                send(s, request.data(), int(request.size()), 0);
+                char reply[11];
+                int got = 0;
+                while (got < 11) {
+                    const int n = recv(s, reply + got, 11 - got, 0);
+                    if (n <= 0)
+                        break;
+                    got += n;
+                }
+                if (got < 11) {
+                    ++missing;
+                    break;
+                }
+                const std::vector<char> expected = {char(transaction >> 8), char(transaction & 0xFF), 0, 0, 0, 5,
+                                                    char(unit), 3, 2, 0, 42};
+                if (!std::equal(expected.begin(), expected.end(), reply))
+                    ++wrong;
+            }
+            ++done;
+        });
+    PumpUntil(dialog, [&] { return done == clients; }, 600);
+    for (std::thread& t : pollers)
+        t.join();
+    const double seconds = Seconds(start);
+    // Anything more would be a reply doubled.
+    PumpUntil(dialog, [&] { return false; }, 0.3);
+    int extra = 0;
+    for (SOCKET s : sockets) {
+        u_long pending = 0;
+        ioctlsocket(s, FIONREAD, &pending);
+        extra += pending > 0;
+        closesocket(s);
+    }
+    size_t requests = 0, replies = 0;
+    const std::vector<double> ms = RequestToReplyMs(dialog.Log().m_journal, requests, replies);
+    Figure("requests answered, s", seconds, "s");
+    Figure("  requests in the journal", double(requests), "requests");
+    Figure("  replies in the journal", double(replies), "replies");
+    Figure("  replies wrong (id or client) / missing / doubled", double(wrong + missing + extra), "replies");
+    Figure("  request (RX) to reply written (TX), p50", Percentile(ms, 0.5), "ms");
+    Figure("  request (RX) to reply written (TX), p99", Percentile(ms, 0.99), "ms");
+    Figure("  request (RX) to reply written (TX), max", Percentile(ms, 1.0), "ms");
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+}
+
+// 100 steps of a send and a 20 ms wait, timed by the journal's TX times.
+void SequenceTiming()
+{
+    std::printf("-- sequence: 100 rounds of send and wait 20\n");
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    Library library;
+    Sequence sequence{L"pace", 100, {}};
+    for (const wchar_t* text : {L"send text: x", L"wait 20"}) {
+        Step step;
+        ParseStep(text, step);
+        sequence.steps.push_back(step);
+    }
+    library.sequences.push_back(sequence);
+    dialog.AutomationPart().ChangeLibrary(library);
+    SOCKET listener = INVALID_SOCKET;
+    const SOCKET peer = ConnectWindowToPeer(dialog, listener);
+    std::atomic<bool> reading{true};
+    std::thread reader([&] {
+        char buffer[256];
+        while (reading && recv(peer, buffer, sizeof(buffer), 0) > 0) {
+        }
+    });
+    dialog.AutomationPart().RunSequence(0);
+    // As the program's own loop waits: asleep until a message comes.
+    const auto start = Clock::now();
+    while (dialog.AutomationPart().Model().Runner().Running() && Seconds(start) < 30) {
+        Pump(dialog);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    IdleFor(dialog, 0.2);
+    const Journal& journal = dialog.Log().m_journal;
+    std::vector<uint64_t> sent;
+    for (size_t i = 0; i < journal.RecordCount(); ++i) {
+        const JournalRecord r = journal.Record(i);
+        if (r.event == JournalEvent::Data && r.direction == TrafficDirection::Sent)
+            sent.push_back(r.timeUs);
+    }
+    std::vector<double> off;
+    for (size_t i = 1; i < sent.size(); ++i)
+        off.push_back(std::abs(double(sent[i] - sent[i - 1]) / 1000 - 20));
+    Figure("sends written", double(sent.size()), "sends");
+    Figure("  interval's distance from 20 ms, p50", Percentile(off, 0.5), "ms");
+    Figure("  interval's distance from 20 ms, p99", Percentile(off, 0.99), "ms");
+    Figure("  interval's distance from 20 ms, max", Percentile(off, 1.0), "ms");
+    Figure("  whole run (100 x 20 ms asked)", sent.size() > 1 ? double(sent.back() - sent.front()) / 1000 : 0, "ms");
+    reading = false;
+    closesocket(peer);
+    closesocket(listener);
+    reader.join();
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+}
+
+// A master polling at 1000 requests a second for 10 s while the window is
+// probed.
+void ResponderUnderLoad()
+{
+    std::printf("-- responder answering 1000 requests/s, 10 s\n");
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    dialog.Create();
+    dialog.AutomationPart().ChangeLibrary(DeviceRules());
+    dialog.AutomationPart().SetResponderOn(true);
+    const uint16_t port = StartServer(dialog);
+    const SOCKET master = Connect(port);
+    PumpUntil(dialog, [&] { return SendMessageW(GetDlgItem(dialog.Handle(), IDC_CLIENT_LIST), LB_GETCOUNT, 0, 0) == 1; }, 5);
+    std::atomic<size_t> answered{0};
+    std::atomic<bool> polling{true};
+    std::thread reader([&] {
+        char buffer[4096];
+        size_t bytes = 0;
+        int n;
+        while ((n = recv(master, buffer, sizeof(buffer), 0)) > 0) {
+            bytes += size_t(n);
+            answered = bytes / 11;
+        }
+    });
+    std::thread poller([&] {
+        const auto begin = Clock::now();
+        for (size_t i = 0; polling && Seconds(begin) < 10; ++i) {
+            const std::vector<char> request = ModbusRead(uint16_t(i), uint8_t(1 + i % 20));
+            send(master, request.data(), int(request.size()), 0);
+            // One a millisecond, on time on average.
+            while (Seconds(begin) < double(i + 1) / 1000)
+                Sleep(0);
+        }
+    });
+    RoundTripProber prober(dialog.Handle());
+    const auto start = Clock::now();
+    while (Seconds(start) < 10.5) {
+        Pump(dialog);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    polling = false;
+    poller.join();
+    std::vector<double> trips = prober.Stop([&] { Pump(dialog); });
+    IdleFor(dialog, 0.5);
+    size_t requests = 0, replies = 0;
+    const std::vector<double> ms = RequestToReplyMs(dialog.Log().m_journal, requests, replies);
+    Figure("requests sent", double(requests), "requests");
+    Figure("  replies the master got", double(answered.load()), "replies");
+    Figure("  window round trip meanwhile, p99", Percentile(trips, 0.99), "ms");
+    Figure("  window round trip meanwhile, max", Percentile(trips, 1.0), "ms");
+    Figure("  request (RX) to reply written (TX), p99", Percentile(ms, 0.99), "ms");
+    shutdown(master, SD_BOTH);
+    closesocket(master);
+    reader.join();
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+}
+
 int main(int argc, char** argv)
 {
     WSADATA wsa{};
@@ -1420,6 +1655,11 @@ int main(int argc, char** argv)
         SaveAndCopyWhileAnswering(floodMb << 20);
         StuckClient();
         ManySenders(20000);
+    }
+    if (wanted("automation")) {
+        ResponderLatency(100, 100);
+        SequenceTiming();
+        ResponderUnderLoad();
     }
     if (wanted("log")) {
         LogCosts();

@@ -192,3 +192,31 @@ TEST_F(AutomationWindow, TheResponderAnswersEachClientOnItsOwnConnection)
     SendMessageW(window->Item(IDC_AUTO_RULES).Handle(), LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&cell));
     EXPECT_EQ(std::wstring(count), L"3");
 }
+
+// A listener answers each sender itself, not the one that sent last.
+TEST_F(AutomationWindow, AListenerAnswersEachDatagramsSender)
+{
+    Library library;
+    library.rules.push_back(ResponderRule{L"ping", true, MatchKind::Exact, L"PING", PayloadSpec{false, L"PONG"}});
+    dialog.AutomationPart().ChangeLibrary(library);
+    dialog.AutomationPart().SetResponderOn(true);
+    uint16_t port = 0;
+    {
+        UdpPeer probe; // a free UDP port, given back
+        port = probe.Port();
+    }
+    Choose(IDC_COMM_COMBO, 1);
+    Choose(IDC_MODE_COMBO, 1);
+    Item(IDC_PORT_EDIT).SetText(std::to_wstring(port));
+    Click(IDC_CONNECT);
+    ASSERT_TRUE(PumpUntil([&] { return Item(IDC_STATUS).Text() == L"UDP listener started"; }));
+    UdpPeer first, second;
+    ASSERT_TRUE(first.SendTo(port, B("PING")));
+    ASSERT_TRUE(second.SendTo(port, B("PING")));
+    std::vector<uint8_t> got;
+    for (UdpPeer* peer : {&first, &second}) {
+        ASSERT_TRUE(PumpUntil([&] { return peer->Receive(got, 5); }));
+        EXPECT_EQ(got, B("PONG"));
+    }
+    EXPECT_FALSE(first.Receive(got, 100));
+}

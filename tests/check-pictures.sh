@@ -2,7 +2,8 @@
 # The README's pictures show the whole window: each PNG it links is exactly
 # as wide and as tall as the window it was taken of (1100 x 760 at 96 DPI,
 # scaled for the DPI in its name, at most the 1280 x 900 screen it was taken
-# on), so a converter that squeezes or cuts the picture is caught.
+# on), so a converter that squeezes or cuts the picture is caught. The
+# automation pictures hold the automation window too, 560 px wider at 96 DPI.
 set -euo pipefail
 root=$1
 status=0
@@ -17,6 +18,7 @@ for picture in $pictures; do
     dpi=96
     [[ $picture =~ -([0-9]+)dpi\.png$ ]] && dpi=${BASH_REMATCH[1]}
     want_width=$((1100 * dpi / 96)) want_height=$((760 * dpi / 96))
+    [[ $(basename "$picture") == automation* ]] && want_width=$(((1100 + 560) * dpi / 96))
     # Above 96 DPI they are taken on a 1280 x 900 screen, which the window fills.
     if [ "$dpi" -gt 96 ]; then
         want_width=$((want_width < 1280 ? want_width : 1280))

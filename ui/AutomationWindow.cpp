@@ -150,6 +150,16 @@ void CAutomationWnd::ShowBeside(HWND owner)
     SetForegroundWindow(Handle());
 }
 
+void CAutomationWnd::OnOK()
+{
+    if (GetFocus() != CurrentList().Handle() || Selected() == SIZE_MAX)
+        return;
+    if (m_tab == Tab::Rules)
+        Edit();
+    else
+        Run();
+}
+
 void CAutomationWnd::OnCancel()
 {
     ShowWindow(Handle(), SW_HIDE); // Escape and the close box hide it; the library lives on
@@ -352,7 +362,7 @@ void CAutomationWnd::OnNotify(const NMHDR& header)
     }
     if (header.hwndFrom != CurrentList().Handle())
         return;
-    if (header.code == NM_DBLCLK || header.code == NM_RETURN) {
+    if (header.code == NM_DBLCLK) {
         if (Selected() != SIZE_MAX)
             m_tab == Tab::Rules ? Edit() : Run();
         return;

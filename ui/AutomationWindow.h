@@ -33,7 +33,8 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
-    void OnOK() override {}
+    // Enter in a list runs (or edits) its selected item.
+    void OnOK() override;
     void OnCancel() override;
     INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
