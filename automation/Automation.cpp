@@ -86,9 +86,10 @@ void Automation::SendReply(const Pending& pending)
                          (result == SendResult::BackedUp ? L": the link is backed up." : L": the peer is gone."));
 }
 
-SendResult Automation::SendStep(const BuiltPayload& payload, bool asHex, std::wstring written)
+SendResult Automation::SendStep(const BuiltPayload& payload, bool asHex, std::wstring written, uint64_t notBeforeUs)
 {
     SendTag tag;
+    tag.notBeforeUs = notBeforeUs;
     tag.asHex = asHex;
     tag.checksumFrom = payload.checksum.from;
     tag.checksumCount = payload.checksum.count;

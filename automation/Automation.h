@@ -62,7 +62,7 @@ public:
     static constexpr size_t kNotesKept = 65536;
 
 private:
-    SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written) override;
+    SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written, uint64_t notBeforeUs) override;
     void Say(bool error, const std::wstring& text) override { m_port.Say(error, text); }
     const Command* FindCommand(const std::wstring& name) const override { return m_library.FindCommand(name); }
 

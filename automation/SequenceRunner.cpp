@@ -29,6 +29,7 @@ void SequenceRunner::Start(const Sequence& sequence, uint64_t nowUs)
     m_index = 0;
     m_round = 1;
     m_waiting = Waiting::None;
+    m_armed = false;
     m_stepsDone = m_waitsMet = m_timeouts = 0;
     m_lastWrittenUs = 0;
     m_sentThisRound = false;
@@ -40,9 +41,9 @@ void SequenceRunner::Start(const Sequence& sequence, uint64_t nowUs)
         Finish(L"Sequence \"" + sequence.name + L"\" ended: it has no steps.", false);
 }
 
-std::wstring SequenceRunner::StepWords() const
+std::wstring SequenceRunner::StepWords(size_t index) const
 {
-    return L"Sequence \"" + m_sequence.name + L"\" step " + std::to_wstring(m_index + 1) + L" of " +
+    return L"Sequence \"" + m_sequence.name + L"\" step " + std::to_wstring(index + 1) + L" of " +
            std::to_wstring(m_sequence.steps.size());
 }
 
@@ -95,13 +96,27 @@ uint64_t SequenceRunner::Advance(uint64_t nowUs)
 {
     for (size_t turn = 0; m_running; ++turn) {
         if (m_waiting == Waiting::Timer) {
-            if (nowUs < m_dueUs)
+            if (nowUs < m_dueUs) {
+                const size_t next = m_armed ? SIZE_MAX : SendAfterThis();
+                if (next == SIZE_MAX)
+                    return m_dueUs;
+                if (m_dueUs - nowUs > kLeadUs)
+                    return m_dueUs - kLeadUs;
+                if (!Send(next, m_dueUs))
+                    return kNothingDue;
+                m_armed = true;
                 return m_dueUs;
+            }
             m_port.Say(false, StepWords() + L": waited " + std::to_wstring(m_sequence.steps[m_index].ms) + L" ms.");
             // The next step starts when this one was due, so lateness in
             // waking does not add up over the steps.
             m_stepStartUs = m_dueUs;
             NextStep();
+            if (m_armed) {
+                m_armed = false;
+                NextStep(); // the send that went at the wait's end
+                m_sentThisRound = true;
+            }
         } else if (m_waiting == Waiting::Message) {
             if (!m_met && nowUs < m_dueUs)
                 return m_dueUs;
@@ -139,35 +154,11 @@ bool SequenceRunner::RunStep(uint64_t nowUs)
     const Step& step = m_sequence.steps[m_index];
     switch (step.kind) {
     case Step::Kind::SendCommand:
-    case Step::Kind::SendPayload: {
-        PayloadSpec spec = step.payload;
-        std::wstring what = L"\"" + step.payload.text + L"\"";
-        if (step.kind == Step::Kind::SendCommand) {
-            const Command* command = m_port.FindCommand(step.command);
-            if (!command) {
-                Stop(L"the library has no command named \"" + step.command + L"\"", true);
-                return false;
-            }
-            spec = command->payload;
-            what = L"\"" + command->name + L"\"";
-        }
-        const BuiltPayload built = MakePayload(spec);
-        if (!built.problem.empty()) {
-            Stop(built.problem, true);
+    case Step::Kind::SendPayload:
+        if (!Send(m_index, 0))
             return false;
-        }
-        const SendResult result =
-            m_port.SendStep(built, spec.hex, StepWords() + L": sent " + what + L" (" +
-                                                 Count(built.bytes.size(), L"byte", L"bytes") + L").");
-        if (result != SendResult::Queued) {
-            Stop(result == SendResult::BackedUp ? L"the link is backed up" : L"its send failed", true);
-            return false;
-        }
-        m_sentThisRound = true;
-        m_lastWrittenUs = 0;
         NextStep();
         return true;
-    }
     case Step::Kind::Wait:
         m_waiting = Waiting::Timer;
         m_dueUs = m_stepStartUs + uint64_t(step.ms) * 1000;
@@ -183,6 +174,50 @@ bool SequenceRunner::RunStep(uint64_t nowUs)
         m_stepStartUs = nowUs;
         return true;
     }
+    return true;
+}
+
+size_t SequenceRunner::SendAfterThis() const
+{
+    size_t next = m_index + 1;
+    if (next == m_sequence.steps.size()) {
+        if (m_sequence.rounds && m_round >= m_sequence.rounds)
+            return SIZE_MAX;
+        next = 0;
+    }
+    const Step::Kind kind = m_sequence.steps[next].kind;
+    return kind == Step::Kind::SendCommand || kind == Step::Kind::SendPayload ? next : SIZE_MAX;
+}
+
+bool SequenceRunner::Send(size_t index, uint64_t notBeforeUs)
+{
+    const Step& step = m_sequence.steps[index];
+    PayloadSpec spec = step.payload;
+    std::wstring what = L"\"" + step.payload.text + L"\"";
+    if (step.kind == Step::Kind::SendCommand) {
+        const Command* command = m_port.FindCommand(step.command);
+        if (!command) {
+            Stop(L"the library has no command named \"" + step.command + L"\"", true);
+            return false;
+        }
+        spec = command->payload;
+        what = L"\"" + command->name + L"\"";
+    }
+    const BuiltPayload built = MakePayload(spec);
+    if (!built.problem.empty()) {
+        Stop(built.problem, true);
+        return false;
+    }
+    const SendResult result =
+        m_port.SendStep(built, spec.hex,
+                        StepWords(index) + L": sent " + what + L" (" + Count(built.bytes.size(), L"byte", L"bytes") + L").",
+                        notBeforeUs);
+    if (result != SendResult::Queued) {
+        Stop(result == SendResult::BackedUp ? L"the link is backed up" : L"its send failed", true);
+        return false;
+    }
+    m_sentThisRound = true;
+    m_lastWrittenUs = 0;
     return true;
 }
 

@@ -13,8 +13,10 @@
 class SequencePort {
 public:
     virtual ~SequencePort() = default;
-    // `written`: the line to log once the link has written it.
-    virtual SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written) = 0;
+    // `written`: the line to log once the link has written it; it leaves no
+    // earlier than `notBeforeUs` (0: at once).
+    virtual SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written,
+                                uint64_t notBeforeUs) = 0;
     virtual void Say(bool error, const std::wstring& text) = 0;
     virtual const Command* FindCommand(const std::wstring& name) const = 0;
 };
@@ -28,6 +30,9 @@ public:
     static constexpr uint64_t kNothingDue = UINT64_MAX;
     // A round of steps that never waits gives the window back after so many.
     static constexpr size_t kStepsPerTurn = 64;
+    // A send after a wait is handed to the link this long before it is due,
+    // to leave at its time: a window busy for a moment then does not make it late.
+    static constexpr uint64_t kLeadUs = 15000;
 
     explicit SequenceRunner(SequencePort& port) : m_port(port) {}
 
@@ -48,11 +53,16 @@ public:
 
 private:
     enum class Waiting { None, Timer, Message };
-    std::wstring StepWords() const; // `Sequence "Poll" step 2 of 5`
+    std::wstring StepWords(size_t index) const; // `Sequence "Poll" step 2 of 5`
+    std::wstring StepWords() const { return StepWords(m_index); }
     std::wstring Totals() const;
     void Finish(const std::wstring& line, bool error);
     // Runs the current step; false when the run ended.
     bool RunStep(uint64_t nowUs);
+    // Sends step `index`; false (and stopped) when it could not.
+    bool Send(size_t index, uint64_t notBeforeUs);
+    // The step after the current one when it is a send; SIZE_MAX otherwise.
+    size_t SendAfterThis() const;
     void NextStep();
 
     SequencePort& m_port;
@@ -64,6 +74,7 @@ private:
     uint64_t m_stepStartUs = 0, m_dueUs = 0;
     Pattern m_awaited;
     bool m_met = false;
+    bool m_armed = false; // the send after this wait is with the link already
     uint64_t m_lastWrittenUs = 0;
     bool m_sentThisRound = false; // a reply's time is then counted from that send's writing
     uint64_t m_stepsDone = 0, m_waitsMet = 0, m_timeouts = 0;

@@ -1656,11 +1656,12 @@ int main(int argc, char** argv)
         StuckClient();
         ManySenders(20000);
     }
-    if (wanted("automation")) {
+    if (wanted("automation"))
         ResponderLatency(100, 100);
+    if (wanted("automation") || wanted("sequence"))
         SequenceTiming();
+    if (wanted("automation"))
         ResponderUnderLoad();
-    }
     if (wanted("log")) {
         LogCosts();
         FramerCosts();

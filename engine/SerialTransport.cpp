@@ -312,6 +312,8 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
         if (!m_lines.Empty())
             timeout = std::min(timeout, DWORD(m_lines.MsUntilIdle(GetTickCount())));
         timeout = std::min(timeout, DWORD(lineErrors.MsUntilDue(GetTickCount())));
+        if (!write.Busy() && !out)
+            timeout = m_sendQueue.WaitMs(timeout);
         HANDLE busy[4];
         DWORD count = 0;
         for (const Operation* op : {&read, &charWait, &write})

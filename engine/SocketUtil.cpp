@@ -212,7 +212,7 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, S
         const bool room = budget.HasRoom();
         const HANDLE handles[2] = {event.Get(), room ? nullptr : budget.RoomEvent()};
         const bool readNow = readAgain && (room || budget.HasRoom());
-        const DWORD wait = readNow ? 0 : readAgain ? kRoomLookMs : INFINITE;
+        const DWORD wait = queue.WaitMs(readNow ? 0 : readAgain ? kRoomLookMs : INFINITE);
         const Woken woken = WaitForWork(worker.Signals(), handles, room ? 1 : 2, wait);
         if (woken == Woken::Stop)
             return end(StreamEnd::Stopped);

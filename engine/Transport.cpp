@@ -245,10 +245,35 @@ OutgoingPtr SendQueue::Pop()
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_payloads.empty())
         return nullptr;
+    const uint64_t due = m_payloads.front()->tag.notBeforeUs;
+    if (due && due > SteadyMicroseconds())
+        return nullptr;
     OutgoingPtr next = std::move(m_payloads.front());
     m_payloads.pop_front();
     m_bytes -= next->bytes.size();
     return next;
+}
+
+DWORD SendQueue::WaitMs(DWORD otherwise) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_payloads.empty() || !m_payloads.front()->tag.notBeforeUs)
+        return otherwise;
+    // A wait may last a millisecond longer than asked: the last two are
+    // spent here, on the clock alone (a wait for the worker's events would
+    // ask the system each time round), by a worker the scheduler does not
+    // put aside meanwhile.
+    const uint64_t due = m_payloads.front()->tag.notBeforeUs;
+    if (due > SteadyMicroseconds() + 2000)
+        return std::min<DWORD>(otherwise,
+                               DWORD(std::min<uint64_t>((due - SteadyMicroseconds()) / 1000 - 2, 0xFFFFFFF0u)));
+    const HANDLE self = GetCurrentThread();
+    const int priority = GetThreadPriority(self);
+    SetThreadPriority(self, THREAD_PRIORITY_TIME_CRITICAL);
+    while (SteadyMicroseconds() < due)
+        YieldProcessor();
+    SetThreadPriority(self, priority);
+    return 0;
 }
 
 size_t SendQueue::Bytes() const

@@ -57,8 +57,12 @@ void SetSendQueueCap(size_t bytes); // 0: the default
 class SendQueue {
 public:
     SendResult Push(OutgoingPtr payload);
-    // The next payload, or null.
+    // The next payload, or null, also while the next is not yet due.
     OutgoingPtr Pop();
+    // How long a worker may wait before the next payload is due: 0 once it
+    // is (its last two milliseconds are waited out here), `otherwise` when
+    // none waits for its time. Called on the worker's thread.
+    DWORD WaitMs(DWORD otherwise) const;
     size_t Bytes() const;
     // Takes payloads from now on.
     void Open();

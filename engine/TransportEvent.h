@@ -28,6 +28,9 @@ struct SendTag {
     uint32_t checksumFrom = 0, checksumCount = 0; // a text's checksum, shown as raw bytes
     bool toOnePeer = false; // its line and record name the peer it went to
     uint32_t note = 0;      // the automation's line that follows its TX line; 0: none
+    // It leaves no earlier than this (SteadyMicroseconds); 0: at once. Handed
+    // over ahead of its time, it leaves on time however busy the window is.
+    uint64_t notBeforeUs = 0;
 };
 
 class PostBudget;

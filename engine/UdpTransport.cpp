@@ -187,7 +187,7 @@ bool UdpTransport::ServeUntilStopped(SOCKET s, SocketEvent& event)
     bool readAgain = false;
     for (;;) {
         WriteQueued(s);
-        const Woken woken = WaitForWork(Signals(), event.Get(), readAgain ? 0 : INFINITE);
+        const Woken woken = WaitForWork(Signals(), event.Get(), m_sendQueue.WaitMs(readAgain ? 0 : INFINITE));
         if (woken == Woken::Stop)
             return true;
         WSANETWORKEVENTS happened{};

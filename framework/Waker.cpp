@@ -63,13 +63,9 @@ void Waker::Run()
                 m_dueUs = kNever;
             continue;
         }
-        if (due != kNever && due - now < 1500) {
-            // The last stretch is spent yielding: a wait could oversleep it.
-            Sleep(0);
-            WaitForSingleObject(m_changed, 0);
-            continue;
-        }
-        const DWORD waitMs = due == kNever ? INFINITE : DWORD((due - now - 1000) / 1000);
+        // To the millisecond: what must leave sooner is handed to its link
+        // ahead of time, with its own moment to leave.
+        const DWORD waitMs = due == kNever ? INFINITE : DWORD((due - now + 999) / 1000);
         WaitForSingleObject(m_changed, waitMs);
     }
     timeEndPeriod(1);

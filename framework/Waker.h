@@ -8,8 +8,8 @@
 #include <thread>
 
 // Posts one message to a window at a moment on the steady clock
-// (SteadyMicroseconds), to within a fraction of a millisecond: a window
-// timer is late by up to a tick of the system clock. One wake is pending
+// (SteadyMicroseconds), to within a millisecond or so: a window timer is
+// late by up to a tick of the system clock (15.6 ms). One wake is pending
 // at a time; a new moment replaces it.
 class Waker {
 public:

@@ -313,18 +313,24 @@ TEST(Sequence, StepsKeepTheirTimeAndEachSaysItsOutcome)
     library.sequences.push_back(MakeSequence({L"send Read", L"wait 20", L"send text: AT\\r"}, 3));
     automation.SetLibrary(library);
     ASSERT_TRUE(automation.StartSequence(L"Poll", 1000 * kMs));
-    // Each round sends, waits 20 ms from when the wait began, sends again.
-    uint64_t due = automation.Advance(1000 * kMs);
-    EXPECT_EQ(due, 1020 * kMs);
+    // Each round sends, waits 20 ms from when the wait began, sends again;
+    // the send after the wait goes to the link ahead, to leave at its time.
+    EXPECT_EQ(automation.Advance(1000 * kMs), 1005 * kMs);
     ASSERT_EQ(port.sent.size(), 1u);
     EXPECT_EQ(port.sent[0].bytes, (std::vector<uint8_t>{1, 3, 0x40, 0x21}));
-    // Woken late, the next wait still counts from when the last was due.
-    due = automation.Advance(1021 * kMs);
-    EXPECT_EQ(due, 1040 * kMs);
-    EXPECT_EQ(port.sent.size(), 3u);
+    EXPECT_EQ(port.sent[0].tag.notBeforeUs, 0u);
+    EXPECT_EQ(automation.Advance(1005 * kMs), 1020 * kMs);
+    ASSERT_EQ(port.sent.size(), 2u);
     EXPECT_EQ(port.sent[1].bytes, B("AT\r"));
-    EXPECT_EQ(automation.Advance(1030 * kMs), 1040 * kMs); // too early: nothing
-    EXPECT_EQ(automation.Advance(1040 * kMs), 1060 * kMs);
+    EXPECT_EQ(port.sent[1].tag.notBeforeUs, 1020 * kMs);
+    // Woken late, the next wait still counts from when the last was due.
+    EXPECT_EQ(automation.Advance(1021 * kMs), 1025 * kMs);
+    EXPECT_EQ(port.sent.size(), 3u);
+    EXPECT_EQ(automation.Advance(1024 * kMs), 1025 * kMs); // too early: nothing
+    EXPECT_EQ(automation.Advance(1030 * kMs), 1040 * kMs);
+    EXPECT_EQ(port.sent[3].tag.notBeforeUs, 1040 * kMs);
+    EXPECT_EQ(automation.Advance(1040 * kMs), 1045 * kMs);
+    EXPECT_EQ(automation.Advance(1045 * kMs), 1060 * kMs);
     EXPECT_EQ(automation.Advance(1060 * kMs), Automation::kNothingDue);
     EXPECT_EQ(port.sent.size(), 6u);
     EXPECT_FALSE(automation.Runner().Running());

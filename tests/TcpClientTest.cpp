@@ -307,6 +307,22 @@ TEST_F(TcpClientConnected, AQueuedPayloadLeavesAtOnceAndStopIsPrompt)
     EXPECT_TRUE(peer.WaitClosed(2000));
 }
 
+// A payload handed over ahead of its time leaves at that time, not before
+// and not a poll later; what is queued behind it waits its turn.
+TEST_F(TcpClientConnected, APayloadDueLaterLeavesAtItsTime)
+{
+    ASSERT_TRUE(Connect());
+    SendTag tag;
+    tag.notBeforeUs = SteadyMicroseconds() + 80000;
+    ASSERT_EQ(client.Send(MakeOutgoing(Bytes("due"), tag)), SendResult::Queued);
+    ASSERT_TRUE(client.QueueSend(Bytes("then")));
+    EXPECT_TRUE(peer.Receive(1, 40).empty());
+    EXPECT_EQ(peer.Receive(7, 5000), Bytes("duethen"));
+    const uint64_t arrived = SteadyMicroseconds();
+    EXPECT_GE(arrived, tag.notBeforeUs);
+    EXPECT_LT(arrived, tag.notBeforeUs + 30000);
+}
+
 TEST_F(TcpClientConnected, EmptyPayloadIsQueuedAndSendsNothing)
 {
     ASSERT_TRUE(Connect());
