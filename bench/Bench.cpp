@@ -1416,11 +1416,13 @@ Library DeviceRules()
     return library;
 }
 
-// 100 clients poll a server that answers by its rules, each waiting for its
-// reply before the next request, 10 000 requests in all.
-void ResponderLatency(int clients, int perClient)
+// Clients poll a server that answers by its rules, each waiting for its
+// reply before the next request: every `periodMs` (staggered, as masters on
+// their own clocks), or at once (0).
+void ResponderLatency(int clients, int perClient, int periodMs)
 {
-    std::printf("-- responder: %d clients, 20 rules, %d requests\n", clients, clients * perClient);
+    std::printf("-- responder: %d clients, 20 rules, %d requests, %s\n", clients, clients * perClient,
+                periodMs ? ("each client every " + std::to_string(periodMs) + " ms").c_str() : "back to back");
     DeleteFileW(SettingsFilePath().c_str());
     CMainDlg dialog;
     dialog.Create();
@@ -1441,7 +1443,13 @@ void ResponderLatency(int clients, int perClient)
             const SOCKET s = sockets[size_t(c)];
             DWORD timeoutMs = 5000;
             setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+            const auto begin = Clock::now();
             for (int i = 0; i < perClient; ++i) {
+                if (periodMs) {
+                    const double slot = (double(i) * periodMs + double(c) * periodMs / clients) / 1000;
+                    while (Seconds(begin) < slot)
+                        Sleep(1);
+                }
                 const uint16_t transaction = uint16_t(c * perClient + i);
                 const uint8_t unit = uint8_t(1 + (c + i) % 20);
                 const std::vector<char> request = ModbusRead(transaction, unit);
@@ -1656,8 +1664,10 @@ int main(int argc, char** argv)
         StuckClient();
         ManySenders(20000);
     }
-    if (wanted("automation"))
-        ResponderLatency(100, 100);
+    if (wanted("automation")) {
+        ResponderLatency(100, 100, 100);
+        ResponderLatency(100, 100, 0);
+    }
     if (wanted("automation") || wanted("sequence"))
         SequenceTiming();
     if (wanted("automation"))
