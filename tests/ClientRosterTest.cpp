@@ -25,6 +25,18 @@ TEST(ClientRoster, CountsFollowTheirEntriesWhenOthersLeave)
     EXPECT_EQ(RosterText(roster[1]), L"127.0.0.1:50003    RX: 1200  TX: 7");
     EXPECT_EQ(RosterText(RosterEntry{9, L"::1:4"}), L"::1:4"); // silent so far: the peer alone
 
+    // Those in view are given at once, the others a few at a time, the
+    // longest waiting first, until all are.
+    for (uint32_t id = 4; id < 10; ++id)
+        roster.Add(id, L"127.0.0.1:" + std::to_wstring(50000 + id));
+    for (size_t index : {7u, 0u, 5u, 2u, 6u})
+        roster.CountRx(index, 1);
+    EXPECT_EQ(roster.TakeChanged(1, 5, 7), (std::vector<size_t>{7, 5, 6}));
+    EXPECT_EQ(roster.TakeChanged(1, 5, 7), (std::vector<size_t>{0}));
+    roster.CountRx(6, 1);
+    EXPECT_EQ(roster.TakeChanged(0, 5, 7), (std::vector<size_t>{6}));
+    EXPECT_EQ(roster.TakeChanged(), (std::vector<size_t>{2}));
+
     // A listener's senders: one entry each, found again by their text, an
     // id apart from any server's.
     ClientRoster senders;

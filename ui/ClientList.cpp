@@ -3,6 +3,8 @@
 #include "framework/PopupMenu.h"
 #include "res/resource.h"
 
+#include <algorithm>
+
 void ClientList::Attach(Window dialog, ConnectionController& controller)
 {
     m_list = dialog.Item(IDC_CLIENT_LIST);
@@ -137,7 +139,13 @@ void ClientList::DisconnectSelected()
 
 void ClientList::Refresh()
 {
-    const std::vector<size_t> changed = m_roster.TakeChanged();
+    // Under Wine an entry costs some 0.4 ms to write again: those in view
+    // are written at every tick, the others a few at a time.
+    constexpr size_t kOthersPerTick = 8;
+    const size_t top = size_t(std::max<LRESULT>(0, m_list.Send(LB_GETTOPINDEX)));
+    const LRESULT item = m_list.Send(LB_GETITEMHEIGHT, 0);
+    const size_t rows = item > 0 ? size_t(m_list.ClientRect().bottom / item) + 1 : 0;
+    const std::vector<size_t> changed = m_roster.TakeChanged(kOthersPerTick, top, top + rows);
     if (!changed.empty()) {
         Freeze();
         // An entry's text changes by taking it out and putting it back: the

@@ -99,11 +99,21 @@ void ClientRoster::CountTxToAll(uint64_t bytes)
         CountTx(i, bytes);
 }
 
-std::vector<size_t> ClientRoster::TakeChanged()
+std::vector<size_t> ClientRoster::TakeChanged(size_t others, size_t shownFrom, size_t shownTo)
 {
-    for (size_t index : m_changedList)
-        m_changed[index] = false;
-    return std::exchange(m_changedList, {});
+    std::vector<size_t> taken, left;
+    for (size_t index : m_changedList) {
+        if ((index >= shownFrom && index < shownTo) || others > 0) {
+            if (!(index >= shownFrom && index < shownTo))
+                --others;
+            m_changed[index] = false;
+            taken.push_back(index);
+        } else {
+            left.push_back(index);
+        }
+    }
+    m_changedList = std::move(left);
+    return taken;
 }
 
 void ClientRoster::Count(size_t index, uint64_t bytes, uint64_t RosterEntry::*counter)

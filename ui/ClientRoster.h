@@ -42,8 +42,10 @@ public:
     void CountRx(size_t index, uint64_t bytes) { Count(index, bytes, &RosterEntry::rx); }
     void CountTx(size_t index, uint64_t bytes) { Count(index, bytes, &RosterEntry::tx); }
     void CountTxToAll(uint64_t bytes);
-    // The entries whose text changed since the last call, each once.
-    std::vector<size_t> TakeChanged();
+    // The entries whose text changed since the last call, each once: all
+    // those from `shownFrom` to before `shownTo`, and at most `others` more,
+    // those that changed first; the rest are given next time.
+    std::vector<size_t> TakeChanged(size_t others = SIZE_MAX, size_t shownFrom = 0, size_t shownTo = 0);
 
     size_t Size() const { return m_entries.size(); }
     const RosterEntry& operator[](size_t index) const { return m_entries[index]; }
