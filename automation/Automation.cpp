@@ -1,19 +1,5 @@
 #include "automation/Automation.h"
 
-#include <cstdio>
-
-namespace {
-
-std::wstring Milliseconds(uint64_t us)
-{
-    wchar_t text[32];
-    swprintf(text, 32, L"%llu.%03llu ms", static_cast<unsigned long long>(us / 1000),
-             static_cast<unsigned long long>(us % 1000));
-    return text;
-}
-
-} // namespace
-
 void Automation::SetLibrary(Library library)
 {
     m_library = std::move(library);
@@ -114,7 +100,7 @@ std::wstring Automation::OnWritten(const SendTag& tag, uint64_t writtenUs)
         return note.text;
     }
     const uint64_t took = writtenUs > note.requestUs ? writtenUs - note.requestUs : 0;
-    return note.text + L" in " + Milliseconds(took) + L".";
+    return note.text + L" in " + MillisecondsText(took) + L".";
 }
 
 uint64_t Automation::Advance(uint64_t nowUs)

@@ -5,20 +5,20 @@
 
 namespace {
 
-std::wstring Milliseconds(uint64_t us)
-{
-    wchar_t text[32];
-    swprintf(text, 32, L"%llu.%03llu ms", static_cast<unsigned long long>(us / 1000),
-             static_cast<unsigned long long>(us % 1000));
-    return text;
-}
-
 std::wstring Count(uint64_t n, const wchar_t* one, const wchar_t* many)
 {
     return std::to_wstring(n) + L" " + (n == 1 ? one : many);
 }
 
 } // namespace
+
+std::wstring MillisecondsText(uint64_t us)
+{
+    wchar_t text[32];
+    swprintf(text, 32, L"%llu.%03llu ms", static_cast<unsigned long long>(us / 1000),
+             static_cast<unsigned long long>(us % 1000));
+    return text;
+}
 
 void SequenceRunner::Start(const Sequence& sequence, uint64_t nowUs)
 {
@@ -229,7 +229,7 @@ void SequenceRunner::OnMessage(const uint8_t* data, size_t size, uint64_t arrive
     ++m_waitsMet;
     std::wstring line = StepWords() + L": " + m_awaited.Describe() + L" came";
     if (m_sentThisRound && m_lastWrittenUs && arrivedUs >= m_lastWrittenUs)
-        line += L" " + Milliseconds(arrivedUs - m_lastWrittenUs) + L" after the last send was written";
+        line += L" " + MillisecondsText(arrivedUs - m_lastWrittenUs) + L" after the last send was written";
     m_port.Say(false, line + L".");
     m_dueUs = 0; // the next step is due at once
 }

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 
+// "12.345 ms": microseconds as the automation's lines give times.
+std::wstring MillisecondsText(uint64_t us);
+
 // What a running sequence needs of the window: a send as Send makes it,
 // the log, and the library's commands.
 class SequencePort {

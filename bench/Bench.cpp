@@ -1392,6 +1392,13 @@ std::vector<double> RequestToReplyMs(const Journal& journal, size_t& requests, s
     return ms;
 }
 
+void LatencyFigures(const std::vector<double>& ms)
+{
+    Figure("  request (RX) to reply written (TX), p50", Percentile(ms, 0.5), "ms");
+    Figure("  request (RX) to reply written (TX), p99", Percentile(ms, 0.99), "ms");
+    Figure("  request (RX) to reply written (TX), max", Percentile(ms, 1.0), "ms");
+}
+
 // A Modbus/TCP read of unit `unit` with that transaction id.
 std::vector<char> ModbusRead(uint16_t transaction, uint8_t unit)
 {
@@ -1496,9 +1503,7 @@ void ResponderLatency(int clients, int perClient, int periodMs)
     Figure("  requests in the journal", double(requests), "requests");
     Figure("  replies in the journal", double(replies), "replies");
     Figure("  replies wrong (id or client) / missing / doubled", double(wrong + missing + extra), "replies");
-    Figure("  request (RX) to reply written (TX), p50", Percentile(ms, 0.5), "ms");
-    Figure("  request (RX) to reply written (TX), p99", Percentile(ms, 0.99), "ms");
-    Figure("  request (RX) to reply written (TX), max", Percentile(ms, 1.0), "ms");
+    LatencyFigures(ms);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
 }
 
@@ -1529,9 +1534,7 @@ void ResponderToNativeMasters(uint16_t port, int clients, int perClient)
     const std::vector<double> ms = RequestToReplyMs(dialog.Log().m_journal, requests, replies);
     Figure("requests in the journal", double(requests), "requests");
     Figure("  replies in the journal", double(replies), "replies");
-    Figure("  request (RX) to reply written (TX), p50", Percentile(ms, 0.5), "ms");
-    Figure("  request (RX) to reply written (TX), p99", Percentile(ms, 0.99), "ms");
-    Figure("  request (RX) to reply written (TX), max", Percentile(ms, 1.0), "ms");
+    LatencyFigures(ms);
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
 }
 

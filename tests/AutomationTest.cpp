@@ -309,7 +309,8 @@ TEST(Sequence, StepsKeepTheirTimeAndEachSaysItsOutcome)
     Automation automation(port);
     Library library;
     library.commands.push_back(Command{L"Read", L"", PayloadSpec{true, L"01 03", false, LineEnding::None,
-                                                                Checksum::Crc16Modbus}});
+                                                                Checksum::Crc16Modbus},
+                                       Shortcut{}});
     library.sequences.push_back(MakeSequence({L"send Read", L"wait 20", L"send text: AT\\r"}, 3));
     automation.SetLibrary(library);
     ASSERT_TRUE(automation.StartSequence(L"Poll", 1000 * kMs));

@@ -125,7 +125,10 @@ TEST_F(AutomationWindow, ASequenceSendsWaitsForTheReplyAndStopsAtATimeOut)
     GetKeyboardState(keys);
     keys[VK_SHIFT] = 0x80;
     SetKeyboardState(keys);
-    MSG key{Item(IDC_LOG_EDIT).Handle(), WM_KEYDOWN, VK_F4, 0};
+    MSG key{};
+    key.hwnd = Item(IDC_LOG_EDIT).Handle();
+    key.message = WM_KEYDOWN;
+    key.wParam = VK_F4;
     EXPECT_TRUE(dialog.PreTranslateMessage(key));
     keys[VK_SHIFT] = 0;
     SetKeyboardState(keys);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <iterator>
 
 namespace {
@@ -46,6 +48,27 @@ LayoutInput Input(int cx, int cy, bool serial, TabInsets insets = {}, int dpi = 
 std::vector<Placement> Layout(int cx, int cy, bool serial, TabInsets insets = {}, int dpi = 96, bool clientList = true)
 {
     return LayoutFor(Input(cx, cy, serial, insets, dpi, clientList));
+}
+
+// Every control inside the client area, and none over another unless the
+// two may share their place.
+void InsideAndApart(const std::vector<Placement>& shown, int cx, int cy,
+                    const std::function<bool(int, int)>& mayOverlap, const std::string& where)
+{
+    for (const Placement& p : shown) {
+        ASSERT_GE(p.x, 0) << p.id << where;
+        ASSERT_GE(p.y, 0) << p.id << where;
+        ASSERT_LE(p.x + p.width, cx) << p.id << where;
+        ASSERT_LE(p.y + p.height, cy) << p.id << where;
+    }
+    for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            const Placement &a = shown[i], &b = shown[j];
+            if (mayOverlap(a.id, b.id))
+                continue;
+            ASSERT_TRUE(a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y || b.y + b.height <= a.y)
+                << a.id << " and " << b.id << where;
+        }
 }
 
 } // namespace
@@ -206,23 +229,11 @@ TEST(Layout, NoShownControlsOverlapAtAnySize)
                                 p.height = ScaleForDpi(24, shownDpi); // the field, not the dropped list
                             shown.push_back(p);
                         }
-                        for (const Placement& p : shown) {
-                            ASSERT_GE(p.x, 0) << p.id;
-                            ASSERT_GE(p.y, 0) << p.id;
-                            ASSERT_LE(p.x + p.width, cx) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
-                            ASSERT_LE(p.y + p.height, cy) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
-                        }
-                        for (size_t i = 0; i < shown.size(); ++i)
-                            for (size_t j = i + 1; j < shown.size(); ++j) {
-                                const Placement &a = shown[i], &b = shown[j];
-                                if (contains(a.id, b.id) || contains(b.id, a.id) || sharePlace(a.id, b.id) ||
-                                    sharePlace(b.id, a.id))
-                                    continue;
-                                const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x ||
-                                                   a.y + a.height <= b.y || b.y + b.height <= a.y;
-                                ASSERT_TRUE(apart) << a.id << " and " << b.id << " at " << cx << " x " << cy
-                                                   << ", dpi " << dpi << (serial ? ", serial" : "");
-                            }
+                        InsideAndApart(shown, cx, cy, [&](int a, int b) {
+                            return contains(a, b) || contains(b, a) || sharePlace(a, b) || sharePlace(b, a);
+                        }, " at " + std::to_string(cx) + " x " + std::to_string(cy) + ", dpi " + std::to_string(dpi) +
+                           (serial ? ", serial" : ""));
+                        ASSERT_FALSE(testing::Test::HasFatalFailure());
                     }
     }
     EXPECT_GT(layouts, 1000);
@@ -272,21 +283,10 @@ TEST(Layout, TheAutomationWindowFitsAtAnySize)
                     for (const Placement& p : AutomationLayoutFor(cx, cy, dpi, responder))
                         if (p.id != IDC_AUTO_RESPOND || responder)
                             shown.push_back(p);
-                    for (const Placement& p : shown) {
-                        ASSERT_GE(p.x, 0) << p.id;
-                        ASSERT_GE(p.y, 0) << p.id;
-                        ASSERT_LE(p.x + p.width, cx) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
-                        ASSERT_LE(p.y + p.height, cy) << p.id << " at " << cx << " x " << cy << ", dpi " << dpi;
-                    }
-                    for (size_t i = 0; i < shown.size(); ++i)
-                        for (size_t j = i + 1; j < shown.size(); ++j) {
-                            const Placement &a = shown[i], &b = shown[j];
-                            if (isList(a.id) && isList(b.id))
-                                continue;
-                            ASSERT_TRUE(a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y ||
-                                        b.y + b.height <= a.y)
-                                << a.id << " and " << b.id << " at " << cx << " x " << cy << ", dpi " << dpi;
-                        }
+                    InsideAndApart(shown, cx, cy, [&](int a, int b) { return isList(a) && isList(b); },
+                                   " at " + std::to_string(cx) + " x " + std::to_string(cy) + ", dpi " +
+                                       std::to_string(dpi));
+                    ASSERT_FALSE(testing::Test::HasFatalFailure());
                 }
             // It fits a 1280 x 720 screen at 150 %.
             EXPECT_LE(AutomationMinimumSize(144).cy, 700);

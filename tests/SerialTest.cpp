@@ -362,6 +362,24 @@ TEST_F(SerialPort, TestPortsAreListed)
     EXPECT_LT(com7, com8);
 }
 
+namespace {
+
+// The window's messages and its refresh run until `done` holds, 5 s at most.
+bool PumpWindowUntil(CMainDlg& dialog, const std::function<bool()>& done)
+{
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (!done() && GetTickCount64() < deadline) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            dialog.RouteMessage(msg);
+        SendMessageW(dialog.Handle(), WM_TIMER, 2, 0);
+        Sleep(5);
+    }
+    return done();
+}
+
+} // namespace
+
 TEST_F(SerialPort, WindowOpensReadsAndClosesThePort)
 {
     CMainDlg dialog;
@@ -381,17 +399,7 @@ TEST_F(SerialPort, WindowOpensReadsAndClosesThePort)
     EXPECT_EQ(dialog.Item(IDC_CONNECT).Text(), L"Close");
     SerialPeer peer;
     ASSERT_TRUE(peer.Valid());
-    const auto pump = [&](const std::function<bool()>& done) {
-        const ULONGLONG deadline = GetTickCount64() + 5000;
-        while (!done() && GetTickCount64() < deadline) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                dialog.RouteMessage(msg);
-            SendMessageW(dialog.Handle(), WM_TIMER, 2, 0);
-            Sleep(10);
-        }
-        return done();
-    };
+    const auto pump = [&](const std::function<bool()>& done) { return PumpWindowUntil(dialog, done); };
     ASSERT_TRUE(pump([&] { return dialog.Item(IDC_STATUS).Text().rfind(L"Serial opened", 0) == 0; }));
     ASSERT_TRUE(peer.Write(B("hello\n")));
     ASSERT_TRUE(pump([&] { return dialog.Item(IDC_LOG_EDIT).Text().find(L"RX  hello\n") != std::wstring::npos; }));
@@ -429,17 +437,7 @@ TEST_F(SerialPort, TheResponderAnswersAMastersRequest)
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
     SerialPeer peer;
     ASSERT_TRUE(peer.Valid());
-    const auto pump = [&](const std::function<bool()>& done) {
-        const ULONGLONG deadline = GetTickCount64() + 5000;
-        while (!done() && GetTickCount64() < deadline) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                dialog.RouteMessage(msg);
-            SendMessageW(dialog.Handle(), WM_TIMER, 2, 0);
-            Sleep(5);
-        }
-        return done();
-    };
+    const auto pump = [&](const std::function<bool()>& done) { return PumpWindowUntil(dialog, done); };
     ASSERT_TRUE(pump([&] { return dialog.Item(IDC_STATUS).Text().rfind(L"Serial opened", 0) == 0; }));
     ASSERT_TRUE(peer.Write({0x11, 0x03, 0x00, 0x00, 0x00, 0x01, 0x87, 0x5A}));
     Bytes reply;
