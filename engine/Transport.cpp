@@ -256,17 +256,20 @@ OutgoingPtr SendQueue::Pop()
 
 DWORD SendQueue::WaitMs(DWORD otherwise) const
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (m_payloads.empty() || !m_payloads.front()->tag.notBeforeUs)
-        return otherwise;
+    uint64_t due = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_payloads.empty() || !m_payloads.front()->tag.notBeforeUs)
+            return otherwise;
+        due = m_payloads.front()->tag.notBeforeUs;
+    }
     // A wait may last a millisecond longer than asked: the last two are
     // spent here, on the clock alone (a wait for the worker's events would
     // ask the system each time round), by a worker the scheduler does not
-    // put aside meanwhile.
-    const uint64_t due = m_payloads.front()->tag.notBeforeUs;
-    if (due > SteadyMicroseconds() + 2000)
-        return std::min<DWORD>(otherwise,
-                               DWORD(std::min<uint64_t>((due - SteadyMicroseconds()) / 1000 - 2, 0xFFFFFFF0u)));
+    // put aside meanwhile, and with the queue free for the window's sends.
+    const uint64_t now = SteadyMicroseconds();
+    if (due > now + 2000)
+        return std::min<DWORD>(otherwise, DWORD(std::min<uint64_t>((due - now) / 1000 - 2, 0xFFFFFFF0u)));
     const HANDLE self = GetCurrentThread();
     const int priority = GetThreadPriority(self);
     SetThreadPriority(self, THREAD_PRIORITY_TIME_CRITICAL);
