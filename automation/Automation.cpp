@@ -41,7 +41,8 @@ void Automation::OnMessage(const uint8_t* data, size_t size, uint32_t client, co
     if (!m_responderOn)
         return;
     for (Reply& reply : m_responder.Answer(data, size)) {
-        Pending pending{client, peer, std::move(reply), arrivedUs};
+        const size_t rule = reply.rule;
+        Pending pending{client, peer, std::move(reply), arrivedUs, RuleWords(rule)};
         if (pending.reply.delayMs == 0)
             SendReply(pending);
         else
@@ -51,8 +52,14 @@ void Automation::OnMessage(const uint8_t* data, size_t size, uint32_t client, co
 
 void Automation::SendReply(const Pending& pending)
 {
-    const std::wstring who = RuleWords(pending.reply.rule);
+    const std::wstring& who = pending.rule;
     const std::wstring to = pending.peer.empty() ? L"" : L" " + pending.peer;
+    if (pending.reply.gaveUp) {
+        m_port.Say(true, who + L"'s regular expression took longer than " +
+                             std::to_wstring(Pattern::kRegexTimeLimitMs) +
+                             L" ms on a message: the rule is set aside until it is edited.");
+        return;
+    }
     if (!pending.reply.payload.problem.empty()) {
         m_port.Say(true, who + L" matched but could not answer" + to + L": " + pending.reply.payload.problem + L".");
         return;

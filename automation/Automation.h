@@ -37,6 +37,8 @@ public:
     bool ResponderOn() const { return m_responderOn; }
     void SetResponderOn(bool on) { m_responderOn = on; }
     const Responder& Rules() const { return m_responder; }
+    // Received messages matter now: the responder answers, or a step waits for one.
+    bool Watching() const { return m_responderOn || m_runner.Running(); }
     void ResetCounts() { m_responder.ResetCounts(); }
 
     // False when the library has no sequence of that name.
@@ -71,6 +73,7 @@ private:
         std::wstring peer;
         Reply reply;
         uint64_t requestUs;
+        std::wstring rule; // named when it matched: the library may change before it is due
     };
     void SendReply(const Pending& pending);
     std::wstring RuleWords(size_t rule) const;

@@ -38,13 +38,24 @@ bool StartsWith(const std::wstring& text, const std::wstring& start)
     return text.compare(0, start.size(), start) == 0;
 }
 
+// Digits 0-9 only: the system's idea of a digit takes others too.
+bool ParseDigits(const std::wstring& text, size_t most, uint32_t& value)
+{
+    if (text.empty() || text.size() > most)
+        return false;
+    value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        value = value * 10 + uint32_t(c - L'0');
+    }
+    return true;
+}
+
 // A whole number of milliseconds, up to a day.
 bool ParseMs(const std::wstring& text, uint32_t& ms)
 {
-    if (text.empty() || text.size() > 8 || !std::all_of(text.begin(), text.end(), iswdigit))
-        return false;
-    ms = uint32_t(std::stoul(text));
-    return ms <= 86400000;
+    return ParseDigits(text, 8, ms) && ms <= 86400000;
 }
 
 const wchar_t* EndingName(LineEnding ending)
@@ -153,9 +164,10 @@ bool ParseShortcut(const std::wstring& text, Shortcut& shortcut)
         parsed.shift = true;
         rest = rest.substr(6);
     }
-    if (rest.size() < 2 || rest.size() > 3 || rest[0] != L'f' || !std::all_of(rest.begin() + 1, rest.end(), iswdigit))
+    uint32_t key = 0;
+    if (rest.size() < 2 || rest[0] != L'f' || !ParseDigits(rest.substr(1), 2, key))
         return false;
-    parsed.key = std::stoi(rest.substr(1));
+    parsed.key = int(key);
     if (parsed.key < 1 || parsed.key > 12)
         return false;
     shortcut = parsed;
@@ -332,7 +344,19 @@ bool StrictUtf8(const std::string& bytes, std::wstring& text)
 
 } // namespace
 
+static std::wstring ReadLibraryText(const std::string& utf8, Library& library);
+
 std::wstring ReadLibrary(const std::string& utf8, Library& library)
+{
+    // Nothing read may end the program: a file that cannot be taken is refused.
+    try {
+        return ReadLibraryText(utf8, library);
+    } catch (const std::exception&) {
+        return L"The file could not be read as a library (out of memory, or a pattern too complex).";
+    }
+}
+
+static std::wstring ReadLibraryText(const std::string& utf8, Library& library)
 {
     if (utf8.size() > (size_t(64) << 20))
         return L"The file is larger than 64 MB; a library is a few kilobytes.";

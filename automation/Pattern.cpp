@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 namespace {
 
@@ -16,44 +18,103 @@ const wchar_t* const kKindNames[] = {L"exact", L"contains", L"hex", L"regex"};
 // Room for the deepest search of kRegexMaxBytes bytes, reserved, not committed.
 constexpr SIZE_T kDeepStackBytes = SIZE_T(512) << 20;
 
-struct Search {
-    const std::regex* regex;
-    const char* begin;
-    const char* end;
-    std::cmatch found;
+// One search, with a copy of its bytes: a search given up on is finished by
+// its thread alone, long after the message is gone.
+struct SearchJob {
+    std::shared_ptr<const std::regex> regex;
+    std::string bytes;
     bool matched = false;
+    std::vector<ByteSpan> spans; // each group's; count SIZE_MAX: it took no part
 };
 
-void RunSearch(Search& search)
-{
-    try {
-        search.matched = std::regex_search(search.begin, search.end, search.found, *search.regex);
-    } catch (...) {
-        search.matched = false; // too complex for the library, or out of memory: no match
+// The thread searches are run on, one at a time, for the window's thread.
+// A search that runs past its time (a pattern that backtracks without end)
+// is left to its thread, which ends once it is done; the next gets a new one.
+struct Searcher {
+    std::mutex lock;
+    std::shared_ptr<SearchJob> job;
+    HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    bool abandoned = false;
+    ~Searcher()
+    {
+        CloseHandle(ready);
+        CloseHandle(done);
     }
-}
+};
 
-DWORD WINAPI DeepSearch(void* parameter)
+DWORD WINAPI SearchThread(void* parameter)
 {
-    RunSearch(*static_cast<Search*>(parameter));
+    // The thread holds its searcher: a window that gave up on it has let it go.
+    std::shared_ptr<Searcher>* held = static_cast<std::shared_ptr<Searcher>*>(parameter);
+    const std::shared_ptr<Searcher> searcher = *held;
+    delete held;
+    for (;;) {
+        WaitForSingleObject(searcher->ready, INFINITE);
+        std::shared_ptr<SearchJob> job;
+        {
+            std::lock_guard<std::mutex> guard(searcher->lock);
+            if (searcher->abandoned && !searcher->job)
+                break;
+            job = std::move(searcher->job);
+        }
+        if (job) {
+            try {
+                std::cmatch found;
+                const char* begin = job->bytes.data();
+                job->matched = std::regex_search(begin, begin + job->bytes.size(), found, *job->regex);
+                for (size_t i = 0; job->matched && i < found.size(); ++i)
+                    job->spans.push_back(found[i].matched ? ByteSpan{size_t(found[i].first - begin),
+                                                                     size_t(found[i].length())}
+                                                          : ByteSpan{0, SIZE_MAX});
+            } catch (...) {
+                job->matched = false; // too complex for the library, or out of memory: no match
+            }
+            SetEvent(searcher->done);
+        }
+        std::lock_guard<std::mutex> guard(searcher->lock);
+        if (searcher->abandoned)
+            break;
+    }
     return 0;
 }
 
-bool SearchBytes(const std::regex& regex, const char* begin, size_t size, std::cmatch& found)
+std::shared_ptr<Searcher>& CurrentSearcher()
 {
-    Search search{&regex, begin, begin + std::min(size, Pattern::kRegexMaxBytes)};
-    if (size <= Pattern::kRegexInlineBytes) {
-        RunSearch(search);
-    } else {
-        const HANDLE thread =
-            CreateThread(nullptr, kDeepStackBytes, DeepSearch, &search, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (!thread)
-            return false;
-        WaitForSingleObject(thread, INFINITE);
+    static std::shared_ptr<Searcher> searcher;
+    return searcher;
+}
+
+// False when the search ran past its time and was given up on.
+bool SearchInTime(const std::shared_ptr<SearchJob>& job)
+{
+    std::shared_ptr<Searcher>& searcher = CurrentSearcher();
+    if (!searcher) {
+        auto made = std::make_shared<Searcher>();
+        auto* held = new std::shared_ptr<Searcher>(made);
+        const HANDLE thread = CreateThread(nullptr, kDeepStackBytes, SearchThread, held,
+                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (!thread) {
+            delete held;
+            return true; // no search: no match
+        }
         CloseHandle(thread);
+        searcher = made;
     }
-    found = std::move(search.found);
-    return search.matched;
+    {
+        std::lock_guard<std::mutex> guard(searcher->lock);
+        searcher->job = job;
+    }
+    SetEvent(searcher->ready);
+    if (WaitForSingleObject(searcher->done, Pattern::kRegexTimeLimitMs) == WAIT_OBJECT_0)
+        return true;
+    {
+        std::lock_guard<std::mutex> guard(searcher->lock);
+        searcher->abandoned = true;
+    }
+    SetEvent(searcher->ready); // it ends once its search does
+    searcher.reset();
+    return false;
 }
 
 } // namespace
@@ -81,6 +142,7 @@ std::wstring Pattern::Compile(MatchKind kind, const std::wstring& text)
     m_units.clear();
     m_regex.reset();
     m_groups = 0;
+    m_gaveUp = false;
     switch (kind) {
     case MatchKind::Exact:
     case MatchKind::Contains: {
@@ -128,6 +190,20 @@ std::wstring Pattern::Compile(MatchKind kind, const std::wstring& text)
         return L"";
     }
     case MatchKind::Regex: {
+        // The library makes a pattern by recursion too: its depth is bounded.
+        if (text.size() > kRegexMaxLength)
+            return L"A regular expression is at most " + std::to_wstring(kRegexMaxLength) + L" characters long.";
+        int depth = 0, deepest = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == L'\\')
+                ++i;
+            else if (text[i] == L'(')
+                deepest = std::max(deepest, ++depth);
+            else if (text[i] == L')')
+                --depth;
+        }
+        if (deepest > kRegexMaxNesting)
+            return L"A regular expression nests its groups at most " + std::to_wstring(kRegexMaxNesting) + L" deep.";
         const std::vector<uint8_t> utf8 = EncodeUtf8(text);
         try {
             m_regex = std::make_shared<const std::regex>(std::string(utf8.begin(), utf8.end()),
@@ -167,14 +243,21 @@ bool Pattern::Matches(const uint8_t* data, size_t size, std::vector<ByteSpan>* g
     case MatchKind::Regex: {
         if (!m_regex)
             return false;
-        const char* begin = reinterpret_cast<const char*>(data);
-        std::cmatch found;
-        if (!SearchBytes(*m_regex, begin, size, found))
+        if (m_gaveUp)
+            return false;
+        auto job = std::make_shared<SearchJob>();
+        job->regex = m_regex;
+        job->bytes.assign(reinterpret_cast<const char*>(data), std::min(size, kRegexMaxBytes));
+        if (!SearchInTime(job)) {
+            m_gaveUp = true;
+            return false;
+        }
+        if (!job->matched)
             return false;
         if (groups)
-            for (size_t i = 0; i < found.size() && i < groups->size(); ++i)
-                if (found[i].matched)
-                    (*groups)[i] = {size_t(found[i].first - begin), size_t(found[i].length())};
+            for (size_t i = 0; i < job->spans.size() && i < groups->size(); ++i)
+                if (job->spans[i].count != SIZE_MAX)
+                    (*groups)[i] = job->spans[i];
         return true;
     }
     }

@@ -36,10 +36,15 @@ public:
     // `contains "OK\r\n"`, for the lines that say what was awaited.
     std::wstring Describe() const;
 
-    // The library's regex search recurses for each byte it reads: a longer
-    // message is searched on a thread with a deep stack, and only this far.
-    static constexpr size_t kRegexInlineBytes = 512;
+    // The library's regex search recurses for each byte it reads, and may
+    // backtrack without end: searches run on a thread with a deep stack, no
+    // further into a message than this, and one that runs past its time is
+    // given up on, the pattern set aside (GaveUp) until it is made again.
     static constexpr size_t kRegexMaxBytes = 64 * 1024;
+    static constexpr unsigned long kRegexTimeLimitMs = 250;
+    static constexpr size_t kRegexMaxLength = 1000;
+    static constexpr int kRegexMaxNesting = 32;
+    bool GaveUp() const { return m_gaveUp; }
 
 private:
     bool MatchHex(const uint8_t* data, size_t size, std::vector<ByteSpan>* groups) const;
@@ -57,4 +62,5 @@ private:
     std::vector<Unit> m_units;
     std::shared_ptr<const std::regex> m_regex;
     size_t m_groups = 0;
+    mutable bool m_gaveUp = false;
 };

@@ -19,8 +19,18 @@ std::vector<Reply> Responder::Answer(const uint8_t* data, size_t size)
     std::vector<Reply> replies;
     for (size_t i = 0; i < m_rules.size(); ++i) {
         Made& rule = m_rules[i];
-        if (!rule.usable || !rule.rule.enabled || !rule.pattern.Matches(data, size, &m_groups))
+        if (!rule.usable || !rule.rule.enabled)
             continue;
+        if (!rule.pattern.Matches(data, size, &m_groups)) {
+            if (rule.pattern.GaveUp()) {
+                rule.usable = false;
+                Reply given;
+                given.rule = i;
+                given.gaveUp = true;
+                replies.push_back(std::move(given));
+            }
+            continue;
+        }
         ++rule.matches;
         Reply reply;
         reply.rule = i;

@@ -13,6 +13,9 @@ struct Reply {
     BuiltPayload payload; // with a problem: it could not be made
     uint32_t delayMs = 0;
     bool asHex = false;
+    // Its regex searched past its time and was given up on: no reply, and the
+    // rule is set aside until the rules are made again.
+    bool gaveUp = false;
 };
 
 // The rules, made once, and how often each matched. Rules are tried in

@@ -223,8 +223,15 @@ bool SequenceRunner::Send(size_t index, uint64_t notBeforeUs)
 
 void SequenceRunner::OnMessage(const uint8_t* data, size_t size, uint64_t arrivedUs)
 {
-    if (!m_running || m_waiting != Waiting::Message || m_met || !m_awaited.Matches(data, size))
+    if (!m_running || m_waiting != Waiting::Message || m_met)
         return;
+    if (!m_awaited.Matches(data, size)) {
+        if (m_awaited.GaveUp())
+            Stop(L"its regular expression took longer than " + std::to_wstring(Pattern::kRegexTimeLimitMs) +
+                     L" ms on a message",
+                 true);
+        return;
+    }
     m_met = true;
     ++m_waitsMet;
     std::wstring line = StepWords() + L": " + m_awaited.Describe() + L" came";

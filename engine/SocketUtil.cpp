@@ -212,7 +212,10 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, S
         const bool room = budget.HasRoom();
         const HANDLE handles[2] = {event.Get(), room ? nullptr : budget.RoomEvent()};
         const bool readNow = readAgain && (room || budget.HasRoom());
-        const DWORD wait = queue.WaitMs(readNow ? 0 : readAgain ? kRoomLookMs : INFINITE);
+        DWORD wait = readNow ? 0 : readAgain ? kRoomLookMs : INFINITE;
+        // A payload half written waits for the socket's room, not its moment.
+        if (pending.Empty())
+            wait = queue.WaitMs(wait);
         const Woken woken = WaitForWork(worker.Signals(), handles, room ? 1 : 2, wait);
         if (woken == Woken::Stop)
             return end(StreamEnd::Stopped);

@@ -187,7 +187,9 @@ bool UdpTransport::ServeUntilStopped(SOCKET s, SocketEvent& event)
     bool readAgain = false;
     for (;;) {
         WriteQueued(s);
-        const Woken woken = WaitForWork(Signals(), event.Get(), m_sendQueue.WaitMs(readAgain ? 0 : INFINITE));
+        const DWORD wait = readAgain ? 0 : INFINITE;
+        // A datagram the socket had no room for waits for FD_WRITE, not its moment.
+        const Woken woken = WaitForWork(Signals(), event.Get(), m_pending ? wait : m_sendQueue.WaitMs(wait));
         if (woken == Woken::Stop)
             return true;
         WSANETWORKEVENTS happened{};

@@ -203,9 +203,11 @@ void Framer::Emit(size_t count, std::vector<FramedMessage>& out)
         if (a.storedAt == FramedMessage::kNotStored || b.storedAt != a.storedAt + (b.offset - a.offset))
             storedAt = FramedMessage::kNotStored;
     }
+    const uint64_t lastByteUs = m_blocks[first].timeUs;
     if (first + 1 < m_blocks.size() && m_blocks[first + 1].offset == count)
         ++first; // the next byte starts a block of its own
-    out.push_back({std::vector<uint8_t>(m_held.begin(), m_held.begin() + ptrdiff_t(count)), head.timeUs, storedAt});
+    out.push_back({std::vector<uint8_t>(m_held.begin(), m_held.begin() + ptrdiff_t(count)), head.timeUs, storedAt,
+                   lastByteUs});
     m_held.erase(m_held.begin(), m_held.begin() + ptrdiff_t(count));
     m_blocks.erase(m_blocks.begin(), m_blocks.begin() + ptrdiff_t(first));
     // What is left of the first block starts later in its store.

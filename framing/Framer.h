@@ -40,6 +40,7 @@ struct FramedMessage {
     // blocks' `storedAt`), or kNotStored when they do not.
     uint64_t storedAt = kNotStored;
     static constexpr uint64_t kNotStored = UINT64_MAX;
+    uint64_t lastByteUs = 0; // when its last byte arrived
 };
 
 // Cuts one peer's received bytes into messages. Times are microseconds on

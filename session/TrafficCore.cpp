@@ -160,9 +160,12 @@ void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, uint32_t 
     const uint64_t steadyNow = SteadyMicroseconds();
     const uint64_t now = MicrosecondsNow();
     for (FramedMessage& message : messages) {
+        // Let go by its time, not by a block: its last byte's time on the journal's clock.
+        const uint64_t lastAgo = steadyNow > message.lastByteUs ? steadyNow - message.lastByteUs : 0;
+        const uint64_t lastByte = arrivedUs ? arrivedUs : now > lastAgo ? now - lastAgo : now;
         if (!m_lines) {
             if (m_watcher)
-                m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, arrivedUs});
+                m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, lastByte});
             continue;
         }
         LogRecord record;
@@ -179,9 +182,17 @@ void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, uint32_t 
         const uint64_t ago = steadyNow > message.firstByteUs ? steadyNow - message.firstByteUs : 0;
         AddLine(std::move(record), now > ago ? now - ago : now);
         if (m_watcher)
-            m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, arrivedUs});
+            m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, lastByte});
     }
     m_state.m_logDirty = m_state.m_logDirty || !messages.empty();
+}
+
+uint64_t TrafficCore::FramingDueUs() const
+{
+    uint64_t due = UINT64_MAX;
+    for (const auto& [client, framer] : m_framers)
+        due = std::min(due, framer.framer.DueUs());
+    return due;
 }
 
 void TrafficCore::FlushFraming(bool all)
@@ -203,7 +214,7 @@ void TrafficCore::FlushFramers(bool all, uint32_t onlyClient)
             framer.framer.Flush(messages);
         else
             framer.framer.Tick(now, messages);
-        AppendMessages(messages, client, framer.peer, framer.namesPeer, MicrosecondsNow());
+        AppendMessages(messages, client, framer.peer, framer.namesPeer, 0);
     }
     if (onlyClient != UINT32_MAX)
         m_framers.erase(onlyClient);
@@ -342,6 +353,7 @@ void TrafficCore::Clear()
         framer.framer.ForgetStore(); // the journal they point into is emptied
     m_state.Clear();
     m_pausedThisTime = 0;
+    m_lastLineUs = 0;
     m_journalGrew = false;
     m_forgettingSaid = m_unheldSaid = false;
     if (m_lines)

@@ -65,6 +65,9 @@ public:
     // What the framers hold whose time is up goes to the log (`all`: all
     // of it, the link is closing).
     void FlushFraming(bool all);
+    // When a framer next has a message whose time is up (SteadyMicroseconds);
+    // UINT64_MAX when none holds any.
+    uint64_t FramingDueUs() const;
     // The link has ended: every client still open is said to have gone, so
     // none is left behind with its framer and its capture stream open.
     // Returns the events it made, for the client list.
@@ -109,6 +112,8 @@ private:
     };
     Journalled JournalBlock(TransportEventKind kind, const std::vector<uint8_t>& bytes, const std::wstring& peer,
                             uint32_t client, uint64_t timeUs);
+    // `arrivedUs`: when the block that completed them came; 0 for messages
+    // let go by their time.
     void AppendMessages(std::vector<FramedMessage>& messages, uint32_t client, const std::wstring& peer,
                         bool namesPeer, uint64_t arrivedUs);
     void AddLine(LogRecord record, uint64_t timeUs);

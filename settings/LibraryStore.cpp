@@ -28,10 +28,15 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD& error)
     if (ok) {
         bytes.resize(size_t(size.QuadPart > most ? most + 1 : size.QuadPart));
         DWORD read = 0;
-        ok = bytes.empty() || (ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr) && read == bytes.size());
-    }
-    if (!ok)
+        ok = bytes.empty() || ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr);
+        if (!ok)
+            error = GetLastError();
+        else if (read != bytes.size())
+            error = ERROR_READ_FAULT; // it changed as it was read
+        ok = ok && read == bytes.size();
+    } else {
         error = GetLastError();
+    }
     CloseHandle(file);
     return ok;
 }

@@ -70,10 +70,25 @@ TEST(Pattern, ALongMessageCannotOverrunARegexSearch)
 {
     std::vector<uint8_t> long_(Pattern::kRegexMaxBytes, 'a');
     EXPECT_TRUE(Match(MatchKind::Regex, L"^(a|b)*$", long_));
-    EXPECT_TRUE(Match(MatchKind::Regex, L"^(a|b)*$", std::vector<uint8_t>(Pattern::kRegexInlineBytes, 'b')));
+    EXPECT_TRUE(Match(MatchKind::Regex, L"^(a|b)*$", std::vector<uint8_t>(512, 'b')));
     long_.resize(4 << 20, 'a');
     long_.back() = 'c';
     EXPECT_FALSE(Match(MatchKind::Regex, L"^(a|b)*c", long_)); // looked for no further than its bound
+
+    // One that backtracks without end is given up on in its time, and set
+    // aside; a pattern nested too deep is refused.
+    Pattern runaway;
+    ASSERT_EQ(runaway.Compile(MatchKind::Regex, L"(a+)+$"), L"");
+    std::vector<uint8_t> as(40, 'a');
+    as.push_back('b');
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(runaway.Matches(as.data(), as.size()));
+    EXPECT_TRUE(runaway.GaveUp());
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    EXPECT_FALSE(runaway.Matches(as.data(), 1));
+    EXPECT_TRUE(Match(MatchKind::Regex, L"a", as)); // the next search has a thread of its own
+    EXPECT_NE(runaway.Compile(MatchKind::Regex, std::wstring(40, L'(') + L"a" + std::wstring(40, L')')), L"");
+    EXPECT_NE(runaway.Compile(MatchKind::Regex, std::wstring(1001, L'a')), L"");
 }
 
 TEST(ReplyTemplate, CopiesOfTheRequestAndTheChecksumFollowTheSendAreasRules)

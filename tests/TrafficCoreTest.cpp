@@ -219,3 +219,30 @@ TEST_F(TrafficCoreTest, TheWatcherSeesTheLogsMessagesAndANoteFollowsItsTxLine)
     EXPECT_EQ(FormatSincePrevious(-1500), L"      -1.500 ms ");
     EXPECT_EQ(FormatSincePrevious(INT64_MAX), L"+9999999.999 ms ");
 }
+
+// A message framing lets go by its time is told to the watcher with its last
+// byte's time, and the core says when that time comes.
+TEST_F(TrafficCoreTest, AMessageLetGoByItsGapCarriesItsLastBytesTime)
+{
+    std::vector<uint64_t> times;
+    core.SetMessageWatcher([&](const TrafficCore::Message& m) { times.push_back(m.arrivedUs); });
+    FramingOptions gap;
+    gap.mode = FramingMode::IdleGap;
+    gap.idleGapUs = 20000;
+    core.NewSession(JournalSession{JournalSession::Link::TcpClient, L"127.0.0.1:7", 0}, gap);
+    EXPECT_EQ(core.FramingDueUs(), UINT64_MAX);
+    TransportEvent* first = Received("\x01\x03");
+    const uint64_t steadyFirst = first->receivedUs;
+    Feed(first);
+    Sleep(5);
+    TransportEvent* last = Received("\x05\x06");
+    const uint64_t wallLast = MicrosecondsNow();
+    Feed(last);
+    EXPECT_GT(core.FramingDueUs(), steadyFirst + 20000);
+    Sleep(40);
+    core.FlushFraming(false);
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_GE(times[0] + 2000, wallLast);
+    EXPECT_LT(times[0], wallLast + 10000); // not when it was let go, 40 ms on
+    EXPECT_EQ(core.FramingDueUs(), UINT64_MAX);
+}

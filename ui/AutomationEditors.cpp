@@ -47,14 +47,28 @@ std::wstring Trim(const std::wstring& text)
     return first == std::wstring::npos ? L"" : text.substr(first, text.find_last_not_of(L" \t") - first + 1);
 }
 
-// A whole number, or false; the box takes digits only.
+// A whole number, or false; the box takes digits as typed, but not as pasted.
 bool ReadNumber(const Window& edit, uint32_t& value, uint32_t most)
 {
     const std::wstring text = Trim(edit.Text());
     if (text.empty() || text.size() > 9)
         return false;
-    value = uint32_t(std::stoul(text));
+    value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        value = value * 10 + uint32_t(c - L'0');
+    }
     return value <= most;
+}
+
+// As a step reads it: a name beginning so would be taken for a payload.
+bool StartsLikeAPayload(const std::wstring& name)
+{
+    std::wstring start = name.substr(0, 5);
+    for (wchar_t& c : start)
+        c = wchar_t(towlower(c));
+    return start.rfind(L"text:", 0) == 0 || start.rfind(L"hex:", 0) == 0;
 }
 
 } // namespace
@@ -98,7 +112,7 @@ void CommandEditor::OnOK()
     }
     if (value.name.empty())
         problem = L"A command needs a name.";
-    else if (value.name.rfind(L"text:", 0) == 0 || value.name.rfind(L"hex:", 0) == 0)
+    else if (StartsLikeAPayload(value.name))
         problem = L"A name cannot begin with \"text:\" or \"hex:\".";
     if (problem.empty())
         problem = MakePayload(value.payload).problem;

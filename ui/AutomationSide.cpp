@@ -52,14 +52,30 @@ void AutomationSide::Detach()
     m_log = nullptr;
 }
 
+// A message that framing lets go by its time is answered then, not at the
+// window's next refresh: the waker wakes for it too.
 void AutomationSide::Pump()
 {
-    m_waker.WakeAt(m_automation.Advance(SteadyMicroseconds()));
+    uint64_t due = m_automation.Advance(SteadyMicroseconds());
+    if (m_log && m_automation.Watching())
+        due = std::min(due, m_log->Core().FramingDueUs());
+    m_waker.WakeAt(due);
+}
+
+void AutomationSide::AfterReceived()
+{
+    if (m_automation.Watching())
+        Pump();
 }
 
 void AutomationSide::OnDue()
 {
     m_waker.Taken();
+    // Blocks still queued may come before a held message's time is up.
+    MSG queued;
+    if (m_log && m_automation.Watching() &&
+        !PeekMessageW(&queued, m_dialog.Handle(), WM_TRANSPORT_EVENT, WM_TRANSPORT_EVENT, PM_NOREMOVE))
+        m_log->Core().FlushFraming(false);
     Pump();
 }
 

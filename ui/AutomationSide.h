@@ -32,6 +32,8 @@ public:
 
     // The waker's message: what is due is done.
     void OnDue();
+    // Received bytes were taken: framing may hold a message whose time comes.
+    void AfterReceived();
     // The link has ended: delayed replies are dropped, a sequence stops.
     void LinkEnded();
     // F1 to F12 send the command they are the key of; the window's own keys

@@ -543,7 +543,10 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     if (reaction.log) {
         const bool namesPeer = m_manyPeers && event->kind != TransportEventKind::Status &&
                                event->kind != TransportEventKind::Error;
+        const bool received = event->kind == TransportEventKind::Received;
         m_logPane.Append(std::move(*event), namesPeer);
+        if (received)
+            m_automation.AfterReceived();
     }
     if (ended)
         LinkEnded();
