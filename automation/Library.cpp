@@ -38,24 +38,10 @@ bool StartsWith(const std::wstring& text, const std::wstring& start)
     return text.compare(0, start.size(), start) == 0;
 }
 
-// Digits 0-9 only: the system's idea of a digit takes others too.
-bool ParseDigits(const std::wstring& text, size_t most, uint32_t& value)
-{
-    if (text.empty() || text.size() > most)
-        return false;
-    value = 0;
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9')
-            return false;
-        value = value * 10 + uint32_t(c - L'0');
-    }
-    return true;
-}
-
 // A whole number of milliseconds, up to a day.
 bool ParseMs(const std::wstring& text, uint32_t& ms)
 {
-    return ParseDigits(text, 8, ms) && ms <= 86400000;
+    return ParseWholeNumber(text, 86400000, ms);
 }
 
 const wchar_t* EndingName(LineEnding ending)
@@ -145,6 +131,39 @@ struct Writer {
 
 } // namespace
 
+std::vector<std::wstring> SplitLines(const std::wstring& text)
+{
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        std::wstring line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool ParseWholeNumber(const std::wstring& text, uint32_t most, uint32_t& value)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    uint64_t read = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        read = read * 10 + uint64_t(c - L'0');
+    }
+    if (read > most)
+        return false;
+    value = uint32_t(read);
+    return true;
+}
+
 std::wstring ShortcutText(const Shortcut& shortcut)
 {
     if (shortcut.key < 1 || shortcut.key > 12)
@@ -165,7 +184,7 @@ bool ParseShortcut(const std::wstring& text, Shortcut& shortcut)
         rest = rest.substr(6);
     }
     uint32_t key = 0;
-    if (rest.size() < 2 || rest[0] != L'f' || !ParseDigits(rest.substr(1), 2, key))
+    if (rest.size() < 2 || rest[0] != L'f' || !ParseWholeNumber(rest.substr(1), 12, key))
         return false;
     parsed.key = int(key);
     if (parsed.key < 1 || parsed.key > 12)
@@ -399,15 +418,7 @@ static std::wstring ReadLibraryText(const std::string& utf8, Library& library)
         return ok;
     };
 
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r')
-            line.pop_back();
-        start = end + 1;
+    for (const std::wstring& line : SplitLines(text)) {
         ++number;
         const std::wstring trimmed = Trimmed(line);
         if (trimmed.empty() || trimmed[0] == L'#' || trimmed[0] == L';')

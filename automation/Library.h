@@ -43,6 +43,13 @@ struct Step {
     friend bool operator==(const Step&, const Step&) = default;
 };
 std::wstring StepText(const Step& step);
+
+// The text's lines, cut at LF with a CR before it dropped, as a file and an
+// edit box hold them.
+std::vector<std::wstring> SplitLines(const std::wstring& text);
+// Digits 0-9 only (the system's idea of a digit takes others too), at most
+// `most`; false for anything else.
+bool ParseWholeNumber(const std::wstring& text, uint32_t most, uint32_t& value);
 // An empty text when it was taken, else what is wrong with it.
 std::wstring ParseStep(const std::wstring& text, Step& step);
 

@@ -50,16 +50,7 @@ std::wstring Trim(const std::wstring& text)
 // A whole number, or false; the box takes digits as typed, but not as pasted.
 bool ReadNumber(const Window& edit, uint32_t& value, uint32_t most)
 {
-    const std::wstring text = Trim(edit.Text());
-    if (text.empty() || text.size() > 9)
-        return false;
-    value = 0;
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9')
-            return false;
-        value = value * 10 + uint32_t(c - L'0');
-    }
-    return value <= most;
+    return ParseWholeNumber(Trim(edit.Text()), most, value);
 }
 
 // As a step reads it: a name beginning so would be taken for a payload.
@@ -155,17 +146,11 @@ void SequenceEditor::OnOK()
             problem = L"Another sequence is named \"" + value.name + L"\".";
     if (problem.empty() && !ReadNumber(Item(IDC_ED_ROUNDS), value.rounds, 1000000))
         problem = L"Rounds is a number from 0 (until stopped) to 1000000.";
-    const std::wstring text = Item(IDC_ED_STEPS).Text();
-    size_t start = 0, line = 0;
-    while (problem.empty() && start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring stepText = text.substr(start, end - start);
-        if (!stepText.empty() && stepText.back() == L'\r')
-            stepText.pop_back();
-        start = end + 1;
+    size_t line = 0;
+    for (const std::wstring& stepText : SplitLines(Item(IDC_ED_STEPS).Text())) {
         ++line;
+        if (!problem.empty())
+            break;
         if (Trim(stepText).empty())
             continue;
         Step step;
