@@ -79,10 +79,12 @@ void Automation::SendReply(const Pending& pending)
                          (result == SendResult::BackedUp ? L": the link is backed up." : L": the peer is gone."));
 }
 
-SendResult Automation::SendStep(const BuiltPayload& payload, bool asHex, std::wstring written, uint64_t notBeforeUs)
+SendResult Automation::SendStep(const BuiltPayload& payload, bool asHex, std::wstring written, uint64_t notBeforeUs,
+                                std::shared_ptr<const std::atomic<bool>> withdrawn)
 {
     SendTag tag;
     tag.notBeforeUs = notBeforeUs;
+    tag.withdrawn = std::move(withdrawn);
     tag.asHex = asHex;
     tag.checksumFrom = payload.checksum.from;
     tag.checksumCount = payload.checksum.count;

@@ -64,7 +64,8 @@ public:
     static constexpr size_t kNotesKept = 65536;
 
 private:
-    SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written, uint64_t notBeforeUs) override;
+    SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written, uint64_t notBeforeUs,
+                        std::shared_ptr<const std::atomic<bool>> withdrawn) override;
     void Say(bool error, const std::wstring& text) override { m_port.Say(error, text); }
     const Command* FindCommand(const std::wstring& name) const override { return m_library.FindCommand(name); }
 

@@ -66,6 +66,10 @@ std::wstring SequenceRunner::Progress() const
 
 void SequenceRunner::Finish(const std::wstring& line, bool error)
 {
+    // A send handed over for after the wait that was cut short does not go.
+    if (m_armed && m_withdraw)
+        *m_withdraw = true;
+    m_armed = false;
     m_running = false;
     m_waiting = Waiting::None;
     m_port.Say(error, line + L" " + Totals());
@@ -208,10 +212,12 @@ bool SequenceRunner::Send(size_t index, uint64_t notBeforeUs)
         Stop(built.problem, true);
         return false;
     }
+    if (notBeforeUs)
+        m_withdraw = std::make_shared<std::atomic<bool>>(false);
     const SendResult result =
         m_port.SendStep(built, spec.hex,
                         StepWords(index) + L": sent " + what + L" (" + Count(built.bytes.size(), L"byte", L"bytes") + L").",
-                        notBeforeUs);
+                        notBeforeUs, notBeforeUs ? m_withdraw : nullptr);
     if (result != SendResult::Queued) {
         Stop(result == SendResult::BackedUp ? L"the link is backed up" : L"its send failed", true);
         return false;

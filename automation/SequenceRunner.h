@@ -5,7 +5,9 @@
 #include "engine/Transport.h"
 #include "engine/TransportEvent.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // "12.345 ms": microseconds as the automation's lines give times.
@@ -17,9 +19,10 @@ class SequencePort {
 public:
     virtual ~SequencePort() = default;
     // `written`: the line to log once the link has written it; it leaves no
-    // earlier than `notBeforeUs` (0: at once).
-    virtual SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written,
-                                uint64_t notBeforeUs) = 0;
+    // earlier than `notBeforeUs` (0: at once), and not at all once
+    // `withdrawn` is set.
+    virtual SendResult SendStep(const BuiltPayload& payload, bool asHex, std::wstring written, uint64_t notBeforeUs,
+                                std::shared_ptr<const std::atomic<bool>> withdrawn) = 0;
     virtual void Say(bool error, const std::wstring& text) = 0;
     virtual const Command* FindCommand(const std::wstring& name) const = 0;
 };
@@ -78,6 +81,7 @@ private:
     Pattern m_awaited;
     bool m_met = false;
     bool m_armed = false; // the send after this wait is with the link already
+    std::shared_ptr<std::atomic<bool>> m_withdraw; // takes it back if the run stops first
     uint64_t m_lastWrittenUs = 0;
     bool m_sentThisRound = false; // a reply's time is then counted from that send's writing
     uint64_t m_stepsDone = 0, m_waitsMet = 0, m_timeouts = 0;

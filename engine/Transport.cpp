@@ -243,6 +243,11 @@ SendResult SendQueue::Push(OutgoingPtr payload)
 OutgoingPtr SendQueue::Pop()
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    while (!m_payloads.empty() && m_payloads.front()->tag.withdrawn && *m_payloads.front()->tag.withdrawn) {
+        m_bytes -= m_payloads.front()->bytes.size();
+        m_payloads.front()->LetGo(); // taken back, not lost
+        m_payloads.pop_front();
+    }
     if (m_payloads.empty())
         return nullptr;
     const uint64_t due = m_payloads.front()->tag.notBeforeUs;
@@ -261,7 +266,10 @@ DWORD SendQueue::WaitMs(DWORD otherwise) const
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_payloads.empty() || !m_payloads.front()->tag.notBeforeUs)
             return otherwise;
-        due = m_payloads.front()->tag.notBeforeUs;
+        const SendTag& tag = m_payloads.front()->tag;
+        if (tag.withdrawn && *tag.withdrawn)
+            return 0; // the next Pop takes it out
+        due = tag.notBeforeUs;
     }
     // A wait may last a millisecond longer than asked: the last two are
     // spent here, on the clock alone (a wait for the worker's events would

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,9 @@ struct SendTag {
     // It leaves no earlier than this (SteadyMicroseconds); 0: at once. Handed
     // over ahead of its time, it leaves on time however busy the window is.
     uint64_t notBeforeUs = 0;
+    // Set, it is taken back: a payload handed over ahead that has not left
+    // by then never does.
+    std::shared_ptr<const std::atomic<bool>> withdrawn;
 };
 
 class PostBudget;

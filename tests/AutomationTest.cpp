@@ -347,6 +347,8 @@ TEST(Sequence, StepsKeepTheirTimeAndEachSaysItsOutcome)
     EXPECT_EQ(port.sent[3].tag.notBeforeUs, 1040 * kMs);
     EXPECT_EQ(automation.Advance(1040 * kMs), 1045 * kMs);
     EXPECT_EQ(automation.Advance(1045 * kMs), 1060 * kMs);
+    ASSERT_TRUE(port.sent.back().tag.withdrawn);
+    EXPECT_FALSE(*port.sent.back().tag.withdrawn);
     EXPECT_EQ(automation.Advance(1060 * kMs), Automation::kNothingDue);
     EXPECT_EQ(port.sent.size(), 6u);
     EXPECT_FALSE(automation.Runner().Running());
@@ -392,7 +394,10 @@ TEST(Sequence, AWaitForAMessageIsMetTimesOutOrGoesOnAndALinkThatEndsStopsIt)
     automation.StartSequence(L"Poll", 0);
     automation.Advance(0);
     automation.Advance(10 * kMs);
+    ASSERT_TRUE(port.sent.back().tag.withdrawn);
+    EXPECT_FALSE(*port.sent.back().tag.withdrawn);
     automation.OnLinkEnded();
+    EXPECT_TRUE(*port.sent.back().tag.withdrawn); // handed over ahead, taken back with the stop
     EXPECT_FALSE(automation.Runner().Running());
     EXPECT_EQ(port.lines.back(), L"ERR Sequence \"Poll\" stopped at step 2 of 2, round 2: the link has ended. "
                                  L"3 steps done, 0 waits met, 0 time-outs.");

@@ -257,6 +257,23 @@ TEST(SendQueue, APayloadSharedByQueuesIsLostOnceAndNotAfterItLeft)
     left->LetGo();
     EXPECT_EQ(e.Close(), 0u);
 
+    // A payload taken back before it left is passed over, not sent.
+    SendQueue w;
+    w.Open();
+    auto back = std::make_shared<std::atomic<bool>>(false);
+    SendTag later;
+    later.notBeforeUs = SteadyMicroseconds() + 60'000'000;
+    later.withdrawn = back;
+    w.Push(MakeOutgoing(Bytes(10, 'w'), later));
+    const OutgoingPtr next = MakeOutgoing(Bytes(3, 'n'));
+    w.Push(next);
+    EXPECT_EQ(w.Pop(), nullptr); // not yet due, and what is behind it waits
+    EXPECT_GT(w.WaitMs(INFINITE), 1000u);
+    *back = true;
+    EXPECT_EQ(w.WaitMs(INFINITE), 0u);
+    EXPECT_EQ(w.Pop(), next);
+    EXPECT_EQ(w.Bytes(), 0u);
+
     // Past the cap a push is refused, except into an empty queue.
     SetSendQueueCap(64);
     SendQueue f;
