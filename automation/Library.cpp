@@ -11,16 +11,9 @@
 
 namespace {
 
-std::wstring Trimmed(const std::wstring& text)
-{
-    const size_t first = text.find_first_not_of(L" \t");
-    if (first == std::wstring::npos)
-        return L"";
-    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-}
 
 // A pattern's or a payload's own blanks at its end are kept.
-std::wstring LeftTrimmed(const std::wstring& text)
+std::wstring LeftTrimBlanks(const std::wstring& text)
 {
     const size_t first = text.find_first_not_of(L" \t");
     return first == std::wstring::npos ? L"" : text.substr(first);
@@ -113,23 +106,37 @@ struct Writer {
     std::wstring out;
     void Line(const std::wstring& text) { out += text + L"\r\n"; }
     void Key(const wchar_t* key, const std::wstring& value) { Line(std::wstring(key) + L"=" + value); }
-    void Payload(const PayloadSpec& spec)
+    void Payload(const PayloadForm& form)
     {
-        if (spec.hex) {
-            Key(L"Hex", spec.text);
+        if (form.hex) {
+            Key(L"Hex", form.text);
         } else {
-            const std::vector<std::wstring> lines = TextLines(spec.text);
+            const std::vector<std::wstring> lines = TextLines(form.text);
             Key(L"Text", lines[0]);
             for (size_t i = 1; i < lines.size(); ++i)
                 Key(L"Text+", lines[i]);
-            Key(L"Escapes", FlagWord(spec.escapes));
-            Key(L"Ending", EndingName(spec.ending));
+            Key(L"Escapes", FlagWord(form.escapes));
+            Key(L"Ending", EndingName(form.ending));
         }
-        Key(L"Checksum", ChecksumWord(spec.checksum));
+        Key(L"Checksum", ChecksumWord(form.checksum));
     }
 };
 
 } // namespace
+
+std::wstring TrimBlanks(const std::wstring& text)
+{
+    const size_t first = text.find_first_not_of(L" \t");
+    if (first == std::wstring::npos)
+        return L"";
+    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+}
+
+bool NameLooksLikePayload(const std::wstring& name)
+{
+    const std::wstring start = Lower(name.substr(0, 5));
+    return StartsWith(start, L"text:") || StartsWith(start, L"hex:");
+}
 
 std::vector<std::wstring> SplitLines(const std::wstring& text)
 {
@@ -173,7 +180,7 @@ std::wstring ShortcutText(const Shortcut& shortcut)
 
 bool ParseShortcut(const std::wstring& text, Shortcut& shortcut)
 {
-    std::wstring rest = Lower(Trimmed(text));
+    std::wstring rest = Lower(TrimBlanks(text));
     Shortcut parsed;
     if (rest.empty()) {
         shortcut = parsed;
@@ -212,10 +219,10 @@ std::wstring StepText(const Step& step)
 std::wstring ParseStep(const std::wstring& text, Step& out)
 {
     Step step;
-    const std::wstring trimmed = LeftTrimmed(text);
+    const std::wstring trimmed = LeftTrimBlanks(text);
     const std::wstring lower = Lower(trimmed);
     if (StartsWith(lower, L"send ")) {
-        const std::wstring what = LeftTrimmed(trimmed.substr(5));
+        const std::wstring what = LeftTrimBlanks(trimmed.substr(5));
         const std::wstring whatLower = Lower(what);
         if (StartsWith(whatLower, L"text:") || StartsWith(whatLower, L"hex:")) {
             const bool hex = StartsWith(whatLower, L"hex:");
@@ -236,19 +243,19 @@ std::wstring ParseStep(const std::wstring& text, Step& out)
             if (what.empty())
                 return L"\"send\" needs the name of a command, or \"text:\" or \"hex:\" and a payload.";
             step.kind = Step::Kind::SendCommand;
-            step.command = Trimmed(what);
+            step.command = TrimBlanks(what);
         }
         out = step;
         return L"";
     }
     if (!StartsWith(lower, L"wait "))
         return L"\"" + trimmed + L"\" is none of \"send ...\", \"wait MS\", \"wait up to MS for ...\".";
-    std::wstring rest = LeftTrimmed(trimmed.substr(5));
+    std::wstring rest = LeftTrimBlanks(trimmed.substr(5));
     const bool upTo = StartsWith(Lower(rest), L"up to ");
     if (upTo)
-        rest = LeftTrimmed(rest.substr(6));
+        rest = LeftTrimBlanks(rest.substr(6));
     if (!upTo)
-        rest = Trimmed(rest);
+        rest = TrimBlanks(rest);
     const size_t numberEnd = rest.find(L' ');
     if (!ParseMs(rest.substr(0, numberEnd), step.ms))
         return L"\"" + trimmed + L"\" needs a time in milliseconds (0 to 86400000).";
@@ -261,14 +268,14 @@ std::wstring ParseStep(const std::wstring& text, Step& out)
     }
     step.kind = Step::Kind::WaitFor;
     rest = numberEnd == std::wstring::npos ? L"" : rest.substr(numberEnd + 1);
-    rest = LeftTrimmed(rest);
+    rest = LeftTrimBlanks(rest);
     if (StartsWith(Lower(rest), L"or go on ")) {
         step.goOnAfterTimeout = true;
-        rest = LeftTrimmed(rest.substr(9));
+        rest = LeftTrimBlanks(rest.substr(9));
     }
     if (!StartsWith(Lower(rest), L"for "))
         return L"\"" + trimmed + L"\" needs \"for\" and what to wait for: exact, contains, hex or regex, and the pattern.";
-    rest = LeftTrimmed(rest.substr(4));
+    rest = LeftTrimBlanks(rest.substr(4));
     const size_t kindEnd = rest.find(L' ');
     if (kindEnd == std::wstring::npos || !MatchKindFromName(Lower(rest.substr(0, kindEnd)), step.match))
         return L"\"" + trimmed + L"\" needs exact, contains, hex or regex, a blank, and the pattern.";
@@ -420,7 +427,7 @@ static std::wstring ReadLibraryText(const std::string& utf8, Library& library)
 
     for (const std::wstring& line : SplitLines(text)) {
         ++number;
-        const std::wstring trimmed = Trimmed(line);
+        const std::wstring trimmed = TrimBlanks(line);
         if (trimmed.empty() || trimmed[0] == L'#' || trimmed[0] == L';')
             continue;
         if (trimmed[0] == L'[') {
@@ -448,15 +455,15 @@ static std::wstring ReadLibraryText(const std::string& utf8, Library& library)
             return fail(L"\"" + trimmed + L"\" is no Key=Value line.");
         if (block.kind == Block::Kind::None)
             return fail(L"\"" + trimmed + L"\" comes before any [Command], [Sequence] or [Rule].");
-        const std::wstring key = Lower(Trimmed(line.substr(0, equals)));
+        const std::wstring key = Lower(TrimBlanks(line.substr(0, equals)));
         const std::wstring raw = line.substr(equals + 1); // as it stands, for texts and patterns
-        const std::wstring value = Trimmed(raw);
+        const std::wstring value = TrimBlanks(raw);
         const bool repeats = key == L"step" || key == L"text+";
         if (!repeats && !block.keys.insert(key).second)
-            return fail(L"a second " + Trimmed(line.substr(0, equals)) + L" in one block.");
+            return fail(L"a second " + TrimBlanks(line.substr(0, equals)) + L" in one block.");
 
         // The keys every block with a payload shares.
-        PayloadSpec* payload = block.kind == Block::Kind::Command ? &read.commands.back().payload
+        PayloadForm* payload = block.kind == Block::Kind::Command ? &read.commands.back().payload
                                : block.kind == Block::Kind::Rule  ? &read.rules.back().reply
                                                                   : nullptr;
         if (payload && (key == L"text" || key == L"hex")) {
@@ -498,8 +505,7 @@ static std::wstring ReadLibraryText(const std::string& utf8, Library& library)
             if (block.kind == Block::Kind::Command) {
                 if (read.FindCommand(value))
                     return fail(L"a second command named \"" + value + L"\".");
-                const std::wstring lower = Lower(value);
-                if (StartsWith(lower, L"text:") || StartsWith(lower, L"hex:"))
+                if (NameLooksLikePayload(value))
                     return fail(L"a command's name cannot begin with \"text:\" or \"hex:\", which a step's payload begins with.");
                 read.commands.back().name = value;
             } else if (block.kind == Block::Kind::Sequence) {
@@ -559,17 +565,17 @@ static std::wstring ReadLibraryText(const std::string& utf8, Library& library)
                 continue;
             }
             if (key == L"match") {
-                const std::wstring spec = raw.substr(raw.find_first_not_of(L" \t") == std::wstring::npos
+                const std::wstring form = raw.substr(raw.find_first_not_of(L" \t") == std::wstring::npos
                                                          ? raw.size()
                                                          : raw.find_first_not_of(L" \t"));
-                const size_t blank = spec.find(L' ');
-                if (blank == std::wstring::npos || !MatchKindFromName(Lower(spec.substr(0, blank)), rule.match))
+                const size_t blank = form.find(L' ');
+                if (blank == std::wstring::npos || !MatchKindFromName(Lower(form.substr(0, blank)), rule.match))
                     return fail(L"Match is exact, contains, hex or regex, a blank, and the pattern.");
-                rule.pattern = spec.substr(blank + 1);
+                rule.pattern = form.substr(blank + 1);
                 continue;
             }
         }
-        return fail(L"\"" + Trimmed(line.substr(0, equals)) + L"\" is not a key of this block.");
+        return fail(L"\"" + TrimBlanks(line.substr(0, equals)) + L"\" is not a key of this block.");
     }
     ++number;
     if (!finish())

@@ -20,7 +20,7 @@ bool ParseShortcut(const std::wstring& text, Shortcut& shortcut);
 struct Command {
     std::wstring name;
     std::wstring group;
-    PayloadSpec payload;
+    PayloadForm payload;
     Shortcut shortcut;
     friend bool operator==(const Command&, const Command&) = default;
 };
@@ -35,7 +35,7 @@ struct Command {
 struct Step {
     enum class Kind { SendCommand, SendPayload, Wait, WaitFor } kind = Kind::Wait;
     std::wstring command;
-    PayloadSpec payload;
+    PayloadForm payload;
     uint32_t ms = 0;
     MatchKind match = MatchKind::Contains;
     std::wstring pattern;
@@ -43,6 +43,10 @@ struct Step {
     friend bool operator==(const Step&, const Step&) = default;
 };
 std::wstring StepText(const Step& step);
+// A command's name that a step would read as its payload ("text: …", "hex: …", in any case).
+bool NameLooksLikePayload(const std::wstring& name);
+// Without its blanks and tabs at both ends.
+std::wstring TrimBlanks(const std::wstring& text);
 
 // The text's lines, cut at LF with a CR before it dropped, as a file and an
 // edit box hold them.
@@ -66,7 +70,7 @@ struct ResponderRule {
     bool enabled = true;
     MatchKind match = MatchKind::Contains;
     std::wstring pattern;
-    PayloadSpec reply; // a ReplyTemplate
+    PayloadForm reply; // a ReplyTemplate
     uint32_t delayMs = 0;
     bool goOn = false; // later rules may answer the same message too
     friend bool operator==(const ResponderRule&, const ResponderRule&) = default;

@@ -21,10 +21,10 @@ std::wstring ReplyTemplate::AddLiteral(const std::wstring& run)
     if (run.empty())
         return L"";
     Piece piece;
-    if (m_spec.hex) {
+    if (m_form.hex) {
         if (!ParseHexBytes(run, piece.bytes))
             return L"\"" + run + L"\" in the reply is not hex pairs.";
-    } else if (m_spec.escapes) {
+    } else if (m_form.escapes) {
         Unescaped expanded = ExpandEscapes(run);
         if (!expanded.problem.empty())
             return L"An escape in \"" + run + L"\" is not one of \\r \\n \\t \\0 \\\\ \\xHH.";
@@ -36,11 +36,11 @@ std::wstring ReplyTemplate::AddLiteral(const std::wstring& run)
     return L"";
 }
 
-std::wstring ReplyTemplate::Compile(const PayloadSpec& spec, size_t groups)
+std::wstring ReplyTemplate::Compile(const PayloadForm& form, size_t groups)
 {
-    m_spec = spec;
+    m_form = form;
     m_pieces.clear();
-    const std::wstring& text = spec.text;
+    const std::wstring& text = form.text;
     std::wstring run;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != L'{') {
@@ -48,7 +48,7 @@ std::wstring ReplyTemplate::Compile(const PayloadSpec& spec, size_t groups)
             continue;
         }
         if (i + 1 < text.size() && text[i + 1] == L'{') {
-            if (spec.hex)
+            if (form.hex)
                 return L"A hex reply has no \"{{\".";
             run += L'{';
             ++i;
@@ -78,7 +78,7 @@ std::wstring ReplyTemplate::Compile(const PayloadSpec& spec, size_t groups)
             formed = j < text.size() && text[j] == L'}';
         }
         if (!formed) {
-            if (spec.hex)
+            if (form.hex)
                 return L"The reply's \"{\" at character " + std::to_wstring(i + 1) +
                        L" begins none of {*}, {N}, {@A}, {@A-B}, {@A-}.";
             run += L'{';
@@ -134,5 +134,5 @@ BuiltPayload ReplyTemplate::Expand(const uint8_t* message, size_t size, const st
         }
         }
     }
-    return FinishPayload(m_spec, std::move(body));
+    return FinishPayload(m_form, std::move(body));
 }

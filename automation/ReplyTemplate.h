@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-// A reply made from the message it answers: the spec's text or hex pairs,
+// A reply made from the message it answers: the form's text or hex pairs,
 // in which these copy bytes of the message:
 //   {*}      the whole message
 //   {N}      the pattern's group N (0: what matched)
@@ -17,9 +17,9 @@
 class ReplyTemplate {
 public:
     // An empty text when it was taken; `groups`: how many the pattern has.
-    std::wstring Compile(const PayloadSpec& spec, size_t groups);
+    std::wstring Compile(const PayloadForm& form, size_t groups);
     BuiltPayload Expand(const uint8_t* message, size_t size, const std::vector<ByteSpan>& groups) const;
-    const PayloadSpec& Spec() const { return m_spec; }
+    const PayloadForm& Form() const { return m_form; }
 
 private:
     struct Piece {
@@ -29,6 +29,6 @@ private:
     };
     std::wstring AddLiteral(const std::wstring& run);
 
-    PayloadSpec m_spec;
+    PayloadForm m_form;
     std::vector<Piece> m_pieces;
 };

@@ -196,7 +196,7 @@ size_t SequenceRunner::SendAfterThis() const
 bool SequenceRunner::Send(size_t index, uint64_t notBeforeUs)
 {
     const Step& step = m_sequence.steps[index];
-    PayloadSpec spec = step.payload;
+    PayloadForm form = step.payload;
     std::wstring what = L"\"" + step.payload.text + L"\"";
     if (step.kind == Step::Kind::SendCommand) {
         const Command* command = m_port.FindCommand(step.command);
@@ -204,10 +204,10 @@ bool SequenceRunner::Send(size_t index, uint64_t notBeforeUs)
             Stop(L"the library has no command named \"" + step.command + L"\"", true);
             return false;
         }
-        spec = command->payload;
+        form = command->payload;
         what = L"\"" + command->name + L"\"";
     }
-    const BuiltPayload built = MakePayload(spec);
+    const BuiltPayload built = MakePayload(form);
     if (!built.problem.empty()) {
         Stop(built.problem, true);
         return false;
@@ -215,7 +215,7 @@ bool SequenceRunner::Send(size_t index, uint64_t notBeforeUs)
     if (notBeforeUs)
         m_withdraw = std::make_shared<std::atomic<bool>>(false);
     const SendResult result =
-        m_port.SendStep(built, spec.hex,
+        m_port.SendStep(built, form.hex,
                         StepWords(index) + L": sent " + what + L" (" + Count(built.bytes.size(), L"byte", L"bytes") + L").",
                         notBeforeUs, notBeforeUs ? m_withdraw : nullptr);
     if (result != SendResult::Queued) {

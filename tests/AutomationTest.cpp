@@ -100,18 +100,18 @@ TEST(ReplyTemplate, CopiesOfTheRequestAndTheChecksumFollowTheSendAreasRules)
     std::vector<ByteSpan> groups;
     ASSERT_TRUE(request.Matches(message.data(), message.size(), &groups));
     ReplyTemplate reply;
-    PayloadSpec spec;
-    spec.hex = true;
-    spec.text = L"{1} 00 00 00 07 {@6} 03 04 00 2A 00 2B";
-    ASSERT_EQ(reply.Compile(spec, request.GroupCount()), L"");
+    PayloadForm form;
+    form.hex = true;
+    form.text = L"{1} 00 00 00 07 {@6} 03 04 00 2A 00 2B";
+    ASSERT_EQ(reply.Compile(form, request.GroupCount()), L"");
     const BuiltPayload built = reply.Expand(message.data(), message.size(), groups);
     EXPECT_EQ(built.problem, L"");
     EXPECT_EQ(built.bytes, (std::vector<uint8_t>{0xAB, 0xCD, 0, 0, 0, 7, 0x11, 3, 4, 0, 0x2A, 0, 0x2B}));
 
     // Modbus RTU: the CRC goes after the copied bytes, low byte first.
-    spec.text = L"{@0-1} 02 00 07";
-    spec.checksum = Checksum::Crc16Modbus;
-    ASSERT_EQ(reply.Compile(spec, 0), L"");
+    form.text = L"{@0-1} 02 00 07";
+    form.checksum = Checksum::Crc16Modbus;
+    ASSERT_EQ(reply.Compile(form, 0), L"");
     const std::vector<uint8_t> rtu = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01};
     EXPECT_EQ(reply.Expand(rtu.data(), rtu.size(), {}).bytes,
               (std::vector<uint8_t>{0x01, 0x03, 0x02, 0x00, 0x07, 0xF9, 0x86}));
@@ -121,7 +121,7 @@ TEST(ReplyTemplate, CopiesOfTheRequestAndTheChecksumFollowTheSendAreasRules)
     ASSERT_EQ(csq.Compile(MatchKind::Regex, L"AT\\+ECHO=(\\w+)"), L"");
     const std::vector<uint8_t> at = B("AT+ECHO=hi");
     ASSERT_TRUE(csq.Matches(at.data(), at.size(), &groups));
-    PayloadSpec text;
+    PayloadForm text;
     text.escapes = true;
     text.ending = LineEnding::CrLf;
     text.text = L"{{\"echo\":\"{1}\"}\\tOK{@0-1}{@8-}";
@@ -129,14 +129,14 @@ TEST(ReplyTemplate, CopiesOfTheRequestAndTheChecksumFollowTheSendAreasRules)
     EXPECT_EQ(reply.Expand(at.data(), at.size(), groups).bytes, B("{\"echo\":\"hi\"}\tOKAThi\r\n"));
 
     // What cannot be made is said, not sent cut short.
-    spec.checksum = Checksum::None;
-    spec.text = L"{@4-7}";
-    ASSERT_EQ(reply.Compile(spec, 0), L"");
+    form.checksum = Checksum::None;
+    form.text = L"{@4-7}";
+    ASSERT_EQ(reply.Compile(form, 0), L"");
     const BuiltPayload shortRequest = reply.Expand(rtu.data(), rtu.size(), {});
     EXPECT_TRUE(shortRequest.bytes.empty());
     EXPECT_NE(shortRequest.problem.find(L"bytes 4-7"), std::wstring::npos);
-    EXPECT_NE(reply.Compile(PayloadSpec{true, L"{2}"}, 1), L"");
-    EXPECT_NE(reply.Compile(PayloadSpec{true, L"01 {x}"}, 0), L"");
+    EXPECT_NE(reply.Compile(PayloadForm{true, L"{2}"}, 1), L"");
+    EXPECT_NE(reply.Compile(PayloadForm{true, L"01 {x}"}, 0), L"");
 }
 
 namespace {
@@ -251,9 +251,9 @@ TEST(LibraryFile, AMalformedFileNamesItsLineAndLeavesTheLibraryAsItWas)
 
 TEST(Responder, TheFirstMatchAnswersAndARuleMayLetTheNextOnesAnswerToo)
 {
-    ResponderRule ping{L"ping", true, MatchKind::Contains, L"PING", PayloadSpec{false, L"PONG"}};
-    ResponderRule any{L"any", true, MatchKind::Regex, L".", PayloadSpec{false, L"ANY"}};
-    ResponderRule off{L"off", false, MatchKind::Contains, L"PING", PayloadSpec{false, L"OFF"}};
+    ResponderRule ping{L"ping", true, MatchKind::Contains, L"PING", PayloadForm{false, L"PONG"}};
+    ResponderRule any{L"any", true, MatchKind::Regex, L".", PayloadForm{false, L"ANY"}};
+    ResponderRule off{L"off", false, MatchKind::Contains, L"PING", PayloadForm{false, L"OFF"}};
     Responder responder;
     responder.SetRules({off, ping, any});
     const std::vector<uint8_t> message = B("PING");
@@ -323,7 +323,7 @@ TEST(Sequence, StepsKeepTheirTimeAndEachSaysItsOutcome)
     FakePort port;
     Automation automation(port);
     Library library;
-    library.commands.push_back(Command{L"Read", L"", PayloadSpec{true, L"01 03", false, LineEnding::None,
+    library.commands.push_back(Command{L"Read", L"", PayloadForm{true, L"01 03", false, LineEnding::None,
                                                                 Checksum::Crc16Modbus},
                                        Shortcut{}});
     library.sequences.push_back(MakeSequence({L"send Read", L"wait 20", L"send text: AT\\r"}, 3));
@@ -425,8 +425,8 @@ TEST(Responder, EachRequestIsAnsweredToItsOwnPeerAfterItsDelayAndItsLineSaysWhic
     Automation automation(port);
     Library library;
     library.rules.push_back(ResponderRule{L"echo", true, MatchKind::Regex, L"^ID=(\\d+)",
-                                          PayloadSpec{false, L"ACK {1}\\n", true}});
-    library.rules.push_back(ResponderRule{L"slow", true, MatchKind::Contains, L"SLOW", PayloadSpec{false, L"LATE"},
+                                          PayloadForm{false, L"ACK {1}\\n", true}});
+    library.rules.push_back(ResponderRule{L"slow", true, MatchKind::Contains, L"SLOW", PayloadForm{false, L"LATE"},
                                           250});
     automation.SetLibrary(library);
     const std::vector<uint8_t> one = B("ID=1"), two = B("ID=22"), slow = B("SLOW");

@@ -88,7 +88,7 @@ protected:
 TEST_F(AutomationWindow, ASequenceSendsWaitsForTheReplyAndStopsAtATimeOut)
 {
     Library library;
-    library.commands.push_back(Command{L"Hello", L"", PayloadSpec{false, L"HELLO", false, LineEnding::CrLf},
+    library.commands.push_back(Command{L"Hello", L"", PayloadForm{false, L"HELLO", false, LineEnding::CrLf},
                                        Shortcut{4, true}});
     library.sequences.push_back(Sequence{L"Check", 1,
                                          {ParsedStep(L"send Hello"), ParsedStep(L"wait up to 3000 for contains OK"),
@@ -152,8 +152,8 @@ TEST_F(AutomationWindow, TheResponderAnswersEachClientOnItsOwnConnection)
     SaveFraming(FramedLink::Tcp, lines);
     Library library;
     library.rules.push_back(ResponderRule{L"read", true, MatchKind::Regex, L"^READ (\\d+)",
-                                          PayloadSpec{false, L"VALUE {1}=42\\n", true}});
-    library.rules.push_back(ResponderRule{L"never", false, MatchKind::Contains, L"READ", PayloadSpec{false, L"NO"}});
+                                          PayloadForm{false, L"VALUE {1}=42\\n", true}});
+    library.rules.push_back(ResponderRule{L"never", false, MatchKind::Contains, L"READ", PayloadForm{false, L"NO"}});
     dialog.AutomationPart().ChangeLibrary(library);
     dialog.AutomationPart().SetResponderOn(true);
 
@@ -200,7 +200,7 @@ TEST_F(AutomationWindow, TheResponderAnswersEachClientOnItsOwnConnection)
 TEST_F(AutomationWindow, AListenerAnswersEachDatagramsSender)
 {
     Library library;
-    library.rules.push_back(ResponderRule{L"ping", true, MatchKind::Exact, L"PING", PayloadSpec{false, L"PONG"}});
+    library.rules.push_back(ResponderRule{L"ping", true, MatchKind::Exact, L"PING", PayloadForm{false, L"PONG"}});
     dialog.AutomationPart().ChangeLibrary(library);
     dialog.AutomationPart().SetResponderOn(true);
     uint16_t port = 0;

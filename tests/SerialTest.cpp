@@ -426,7 +426,7 @@ TEST_F(SerialPort, TheResponderAnswersAMastersRequest)
     ASSERT_TRUE(dialog.Create());
     Library library;
     library.rules.push_back(ResponderRule{L"holding", true, MatchKind::Hex, L"?? 03 00 00 00 01 ?? ??",
-                                          PayloadSpec{true, L"{@0} 03 02 00 07", false, LineEnding::None,
+                                          PayloadForm{true, L"{@0} 03 02 00 07", false, LineEnding::None,
                                                       Checksum::Crc16Modbus}});
     dialog.AutomationPart().ChangeLibrary(library);
     dialog.AutomationPart().SetResponderOn(true);

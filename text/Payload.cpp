@@ -140,42 +140,42 @@ const wchar_t* ChecksumName(Checksum kind)
     return index >= 0 && index < kChecksumCount ? names[index] : names[0];
 }
 
-BuiltPayload FinishPayload(const PayloadSpec& spec, std::vector<uint8_t> body)
+BuiltPayload FinishPayload(const PayloadForm& form, std::vector<uint8_t> body)
 {
     BuiltPayload out;
     // A framed text protocol puts its checksum before the line ending; no
     // bytes have none.
     if (!body.empty()) {
-        const std::vector<uint8_t> sum = ChecksumBytes(spec.checksum, body.data(), body.size());
+        const std::vector<uint8_t> sum = ChecksumBytes(form.checksum, body.data(), body.size());
         out.checksum = {uint32_t(body.size()), uint32_t(sum.size())};
         body.insert(body.end(), sum.begin(), sum.end());
     }
-    if (!spec.hex) {
-        const LineEnding e = spec.ending;
+    if (!form.hex) {
+        const LineEnding e = form.ending;
         body = AppendLineEnding(std::move(body), e == LineEnding::Cr, e == LineEnding::Lf, e == LineEnding::CrLf);
     }
     out.bytes = std::move(body);
     return out;
 }
 
-BuiltPayload MakePayload(const PayloadSpec& spec)
+BuiltPayload MakePayload(const PayloadForm& form)
 {
-    if (spec.hex) {
+    if (form.hex) {
         std::vector<uint8_t> bytes;
-        if (!ParseHexBytes(spec.text, bytes)) {
+        if (!ParseHexBytes(form.text, bytes)) {
             BuiltPayload out;
-            out.problem = L"\"" + spec.text + L"\" is not hex pairs such as \"01 03 0A\".";
+            out.problem = L"\"" + form.text + L"\" is not hex pairs such as \"01 03 0A\".";
             return out;
         }
-        return FinishPayload(spec, std::move(bytes));
+        return FinishPayload(form, std::move(bytes));
     }
-    if (!spec.escapes)
-        return FinishPayload(spec, EncodeUtf8(spec.text));
-    Unescaped expanded = ExpandEscapes(spec.text);
+    if (!form.escapes)
+        return FinishPayload(form, EncodeUtf8(form.text));
+    Unescaped expanded = ExpandEscapes(form.text);
     if (!expanded.problem.empty()) {
         BuiltPayload out;
         out.problem = std::move(expanded.problem);
         return out;
     }
-    return FinishPayload(spec, std::move(expanded.bytes));
+    return FinishPayload(form, std::move(expanded.bytes));
 }

@@ -42,13 +42,13 @@ LineEnding LineEndingFor(bool cr, bool lf, bool crlf);
 // A payload as the send area describes it: a text (its escapes made into
 // bytes when asked) or hex pairs, then the checksum over those bytes, then
 // (for a text) the line ending.
-struct PayloadSpec {
+struct PayloadForm {
     bool hex = false;
     std::wstring text; // the text, or the hex pairs
     bool escapes = false;
     LineEnding ending = LineEnding::None;
     Checksum checksum = Checksum::None;
-    friend bool operator==(const PayloadSpec&, const PayloadSpec&) = default;
+    friend bool operator==(const PayloadForm&, const PayloadForm&) = default;
 };
 
 struct BuiltPayload {
@@ -58,6 +58,6 @@ struct BuiltPayload {
 };
 
 // `body`: the bytes the text or the pairs stand for, already made (a reply
-// that copies from its request); the spec then adds its checksum and ending.
-BuiltPayload FinishPayload(const PayloadSpec& spec, std::vector<uint8_t> body);
-BuiltPayload MakePayload(const PayloadSpec& spec);
+// that copies from its request); the form then adds its checksum and ending.
+BuiltPayload FinishPayload(const PayloadForm& form, std::vector<uint8_t> body);
+BuiltPayload MakePayload(const PayloadForm& form);

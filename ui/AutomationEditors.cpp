@@ -21,45 +21,30 @@ void FillChecksums(Window combo, Checksum selected)
 }
 
 // The payload's own controls, shared by the command and the rule.
-void ShowPayload(const Dialog& d, const PayloadSpec& spec)
+void ShowPayload(const Dialog& d, const PayloadForm& form)
 {
-    Fill(d.Item(IDC_ED_KIND), {L"Text", L"Hex"}, spec.hex ? 1 : 0);
-    d.Item(IDC_ED_TEXT).SetText(spec.text);
-    d.Item(IDC_ED_ESCAPES).SetCheck(spec.escapes);
-    Fill(d.Item(IDC_ED_ENDING), {L"None", L"CR", L"LF", L"CRLF"}, int(spec.ending));
-    FillChecksums(d.Item(IDC_ED_CHECKSUM), spec.checksum);
+    Fill(d.Item(IDC_ED_KIND), {L"Text", L"Hex"}, form.hex ? 1 : 0);
+    d.Item(IDC_ED_TEXT).SetText(form.text);
+    d.Item(IDC_ED_ESCAPES).SetCheck(form.escapes);
+    Fill(d.Item(IDC_ED_ENDING), {L"None", L"CR", L"LF", L"CRLF"}, int(form.ending));
+    FillChecksums(d.Item(IDC_ED_CHECKSUM), form.checksum);
 }
 
-PayloadSpec ReadPayload(const Dialog& d)
+PayloadForm ReadPayload(const Dialog& d)
 {
-    PayloadSpec spec;
-    spec.hex = d.Item(IDC_ED_KIND).Selection() == 1;
-    spec.text = d.Item(IDC_ED_TEXT).Text();
-    spec.escapes = !spec.hex && d.Item(IDC_ED_ESCAPES).Checked();
-    spec.ending = spec.hex ? LineEnding::None : LineEnding(std::max(0, d.Item(IDC_ED_ENDING).Selection()));
-    spec.checksum = Checksum(std::max(0, d.Item(IDC_ED_CHECKSUM).Selection()));
-    return spec;
-}
-
-std::wstring Trim(const std::wstring& text)
-{
-    const size_t first = text.find_first_not_of(L" \t");
-    return first == std::wstring::npos ? L"" : text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+    PayloadForm form;
+    form.hex = d.Item(IDC_ED_KIND).Selection() == 1;
+    form.text = d.Item(IDC_ED_TEXT).Text();
+    form.escapes = !form.hex && d.Item(IDC_ED_ESCAPES).Checked();
+    form.ending = form.hex ? LineEnding::None : LineEnding(std::max(0, d.Item(IDC_ED_ENDING).Selection()));
+    form.checksum = Checksum(std::max(0, d.Item(IDC_ED_CHECKSUM).Selection()));
+    return form;
 }
 
 // A whole number, or false; the box takes digits as typed, but not as pasted.
 bool ReadNumber(const Window& edit, uint32_t& value, uint32_t most)
 {
-    return ParseWholeNumber(Trim(edit.Text()), most, value);
-}
-
-// As a step reads it: a name beginning so would be taken for a payload.
-bool StartsLikeAPayload(const std::wstring& name)
-{
-    std::wstring start = name.substr(0, 5);
-    for (wchar_t& c : start)
-        c = wchar_t(towlower(c));
-    return start.rfind(L"text:", 0) == 0 || start.rfind(L"hex:", 0) == 0;
+    return ParseWholeNumber(TrimBlanks(edit.Text()), most, value);
 }
 
 } // namespace
@@ -87,8 +72,8 @@ BOOL CommandEditor::OnInitDialog()
 void CommandEditor::OnOK()
 {
     Command value;
-    value.name = Trim(Item(IDC_ED_NAME).Text());
-    value.group = Trim(Item(IDC_ED_GROUP).Text());
+    value.name = TrimBlanks(Item(IDC_ED_NAME).Text());
+    value.group = TrimBlanks(Item(IDC_ED_GROUP).Text());
     const int key = std::max(0, Item(IDC_ED_SHORTCUT).Selection());
     value.shortcut = key == 0 ? Shortcut{} : Shortcut{(key - 1) % 12 + 1, key > 12};
     value.payload = ReadPayload(*this);
@@ -103,7 +88,7 @@ void CommandEditor::OnOK()
     }
     if (value.name.empty())
         problem = L"A command needs a name.";
-    else if (StartsLikeAPayload(value.name))
+    else if (NameLooksLikePayload(value.name))
         problem = L"A name cannot begin with \"text:\" or \"hex:\".";
     if (problem.empty())
         problem = MakePayload(value.payload).problem;
@@ -137,7 +122,7 @@ BOOL SequenceEditor::OnInitDialog()
 void SequenceEditor::OnOK()
 {
     Sequence value;
-    value.name = Trim(Item(IDC_ED_NAME).Text());
+    value.name = TrimBlanks(Item(IDC_ED_NAME).Text());
     std::wstring problem;
     if (value.name.empty())
         problem = L"A sequence needs a name.";
@@ -151,7 +136,7 @@ void SequenceEditor::OnOK()
         ++line;
         if (!problem.empty())
             break;
-        if (Trim(stepText).empty())
+        if (TrimBlanks(stepText).empty())
             continue;
         Step step;
         if (const std::wstring why = ParseStep(stepText, step); !why.empty())
@@ -192,7 +177,7 @@ BOOL RuleEditor::OnInitDialog()
 void RuleEditor::OnOK()
 {
     ResponderRule value;
-    value.name = Trim(Item(IDC_ED_NAME).Text());
+    value.name = TrimBlanks(Item(IDC_ED_NAME).Text());
     value.enabled = Item(IDC_ED_ENABLED).Checked();
     value.match = MatchKind(std::max(0, Item(IDC_ED_MATCH_KIND).Selection()));
     value.pattern = Item(IDC_ED_PATTERN).Text();

@@ -31,14 +31,10 @@ void AutomationSide::Attach(Window dialog, ConnectionController& controller, Log
     TrafficCore& core = log.Core();
     core.SetMessageWatcher([this](const TrafficCore::Message& m) {
         m_automation.OnMessage(m.bytes, m.size, m.client, m.peer, m.arrivedUs, SteadyMicroseconds());
-        Pump();
+        m_pumpDue = true; // once the event or tick that made it is done
     });
-    core.SetWrittenNote([this](const SendTag& tag, uint64_t writtenUs) {
-        std::wstring note = m_automation.OnWritten(tag, writtenUs);
-        if (!note.empty())
-            Pump(); // a sequence may wait on its write
-        return note;
-    });
+    core.SetWrittenNote(
+        [this](const SendTag& tag, uint64_t writtenUs) { return m_automation.OnWritten(tag, writtenUs); });
 }
 
 void AutomationSide::Detach()
@@ -56,15 +52,16 @@ void AutomationSide::Detach()
 // window's next refresh: the waker wakes for it too.
 void AutomationSide::Pump()
 {
+    m_pumpDue = false;
     uint64_t due = m_automation.Advance(SteadyMicroseconds());
     if (m_log && m_automation.Watching())
         due = std::min(due, m_log->Core().FramingDueUs());
     m_waker.WakeAt(due);
 }
 
-void AutomationSide::AfterReceived()
+void AutomationSide::AfterEvent(bool received)
 {
-    if (m_automation.Watching())
+    if (m_pumpDue || (received && m_automation.Watching()))
         Pump();
 }
 
@@ -118,6 +115,8 @@ void AutomationSide::ShowWindow()
 
 void AutomationSide::Refresh()
 {
+    if (m_pumpDue) // the tick let go of framed messages
+        Pump();
     if (m_window && IsWindowVisible(m_window->Handle()))
         m_window->Refresh();
 }

@@ -32,8 +32,9 @@ public:
 
     // The waker's message: what is due is done.
     void OnDue();
-    // Received bytes were taken: framing may hold a message whose time comes.
-    void AfterReceived();
+    // A link's event was logged: what it let the automation do is done, and
+    // received bytes that framing holds get their moment woken for.
+    void AfterEvent(bool received);
     // The link has ended: delayed replies are dropped, a sequence stops.
     void LinkEnded();
     // F1 to F12 send the command they are the key of; the window's own keys
@@ -76,4 +77,5 @@ private:
     Automation m_automation;
     Waker m_waker;
     std::unique_ptr<CAutomationWnd> m_window;
+    bool m_pumpDue = false; // a message was seen since the last Pump
 };

@@ -43,16 +43,16 @@ void AddRow(Window list, int row, const std::vector<std::wstring>& cells)
         SetCell(list, row, int(c), cells[c]);
 }
 
-std::wstring PayloadWords(const PayloadSpec& spec)
+std::wstring PayloadWords(const PayloadForm& form)
 {
-    std::wstring text = spec.hex ? L"hex " + spec.text : spec.text;
+    std::wstring text = form.hex ? L"hex " + form.text : form.text;
     for (wchar_t& c : text)
         if (c == L'\r' || c == L'\n')
             c = L' ';
-    if (!spec.hex && spec.ending != LineEnding::None)
-        text += spec.ending == LineEnding::Cr ? L" +CR" : spec.ending == LineEnding::Lf ? L" +LF" : L" +CRLF";
-    if (spec.checksum != Checksum::None)
-        text += std::wstring(L" +") + ChecksumName(spec.checksum);
+    if (!form.hex && form.ending != LineEnding::None)
+        text += form.ending == LineEnding::Cr ? L" +CR" : form.ending == LineEnding::Lf ? L" +LF" : L" +CRLF";
+    if (form.checksum != Checksum::None)
+        text += std::wstring(L" +") + ChecksumName(form.checksum);
     return text;
 }
 

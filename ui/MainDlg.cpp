@@ -545,8 +545,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
                                event->kind != TransportEventKind::Error;
         const bool received = event->kind == TransportEventKind::Received;
         m_logPane.Append(std::move(*event), namesPeer);
-        if (received)
-            m_automation.AfterReceived();
+        m_automation.AfterEvent(received);
     }
     if (ended)
         LinkEnded();

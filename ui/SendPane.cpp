@@ -151,8 +151,8 @@ bool SendPane::Send(bool toSelected)
         return false;
     }
     const SendOptions options = ReadOptions();
-    PayloadSpec spec;
-    spec.checksum = Checksum(options.checksum);
+    PayloadForm form;
+    form.checksum = Checksum(options.checksum);
     const SendTargets targets = TargetsNow(toSelected || ChoiceIsSelected());
     if (HexFace()) {
         if (!m_hexView)
@@ -160,8 +160,8 @@ bool SendPane::Send(bool toSelected)
         const std::vector<uint8_t> bytes = m_hexView->GetContent();
         if (bytes.empty())
             return true;
-        spec.hex = true;
-        if (!Deliver(FinishPayload(spec, bytes).bytes, targets, true))
+        form.hex = true;
+        if (!Deliver(FinishPayload(form, bytes).bytes, targets, true))
             return false;
         AddToHistory(HexHistoryEntry(bytes));
         if (options.clearAfterSend)
@@ -170,10 +170,10 @@ bool SendPane::Send(bool toSelected)
     }
 
     const std::wstring text = Item(IDC_SEND_EDIT).Text();
-    spec.text = text;
-    spec.escapes = options.escapes;
-    spec.ending = LineEndingFor(options.cr, options.lf, options.crlf);
-    const BuiltPayload built = MakePayload(spec);
+    form.text = text;
+    form.escapes = options.escapes;
+    form.ending = LineEndingFor(options.cr, options.lf, options.crlf);
+    const BuiltPayload built = MakePayload(form);
     if (!built.problem.empty()) {
         m_log->Append(TransportEventKind::Error, built.problem);
         return false;
