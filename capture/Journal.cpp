@@ -96,6 +96,14 @@ void Journal::Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32
     AddRecord(event, timeUs, session, client, peer);
 }
 
+void Journal::MarkSerial(JournalEvent event, TrafficDirection direction, uint8_t lines, uint64_t timeUs,
+                         uint32_t session, const std::wstring& peer)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_serialLines = lines;
+    AddRecord(event, timeUs, session, 0, peer).direction = direction;
+}
+
 JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client,
                                   const std::wstring& peer)
 {
@@ -120,6 +128,7 @@ JournalRecord& Journal::AddRecord(JournalEvent event, uint64_t timeUs, uint32_t 
     record.session = session;
     record.client = client;
     record.peer = peerIndex;
+    record.lines = m_serialLines;
     try {
         SpillRecordsOverBudget();
     } catch (const std::bad_alloc&) {

@@ -27,8 +27,9 @@ struct JobProgress {
     bool Cancelled() const { return cancel.load(); }
 };
 
-// A block of bytes, or a server's client coming or going (no bytes).
-enum class JournalEvent : uint8_t { Data, ClientOpened, ClientClosed };
+// A block of bytes, or (with no bytes) a server's client coming or going,
+// a serial port's control lines changing, or a Break on its line.
+enum class JournalEvent : uint8_t { Data, ClientOpened, ClientClosed, SerialLines, SerialBreak };
 
 // What a run of a link was, for writing its traffic as packets.
 struct JournalSession {
@@ -47,6 +48,7 @@ struct JournalRecord {
     uint32_t client = 0;  // the server's client; 0 for other links
     uint32_t peer = 0;    // index into the journal's peer texts
     JournalEvent event = JournalEvent::Data;
+    uint8_t lines = 0; // a serial port's control lines at the time (SerialLine bits)
 };
 
 // Every block received or sent, in order, with its bytes. The newest bytes
@@ -84,6 +86,11 @@ public:
                 const std::wstring& peer, const uint8_t* data, size_t size);
     // A server's client came or went: TCP streams open and close there.
     void Mark(JournalEvent event, uint64_t timeUs, uint32_t session, uint32_t client, const std::wstring& peer);
+    // A serial port's lines changed (`direction`: by this end, or by the
+    // device), or a Break went or came; every record from here on carries
+    // these lines.
+    void MarkSerial(JournalEvent event, TrafficDirection direction, uint8_t lines, uint64_t timeUs, uint32_t session,
+                    const std::wstring& peer);
     void BeginSession(uint32_t session, JournalSession info)
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -213,6 +220,7 @@ private:
     mutable std::recursive_mutex m_lock;
     std::unordered_map<std::wstring, uint32_t> m_peerIndex; // a server may have seen thousands
     std::map<uint32_t, JournalSession> m_sessions;
+    uint8_t m_serialLines = 0;
 };
 
 // This run's folder for spill files under `parent` ("journal-<process id>").

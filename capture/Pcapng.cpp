@@ -347,16 +347,30 @@ void PcapngMaker::Udp(std::vector<uint8_t>& out, const Endpoint& local, const En
     } while (at < size);
 }
 
-void PcapngMaker::Serial(std::vector<uint8_t>& out, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs)
+namespace {
+
+std::vector<uint8_t> SerialHeader(uint64_t timeUs, uint8_t event, uint8_t lines)
 {
-    for (size_t at = 0; at < size; at += kMaxSerial) {
-        const size_t part = std::min(kMaxSerial, size - at);
-        std::vector<uint8_t> record;
-        Be32(record, uint32_t(timeUs / 1000000));
-        Be32(record, uint32_t(timeUs % 1000000));
-        record.push_back(outbound ? 0x01 : 0x02); // data TX start / data RX start
-        record.push_back(0);
-        Be16(record, 0);
-        Packet(out, 1, timeUs, record, data + at, part, outbound);
-    }
+    std::vector<uint8_t> header;
+    Be32(header, uint32_t(timeUs / 1000000));
+    Be32(header, uint32_t(timeUs % 1000000));
+    header.push_back(event);
+    header.push_back(lines);
+    Be16(header, 0);
+    return header;
+}
+
+} // namespace
+
+void PcapngMaker::Serial(std::vector<uint8_t>& out, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs,
+                         uint8_t lines)
+{
+    const std::vector<uint8_t> header = SerialHeader(timeUs, outbound ? 0x01 : 0x02, lines); // data TX / RX start
+    for (size_t at = 0; at < size; at += kMaxSerial)
+        Packet(out, 1, timeUs, header, data + at, std::min(kMaxSerial, size - at), outbound);
+}
+
+void PcapngMaker::Serial(std::vector<uint8_t>& out, SerialEvent event, bool outbound, uint8_t lines, uint64_t timeUs)
+{
+    Packet(out, 1, timeUs, SerialHeader(timeUs, uint8_t(event), lines), nullptr, 0, outbound);
 }

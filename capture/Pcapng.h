@@ -40,7 +40,12 @@ public:
 
     void Udp(std::vector<uint8_t>& out, const Endpoint& local, const Endpoint& remote, bool outbound,
              const uint8_t* data, size_t size, uint64_t timeUs);
-    void Serial(std::vector<uint8_t>& out, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs);
+    // `lines`: the control lines then, as the serial header carries them.
+    void Serial(std::vector<uint8_t>& out, bool outbound, const uint8_t* data, size_t size, uint64_t timeUs,
+                uint8_t lines = 0);
+    // A serial header alone: the lines changed, or a Break went or came.
+    enum class SerialEvent : uint8_t { StatusChange = 0x00, Break = 0x09 };
+    void Serial(std::vector<uint8_t>& out, SerialEvent event, bool outbound, uint8_t lines, uint64_t timeUs);
 
 private:
     struct Tcp {

@@ -59,6 +59,14 @@ void PcapngFromJournal::Take(std::vector<uint8_t>& out, const JournalRecord& r, 
     Endpoint remote;
     if (!ParseEndpoint(peer, remote))
         ParseEndpoint(session->remote, remote);
+    if (r.event == JournalEvent::SerialLines || r.event == JournalEvent::SerialBreak) {
+        if (session->link == JournalSession::Link::Serial)
+            m_maker.Serial(out,
+                           r.event == JournalEvent::SerialBreak ? PcapngMaker::SerialEvent::Break
+                                                                : PcapngMaker::SerialEvent::StatusChange,
+                           outbound, r.lines, r.timeUs);
+        return;
+    }
     if (r.event != JournalEvent::Data) {
         if (session->link != JournalSession::Link::TcpServer)
             return;
@@ -75,7 +83,7 @@ void PcapngFromJournal::Take(std::vector<uint8_t>& out, const JournalRecord& r, 
     }
     switch (session->link) {
     case JournalSession::Link::Serial:
-        m_maker.Serial(out, outbound, data, r.size, r.timeUs);
+        m_maker.Serial(out, outbound, data, r.size, r.timeUs, r.lines);
         break;
     case JournalSession::Link::Udp:
         m_maker.Udp(out, LocalFor(remote, *session, r.session), remote, outbound, data, r.size, r.timeUs);

@@ -28,6 +28,8 @@ public:
     // by the peer text of its datagrams.
     SendResult SendTo(uint32_t clientId, const std::wstring& peer, std::vector<uint8_t> payload,
                       const SendTag& tag = {});
+    // A serial port's DTR, RTS or Break; see Link.
+    SendResult ChangeLine(const LineControl& control) { return m_link ? m_link->ChangeLine(control) : SendResult::Refused; }
     // Bytes that wait to be written; see Link.
     size_t QueuedBytes() const { return m_link ? m_link->QueuedBytes() : 0; }
     // Closes one client of a TCP server; false for another link or an id

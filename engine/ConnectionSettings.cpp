@@ -89,6 +89,8 @@ ConnectionSettings SettingsFromControls(const ControlValues& c)
     s.stopBits = PositionOrZero(c.stopBits, 3);
     s.parity = PositionOrZero(c.parity, 5);
     s.flowControl = PositionOrZero(c.flowControl, 3);
+    s.dtrAtOpen = c.dtr;
+    s.rtsAtOpen = c.rts;
     // An empty box keeps the default; any other text is taken as typed.
     if (s.isServer && !s.useSerial)
         s.ip = L"0.0.0.0";

@@ -16,6 +16,9 @@ struct ConnectionSettings {
     uint8_t stopBits = 0;     // DCB StopBits code: 0 one, 1 one and a half, 2 two
     uint8_t parity = 0;       // DCB Parity code: none, odd, even, mark, space
     uint32_t flowControl = 0; // 0 none, 1 RTS/CTS, 2 XON/XOFF
+    // What DTR and RTS are as the port opens, before its first byte.
+    bool dtrAtOpen = true;
+    bool rtsAtOpen = true;
 };
 
 // What the window's controls hold when the user connects: list positions
@@ -31,6 +34,8 @@ struct ControlValues {
     int stopBits = -1;
     int parity = -1;
     int flowControl = -1;
+    bool dtr = true;
+    bool rts = true;
 };
 
 enum CommunicationChoice { CommTcp = 0, CommUdp = 1, CommSerial = 2 };

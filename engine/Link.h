@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ConnectionSettings.h"
+#include "engine/SerialLines.h"
 #include "engine/Transport.h"
 
 #include <cstdint>
@@ -45,6 +46,10 @@ public:
     {
         return SendResult::Refused;
     }
+    // A serial port's DTR or RTS set, cleared or pulsed, or a Break sent;
+    // Refused by every other link and by a port that is not open. The
+    // outcome comes as an event.
+    virtual SendResult ChangeLine(const LineControl& /*control*/) { return SendResult::Refused; }
     // Closes one client of a server; false for an id no session has.
     virtual bool DisconnectClient(uint32_t /*clientId*/) { return false; }
     // Bytes handed to Send that wait to be written (the largest of a

@@ -47,14 +47,64 @@ SerialLineCutter::Line SerialLineCutter::Flush()
     return tail;
 }
 
-uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowControl)
+uint32_t SerialFlagWord(uint32_t driverFlags, uint8_t parity, uint32_t flowControl, bool dtrOn, bool rtsOn)
 {
-    uint32_t flags = driverFlags & 0xFFFFCCD9u;
-    flags |= parity != 0 ? 0x13u : 0x11u;         // binary, DTR on, parity check
-    flags |= flowControl == 1 ? 0x2004u : 0x1000u; // CTS out + RTS handshake, or RTS on
+    uint32_t flags = driverFlags & 0xFFFFCCC9u;
+    flags |= parity != 0 ? 0x03u : 0x01u; // binary, parity check
+    if (dtrOn)
+        flags |= 0x10u;
+    if (flowControl == 1)
+        flags |= 0x2004u; // CTS out + RTS handshake
+    else if (rtsOn)
+        flags |= 0x1000u;
     if (flowControl == 2)
         flags |= 0x300u; // XON/XOFF both ways
     return flags;
+}
+
+uint8_t InputLinesFrom(unsigned long modemStatus)
+{
+    uint8_t lines = 0;
+    if (modemStatus & MS_CTS_ON)
+        lines |= SerialLine::kCts;
+    if (modemStatus & MS_DSR_ON)
+        lines |= SerialLine::kDsr;
+    if (modemStatus & MS_RLSD_ON)
+        lines |= SerialLine::kDcd;
+    if (modemStatus & MS_RING_ON)
+        lines |= SerialLine::kRing;
+    return lines;
+}
+
+std::wstring LineChangeText(uint8_t before, uint8_t after, uint8_t which)
+{
+    static const struct {
+        uint8_t bit;
+        const wchar_t* name;
+    } kOrder[] = {{SerialLine::kCts, L"CTS"}, {SerialLine::kDsr, L"DSR"}, {SerialLine::kDcd, L"DCD"},
+                  {SerialLine::kRing, L"RI"},  {SerialLine::kDtr, L"DTR"}, {SerialLine::kRts, L"RTS"}};
+    std::wstring text;
+    for (const auto& line : kOrder)
+        if ((which & line.bit) && ((before ^ after) & line.bit))
+            text += (text.empty() ? L"" : L", ") + std::wstring(line.name) + ((after & line.bit) ? L" on" : L" off");
+    return text;
+}
+
+std::wstring LineControlText(const LineControl& control)
+{
+    const std::wstring ms = std::to_wstring(control.ms) + L" ms";
+    if (control.line == LineControl::Line::Break)
+        return L"Break of " + ms;
+    const std::wstring name = control.line == LineControl::Line::Dtr ? L"DTR" : L"RTS";
+    switch (control.action) {
+    case LineControl::Action::On:
+        return name + L" on";
+    case LineControl::Action::Off:
+        return name + L" off";
+    case LineControl::Action::Pulse:
+        break;
+    }
+    return name + L" pulse " + ms;
 }
 
 namespace {
@@ -66,7 +116,7 @@ const struct {
                    {CE_RXOVER, L"input buffer overflow (bytes lost)"},
                    {CE_RXPARITY, L"parity error"},
                    {CE_FRAME, L"framing error"},
-                   {CE_BREAK, L"break"}};
+                   {CE_BREAK, L"Break received"}};
 
 } // namespace
 
@@ -101,10 +151,12 @@ std::vector<SerialErrorReport::Line> SerialErrorReport::Take(uint32_t nowMs, boo
     for (size_t i = 0; i < kKinds; ++i) {
         if (m_counts[i] == 0 || (!all && m_said[i] && nowMs - m_saidAt[i] < 1000))
             continue;
-        std::wstring text = L"Serial line: " + std::wstring(kLineErrors[i].text);
+        // A Break is something the device did on purpose, not damage.
+        const bool isBreak = kLineErrors[i].flag == CE_BREAK;
+        std::wstring text = (isBreak ? L"" : L"Serial line: ") + std::wstring(kLineErrors[i].text);
         if (m_counts[i] > 1)
             text += L" (" + std::to_wstring(m_counts[i]) + L" times)";
-        due.push_back({text + L".", m_counts[i]});
+        due.push_back({text + L".", m_counts[i], isBreak});
         m_counts[i] = 0;
         m_said[i] = true;
         m_saidAt[i] = nowMs;

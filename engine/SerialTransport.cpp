@@ -12,6 +12,8 @@ constexpr DWORD kReadBufferSize = 4096;
 // before the next read asks again.
 constexpr DWORD kNoCharEventRetryMs = 20;
 constexpr DWORD kReopenMs = 1000;
+constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+constexpr DWORD kLineEvents = kModemEvents | EV_BREAK | EV_ERR;
 
 // One overlapped operation with an event of its own, which the system
 // clears when the operation starts and sets when it is done.
@@ -46,11 +48,11 @@ public:
         return m_busy;
     }
     // The outcome of a finished operation, with the bytes it moved.
-    bool Finish(HANDLE port, DWORD& bytes, bool wait = false)
+    bool Finish(SerialPortApi& api, HANDLE port, DWORD& bytes, bool wait = false)
     {
         m_busy = false;
         bytes = 0;
-        return GetOverlappedResult(port, &m_ov, &bytes, wait ? TRUE : FALSE) != FALSE;
+        return api.Result(port, &m_ov, &bytes, wait ? TRUE : FALSE) != FALSE;
     }
 
 private:
@@ -59,6 +61,123 @@ private:
 };
 
 } // namespace
+
+// The control lines of one open port: what the device shows on its inputs,
+// DTR and RTS as set, and the pulse or Break under way. The worker's own.
+class SerialTransport::Lines {
+public:
+    Lines(SerialTransport& link, HANDLE port, const ConnectionSettings& settings, uint8_t& outputs)
+        : m_link(link), m_port(port), m_handshake(settings.flowControl == 1), m_outputs(outputs),
+          m_peer(settings.serialPort)
+    {
+        if (m_handshake)
+            m_outputs &= ~SerialLine::kRts; // the driver's, not ours
+        DWORD status = 0;
+        m_reported = link.m_port.ModemStatus(port, &status) != FALSE;
+        m_inputs = m_reported ? InputLinesFrom(status) : 0;
+        link.PostLines(m_reported ? SerialSignal::Lines : SerialSignal::LinesUnreported, {}, State(), m_peer);
+    }
+
+    bool Reported() const { return m_reported; }
+    uint8_t State() const { return uint8_t(m_outputs | m_inputs); }
+    bool Busy() const { return m_active; }
+    // Writes wait while a Break is on the line.
+    bool HoldsWrites() const { return m_active && m_control.line == LineControl::Line::Break; }
+    // How long until the change under way ends; INFINITE when none is.
+    DWORD MsLeft() const
+    {
+        if (!m_active)
+            return INFINITE;
+        const uint64_t now = SteadyMicroseconds();
+        return now >= m_endUs ? 0 : DWORD((m_endUs - now + 999) / 1000);
+    }
+
+    // The device changed an input line (or may have).
+    void InputsChanged()
+    {
+        DWORD status = 0;
+        if (!m_link.m_port.ModemStatus(m_port, &status))
+            return;
+        const uint8_t before = State();
+        m_inputs = InputLinesFrom(status);
+        if (const std::wstring text = LineChangeText(before, State(), SerialLine::kInputs); !text.empty())
+            m_link.PostLines(SerialSignal::Lines, text, State(), m_peer);
+    }
+
+    void Begin(const LineControl& control)
+    {
+        const bool dtr = control.line == LineControl::Line::Dtr;
+        const std::wstring what = LineControlText(control);
+        if (control.line == LineControl::Line::Rts && m_handshake) {
+            m_link.Post(TransportEventKind::Error,
+                        what + L": RTS is driven by RTS/CTS flow control, not by hand; choose another Flow for that.",
+                        m_peer);
+            return;
+        }
+        if (control.line == LineControl::Line::Break) {
+            if (!Escape(SETBREAK, what))
+                return;
+            m_link.PostLines(SerialSignal::BreakSent, L"Break sent (" + std::to_wstring(control.ms) + L" ms).", State(),
+                             m_peer);
+        } else {
+            const uint8_t bit = dtr ? SerialLine::kDtr : SerialLine::kRts;
+            const bool on = control.action == LineControl::Action::Pulse ? !(m_outputs & bit)
+                                                                         : control.action == LineControl::Action::On;
+            if (!Escape(dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS), what))
+                return;
+            m_outputs = uint8_t(on ? m_outputs | bit : m_outputs & ~bit);
+            m_link.PostLines(SerialSignal::Lines, what, State(), m_peer);
+            if (control.action != LineControl::Action::Pulse)
+                return;
+        }
+        m_control = control;
+        m_active = true;
+        m_endUs = SteadyMicroseconds() + uint64_t(control.ms) * 1000;
+    }
+
+    // Ends the pulse or Break under way once its time is up; true when it did.
+    bool Advance()
+    {
+        if (!m_active || SteadyMicroseconds() < m_endUs)
+            return false;
+        m_active = false;
+        if (m_control.line == LineControl::Line::Break) {
+            Escape(CLRBREAK, L"Ending the Break");
+            return true;
+        }
+        const bool dtr = m_control.line == LineControl::Line::Dtr;
+        const uint8_t bit = dtr ? SerialLine::kDtr : SerialLine::kRts;
+        const bool on = !(m_outputs & bit);
+        if (!Escape(dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS), L"Ending the pulse"))
+            return true;
+        const uint8_t before = State();
+        m_outputs = uint8_t(on ? m_outputs | bit : m_outputs & ~bit);
+        m_link.PostLines(SerialSignal::Lines, LineChangeText(before, State(), bit), State(), m_peer);
+        return true;
+    }
+
+private:
+    // A port that refuses says so in the log, with its answer.
+    bool Escape(DWORD function, const std::wstring& what)
+    {
+        if (m_link.m_port.Escape(m_port, function))
+            return true;
+        m_link.Post(TransportEventKind::Error, WithSystemError(what + L": the port refused it", GetLastError()),
+                    m_peer);
+        return false;
+    }
+
+    SerialTransport& m_link;
+    HANDLE m_port;
+    bool m_handshake;
+    uint8_t& m_outputs;
+    std::wstring m_peer;
+    bool m_reported = false;
+    uint8_t m_inputs = 0;
+    bool m_active = false;
+    LineControl m_control;
+    uint64_t m_endUs = 0;
+};
 
 void SerialTransport::Start(HWND notifyWnd, const ConnectionSettings& settings, const LinkOptions& options)
 {
@@ -82,17 +201,32 @@ SendResult SerialTransport::Send(OutgoingPtr payload)
     // to be written to the next one.
     if (!m_running || !payload || payload->bytes.empty())
         return SendResult::Refused;
+    std::lock_guard<std::mutex> lock(m_controlLock);
     const SendResult result = m_sendQueue.Push(std::move(payload));
-    if (result == SendResult::Queued)
+    if (result == SendResult::Queued) {
+        ++m_queued;
         Wake();
+    }
     return result;
 }
 
-bool SerialTransport::Configure(HANDLE port, const ConnectionSettings& s)
+SendResult SerialTransport::ChangeLine(const LineControl& control)
+{
+    if (!m_portOpen)
+        return SendResult::Refused;
+    {
+        std::lock_guard<std::mutex> lock(m_controlLock);
+        m_controls.push_back({control, m_queued});
+    }
+    Wake();
+    return SendResult::Queued;
+}
+
+bool SerialTransport::Configure(HANDLE port, const ConnectionSettings& s, uint8_t outputs)
 {
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(port, &dcb))
+    if (!m_port.GetState(port, dcb))
         return false;
     dcb.BaudRate = s.baud;
     dcb.ByteSize = s.dataBits;
@@ -102,24 +236,24 @@ bool SerialTransport::Configure(HANDLE port, const ConnectionSettings& s)
     static_assert(sizeof(DCB) == 28, "DCB layout");
     uint32_t flags = 0;
     memcpy(&flags, reinterpret_cast<const char*>(&dcb) + 8, sizeof(flags));
-    flags = SerialFlagWord(flags, s.parity, s.flowControl);
+    // DTR and RTS are set here, before the port's first byte: a board
+    // that resets on DTR is not reset by being opened.
+    flags = SerialFlagWord(flags, s.parity, s.flowControl, outputs & SerialLine::kDtr, outputs & SerialLine::kRts);
     memcpy(reinterpret_cast<char*>(&dcb) + 8, &flags, sizeof(flags));
-    return SetCommState(port, &dcb) != FALSE;
+    return m_port.SetState(port, dcb) != FALSE;
 }
 
 // The port opened and configured as on Open; INVALID_HANDLE_VALUE with the
 // error line's text in `problem`.
-HANDLE SerialTransport::OpenPort(const ConnectionSettings& settings, std::wstring& problem)
+HANDLE SerialTransport::OpenPort(const ConnectionSettings& settings, uint8_t outputs, std::wstring& problem)
 {
-    const std::wstring path = L"\\\\.\\" + settings.serialPort;
-    const HANDLE port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE port = m_port.Open(L"\\\\.\\" + settings.serialPort);
     if (port == INVALID_HANDLE_VALUE) {
         problem = L"Unable to open serial port.";
         return port;
     }
-    if (!Configure(port, settings)) {
-        CloseHandle(port);
+    if (!Configure(port, settings, outputs)) {
+        m_port.Close(port);
         problem = L"Unable to configure serial port.";
         return INVALID_HANDLE_VALUE;
     }
@@ -128,10 +262,8 @@ HANDLE SerialTransport::OpenPort(const ConnectionSettings& settings, std::wstrin
     // worker then waits for the "byte received" event. Writes have no time
     // limit: a slow rate or a flow-control stop only delays them, and Stop
     // cancels them.
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-    SetCommTimeouts(port, &timeouts);
-    PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    SetCommMask(port, EV_RXCHAR);
+    m_port.SetTimeouts(port, COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0});
+    m_port.Purge(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
     return port;
 }
 
@@ -142,8 +274,11 @@ void SerialTransport::Run(ConnectionSettings settings)
         PostEnd(TransportEventKind::Error, L"No serial port selected.");
         return;
     }
+    // DTR and RTS as the user last set them: a port opened again after it
+    // went away gets them back.
+    uint8_t outputs = uint8_t((settings.dtrAtOpen ? SerialLine::kDtr : 0) | (settings.rtsAtOpen ? SerialLine::kRts : 0));
     std::wstring problem;
-    HANDLE port = OpenPort(settings, problem);
+    HANDLE port = OpenPort(settings, outputs, problem);
     if (port == INVALID_HANDLE_VALUE) {
         PostEnd(TransportEventKind::Error, problem, problem == L"Unable to open serial port." ? L"" : name);
         return;
@@ -153,8 +288,14 @@ void SerialTransport::Run(ConnectionSettings settings)
         m_sendQueue.Open();
         Post(TransportEventKind::Status, L"Serial opened " + name + L" @ " + std::to_wstring(settings.baud), name);
         DWORD failure = 0;
-        const bool stopped = Pump(port, name, failure);
+        const bool stopped = Pump(port, settings, outputs, failure);
         m_portOpen = false;
+        {
+            // Changes asked for a port that has gone are not made to the next one.
+            std::lock_guard<std::mutex> lock(m_controlLock);
+            m_controls.clear();
+            m_taken = m_queued; // what was queued goes with the port
+        }
         PostDropped(m_sendQueue.Close(), stopped ? L"the port was closed" : L"the port went away", name);
         if (stopped) {
             m_lines.Discard(); // stopped: an unfinished line is not posted
@@ -166,7 +307,7 @@ void SerialTransport::Run(ConnectionSettings settings)
                 Post(TransportEventKind::Error, why, name, {}, true);
             PostLine(m_lines.Flush(), name);
         }
-        CloseHandle(port);
+        m_port.Close(port);
         if (stopped || !m_options.reconnect) {
             PostEnd(TransportEventKind::Status, L"Serial closed", name);
             return;
@@ -180,19 +321,26 @@ void SerialTransport::Run(ConnectionSettings settings)
                 PostEnd(TransportEventKind::Status, L"Serial closed", name);
                 return;
             }
-            port = OpenPort(settings, problem);
+            port = OpenPort(settings, outputs, problem);
         }
     }
 }
 
-bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure)
+bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint8_t& outputs, DWORD& failure)
 {
-    Operation read, write, charWait;
-    if (!read.Valid() || !write.Valid() || !charWait.Valid()) {
+    const std::wstring& peer = settings.serialPort;
+    Operation read, write, commWait;
+    if (!read.Valid() || !write.Valid() || !commWait.Valid()) {
         failure = GetLastError();
         return false;
     }
-    DWORD charMask = 0;
+    Lines lines(*this, port, settings, outputs);
+    // A port that reports its lines is waited on for their changes all the
+    // time; one that does not (a pseudo-terminal) only for its next byte,
+    // after a read that found none.
+    const bool watchLines = lines.Reported();
+    m_port.SetMask(port, watchLines ? EV_RXCHAR | kLineEvents : EV_RXCHAR);
+    DWORD commEvents = 0;
     bool awaitChar = false; // the last read found nothing
     std::vector<uint8_t> buffer(kReadBufferSize);
     OutgoingPtr out; // the payload being written
@@ -216,40 +364,71 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
             PostDropped(left, stopped ? L"the port was closed" : L"the port went away", peer);
         out.reset();
     };
+    const auto noteErrors = [&](DWORD errors) {
+        PostLineErrors(lineErrors.Note(errors, GetTickCount()), peer, lines.State());
+    };
 
     PostBudget& budget = *Budget();
     while (!failed && !stopped) {
         // Behind: no read is started until the window has caught up; the
         // port's own flow control holds the device back (without it, the
         // driver's buffer does until it overruns, which is reported).
-        if (!read.Busy() && !charWait.Busy() && budget.HasRoom()) {
-            if (awaitChar) {
+        const bool room = budget.HasRoom();
+        if (!read.Busy() && room && !awaitChar && (watchLines || !commWait.Busy()) &&
+            !read.Started(m_port.Read(port, buffer.data(), kReadBufferSize, read.Begin()))) {
+            failure = GetLastError();
+            failed = true;
+            break;
+        }
+        if (!commWait.Busy() && room && (watchLines || (awaitChar && !read.Busy()))) {
+            if (!watchLines)
+                awaitChar = false; // the next read comes once a byte has
+            if (!commWait.Started(m_port.WaitEvent(port, &commEvents, commWait.Begin()))) {
                 awaitChar = false;
-                if (!charWait.Started(WaitCommEvent(port, &charMask, charWait.Begin())))
-                    retryMs = kNoCharEventRetryMs;
-            } else if (!read.Started(ReadFile(port, buffer.data(), kReadBufferSize, nullptr, read.Begin()))) {
-                failure = GetLastError();
-                failed = true;
-                break;
+                retryMs = kNoCharEventRetryMs;
             }
         }
+        // A Break waits for the payload being written, and what is queued
+        // after it waits for the Break.
+        bool breakNext = false;
+        LineControl control;
+        bool controlDue = false;
+        if (!lines.Busy()) {
+            std::lock_guard<std::mutex> lock(m_controlLock);
+            if (!m_controls.empty()) {
+                control = m_controls.front().control;
+                breakNext = control.line == LineControl::Line::Break;
+                // What was queued before it and is still to be written (a
+                // payload taken back is never written: the queue is then empty).
+                const bool before = m_taken < m_controls.front().after && m_sendQueue.Bytes() != 0;
+                controlDue = !breakNext || (!write.Busy() && !out && !before);
+                breakNext = breakNext && !before;
+                if (controlDue)
+                    m_controls.pop_front();
+            }
+        }
+        if (controlDue) {
+            lines.Begin(control);
+            breakNext = false;
+        }
         if (!write.Busy()) {
-            if (!out) {
+            if (!out && !breakNext && !lines.HoldsWrites()) {
                 out = m_sendQueue.Pop();
                 outWritten = 0;
+                m_taken += out ? 1 : 0;
             }
-            if (out && !write.Started(WriteFile(port, out->bytes.data() + outWritten,
-                                                DWORD(out->bytes.size() - outWritten), nullptr, write.Begin())))
+            if (out && !write.Started(m_port.Write(port, out->bytes.data() + outWritten,
+                                                   DWORD(out->bytes.size() - outWritten), write.Begin())))
                 dropOut(true);
         }
 
         // Everything that finished is taken in one pass, and the loop always
         // comes to the wait below, where a stop is seen even in a flood.
-        bool progressed = false;
+        bool progressed = controlDue;
         if (read.Done()) {
             progressed = true;
             DWORD got = 0;
-            if (!read.Finish(port, got)) {
+            if (!read.Finish(m_port, port, got)) {
                 failure = GetLastError();
                 failed = true; // a port that has gone away ends its pending read
                 break;
@@ -266,28 +445,37 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
                 if (GetTickCount() - lastErrorCheck >= 250) {
                     lastErrorCheck = GetTickCount();
                     DWORD errors = 0;
-                    if (ClearCommError(port, &errors, nullptr))
-                        PostLineErrors(lineErrors.Note(errors, lastErrorCheck), peer);
+                    if (m_port.ClearError(port, &errors))
+                        noteErrors(errors);
                 }
             } else {
                 // A device that went away may keep answering reads with
                 // nothing: its state query is what fails then.
                 DWORD errors = 0;
-                failed = !ClearCommError(port, &errors, nullptr);
+                failed = !m_port.ClearError(port, &errors);
                 if (failed)
                     failure = GetLastError();
+                else
+                    noteErrors(errors);
                 awaitChar = true;
             }
         }
-        if (charWait.Done()) {
+        if (commWait.Done()) {
             progressed = true;
             DWORD ignored = 0;
-            charWait.Finish(port, ignored); // the next read takes what came
+            if (commWait.Finish(m_port, port, ignored) && watchLines) {
+                if (commEvents & kModemEvents)
+                    lines.InputsChanged();
+                DWORD errors = 0;
+                if ((commEvents & (EV_BREAK | EV_ERR)) && m_port.ClearError(port, &errors))
+                    noteErrors(errors);
+            }
+            awaitChar = false; // the next read takes what came
         }
         if (write.Done()) {
             progressed = true;
             DWORD written = 0;
-            const bool finished = write.Finish(port, written);
+            const bool finished = write.Finish(m_port, port, written);
             // What the port took did leave, a failed write's part too.
             if (out)
                 outWritten += std::min<size_t>(written, out->bytes.size() - outWritten);
@@ -297,29 +485,31 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
                 PostSent(out, outWritten, peer);
                 out.reset();
             } // else what the port did not take yet goes first next time
-
         }
+        // What waited for the pulse or Break goes on at once.
+        progressed = lines.Advance() || progressed;
         PostLine(m_lines.OnIdle(GetTickCount()), peer);
         // Errors counted after their kind was said are said when their
         // second is up, bytes or not.
-        PostLineErrors(lineErrors.Note(0, GetTickCount()), peer);
+        noteErrors(0);
         if (failed)
             break;
 
-        // Asleep until I/O finishes, a payload is queued, a stop comes, or an
-        // unfinished line has waited long enough to be posted.
-        DWORD timeout = progressed ? 0 : retryMs;
+        // Asleep until I/O finishes, a payload is queued, a stop comes, an
+        // unfinished line has waited long enough to be posted, or a pulse's
+        // time is up.
+        DWORD timeout = progressed ? 0 : std::min(retryMs, lines.MsLeft());
         if (!m_lines.Empty())
             timeout = std::min(timeout, DWORD(m_lines.MsUntilIdle(GetTickCount())));
         timeout = std::min(timeout, DWORD(lineErrors.MsUntilDue(GetTickCount())));
-        if (!write.Busy() && !out)
+        if (!write.Busy() && !out && !breakNext && !lines.HoldsWrites())
             timeout = m_sendQueue.WaitMs(timeout);
         HANDLE busy[4];
         DWORD count = 0;
-        for (const Operation* op : {&read, &charWait, &write})
+        for (const Operation* op : {&read, &commWait, &write})
             if (op->Busy())
                 busy[count++] = op->Event();
-        if (!read.Busy() && !charWait.Busy() && !budget.HasRoom()) {
+        if (!read.Busy() && !commWait.Busy() && !room) {
             busy[count++] = budget.RoomEvent();
             timeout = budget.HasRoom() ? 0 : std::min(timeout, kRoomLookMs);
         }
@@ -330,25 +520,37 @@ bool SerialTransport::Pump(HANDLE port, const std::wstring& peer, DWORD& failure
 
     // Nothing may still write into these buffers when they go: each
     // operation is cancelled and waited for on its own event.
-    CancelIoEx(port, nullptr);
-    for (Operation* op : {&read, &write, &charWait}) {
+    m_port.Cancel(port);
+    for (Operation* op : {&read, &write, &commWait}) {
         DWORD moved = 0;
         if (op->Busy())
-            op->Finish(port, moved, true);
+            op->Finish(m_port, port, moved, true);
         // A write cut short by the cancel still sent what it moved.
         if (op == &write && out)
             outWritten += std::min<size_t>(moved, out->bytes.size() - outWritten);
     }
     // What was counted and not yet said goes with the port.
-    PostLineErrors(lineErrors.Flush(), peer);
+    PostLineErrors(lineErrors.Flush(), peer, lines.State());
     dropOut(false);
     return stopped;
 }
 
-void SerialTransport::PostLineErrors(const std::vector<SerialErrorReport::Line>& lines, const std::wstring& peer)
+void SerialTransport::PostLineErrors(const std::vector<SerialErrorReport::Line>& lines, const std::wstring& peer,
+                                     uint8_t state)
 {
     for (const SerialErrorReport::Line& line : lines)
-        Post(TransportEventKind::Error, line.text, peer, {}, false, line.count);
+        if (line.isBreak)
+            PostLines(SerialSignal::BreakReceived, line.text, state, peer);
+        else
+            Post(TransportEventKind::Error, line.text, peer, {}, false, line.count);
+}
+
+void SerialTransport::PostLines(SerialSignal signal, std::wstring text, uint8_t state, const std::wstring& peer) const
+{
+    TransportEvent event = Event(TransportEventKind::Status, std::move(text), peer);
+    event.serial = signal;
+    event.serialLines = state;
+    PostTransportEvent(*this, std::move(event));
 }
 
 void SerialTransport::PostLine(std::vector<uint8_t> line, const std::wstring& peer)

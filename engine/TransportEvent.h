@@ -37,6 +37,15 @@ struct SendTag {
     std::shared_ptr<const std::atomic<bool>> withdrawn;
 };
 
+// What a serial port's event says about its control lines.
+enum class SerialSignal : uint8_t {
+    None,
+    Lines,           // the lines after a change, or as the port opened
+    LinesUnreported, // the port tells nothing of its inputs; the lines hold DTR and RTS
+    BreakSent,
+    BreakReceived,
+};
+
 class PostBudget;
 
 // Bytes of a link's budget that an event holds until it is freed, handled
@@ -83,6 +92,9 @@ struct TransportEvent {
     uint64_t arrivedUs = 0;
     // A Sent event's payload as the window asked for it to be shown.
     SendTag sendTag;
+    // A serial port's control lines (SerialLine bits) as of this event.
+    SerialSignal serial = SerialSignal::None;
+    uint8_t serialLines = 0;
     // Bytes that were queued to be sent and never left (the link ended, a
     // send failed): the event says so, and they count as lost.
     uint64_t lostBytes = 0;

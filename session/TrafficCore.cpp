@@ -1,5 +1,6 @@
 #include "session/TrafficCore.h"
 
+#include "engine/SerialLines.h"
 #include "logview/LogLine.h"
 #include "text/SystemError.h"
 #include "text/Utf8.h"
@@ -84,6 +85,10 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
         }
         return;
     }
+    if (event.serial != SerialSignal::None) {
+        AppendSerial(std::move(event), timeUs);
+        return;
+    }
     m_state.m_lineErrors += event.damaged;
     const size_t recordsBefore = m_state.m_journal.RecordCount();
     m_state.Count(event.kind, {}, event.peer, event.clientId, m_session, timeUs);
@@ -93,6 +98,29 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
     record.text = StripEscapeSequences(std::move(event.text));
     AddLine(std::move(record), timeUs);
     Record(event.kind, {}, recordsBefore);
+}
+
+void TrafficCore::AppendSerial(TransportEvent&& event, uint64_t timeUs)
+{
+    // A change of DTR or RTS, or a Break sent, is this end's doing; the
+    // rest (and the lines as the port opened) the device's.
+    const uint8_t changed = uint8_t(m_serialLines ^ event.serialLines);
+    const bool ours = event.serial == SerialSignal::BreakSent ||
+                      (event.serial == SerialSignal::Lines && !event.text.empty() && (changed & SerialLine::kOutputs));
+    const bool isBreak = event.serial == SerialSignal::BreakSent || event.serial == SerialSignal::BreakReceived;
+    m_serialLines = event.serialLines;
+    const size_t recordsBefore = m_state.m_journal.RecordCount();
+    m_state.m_journal.MarkSerial(isBreak ? JournalEvent::SerialBreak : JournalEvent::SerialLines,
+                                 ours ? TrafficDirection::Sent : TrafficDirection::Received, event.serialLines, timeUs,
+                                 m_session, event.peer);
+    m_state.m_logDirty = true;
+    if (!event.text.empty()) {
+        LogRecord record;
+        record.kind = TransportEventKind::Status;
+        record.text = StripEscapeSequences(std::move(event.text));
+        AddLine(std::move(record), timeUs);
+    }
+    Record(TransportEventKind::Status, {}, recordsBefore);
 }
 
 void TrafficCore::AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer,

@@ -103,6 +103,8 @@ private:
     void AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer, uint32_t client,
                      uint64_t timeUs, bool namesPeer, const LogRecord& shape);
     void AppendFramed(TransportEvent&& event, bool namesPeer, uint64_t timeUs);
+    // A serial port's lines or a Break: journalled, and a line when it says something.
+    void AppendSerial(TransportEvent&& event, uint64_t timeUs);
     // A block in the journal: where it went, and whether it holds traffic
     // (the hex view then has rows to show).
     struct Journalled {
@@ -152,4 +154,5 @@ private:
     Recorder m_recorder;
     bool m_forgettingSaid = false;
     bool m_unheldSaid = false;
+    uint8_t m_serialLines = 0; // as the last serial event left them
 };

@@ -5,7 +5,8 @@ EventReaction ReactionTo(const TransportEvent& event, bool pauseRx, bool endErro
     EventReaction reaction;
     switch (event.kind) {
     case TransportEventKind::Status:
-        reaction.showStatus = !(event.linkEnded && endErrorShown);
+        // A serial port's lines have lamps of their own.
+        reaction.showStatus = !(event.linkEnded && endErrorShown) && event.serial == SerialSignal::None;
         reaction.endConnected = event.linkEnded;
         break;
     case TransportEventKind::Error:
