@@ -71,3 +71,14 @@ TEST(EventRules, PauseRxDropsOnlyReceivedData)
     EXPECT_TRUE(ReactionTo(Event(Kind::Error, L"Invalid IP address.", true), true, false).log);
     EXPECT_TRUE(ReactionTo(Event(Kind::ClientAdded, L""), true, false).log);
 }
+
+TEST(EventRules, ASerialPortsLinesLeaveTheStatusLineAlone)
+{
+    TransportEvent event;
+    event.kind = TransportEventKind::Status;
+    event.text = L"CTS on";
+    event.serial = SerialSignal::Lines;
+    const EventReaction reaction = ReactionTo(event, false, false);
+    EXPECT_FALSE(reaction.showStatus);
+    EXPECT_TRUE(reaction.log);
+}

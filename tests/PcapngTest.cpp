@@ -1,5 +1,7 @@
 #include "capture/Journal.h"
 #include "capture/PcapngExport.h"
+#include "engine/SerialLines.h"
+#include "session/TrafficCore.h"
 
 #include <gtest/gtest.h>
 
@@ -159,6 +161,49 @@ TEST(Pcapng, SamplesForTshark)
         Out(L"serial.expect")
             << "0 " << Hex(at) << '\n'
             << "1 " << Hex(ok) << '\n';
+    }
+    {   // A serial run through the traffic core, recorded as it runs and
+        // exported after: the lines as the port opened, a request, CTS
+        // coming on, a DTR pulse, a Break each way and the answer.
+        using namespace SerialLine;
+        TrafficCore core;
+        JournalSession serial;
+        serial.link = JournalSession::Link::Serial;
+        core.NewSession(serial);
+        const std::wstring dir(FERROLINK_TEST_CAPTURE_DIR);
+        ASSERT_TRUE(core.StartRecording(dir + L"\\serial-lines-recorded.pcapng"));
+        const auto event = [&](TransportEventKind kind, SerialSignal signal, const wchar_t* text, uint8_t lines,
+                               uint64_t at, std::vector<uint8_t> data = {}) {
+            TransportEvent e;
+            e.kind = kind;
+            e.text = text;
+            e.peer = L"COM3";
+            e.serial = signal;
+            e.serialLines = lines;
+            e.arrivedUs = at;
+            e.data = std::move(data);
+            core.Append(std::move(e), false);
+        };
+        const auto status = TransportEventKind::Status;
+        event(status, SerialSignal::Lines, L"", kDtr | kRts, t);
+        event(TransportEventKind::Sent, SerialSignal::None, L"", 0, t + 10, {'A', 'T', '\r'});
+        event(status, SerialSignal::Lines, L"CTS on", kDtr | kRts | kCts, t + 20);
+        event(status, SerialSignal::Lines, L"DTR pulse 100 ms", kRts | kCts, t + 30);
+        event(status, SerialSignal::Lines, L"DTR on", kDtr | kRts | kCts, t + 100030);
+        event(status, SerialSignal::BreakSent, L"Break sent (250 ms).", kDtr | kRts | kCts, t + 100040);
+        event(status, SerialSignal::BreakReceived, L"Break received.", kDtr | kRts | kCts, t + 400000);
+        event(TransportEventKind::Received, SerialSignal::None, L"", 0, t + 400010, {'O', 'K'});
+        core.StopRecording();
+        ASSERT_TRUE(WritePcapng(dir + L"\\serial-lines.pcapng", core.Traffic()));
+        // direction, event type, CTS, DTR, RTS
+        Out(L"serial-lines.expect") << "1 0x00 0 1 1\n"
+                                       "0 0x01 0 1 1\n"
+                                       "1 0x00 1 1 1\n"
+                                       "0 0x00 1 0 1\n"
+                                       "0 0x00 1 1 1\n"
+                                       "0 0x09 1 1 1\n"
+                                       "1 0x09 1 1 1\n"
+                                       "1 0x02 1 1 1\n";
     }
 }
 #endif

@@ -555,3 +555,33 @@ TEST_F(SerialPort, AQueuedPayloadLeavesAtOnce)
     // The old worker read with a 20 ms time-out between writes.
     EXPECT_LT(median, 10.0);
 }
+
+// A pseudo-terminal has no control lines: the port says so once, and each
+// change asked of it is an error with its answer, promptly, with the data
+// flowing on.
+TEST_F(SerialPort, APortWithoutControlLinesRefusesChangesPromptly)
+{
+    ASSERT_TRUE(Open());
+    const auto unreported = [](const EventWindow& w) {
+        return std::any_of(w.Events().begin(), w.Events().end(),
+                           [](const auto& e) { return e->serial == SerialSignal::LinesUnreported; });
+    };
+    ASSERT_TRUE(window.WaitUntil(unreported, 5000));
+    const ULONGLONG asked = GetTickCount64();
+    ASSERT_EQ(serial.ChangeLine({LineControl::Line::Dtr, LineControl::Action::Pulse, 50}), SendResult::Queued);
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) == 1; }, 5000));
+    EXPECT_LT(GetTickCount64() - asked, 1000u);
+    std::wstring refusal;
+    for (const auto& e : window.Events())
+        if (e->kind == Kind::Error)
+            refusal = e->text;
+    EXPECT_EQ(refusal.rfind(L"DTR pulse 50 ms: the port refused it (error ", 0), 0u) << refusal;
+
+    // Its driver takes a Break and does nothing with it.
+    serial.ChangeLine({LineControl::Line::Break, LineControl::Action::Pulse, 20});
+    ASSERT_TRUE(window.WaitForText(Kind::Status, L"Break sent (20 ms).", 5000));
+    SerialPeer peer;
+    ASSERT_TRUE(peer.Write(B("still here\n")));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Received) == 1; }, 5000));
+    EXPECT_EQ(window.ReceivedBytes(), B("still here\n"));
+}

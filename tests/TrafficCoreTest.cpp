@@ -1,3 +1,4 @@
+#include "engine/SerialLines.h"
 #include "logview/LogLine.h"
 #include "session/TrafficCore.h"
 #include "tests/EventWindow.h"
@@ -245,4 +246,35 @@ TEST_F(TrafficCoreTest, AMessageLetGoByItsGapCarriesItsLastBytesTime)
     EXPECT_GE(times[0] + 2000, wallLast);
     EXPECT_LT(times[0], wallLast + 10000); // not when it was let go, 40 ms on
     EXPECT_EQ(core.FramingDueUs(), UINT64_MAX);
+}
+
+// A serial port's lines are journalled at each change, this end's and the
+// device's told apart; the lines as the port opened make no log line, and
+// the data after a change carries the new lines.
+TEST_F(TrafficCoreTest, SerialLineChangesAreJournalledAndSaidOnlyWhenTheyChange)
+{
+    using namespace SerialLine;
+    core.SetStamped(false);
+    core.NewSession(JournalSession{JournalSession::Link::Serial, L"", 0});
+    const auto lineEvent = [&](SerialSignal signal, const wchar_t* text, uint8_t state) {
+        TransportEvent* event = NewEvent(Kind::Status, text, L"COM3");
+        event->serial = signal;
+        event->serialLines = state;
+        Feed(event);
+    };
+    lineEvent(SerialSignal::Lines, L"", kDtr | kRts);
+    lineEvent(SerialSignal::Lines, L"DTR off", kRts);
+    lineEvent(SerialSignal::Lines, L"DSR on", kRts | kDsr);
+    Feed(Received("ok"));
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"SYS DTR off", L"SYS DSR on", L"RX  ok"}));
+    const Journal& journal = core.Traffic();
+    ASSERT_EQ(journal.RecordCount(), 4u);
+    const TrafficDirection expected[] = {TrafficDirection::Received, TrafficDirection::Sent,
+                                         TrafficDirection::Received, TrafficDirection::Received};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(journal.Record(i).event, JournalEvent::SerialLines);
+        EXPECT_EQ(journal.Record(i).direction, expected[i]) << i;
+    }
+    EXPECT_EQ(journal.Record(3).event, JournalEvent::Data);
+    EXPECT_EQ(journal.Record(3).lines, kRts | kDsr);
 }

@@ -15,7 +15,7 @@ status=0
 fail() { echo "$*"; status=1; }
 shark() { tshark "$@" 2>/dev/null; }
 
-for name in tcp-client tcp-server journal-server udp serial; do
+for name in tcp-client tcp-server journal-server udp serial serial-lines serial-lines-recorded; do
     file="$dir/$name.pcapng"
     [ -f "$file" ] || { fail "$name: not written"; continue; }
     complaints=$(tshark -r "$file" 2>&1 >/dev/null | grep -v 'Running as user' || true)
@@ -29,7 +29,7 @@ for name in tcp-client tcp-server journal-server udp serial; do
     packets=$(shark -r "$file" -T fields -e frame.number | wc -l)
     [ "$bad" = 0 ] || fail "$name: checksums not all good: $(printf '%s' "$statuses" | sort | uniq -c | tr '\n' ' ')"
     # Every IP packet has its IP checksum checked at least, and found good.
-    [ "$name" = serial ] || [ "$good" -ge "$packets" ] || fail "$name: $good good checksums for $packets packets"
+    [ "${name%%-*}" = serial ] || [ "$good" -ge "$packets" ] || fail "$name: $good good checksums for $packets packets"
 done
 
 for name in tcp-client tcp-server journal-server; do
@@ -55,6 +55,13 @@ got=$(shark -r "$dir/serial.pcapng" -T fields -e frame.p2p_dir -e data.data | tr
 [ "$got" = "$(cat "$dir/serial.expect")" ] || fail "serial: got $got"
 events=$(shark -r "$dir/serial.pcapng" -T fields -e rtacser.eventtype | tr '\n' ' ')
 [ "$events" = "0x01 0x02 " ] || fail "serial: events $events"
+
+# The control lines and Breaks of a serial run, in its recording and its export alike.
+for name in serial-lines serial-lines-recorded; do
+    got=$(shark -r "$dir/$name.pcapng" -T fields -e frame.p2p_dir -e rtacser.eventtype -e rtacser.cts \
+        -e rtacser.dtr -e rtacser.rts | tr '\t' ' ')
+    [ "$got" = "$(cat "$dir/serial-lines.expect")" ] || fail "$name: got $got"
+done
 
 [ $status -eq 0 ] && echo "tshark reads the TCP client, TCP server, UDP and serial captures as written"
 exit $status
