@@ -66,6 +66,17 @@
 #define IDC_SEND_FILE 1059
 #define IDC_RECONNECT 1060
 #define IDC_AUTOMATION 1061
+// The serial port's control lines.
+#define IDC_DTR 1062
+#define IDC_RTS 1063
+#define IDC_PULSE_DTR 1064
+#define IDC_PULSE_RTS 1065
+#define IDC_PULSE_MS 1066
+#define IDC_PULSE_MS_LABEL 1067
+#define IDC_BREAK 1068
+#define IDC_BREAK_MS 1069
+#define IDC_BREAK_MS_LABEL 1070
+#define IDC_LINE_LAMPS 1071
 
 // The automation window.
 #define IDD_AUTOMATION 210

@@ -19,6 +19,8 @@ ConnectionSettings LoadConnectionSettings()
     s.stopBits = uint8_t(ReadSettingInt(L"Serial", L"StopBits", s.stopBits));
     s.parity = uint8_t(ReadSettingInt(L"Serial", L"Parity", s.parity));
     s.flowControl = uint32_t(ReadSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl)));
+    s.dtrAtOpen = ReadSettingInt(L"Serial", L"DtrAtOpen", 1) != 0;
+    s.rtsAtOpen = ReadSettingInt(L"Serial", L"RtsAtOpen", 1) != 0;
     return s;
 }
 
@@ -36,6 +38,38 @@ void SaveConnectionSettings(const ConnectionSettings& s)
     WriteSettingInt(L"Serial", L"StopBits", s.stopBits);
     WriteSettingInt(L"Serial", L"Parity", s.parity);
     WriteSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl));
+    WriteSettingInt(L"Serial", L"DtrAtOpen", s.dtrAtOpen ? 1 : 0);
+    WriteSettingInt(L"Serial", L"RtsAtOpen", s.rtsAtOpen ? 1 : 0);
+}
+
+void SaveLinesAtOpen(bool dtr, bool rts)
+{
+    SettingsLock lock;
+    WriteSettingInt(L"Serial", L"DtrAtOpen", dtr ? 1 : 0);
+    WriteSettingInt(L"Serial", L"RtsAtOpen", rts ? 1 : 0);
+}
+
+namespace {
+
+uint32_t LengthOrDefault(int32_t stored, uint32_t fallback)
+{
+    return stored >= 1 && uint32_t(stored) <= kLongestControlMs ? uint32_t(stored) : fallback;
+}
+
+} // namespace
+
+SerialControlLengths LoadSerialControlLengths()
+{
+    SettingsLock lock;
+    return {LengthOrDefault(ReadSettingInt(L"Serial", L"PulseMs", int32_t(kDefaultPulseMs)), kDefaultPulseMs),
+            LengthOrDefault(ReadSettingInt(L"Serial", L"BreakMs", int32_t(kDefaultBreakMs)), kDefaultBreakMs)};
+}
+
+void SaveSerialControlLengths(const SerialControlLengths& lengths)
+{
+    SettingsLock lock;
+    WriteSettingInt(L"Serial", L"PulseMs", int32_t(lengths.pulseMs));
+    WriteSettingInt(L"Serial", L"BreakMs", int32_t(lengths.breakMs));
 }
 
 static bool LargeEnough(const RECT& r)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ConnectionSettings.h"
+#include "engine/SerialLines.h"
 
 #include <windows.h>
 
@@ -9,6 +10,15 @@
 // nor restored.
 ConnectionSettings LoadConnectionSettings();
 void SaveConnectionSettings(const ConnectionSettings& settings);
+// [Serial] DtrAtOpen and RtsAtOpen alone, as they are chosen.
+void SaveLinesAtOpen(bool dtr, bool rts);
+// [Serial] PulseMs and BreakMs; out of 1-10000 ms, the defaults.
+struct SerialControlLengths {
+    uint32_t pulseMs = kDefaultPulseMs;
+    uint32_t breakMs = kDefaultBreakMs;
+};
+SerialControlLengths LoadSerialControlLengths();
+void SaveSerialControlLengths(const SerialControlLengths& lengths);
 bool LoadWindowRect(RECT& rect);
 // Whether a lost TCP client or serial port is tried again ([Options] Reconnect).
 bool LoadReconnect();

@@ -2,6 +2,7 @@
 #include "engine/SerialTransport.h"
 #include "tests/EventWindow.h"
 #include "tests/FakeSerialPort.h"
+#include "ui/SerialStrip.h"
 
 #include <gtest/gtest.h>
 
@@ -192,4 +193,26 @@ TEST(SerialControlLines, APortWithoutLinesSaysSoAndRefusesEachChangeWithItsAnswe
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Sent) == 1; }, 5000));
     link.Stop();
     EXPECT_EQ(link.ChangeLine({Line::Dtr, Action::On}), SendResult::Refused);
+}
+
+TEST(SerialStripRules, LampsBoxesAndLengths)
+{
+    using namespace SerialLine;
+    const LampsView lit = LampsFor(true, SerialSignal::Lines, kCts | kRing | kDtr);
+    EXPECT_EQ(lit.lamps[0], Lamp::On);  // CTS
+    EXPECT_EQ(lit.lamps[1], Lamp::Off); // DSR
+    EXPECT_EQ(lit.lamps[2], Lamp::Off); // DCD
+    EXPECT_EQ(lit.lamps[3], Lamp::On);  // RI
+    EXPECT_TRUE(LampsFor(true, SerialSignal::LinesUnreported, 0).unreported);
+    EXPECT_EQ(LampsFor(false, SerialSignal::Lines, kCts).lamps[0], Lamp::Unknown); // closed
+    EXPECT_EQ(LampsFor(true, SerialSignal::None, kCts).lamps[0], Lamp::Unknown);  // not heard from yet
+
+    EXPECT_EQ(LineBoxState(false, true, true, false), BST_UNCHECKED); // closed: the choice
+    EXPECT_EQ(LineBoxState(true, false, false, true), BST_UNCHECKED); // open: the line
+    EXPECT_EQ(LineBoxState(true, true, false, true), BST_INDETERMINATE);
+
+    EXPECT_EQ(ControlLengthMs(L"250"), 250u);
+    EXPECT_EQ(ControlLengthMs(L" 10000"), 10000u);
+    for (const wchar_t* bad : {L"", L"0", L"10001", L"12abc", L"-5", L"99999999999"})
+        EXPECT_EQ(ControlLengthMs(bad), 0u) << bad;
 }

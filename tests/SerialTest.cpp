@@ -585,3 +585,44 @@ TEST_F(SerialPort, APortWithoutControlLinesRefusesChangesPromptly)
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Received) == 1; }, 5000));
     EXPECT_EQ(window.ReceivedBytes(), B("still here\n"));
 }
+
+// The window's line controls: DTR chosen off while closed is stored and is
+// what the port opens with; a Break and a pulse reach the port, whose
+// refusal is logged; a length out of bounds is refused in the window.
+TEST_F(SerialPort, TheWindowsLineControlsReachThePort)
+{
+    DeleteFileW(SettingsFilePath().c_str());
+    CMainDlg dialog;
+    ASSERT_TRUE(dialog.Create());
+    dialog.Item(IDC_COMM_COMBO).Select(CommSerial);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_COMM_COMBO, CBN_SELCHANGE), 0);
+    const Window ports = dialog.Item(IDC_SERIAL_PORT);
+    ports.Select(int(ports.Send(CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(FERROLINK_TEST_COM_PORT))));
+    const auto click = [&](int id) { SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); };
+    const auto log = [&] { return dialog.Item(IDC_LOG_EDIT).Text(); };
+    const auto pump = [&](const std::function<bool()>& done) { return PumpWindowUntil(dialog, done); };
+    EXPECT_TRUE(dialog.Item(IDC_DTR).Visible());
+    EXPECT_FALSE(dialog.Item(IDC_BREAK).Enabled());
+
+    click(IDC_DTR);
+    EXPECT_EQ(dialog.Item(IDC_DTR).Send(BM_GETCHECK), BST_UNCHECKED);
+    EXPECT_EQ(ReadSettingInt(L"Serial", L"DtrAtOpen", 1), 0);
+    click(IDC_CONNECT);
+    ASSERT_TRUE(pump([&] { return dialog.Item(IDC_STATUS).Text().rfind(L"Serial opened", 0) == 0; }));
+    ASSERT_TRUE(dialog.Item(IDC_BREAK).Enabled());
+    click(IDC_BREAK);
+    ASSERT_TRUE(pump([&] { return log().find(L"SYS Break sent (250 ms).") != std::wstring::npos; }));
+    click(IDC_PULSE_DTR);
+    ASSERT_TRUE(pump([&] { return log().find(L"ERR DTR pulse 100 ms: the port refused it (error ") != std::wstring::npos; }));
+    EXPECT_EQ(dialog.Item(IDC_DTR).Send(BM_GETCHECK), BST_UNCHECKED); // as the port opened
+    EXPECT_EQ(dialog.Item(IDC_RTS).Send(BM_GETCHECK), BST_CHECKED);
+    EXPECT_EQ(dialog.Item(IDC_STATUS).Text().rfind(L"Serial opened", 0), 0u);
+    dialog.Item(IDC_PULSE_MS).SetText(L"0");
+    click(IDC_PULSE_RTS);
+    EXPECT_NE(log().find(L"ERR A pulse lasts 1 to 10000 ms."), std::wstring::npos);
+
+    click(IDC_CONNECT);
+    EXPECT_FALSE(dialog.Item(IDC_BREAK).Enabled());
+    EXPECT_EQ(dialog.Item(IDC_DTR).Send(BM_GETCHECK), BST_UNCHECKED);
+    DeleteFileW(SettingsFilePath().c_str());
+}

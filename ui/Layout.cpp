@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 const int kNetworkSet[6] = {IDC_MODE_LABEL, IDC_MODE_COMBO, IDC_IP_LABEL,
                             IDC_IP_EDIT,    IDC_PORT_LABEL, IDC_PORT_EDIT};
@@ -11,6 +12,9 @@ const int kSerialSet[13] = {IDC_SERIAL_PORT_LABEL, IDC_SERIAL_PORT, IDC_REFRESH_
                             IDC_BAUD,              IDC_DATA_LABEL,  IDC_DATA_BITS,     IDC_STOP_LABEL,
                             IDC_STOP_BITS,         IDC_PARITY_LABEL, IDC_PARITY,       IDC_FLOW_LABEL,
                             IDC_FLOW};
+
+const int kSerialLineSet[10] = {IDC_DTR,      IDC_RTS,   IDC_PULSE_DTR, IDC_PULSE_RTS,      IDC_PULSE_MS,
+                                IDC_PULSE_MS_LABEL, IDC_BREAK, IDC_BREAK_MS, IDC_BREAK_MS_LABEL, IDC_LINE_LAMPS};
 
 int ScaleForDpi(int value, int dpi)
 {
@@ -154,6 +158,32 @@ std::vector<FlowItem> ConnectionRow(bool serial)
     return row;
 }
 
+// Below the port's settings: DTR and RTS, their pulses, a Break, and the
+// lamps of the device's lines, which keep to the right.
+std::vector<FlowItem> SerialLineRow()
+{
+    const Visibility show = Visibility::Show;
+    return {{IDC_DTR, 0, 48, false, 18, 3, 0, 0, 0, false, show},
+            {IDC_RTS, 8, 48, false, 18, 3, 0, 0, 0, false, show},
+            {IDC_PULSE_DTR, 10, 72, false, kFieldHeight, 0, 0, 0, 0, false, show},
+            {IDC_PULSE_RTS, 6, 72, false, kFieldHeight, 0, 0, 0, 0, false, show},
+            {IDC_PULSE_MS, 6, 52, false, kFieldHeight, 0, 0, 0, 0, true, show},
+            {IDC_PULSE_MS_LABEL, 4, 20, false, 16, 5, 0, 0, 0, false, show},
+            {IDC_BREAK, 16, 60, false, kFieldHeight, 0, 0, 0, 0, false, show},
+            {IDC_BREAK_MS, 6, 56, false, kFieldHeight, 0, 0, 0, 0, true, show},
+            {IDC_BREAK_MS_LABEL, 4, 20, false, 16, 5, 0, 0, 0, false, show},
+            {IDC_LINE_LAMPS, 20, 236, false, 18, 3, 0, 0, 0, false, show, true}};
+}
+
+// The rows above the log, and the height they take.
+int UpperRows(Builder* b, int cx, bool serial)
+{
+    int height = Flow(b, ConnectionRow(serial), cx, 8);
+    if (serial)
+        height += kLineGap + Flow(b, SerialLineRow(), cx, 8 + height + kLineGap);
+    return height;
+}
+
 std::vector<FlowItem> LogToolRow()
 {
     return {{IDC_CLEAR, 0, 60},
@@ -250,7 +280,7 @@ LowerRows LowerRowsFor(int cx, bool clientList)
 // The height the layout needs at that width, in 96-DPI pixels.
 int NeededHeight(int cx, bool serial, bool clientList)
 {
-    return 8 + Flow(nullptr, ConnectionRow(serial), cx, 8) + 10 + kLogMinHeight + 8 +
+    return 8 + UpperRows(nullptr, cx, serial) + 10 + kLogMinHeight + 8 +
            LowerRowsFor(cx, clientList).tools;
 }
 
@@ -297,10 +327,13 @@ std::vector<Placement> LayoutFor(const LayoutInput& in)
     if (in.serial)
         for (int id : kNetworkSet)
             b.Hide(id);
-    else
+    else {
         for (int id : kSerialSet)
             b.Hide(id);
-    const int logTop = 8 + Flow(&b, ConnectionRow(in.serial), cx, 8) + 10;
+        for (int id : kSerialLineSet)
+            b.Hide(id);
+    }
+    const int logTop = 8 + UpperRows(&b, cx, in.serial) + 10;
     const LowerRows rows = LowerRowsFor(cx, in.clientList);
     const int toolsTop = std::max(cy - rows.tools, logTop + kLogMinHeight + 8);
     // Below the least height the rows keep their places under the log.

@@ -53,6 +53,8 @@ const Placement* FindPlacement(const std::vector<Placement>& layout, int id);
 
 extern const int kNetworkSet[6];
 extern const int kSerialSet[13];
+// The serial port's control lines, on a row of their own.
+extern const int kSerialLineSet[10];
 
 // A window rectangle on the screen, in the window's pixels.
 struct ScreenRect {

@@ -106,6 +106,7 @@ BOOL CMainDlg::OnInitDialog()
     m_clients.Attach(Window(wnd), m_controller);
     m_sendPane.Attach(Window(wnd), CreateTabs(IDC_SEND_TABS), m_controller, m_logPane, m_clients, m_status);
     m_automation.Attach(Window(wnd), m_controller, m_logPane, m_sendPane, m_clients);
+    m_serialStrip.Attach(Window(wnd), m_controller, m_logPane);
 
     Item(IDC_HEX_CHECK).Show(false);
 
@@ -278,6 +279,8 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     case WM_DESTROYCLIPBOARD:
         m_logPane.Clipboard().Drop();
         return TRUE;
+    case WM_DRAWITEM:
+        return m_serialStrip.OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp)) ? TRUE : FALSE;
     case WM_TRANSPORT_EVENT:
         SetWindowLongPtrW(Handle(), DWLP_MSGRESULT, OnTransportEvent(wp, lp));
         return TRUE;
@@ -323,7 +326,8 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
 
 void CMainDlg::OnCommand(int id, int code)
 {
-    if (m_logPane.OnCommand(id, code) || m_sendPane.OnCommand(id, code))
+    if (m_logPane.OnCommand(id, code) || m_sendPane.OnCommand(id, code) ||
+        (code == BN_CLICKED && m_serialStrip.OnCommand(id)))
         return;
     switch (id) {
     case IDM_CLIENTS_DISCONNECT:
@@ -445,6 +449,7 @@ void CMainDlg::OnDestroy()
 {
     m_controller.StopAll();
     m_automation.Detach(); // its window is owned by this one
+    m_serialStrip.Detach();
     m_logPane.Detach(); // the views go with this window
     m_sendPane.Detach();
     // Events the stopped workers posted last would otherwise leak with the window.
@@ -531,6 +536,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     if (paused && event->kind == TransportEventKind::Received)
         m_logPane.CountPausedRx(event->data.size());
     m_clients.OnEvent(*event, reaction.clientList);
+    m_serialStrip.OnEvent(*event);
     if (reaction.showStatus) {
         m_status.SetLink(event->text);
         m_endErrorShown = event->kind == TransportEventKind::Error;
@@ -659,6 +665,8 @@ void CMainDlg::SetConnectedState(bool connected, bool byUser)
 {
     m_connected = connected;
     m_sendPane.SetLinkOpen(connected, byUser);
+    m_serialStrip.SetOpen(connected && m_controller.ActiveKind() == LinkKind::Serial,
+                          m_controller.ActiveSettings().flowControl);
     Item(IDC_CONNECT).SetText(ConnectCaption(IsSerialChosen(), connected));
     for (int id : kConnectionControls)
         Item(id).Enable(!connected);
@@ -697,6 +705,8 @@ ControlValues CMainDlg::ReadControlValues() const
     c.stopBits = Item(IDC_STOP_BITS).Selection();
     c.parity = Item(IDC_PARITY).Selection();
     c.flowControl = Item(IDC_FLOW).Selection();
+    c.dtr = m_serialStrip.DtrAtOpen();
+    c.rts = m_serialStrip.RtsAtOpen();
     return c;
 }
 
@@ -719,6 +729,7 @@ void CMainDlg::ApplySettingsToControls(const ConnectionSettings& settings)
     Item(IDC_STOP_BITS).Select(c.stopBits);
     Item(IDC_PARITY).Select(c.parity);
     Item(IDC_FLOW).Select(c.flowControl);
+    m_serialStrip.SetLinesAtOpen(settings.dtrAtOpen, settings.rtsAtOpen);
 }
 
 void CMainDlg::FillSerialOptionLists()
@@ -757,6 +768,8 @@ void CMainDlg::OnCommunicationChanged()
     for (int id : kNetworkSet)
         Item(id).Show(!serial);
     for (int id : kSerialSet)
+        Item(id).Show(serial);
+    for (int id : kSerialLineSet)
         Item(id).Show(serial);
     OnModeChanged();
     Item(IDC_CONNECT).SetText(ConnectCaption(serial, false));

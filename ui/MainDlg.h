@@ -8,6 +8,7 @@
 #include "ui/Layout.h"
 #include "ui/LogPane.h"
 #include "ui/SendPane.h"
+#include "ui/SerialStrip.h"
 #include "ui/StatusText.h"
 
 #include <cstdint>
@@ -33,6 +34,7 @@ public:
     SendPane& SendSide() { return m_sendPane; }
     ClientList& Clients() { return m_clients; }
     AutomationSide& AutomationPart() { return m_automation; }
+    SerialStrip& SerialLines() { return m_serialStrip; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -96,6 +98,7 @@ private:
     ClientList m_clients;
     SendPane m_sendPane;
     AutomationSide m_automation;
+    SerialStrip m_serialStrip;
     HFONT m_font = nullptr;
     int m_dpi = 96;      // the window's, as the system says
     int m_shownDpi = 96; // the layout's and the text's: lower where the window is too small
