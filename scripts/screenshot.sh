@@ -7,6 +7,8 @@
 # pcapng file, with the hex view shown. "clients" is a TCP server with
 # three clients, two of them picked and the list's menu open. "framing" is a
 # TCP client asking for the delimiter to frame its lines with.
+# "serial" opens a pseudo-terminal port as COM7 with DTR and RTS left off,
+# and sends a Break and a command to the device the script plays.
 # "automation" is a TCP server answering a client by its responder rules,
 # with the automation window open beside it.
 # The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
@@ -85,6 +87,18 @@ for mode in "${modes[@]}"; do
     mkdir -p "$settings"
     printf '[Connection]\r\nCommunication=%s\r\nIP=127.0.0.1\r\nPort=5000\r\nProtocol=%s\r\nMode=%s\r\n[Window]\r\nLeft=0\r\nTop=0\r\nRight=%s\r\nBottom=%s\r\n' \
         "$comm" "$protocol" "$server" "$width" "$height" > "$settings/Ferrolink.ini"
+    if [ "$mode" = serial ]; then
+        # A port made of a pseudo-terminal pair, as COM7, with a device
+        # behind it that the script speaks for.
+        ptys=$(mktemp -d)
+        socat pty,raw,echo=0,link="$ptys/dev" pty,raw,echo=0,link="$ptys/peer" &
+        peer=$!
+        sleep 1
+        "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$(readlink -f "$ptys/dev")" /f >/dev/null 2>&1
+        wineserver -k 2>/dev/null || true
+        wineserver -w
+        printf '[Serial]\r\nPort=COM7\r\nBaud=115200\r\nDtrAtOpen=0\r\nRtsAtOpen=0\r\n' >> "$settings/Ferrolink.ini"
+    fi
     # A desktop just the window's size keeps the client list's menu inside
     # the window: it opens upwards.
     desktop=$screen
@@ -116,6 +130,24 @@ for mode in "${modes[@]}"; do
         sleep 3
         at 97 91    # the Hex tab
         xdotool mousemove $((200 * dpi / 96)) $((140 * dpi / 96))
+        sleep 1
+    fi
+    if [ "$mode" = serial ]; then
+        at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
+        at 747 58   # Open, with DTR and RTS left off
+        printf 'boot: waiting for a Break\r\n' > "$ptys/peer"
+        sleep 1
+        at 405 88   # Break
+        printf 'monitor> ' > "$ptys/peer"
+        sleep 1
+        at 380 660  # the send box
+        xdotool type --delay 50 'version'
+        at 29 731   # CR
+        at 811 626  # Send
+        printf 'v2.4.1\r\nmonitor> ' > "$ptys/peer"
+        sleep 1
+        at 163 88   # Pulse DTR: a pseudo-terminal has no lines, and says so
+        xdotool mousemove $((200 * dpi / 96)) $((300 * dpi / 96))
         sleep 1
     fi
     if [ "$mode" = clients ]; then
@@ -166,8 +198,13 @@ for mode in "${modes[@]}"; do
     # sits at the desktop's corner: the picture is the window's rectangle.
     import -window root -crop "${shot}+0+0" +repage "$out/$mode$suffix.png"
     wineserver -k 2>/dev/null || true
-    [ -z "${peer:-}" ] || { kill "$peer" 2>/dev/null || true; rm -f "$talk"; peer=; }
+    [ -z "${peer:-}" ] || { kill "$peer" 2>/dev/null || true; rm -f "${talk:-}"; peer=; }
     [ -z "${peers:-}" ] || { kill "${peers[@]}" 2>/dev/null || true; rm -f "$talk"; peers=; }
+    if [ -n "${ptys:-}" ]; then
+        "$wine" reg delete 'HKLM\Software\Wine\Ports' /v COM7 /f >/dev/null 2>&1 || true
+        rm -rf "$ptys"
+        ptys=
+    fi
     sleep 1
     echo "$out/$mode$suffix.png"
 done

@@ -207,7 +207,7 @@ bool SerialStrip::OnDrawItem(const DRAWITEMSTRUCT& item) const
     GetTextMetricsW(dc, &metrics);
     const int height = r.bottom - r.top;
     const int diameter = std::max(6, std::min(height - 2, int(metrics.tmAscent)));
-    const int gap = std::max(3, int(metrics.tmAveCharWidth) / 2);
+    const int gap = std::max(4, int(metrics.tmAveCharWidth) * 2 / 3);
     int x = r.left;
     for (size_t i = 0; i < 4; ++i) {
         const Lamp lamp = view.lamps[i];
