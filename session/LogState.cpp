@@ -73,7 +73,7 @@ std::wstring LostTipText(const LogState& state)
         {state.m_backloggedBytes, L"Datagrams dropped while the log was behind: ", L" bytes"},
         {state.NotKeptBytes(), L"Logged, but no longer kept for the hex view and exports: ", L" bytes"},
         {state.m_cutDatagrams, L"Datagrams cut short by the receive buffer: ", L" (their missing bytes are unknown)"},
-        {state.m_lineErrors, L"Serial line errors (overrun, overflow, parity, framing, break): ", L""},
+        {state.m_lineErrors, L"Serial line errors (overrun, overflow, parity, framing): ", L""},
     };
     std::wstring tip;
     for (const auto& cause : causes)

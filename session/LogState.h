@@ -31,7 +31,7 @@ public:
     uint64_t m_unsentBytes = 0; // queued to be sent, never written (a send failed, the link ended)
     uint64_t m_backloggedBytes = 0; // datagrams dropped while the window was behind
     uint64_t m_cutDatagrams = 0; // larger than the receive buffer
-    uint64_t m_lineErrors = 0; // serial overrun, overflow, parity, framing, break
+    uint64_t m_lineErrors = 0; // serial overrun, overflow, parity, framing
     // Traffic whose bytes the journal no longer holds (its disk cap, a
     // failed spill, no memory for a block).
     uint64_t NotKeptBytes() const { return m_journal.ForgottenBytes() + m_journal.UnheldBytes(); }

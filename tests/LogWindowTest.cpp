@@ -134,7 +134,7 @@ TEST_F(LogWindow, CutDatagramsAndLineErrorsCountAsLost)
     EXPECT_EQ(Item(IDC_LOST).Text(), L"Lost: 0+");
     EXPECT_EQ(LostTipText(dialog.Log()),
               L"Datagrams cut short by the receive buffer: 1 (their missing bytes are unknown)\r\n"
-              L"Serial line errors (overrun, overflow, parity, framing, break): 2");
+              L"Serial line errors (overrun, overflow, parity, framing): 2");
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), 0);
     EXPECT_FALSE(Item(IDC_LOST).Visible());
 }
