@@ -37,7 +37,10 @@ public:
         return GetOverlappedResult(port, ov, bytes, wait);
     }
     BOOL Cancel(HANDLE port) override { return CancelIoEx(port, nullptr); }
-    BOOL ClearError(HANDLE port, DWORD* errors) override { return ClearCommError(port, errors, nullptr); }
+    BOOL ClearError(HANDLE port, DWORD* errors, COMSTAT* status) override
+    {
+        return ClearCommError(port, errors, status);
+    }
     BOOL Escape(HANDLE port, DWORD function) override { return EscapeCommFunction(port, function); }
     BOOL ModemStatus(HANDLE port, DWORD* status) override { return GetCommModemStatus(port, status); }
 };

@@ -24,7 +24,8 @@ public:
     virtual BOOL WaitEvent(HANDLE port, DWORD* events, OVERLAPPED* ov) = 0;
     virtual BOOL Result(HANDLE port, OVERLAPPED* ov, DWORD* bytes, BOOL wait) = 0;
     virtual BOOL Cancel(HANDLE port) = 0;
-    virtual BOOL ClearError(HANDLE port, DWORD* errors) = 0;
+    // `status` may be null.
+    virtual BOOL ClearError(HANDLE port, DWORD* errors, COMSTAT* status) = 0;
     // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK.
     virtual BOOL Escape(HANDLE port, DWORD function) = 0;
     virtual BOOL ModemStatus(HANDLE port, DWORD* status) = 0;

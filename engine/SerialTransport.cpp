@@ -14,6 +14,7 @@ constexpr DWORD kNoCharEventRetryMs = 20;
 constexpr DWORD kReopenMs = 1000;
 constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr DWORD kLineEvents = kModemEvents | EV_BREAK | EV_ERR;
+constexpr uint64_t kBreakDrainUs = 2000000;
 
 // One overlapped operation with an event of its own, which the system
 // clears when the operation starts and sets when it is done.
@@ -66,17 +67,37 @@ private:
 // DTR and RTS as set, and the pulse or Break under way. The worker's own.
 class SerialTransport::Lines {
 public:
-    Lines(SerialTransport& link, HANDLE port, const ConnectionSettings& settings, uint8_t& outputs)
+    // The port is set to report `events` before its lines are first read,
+    // so that no change between the two goes unseen.
+    Lines(SerialTransport& link, HANDLE port, const ConnectionSettings& settings, uint8_t& outputs, DWORD events)
         : m_link(link), m_port(port), m_handshake(settings.flowControl == 1), m_outputs(outputs),
           m_peer(settings.serialPort)
     {
         if (m_handshake)
             m_outputs &= ~SerialLine::kRts; // the driver's, not ours
+        link.m_port.SetMask(port, events | kLineEvents);
         DWORD status = 0;
         m_reported = link.m_port.ModemStatus(port, &status) != FALSE;
         m_inputs = m_reported ? InputLinesFrom(status) : 0;
+        // A port that cannot tell its lines (a pseudo-terminal) cannot wait
+        // on them either: it would answer every wait at once.
+        if (!m_reported)
+            link.m_port.SetMask(port, events);
         link.PostLines(m_reported ? SerialSignal::Lines : SerialSignal::LinesUnreported, {}, State(), m_peer);
     }
+    // A pulse cut short by the port's going is not the line's state for the
+    // next open, and a Break is not left on the line.
+    ~Lines()
+    {
+        if (!m_active)
+            return;
+        if (m_control.line == LineControl::Line::Break)
+            m_link.m_port.Escape(m_port, CLRBREAK);
+        else
+            m_outputs ^= Bit(m_control.line);
+    }
+    Lines(const Lines&) = delete;
+    Lines& operator=(const Lines&) = delete;
 
     bool Reported() const { return m_reported; }
     uint8_t State() const { return uint8_t(m_outputs | m_inputs); }
@@ -106,7 +127,6 @@ public:
 
     void Begin(const LineControl& control)
     {
-        const bool dtr = control.line == LineControl::Line::Dtr;
         const std::wstring what = LineControlText(control);
         if (control.line == LineControl::Line::Rts && m_handshake) {
             m_link.Post(TransportEventKind::Error,
@@ -120,14 +140,10 @@ public:
             m_link.PostLines(SerialSignal::BreakSent, L"Break sent (" + std::to_wstring(control.ms) + L" ms).", State(),
                              m_peer);
         } else {
-            const uint8_t bit = dtr ? SerialLine::kDtr : SerialLine::kRts;
+            const uint8_t bit = Bit(control.line);
             const bool on = control.action == LineControl::Action::Pulse ? !(m_outputs & bit)
                                                                          : control.action == LineControl::Action::On;
-            if (!Escape(dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS), what))
-                return;
-            m_outputs = uint8_t(on ? m_outputs | bit : m_outputs & ~bit);
-            m_link.PostLines(SerialSignal::Lines, what, State(), m_peer);
-            if (control.action != LineControl::Action::Pulse)
+            if (!SetOutput(bit, on, what, what) || control.action != LineControl::Action::Pulse)
                 return;
         }
         m_control = control;
@@ -145,18 +161,27 @@ public:
             Escape(CLRBREAK, L"Ending the Break");
             return true;
         }
-        const bool dtr = m_control.line == LineControl::Line::Dtr;
-        const uint8_t bit = dtr ? SerialLine::kDtr : SerialLine::kRts;
+        const uint8_t bit = Bit(m_control.line);
         const bool on = !(m_outputs & bit);
-        if (!Escape(dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS), L"Ending the pulse"))
-            return true;
-        const uint8_t before = State();
-        m_outputs = uint8_t(on ? m_outputs | bit : m_outputs & ~bit);
-        m_link.PostLines(SerialSignal::Lines, LineChangeText(before, State(), bit), State(), m_peer);
+        SetOutput(bit, on, L"Ending the pulse", LineChangeText(m_outputs, m_outputs ^ bit, bit));
         return true;
     }
 
 private:
+    static uint8_t Bit(LineControl::Line line)
+    {
+        return line == LineControl::Line::Dtr ? SerialLine::kDtr : SerialLine::kRts;
+    }
+    // DTR or RTS set as asked, and said with `said`.
+    bool SetOutput(uint8_t bit, bool on, const std::wstring& what, const std::wstring& said)
+    {
+        const bool dtr = bit == SerialLine::kDtr;
+        if (!Escape(dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS), what))
+            return false;
+        m_outputs = uint8_t(on ? m_outputs | bit : m_outputs & ~bit);
+        m_link.PostLines(SerialSignal::LinesSet, said, State(), m_peer);
+        return true;
+    }
     // A port that refuses says so in the log, with its answer.
     bool Escape(DWORD function, const std::wstring& what)
     {
@@ -202,6 +227,7 @@ SendResult SerialTransport::Send(OutgoingPtr payload)
     if (!m_running || !payload || payload->bytes.empty())
         return SendResult::Refused;
     std::lock_guard<std::mutex> lock(m_controlLock);
+    payload->sequence = m_queued + 1;
     const SendResult result = m_sendQueue.Push(std::move(payload));
     if (result == SendResult::Queued) {
         ++m_queued;
@@ -212,10 +238,12 @@ SendResult SerialTransport::Send(OutgoingPtr payload)
 
 SendResult SerialTransport::ChangeLine(const LineControl& control)
 {
-    if (!m_portOpen)
-        return SendResult::Refused;
     {
+        // Under the lock the port closes with: nothing asked of this port
+        // is made to the next.
         std::lock_guard<std::mutex> lock(m_controlLock);
+        if (!m_portOpen)
+            return SendResult::Refused;
         m_controls.push_back({control, m_queued});
     }
     Wake();
@@ -289,12 +317,10 @@ void SerialTransport::Run(ConnectionSettings settings)
         Post(TransportEventKind::Status, L"Serial opened " + name + L" @ " + std::to_wstring(settings.baud), name);
         DWORD failure = 0;
         const bool stopped = Pump(port, settings, outputs, failure);
-        m_portOpen = false;
         {
-            // Changes asked for a port that has gone are not made to the next one.
             std::lock_guard<std::mutex> lock(m_controlLock);
+            m_portOpen = false;
             m_controls.clear();
-            m_taken = m_queued; // what was queued goes with the port
         }
         PostDropped(m_sendQueue.Close(), stopped ? L"the port was closed" : L"the port went away", name);
         if (stopped) {
@@ -334,12 +360,11 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
         failure = GetLastError();
         return false;
     }
-    Lines lines(*this, port, settings, outputs);
+    Lines lines(*this, port, settings, outputs, EV_RXCHAR);
     // A port that reports its lines is waited on for their changes all the
     // time; one that does not (a pseudo-terminal) only for its next byte,
     // after a read that found none.
     const bool watchLines = lines.Reported();
-    m_port.SetMask(port, watchLines ? EV_RXCHAR | kLineEvents : EV_RXCHAR);
     DWORD commEvents = 0;
     bool awaitChar = false; // the last read found nothing
     std::vector<uint8_t> buffer(kReadBufferSize);
@@ -350,6 +375,7 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
     SerialErrorReport lineErrors;
     bool stopped = false;
     DWORD retryMs = INFINITE;
+    uint64_t drainSinceUs = 0; // a Break began waiting for the driver's last bytes
     // `writeFailed`: the write failed with the thread's last error, rather than
     // the port closing under it.
     const auto dropOut = [&](bool writeFailed) {
@@ -388,23 +414,47 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
                 retryMs = kNoCharEventRetryMs;
             }
         }
-        // A Break waits for the payload being written, and what is queued
+        // A Break waits for what was queued before it, and what is queued
         // after it waits for the Break.
         bool breakNext = false;
-        LineControl control;
         bool controlDue = false;
+        bool draining = false;
+        LineControl control;
         if (!lines.Busy()) {
-            std::lock_guard<std::mutex> lock(m_controlLock);
-            if (!m_controls.empty()) {
-                control = m_controls.front().control;
+            bool asked = false;
+            uint64_t after = 0;
+            {
+                std::lock_guard<std::mutex> lock(m_controlLock);
+                if (!m_controls.empty()) {
+                    asked = true;
+                    control = m_controls.front().control;
+                    after = m_controls.front().after;
+                }
+            }
+            if (asked) {
                 breakNext = control.line == LineControl::Line::Break;
-                // What was queued before it and is still to be written (a
-                // payload taken back is never written: the queue is then empty).
-                const bool before = m_taken < m_controls.front().after && m_sendQueue.Bytes() != 0;
+                const bool before = breakNext && m_sendQueue.NextSequence() <= after;
                 controlDue = !breakNext || (!write.Busy() && !out && !before);
                 breakNext = breakNext && !before;
-                if (controlDue)
-                    m_controls.pop_front();
+                if (controlDue && breakNext) {
+                    // A write is done once the driver has the bytes; the
+                    // Break waits until they have left, but not for ever (a
+                    // flow-control stop may hold them).
+                    if (!drainSinceUs)
+                        drainSinceUs = SteadyMicroseconds();
+                    DWORD errors = 0;
+                    COMSTAT status{};
+                    if (m_port.ClearError(port, &errors, &status)) {
+                        noteErrors(errors);
+                        draining = status.cbOutQue > 0 && SteadyMicroseconds() - drainSinceUs < kBreakDrainUs;
+                        controlDue = !draining;
+                    }
+                }
+                if (controlDue) {
+                    std::lock_guard<std::mutex> lock(m_controlLock);
+                    m_controls.pop_front(); // only this thread takes from the front
+                    drainSinceUs = 0;
+                }
             }
         }
         if (controlDue) {
@@ -415,7 +465,6 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
             if (!out && !breakNext && !lines.HoldsWrites()) {
                 out = m_sendQueue.Pop();
                 outWritten = 0;
-                m_taken += out ? 1 : 0;
             }
             if (out && !write.Started(m_port.Write(port, out->bytes.data() + outWritten,
                                                    DWORD(out->bytes.size() - outWritten), write.Begin())))
@@ -445,14 +494,14 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
                 if (GetTickCount() - lastErrorCheck >= 250) {
                     lastErrorCheck = GetTickCount();
                     DWORD errors = 0;
-                    if (m_port.ClearError(port, &errors))
+                    if (m_port.ClearError(port, &errors, nullptr))
                         noteErrors(errors);
                 }
             } else {
                 // A device that went away may keep answering reads with
                 // nothing: its state query is what fails then.
                 DWORD errors = 0;
-                failed = !m_port.ClearError(port, &errors);
+                failed = !m_port.ClearError(port, &errors, nullptr);
                 if (failed)
                     failure = GetLastError();
                 else
@@ -467,7 +516,7 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
                 if (commEvents & kModemEvents)
                     lines.InputsChanged();
                 DWORD errors = 0;
-                if ((commEvents & (EV_BREAK | EV_ERR)) && m_port.ClearError(port, &errors))
+                if ((commEvents & (EV_BREAK | EV_ERR)) && m_port.ClearError(port, &errors, nullptr))
                     noteErrors(errors);
             }
             awaitChar = false; // the next read takes what came
@@ -499,6 +548,8 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
         // unfinished line has waited long enough to be posted, or a pulse's
         // time is up.
         DWORD timeout = progressed ? 0 : std::min(retryMs, lines.MsLeft());
+        if (draining)
+            timeout = std::min<DWORD>(timeout, 1);
         if (!m_lines.Empty())
             timeout = std::min(timeout, DWORD(m_lines.MsUntilIdle(GetTickCount())));
         timeout = std::min(timeout, DWORD(lineErrors.MsUntilDue(GetTickCount())));
@@ -509,7 +560,7 @@ bool SerialTransport::Pump(HANDLE port, const ConnectionSettings& settings, uint
         for (const Operation* op : {&read, &commWait, &write})
             if (op->Busy())
                 busy[count++] = op->Event();
-        if (!read.Busy() && !commWait.Busy() && !room) {
+        if (!read.Busy() && !room) {
             busy[count++] = budget.RoomEvent();
             timeout = budget.HasRoom() ? 0 : std::min(timeout, kRoomLookMs);
         }

@@ -53,7 +53,6 @@ private:
     std::mutex m_controlLock;
     std::deque<QueuedControl> m_controls; // guarded by m_controlLock; emptied as the port closes
     uint64_t m_queued = 0; // payloads ever queued; guarded by m_controlLock
-    uint64_t m_taken = 0;  // of them, taken to be written; the worker's own
     SendQueue m_sendQueue; // open while the port is
     SerialLineCutter m_lines; // the worker's own
 };

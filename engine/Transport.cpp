@@ -240,14 +240,26 @@ SendResult SendQueue::Push(OutgoingPtr payload)
     return SendResult::Queued;
 }
 
-OutgoingPtr SendQueue::Pop()
+void SendQueue::DropWithdrawn()
 {
-    std::lock_guard<std::mutex> guard(m_lock);
     while (!m_payloads.empty() && m_payloads.front()->tag.withdrawn && *m_payloads.front()->tag.withdrawn) {
         m_bytes -= m_payloads.front()->bytes.size();
         m_payloads.front()->LetGo(); // taken back, not lost
         m_payloads.pop_front();
     }
+}
+
+uint64_t SendQueue::NextSequence()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    DropWithdrawn();
+    return m_payloads.empty() ? UINT64_MAX : m_payloads.front()->sequence;
+}
+
+OutgoingPtr SendQueue::Pop()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    DropWithdrawn();
     if (m_payloads.empty())
         return nullptr;
     const uint64_t due = m_payloads.front()->tag.notBeforeUs;

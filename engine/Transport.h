@@ -37,6 +37,9 @@ struct Outgoing {
     bool LetGo() { return --holders == 0; }
     // Where a datagram goes, as its socket address; a stream link's own.
     std::vector<uint8_t> address;
+    // Its place among its link's sends, for a link that orders other things
+    // (a serial Break) among them.
+    uint64_t sequence = 0;
 };
 using OutgoingPtr = std::shared_ptr<Outgoing>;
 OutgoingPtr MakeOutgoing(std::vector<uint8_t> bytes, const SendTag& tag = {});
@@ -63,6 +66,9 @@ public:
     // is (its last two milliseconds are waited out here), `otherwise` when
     // none waits for its time. Called on the worker's thread.
     DWORD WaitMs(DWORD otherwise) const;
+    // The sequence of the next payload Pop will give, due or not (those taken
+    // back before it are dropped); UINT64_MAX when none waits.
+    uint64_t NextSequence();
     size_t Bytes() const;
     // Takes payloads from now on.
     void Open();
@@ -71,6 +77,7 @@ public:
     uint64_t Close();
 
 private:
+    void DropWithdrawn(); // under m_lock
     mutable std::mutex m_lock;
     std::deque<OutgoingPtr> m_payloads;
     size_t m_bytes = 0;

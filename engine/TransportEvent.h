@@ -40,7 +40,8 @@ struct SendTag {
 // What a serial port's event says about its control lines.
 enum class SerialSignal : uint8_t {
     None,
-    Lines,           // the lines after a change, or as the port opened
+    Lines,           // the lines after the device changed one, or as the port opened
+    LinesSet,        // the lines after this end set DTR or RTS
     LinesUnreported, // the port tells nothing of its inputs; the lines hold DTR and RTS
     BreakSent,
     BreakReceived,

@@ -1,6 +1,5 @@
 #include "session/TrafficCore.h"
 
-#include "engine/SerialLines.h"
 #include "logview/LogLine.h"
 #include "text/SystemError.h"
 #include "text/Utf8.h"
@@ -102,13 +101,8 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
 
 void TrafficCore::AppendSerial(TransportEvent&& event, uint64_t timeUs)
 {
-    // A change of DTR or RTS, or a Break sent, is this end's doing; the
-    // rest (and the lines as the port opened) the device's.
-    const uint8_t changed = uint8_t(m_serialLines ^ event.serialLines);
-    const bool ours = event.serial == SerialSignal::BreakSent ||
-                      (event.serial == SerialSignal::Lines && !event.text.empty() && (changed & SerialLine::kOutputs));
+    const bool ours = event.serial == SerialSignal::LinesSet || event.serial == SerialSignal::BreakSent;
     const bool isBreak = event.serial == SerialSignal::BreakSent || event.serial == SerialSignal::BreakReceived;
-    m_serialLines = event.serialLines;
     const size_t recordsBefore = m_state.m_journal.RecordCount();
     m_state.m_journal.MarkSerial(isBreak ? JournalEvent::SerialBreak : JournalEvent::SerialLines,
                                  ours ? TrafficDirection::Sent : TrafficDirection::Received, event.serialLines, timeUs,

@@ -154,5 +154,4 @@ private:
     Recorder m_recorder;
     bool m_forgettingSaid = false;
     bool m_unheldSaid = false;
-    uint8_t m_serialLines = 0; // as the last serial event left them
 };

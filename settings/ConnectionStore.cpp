@@ -38,8 +38,7 @@ void SaveConnectionSettings(const ConnectionSettings& s)
     WriteSettingInt(L"Serial", L"StopBits", s.stopBits);
     WriteSettingInt(L"Serial", L"Parity", s.parity);
     WriteSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl));
-    WriteSettingInt(L"Serial", L"DtrAtOpen", s.dtrAtOpen ? 1 : 0);
-    WriteSettingInt(L"Serial", L"RtsAtOpen", s.rtsAtOpen ? 1 : 0);
+    SaveLinesAtOpen(s.dtrAtOpen, s.rtsAtOpen);
 }
 
 void SaveLinesAtOpen(bool dtr, bool rts)

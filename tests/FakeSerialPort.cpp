@@ -66,6 +66,45 @@ void FakeSerialPort::DeviceSendsBreak()
     Raise(EV_BREAK);
 }
 
+void FakeSerialPort::HoldWrites()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_holdWrites = true;
+}
+
+void FakeSerialPort::ReleaseWrites()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_holdWrites = false;
+    if (m_heldWrite) {
+        Note(L"written " + std::to_wstring(m_heldSize));
+        Complete(m_heldWrite, m_heldSize);
+        m_heldWrite = nullptr;
+    }
+}
+
+void FakeSerialPort::SetOutputQueue(DWORD bytes)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_outQueue = bytes;
+}
+
+void FakeSerialPort::Vanish()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_gone = true;
+    if (m_wait) {
+        Complete(m_wait, 0, kCancelled);
+        m_wait = nullptr;
+    }
+}
+
+void FakeSerialPort::ComeBack()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_gone = false;
+}
+
 std::vector<FakeSerialPort::Call> FakeSerialPort::Calls() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -87,6 +126,10 @@ std::vector<uint8_t> FakeSerialPort::Written() const
 HANDLE FakeSerialPort::Open(const std::wstring&)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    if (m_gone) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     Note(L"open");
     return kPort;
 }
@@ -131,6 +174,11 @@ BOOL FakeSerialPort::SetMask(HANDLE, DWORD events)
 BOOL FakeSerialPort::Read(HANDLE, void* buffer, DWORD size, OVERLAPPED* ov)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    Note(L"read");
+    if (m_gone) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     const DWORD got = DWORD(std::min<size_t>(size, m_toRead.size()));
     std::copy(m_toRead.begin(), m_toRead.begin() + got, static_cast<uint8_t*>(buffer));
     m_toRead.erase(m_toRead.begin(), m_toRead.begin() + got);
@@ -144,6 +192,14 @@ BOOL FakeSerialPort::Write(HANDLE, const void* bytes, DWORD size, OVERLAPPED* ov
     Note(L"write " + std::to_wstring(size));
     const auto* from = static_cast<const uint8_t*>(bytes);
     m_written.insert(m_written.end(), from, from + size);
+    if (m_holdWrites) {
+        ov->Internal = ULONG_PTR(kPending);
+        ResetEvent(ov->hEvent);
+        m_heldWrite = ov;
+        m_heldSize = size;
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
     Complete(ov, size);
     return TRUE;
 }
@@ -189,16 +245,25 @@ BOOL FakeSerialPort::Result(HANDLE, OVERLAPPED* ov, DWORD* bytes, BOOL wait)
 BOOL FakeSerialPort::Cancel(HANDLE)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_wait) {
-        Complete(m_wait, 0, kCancelled);
-        m_wait = nullptr;
-    }
+    for (OVERLAPPED** pending : {&m_wait, &m_heldWrite})
+        if (*pending) {
+            Complete(*pending, 0, kCancelled);
+            *pending = nullptr;
+        }
     return TRUE;
 }
 
-BOOL FakeSerialPort::ClearError(HANDLE, DWORD* errors)
+BOOL FakeSerialPort::ClearError(HANDLE, DWORD* errors, COMSTAT* status)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    if (m_gone) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (status) {
+        *status = COMSTAT{};
+        status->cbOutQue = m_outQueue;
+    }
     *errors = m_errors;
     m_errors = 0;
     return TRUE;

@@ -25,6 +25,15 @@ public:
     // MS_CTS_ON and the like: the lines that change raise their events.
     void SetInputs(DWORD modemStatus);
     void DeviceSendsBreak();
+    // Writes stay pending from now on, until released.
+    void HoldWrites();
+    void ReleaseWrites();
+    // Bytes the driver still holds after a write has finished.
+    void SetOutputQueue(DWORD bytes);
+    // The adapter is pulled: every call fails, and the port cannot be opened
+    // until it is back.
+    void Vanish();
+    void ComeBack();
 
     std::vector<Call> Calls() const;
     size_t CountOf(const std::wstring& what) const;
@@ -42,7 +51,7 @@ public:
     BOOL WaitEvent(HANDLE port, DWORD* events, OVERLAPPED* ov) override;
     BOOL Result(HANDLE port, OVERLAPPED* ov, DWORD* bytes, BOOL wait) override;
     BOOL Cancel(HANDLE port) override;
-    BOOL ClearError(HANDLE port, DWORD* errors) override;
+    BOOL ClearError(HANDLE port, DWORD* errors, COMSTAT* status) override;
     BOOL Escape(HANDLE port, DWORD function) override;
     BOOL ModemStatus(HANDLE port, DWORD* status) override;
 
@@ -61,4 +70,9 @@ private:
     DWORD m_modem = 0, m_mask = 0, m_history = 0, m_errors = 0;
     OVERLAPPED* m_wait = nullptr;
     DWORD* m_waitEvents = nullptr;
+    bool m_holdWrites = false;
+    OVERLAPPED* m_heldWrite = nullptr;
+    DWORD m_heldSize = 0;
+    DWORD m_outQueue = 0;
+    bool m_gone = false;
 };

@@ -188,8 +188,8 @@ TEST(Pcapng, SamplesForTshark)
         event(status, SerialSignal::Lines, L"", kDtr | kRts, t);
         event(TransportEventKind::Sent, SerialSignal::None, L"", 0, t + 10, {'A', 'T', '\r'});
         event(status, SerialSignal::Lines, L"CTS on", kDtr | kRts | kCts, t + 20);
-        event(status, SerialSignal::Lines, L"DTR pulse 100 ms", kRts | kCts, t + 30);
-        event(status, SerialSignal::Lines, L"DTR on", kDtr | kRts | kCts, t + 100030);
+        event(status, SerialSignal::LinesSet, L"DTR pulse 100 ms", kRts | kCts, t + 30);
+        event(status, SerialSignal::LinesSet, L"DTR on", kDtr | kRts | kCts, t + 100030);
         event(status, SerialSignal::BreakSent, L"Break sent (250 ms).", kDtr | kRts | kCts, t + 100040);
         event(status, SerialSignal::BreakReceived, L"Break received.", kDtr | kRts | kCts, t + 400000);
         event(TransportEventKind::Received, SerialSignal::None, L"", 0, t + 400010, {'O', 'K'});

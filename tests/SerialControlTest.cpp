@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 using Kind = TransportEventKind;
 using Action = LineControl::Action;
@@ -26,8 +28,16 @@ protected:
         s.flowControl = flowControl;
         s.dtrAtOpen = dtr;
         s.rtsAtOpen = rts;
-        link.Start(window.Handle(), s);
+        link.Start(window.Handle(), s, options);
         ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return LinesEvent(w, 0) != nullptr; }, 5000));
+    }
+    std::vector<std::wstring> CallsNamed(const std::wstring& prefix) const
+    {
+        std::vector<std::wstring> found;
+        for (const auto& call : port.Calls())
+            if (call.what.rfind(prefix, 0) == 0)
+                found.push_back(call.what);
+        return found;
     }
 
     // The `n`th event about the lines, null while there is none.
@@ -51,6 +61,7 @@ protected:
 
     FakeSerialPort port;
     EventWindow window;
+    LinkOptions options;
     SerialTransport link{port};
 };
 
@@ -82,7 +93,7 @@ TEST_F(SerialControl, APulseInvertsTheLineForItsLengthThenPutsItBack)
     ASSERT_GT(set, clear);
     const uint64_t heldUs = TimeOf(L"SETDTR") - TimeOf(L"CLRDTR");
     EXPECT_GE(heldUs, 100000u);
-    EXPECT_LT(heldUs, 180000u);
+    EXPECT_LT(heldUs, 400000u); // a busy machine may be late, never early
     EXPECT_EQ(LinesEvent(window, 1)->text, L"DTR pulse 100 ms");
     EXPECT_EQ(LinesEvent(window, 1)->serialLines, SerialLine::kRts);
     EXPECT_EQ(LinesEvent(window, 2)->text, L"DTR on");
@@ -105,9 +116,9 @@ TEST_F(SerialControl, InputLinesArriveAsTheyChangeWithoutPolling)
 {
     Open();
     window.PumpFor(100);
-    const size_t asked = port.CountOf(L"modem");
+    const size_t calls = port.Calls().size();
     window.PumpFor(200);
-    EXPECT_EQ(port.CountOf(L"modem"), asked); // idle: nothing is asked
+    EXPECT_EQ(port.Calls().size(), calls); // idle: the port is not asked anything
 
     port.SetInputs(MS_CTS_ON | MS_DSR_ON);
     ASSERT_TRUE(WaitForLinesEvent(1));
@@ -123,23 +134,68 @@ TEST_F(SerialControl, InputLinesArriveAsTheyChangeWithoutPolling)
     EXPECT_EQ(window.ReceivedBytes(), (std::vector<uint8_t>{'o', 'k', '\n'}));
 }
 
-TEST_F(SerialControl, ABreakWaitsForTheWriteBeforeItAndHoldsTheOneAfter)
+TEST_F(SerialControl, ABreakWaitsForTheBytesBeforeItAndHoldsTheOnesAfter)
 {
     Open();
+    port.HoldWrites();
     link.Send(MakeOutgoing({'1'}));
     link.ChangeLine({Line::Break, Action::Pulse, 60});
     link.Send(MakeOutgoing({'2', '2'}));
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow&) { return port.CountOf(L"write 1") == 1; }, 5000));
+    window.PumpFor(100);
+    EXPECT_EQ(port.CountOf(L"SETBREAK"), 0u); // the write is still under way
+    port.SetOutputQueue(1);
+    port.ReleaseWrites();
+    window.PumpFor(100);
+    EXPECT_EQ(port.CountOf(L"SETBREAK"), 0u); // the driver still holds its byte
+    port.SetOutputQueue(0);
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Sent) == 2; }, 5000));
-    const ptrdiff_t first = IndexOf(L"write 1"), on = IndexOf(L"SETBREAK"), off = IndexOf(L"CLRBREAK"),
-                    second = IndexOf(L"write 2");
-    ASSERT_GE(first, 0);
-    EXPECT_GT(on, first);
+    port.ReleaseWrites();
+    const ptrdiff_t on = IndexOf(L"SETBREAK"), off = IndexOf(L"CLRBREAK");
+    EXPECT_GT(on, IndexOf(L"written 1"));
     EXPECT_GT(off, on);
-    EXPECT_GT(second, off);
+    EXPECT_GT(IndexOf(L"write 2"), off);
     EXPECT_GE(TimeOf(L"CLRBREAK") - TimeOf(L"SETBREAK"), 60000u);
     ASSERT_TRUE(LinesEvent(window, 1));
     EXPECT_EQ(LinesEvent(window, 1)->serial, SerialSignal::BreakSent);
     EXPECT_EQ(LinesEvent(window, 1)->text, L"Break sent (60 ms).");
+}
+
+// A payload taken back before it left (a stopped sequence's) does not hold
+// up the Break queued after it.
+TEST_F(SerialControl, APayloadTakenBackDoesNotHoldABreak)
+{
+    Open();
+    auto withdrawn = std::make_shared<std::atomic<bool>>(false);
+    SendTag tag;
+    tag.notBeforeUs = SteadyMicroseconds() + 60'000'000;
+    tag.withdrawn = withdrawn;
+    link.Send(MakeOutgoing({'x'}, tag));
+    link.ChangeLine({Line::Break, Action::Pulse, 10});
+    window.PumpFor(100);
+    EXPECT_EQ(port.CountOf(L"SETBREAK"), 0u); // in order behind it
+    *withdrawn = true;
+    link.Send(MakeOutgoing({'y', 'y'}));
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Sent) == 1; }, 5000));
+    EXPECT_GT(IndexOf(L"write 2"), IndexOf(L"CLRBREAK"));
+    EXPECT_EQ(port.CountOf(L"write 1"), 0u);
+}
+
+// An adapter pulled and put back: the port opens again with DTR and RTS as
+// they were set by hand, a pulse cut short by the loss undone.
+TEST_F(SerialControl, APortOpenedAgainGetsTheLinesAsTheyWereSet)
+{
+    options.reconnect = true;
+    Open();
+    link.ChangeLine({Line::Dtr, Action::Off});
+    link.ChangeLine({Line::Rts, Action::Pulse, 10000});
+    ASSERT_TRUE(WaitForLinesEvent(2));
+    port.Vanish();
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) >= 1; }, 5000));
+    port.ComeBack();
+    ASSERT_TRUE(window.WaitUntil([&](const EventWindow&) { return CallsNamed(L"state").size() == 2; }, 5000));
+    EXPECT_EQ(CallsNamed(L"state"), (std::vector<std::wstring>{L"state DTR on RTS on", L"state DTR off RTS on"}));
+    EXPECT_EQ(port.CountOf(L"SETRTS"), 0u); // nothing of the cut pulse reached the new port
 }
 
 TEST_F(SerialControl, ABreakFromTheDeviceIsSaidAndNotCountedAsDamage)

@@ -570,7 +570,7 @@ TEST_F(SerialPort, APortWithoutControlLinesRefusesChangesPromptly)
     const ULONGLONG asked = GetTickCount64();
     ASSERT_EQ(serial.ChangeLine({LineControl::Line::Dtr, LineControl::Action::Pulse, 50}), SendResult::Queued);
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) == 1; }, 5000));
-    EXPECT_LT(GetTickCount64() - asked, 1000u);
+    EXPECT_LT(GetTickCount64() - asked, 3000u); // no hang, however busy the machine
     std::wstring refusal;
     for (const auto& e : window.Events())
         if (e->kind == Kind::Error)

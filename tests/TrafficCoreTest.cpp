@@ -263,7 +263,7 @@ TEST_F(TrafficCoreTest, SerialLineChangesAreJournalledAndSaidOnlyWhenTheyChange)
         Feed(event);
     };
     lineEvent(SerialSignal::Lines, L"", kDtr | kRts);
-    lineEvent(SerialSignal::Lines, L"DTR off", kRts);
+    lineEvent(SerialSignal::LinesSet, L"DTR off", kRts);
     lineEvent(SerialSignal::Lines, L"DSR on", kRts | kDsr);
     Feed(Received("ok"));
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"SYS DTR off", L"SYS DSR on", L"RX  ok"}));

@@ -110,11 +110,19 @@ void SerialStrip::SetOpen(bool open, uint32_t flowControl)
 
 void SerialStrip::OnEvent(const TransportEvent& event)
 {
-    if (event.serial == SerialSignal::None || !m_open)
+    if (!m_open)
         return;
-    // A Break leaves the lamps as they are, and tells whether they are heard.
-    if (event.serial == SerialSignal::Lines || event.serial == SerialSignal::LinesUnreported ||
-        m_signal == SerialSignal::None)
+    if (event.connectionLost) { // reconnecting: nothing is known until the port is back
+        m_signal = SerialSignal::None;
+        m_lines = 0;
+        Show();
+        return;
+    }
+    if (event.serial == SerialSignal::None)
+        return;
+    // Whether the lamps are heard comes with the lines as the port opened;
+    // every event after it carries them.
+    if (event.serial == SerialSignal::LinesUnreported || m_signal == SerialSignal::None)
         m_signal = event.serial == SerialSignal::LinesUnreported ? event.serial : SerialSignal::Lines;
     m_lines = event.serialLines;
     Show();
