@@ -7,7 +7,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cwctype>
+#include <cwchar>
 
 const wchar_t* const kLampNames[4] = {L"CTS", L"DSR", L"DCD", L"RI"};
 
