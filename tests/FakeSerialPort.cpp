@@ -19,6 +19,14 @@ void FakeSerialPort::Complete(OVERLAPPED* ov, DWORD bytes, LONG_PTR status)
     SetEvent(ov->hEvent);
 }
 
+BOOL FakeSerialPort::Pend(OVERLAPPED* ov)
+{
+    ov->Internal = ULONG_PTR(kPending);
+    ResetEvent(ov->hEvent);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
 void FakeSerialPort::Note(std::wstring what)
 {
     m_calls.push_back({std::move(what), SteadyMicroseconds()});
@@ -193,12 +201,9 @@ BOOL FakeSerialPort::Write(HANDLE, const void* bytes, DWORD size, OVERLAPPED* ov
     const auto* from = static_cast<const uint8_t*>(bytes);
     m_written.insert(m_written.end(), from, from + size);
     if (m_holdWrites) {
-        ov->Internal = ULONG_PTR(kPending);
-        ResetEvent(ov->hEvent);
         m_heldWrite = ov;
         m_heldSize = size;
-        SetLastError(ERROR_IO_PENDING);
-        return FALSE;
+        return Pend(ov);
     }
     Complete(ov, size);
     return TRUE;
@@ -217,12 +222,9 @@ BOOL FakeSerialPort::WaitEvent(HANDLE, DWORD* events, OVERLAPPED* ov)
         Complete(ov, 0);
         return TRUE;
     }
-    ov->Internal = ULONG_PTR(kPending);
-    ResetEvent(ov->hEvent);
     m_wait = ov;
     m_waitEvents = events;
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
+    return Pend(ov);
 }
 
 BOOL FakeSerialPort::Result(HANDLE, OVERLAPPED* ov, DWORD* bytes, BOOL wait)

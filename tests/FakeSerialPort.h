@@ -62,6 +62,8 @@ private:
     // Under the lock: raises events on the pending wait, or keeps them for the next.
     void Raise(DWORD events);
     static void Complete(OVERLAPPED* ov, DWORD bytes, LONG_PTR status = 0);
+    // The operation stays pending until completed.
+    static BOOL Pend(OVERLAPPED* ov);
 
     const bool m_reportsLines;
     mutable std::mutex m_lock;
