@@ -1,13 +1,17 @@
 #include "capture/Journal.h"
 #include "capture/PcapngExport.h"
-#include "engine/SerialLines.h"
+#include "engine/SerialTransport.h"
 #include "session/TrafficCore.h"
+#include "tests/EventWindow.h"
+#include "tests/FakeSerialPort.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 TEST(Endpoint, PeerTextsOfBothFamilies)
@@ -162,37 +166,54 @@ TEST(Pcapng, SamplesForTshark)
             << "0 " << Hex(at) << '\n'
             << "1 " << Hex(ok) << '\n';
     }
-    {   // A serial run through the traffic core, recorded as it runs and
-        // exported after: the lines as the port opened, a request, CTS
-        // coming on, a DTR pulse, a Break each way and the answer.
-        using namespace SerialLine;
+    {   // A serial link's run on a scripted port, through the traffic core,
+        // recorded as it runs and exported after: the lines as the port
+        // opened, a request, CTS coming on, a DTR pulse, a Break each way
+        // and the answer.
         TrafficCore core;
         JournalSession serial;
         serial.link = JournalSession::Link::Serial;
         core.NewSession(serial);
         const std::wstring dir(FERROLINK_TEST_CAPTURE_DIR);
         ASSERT_TRUE(core.StartRecording(dir + L"\\serial-lines-recorded.pcapng"));
-        const auto event = [&](TransportEventKind kind, SerialSignal signal, const wchar_t* text, uint8_t lines,
-                               uint64_t at, std::vector<uint8_t> data = {}) {
-            TransportEvent e;
-            e.kind = kind;
-            e.text = text;
-            e.peer = L"COM3";
-            e.serial = signal;
-            e.serialLines = lines;
-            e.arrivedUs = at;
-            e.data = std::move(data);
-            core.Append(std::move(e), false);
+        FakeSerialPort port;
+        EventWindow window;
+        SerialTransport link(port);
+        size_t taken = 0;
+        // Each step's events reach the core before the next step begins.
+        const auto until = [&](const std::function<bool(const TransportEvent&)>& seen) {
+            const bool found = window.WaitUntil(
+                [&](const EventWindow& w) {
+                    return std::any_of(w.Events().begin() + ptrdiff_t(taken), w.Events().end(),
+                                       [&](const auto& e) { return seen(*e); });
+                },
+                5000);
+            for (; taken < window.Events().size(); ++taken) {
+                TransportEvent copy = *window.Events()[taken];
+                core.Append(std::move(copy), false);
+            }
+            return found;
         };
-        const auto status = TransportEventKind::Status;
-        event(status, SerialSignal::Lines, L"", kDtr | kRts, t);
-        event(TransportEventKind::Sent, SerialSignal::None, L"", 0, t + 10, {'A', 'T', '\r'});
-        event(status, SerialSignal::Lines, L"CTS on", kDtr | kRts | kCts, t + 20);
-        event(status, SerialSignal::LinesSet, L"DTR pulse 100 ms", kRts | kCts, t + 30);
-        event(status, SerialSignal::LinesSet, L"DTR on", kDtr | kRts | kCts, t + 100030);
-        event(status, SerialSignal::BreakSent, L"Break sent (250 ms).", kDtr | kRts | kCts, t + 100040);
-        event(status, SerialSignal::BreakReceived, L"Break received.", kDtr | kRts | kCts, t + 400000);
-        event(TransportEventKind::Received, SerialSignal::None, L"", 0, t + 400010, {'O', 'K'});
+        const auto says = [](const wchar_t* text) { return [text](const TransportEvent& e) { return e.text == text; }; };
+        ConnectionSettings settings;
+        settings.useSerial = 1;
+        settings.serialPort = L"COM3";
+        link.Start(window.Handle(), settings);
+        ASSERT_TRUE(until([](const TransportEvent& e) { return e.serial == SerialSignal::Lines; }));
+        link.Send(MakeOutgoing({'A', 'T', '\r'}));
+        ASSERT_TRUE(until([](const TransportEvent& e) { return e.kind == TransportEventKind::Sent; }));
+        port.SetInputs(MS_CTS_ON);
+        ASSERT_TRUE(until(says(L"CTS on")));
+        link.ChangeLine({LineControl::Line::Dtr, LineControl::Action::Pulse, 20});
+        ASSERT_TRUE(until(says(L"DTR on")));
+        link.ChangeLine({LineControl::Line::Break, LineControl::Action::Pulse, 10});
+        ASSERT_TRUE(until(says(L"Break sent (10 ms).")));
+        port.DeviceSendsBreak();
+        ASSERT_TRUE(until(says(L"Break received.")));
+        port.DeviceSends({'O', 'K', '\n'});
+        ASSERT_TRUE(until([](const TransportEvent& e) { return e.kind == TransportEventKind::Received; }));
+        link.Stop();
+        until([](const TransportEvent& e) { return e.linkEnded; });
         core.StopRecording();
         ASSERT_TRUE(WritePcapng(dir + L"\\serial-lines.pcapng", core.Traffic()));
         // direction, event type, CTS, DTR, RTS
