@@ -1,4 +1,6 @@
 #include "engine/SocketUtil.h"
+
+#include <cstring>
 #include "text/SystemError.h"
 
 #include <algorithm>
@@ -54,12 +56,49 @@ std::wstring FormatEndpoint(const sockaddr* address)
 {
     if (!address)
         return L"unknown";
+    sockaddr_in mapped{};
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+    if (address->sa_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+        mapped.sin_family = AF_INET;
+        mapped.sin_port = v6->sin6_port;
+        memcpy(&mapped.sin_addr, v6->sin6_addr.s6_addr + 12, 4);
+        address = reinterpret_cast<const sockaddr*>(&mapped);
+    }
     wchar_t host[1025] = {};
     wchar_t service[32] = {};
     const socklen_t length = address->sa_family == AF_INET ? 16 : 28;
     if (GetNameInfoW(address, length, host, 1025, service, 32, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
         return L"unknown";
     return std::wstring(host) + L":" + service;
+}
+
+SOCKET OpenDualStackSocket(int type, int protocol, bool& v6)
+{
+    SOCKET s = socket(AF_INET6, type, protocol);
+    DWORD v6Only = 0;
+    v6 = s != INVALID_SOCKET &&
+         setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6Only), sizeof(v6Only)) == 0;
+    if (v6)
+        return s;
+    CloseSocket(s);
+    return socket(AF_INET, type, protocol);
+}
+
+int AnyAddress(bool v6, uint16_t port, sockaddr_storage& address)
+{
+    address = sockaddr_storage{};
+    if (v6) {
+        auto& any = reinterpret_cast<sockaddr_in6&>(address);
+        any.sin6_family = AF_INET6;
+        any.sin6_port = htons(port);
+        any.sin6_addr = in6addr_any;
+        return sizeof(sockaddr_in6);
+    }
+    auto& any = reinterpret_cast<sockaddr_in&>(address);
+    any.sin_family = AF_INET;
+    any.sin_port = htons(port);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    return sizeof(sockaddr_in);
 }
 
 void CloseSocket(SOCKET& socket)

@@ -19,8 +19,16 @@ std::wstring FormatSocketError(const std::wstring& message);
 // A few words for a socket error code, or empty.
 std::wstring DescribeSocketError(int code);
 
-// "host:port" in numeric form (IPv6 without brackets), or "unknown".
+// "host:port" in numeric form (IPv6 without brackets), or "unknown". An
+// IPv4 peer of a dual-stack socket is named by its IPv4 address.
 std::wstring FormatEndpoint(const sockaddr* address);
+
+// An IPv6 socket that takes IPv4 peers too, or (where the system has no
+// IPv6, or will not mix them) an IPv4 one; INVALID_SOCKET when neither can
+// be made. `v6`: which it is.
+SOCKET OpenDualStackSocket(int type, int protocol, bool& v6);
+// Every local address of that family, at `port`; its length.
+int AnyAddress(bool v6, uint16_t port, sockaddr_storage& address);
 
 // Closes a worker's own socket (an orderly close for a connected one) and
 // marks it closed.

@@ -162,17 +162,18 @@ size_t TcpServerTransport::SessionCount()
 
 void TcpServerTransport::Run(ConnectionSettings settings)
 {
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    // One socket for IPv6 and IPv4 clients alike; a system without IPv6
+    // listens on IPv4 alone, as before.
+    bool v6 = false;
+    SOCKET listener = OpenDualStackSocket(SOCK_STREAM, IPPROTO_TCP, v6);
     if (listener == INVALID_SOCKET) {
         PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP listen socket failed"));
         return;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(settings.port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_storage address{};
+    const int addressLength = AnyAddress(v6, settings.port, address);
     SocketEvent event;
-    if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ||
+    if (bind(listener, reinterpret_cast<const sockaddr*>(&address), addressLength) == SOCKET_ERROR ||
         listen(listener, SOMAXCONN) == SOCKET_ERROR || !event.Watch(listener, FD_ACCEPT)) {
         const int error = WSAGetLastError();
         CloseSocket(listener);

@@ -139,6 +139,10 @@ void UdpTransport::Run(ConnectionSettings settings)
     BOOL reportReset = FALSE;
     DWORD returned = 0;
     WSAIoctl(s, SIO_UDP_CONNRESET, &reportReset, sizeof(reportReset), nullptr, 0, &returned, nullptr, nullptr);
+    // A destination that is a broadcast address (255.255.255.255 or a
+    // subnet's) is refused unless the socket asks for it.
+    const BOOL broadcast = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast), sizeof(broadcast));
 
     sockaddr_in local{};
     local.sin_family = AF_INET;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 using Kind = TransportEventKind;
@@ -363,4 +364,23 @@ TEST_F(TcpServer, StartsRacingStopsNeverReportAFailure)
     }
     window.PumpFor(100);
     EXPECT_EQ(window.Count(Kind::Error), 0u) << testing::PrintToString(window.Texts());
+}
+
+// The server listens on IPv6 and IPv4 at once: a client of ::1 and one of
+// 127.0.0.1 are both served, each named as its own family writes it.
+TEST_F(TcpServer, ClientsOfBothFamiliesAreServed)
+{
+    ASSERT_TRUE(Listen());
+    PeerSocket v4 = ConnectTo(L"127.0.0.1", port);
+    PeerSocket v6 = ConnectTo(L"::1", port);
+    ASSERT_TRUE(v4.Valid());
+    ASSERT_TRUE(v6.Valid());
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::ClientAdded) == 2; }, 5000));
+    const std::vector<std::wstring> peers = PeersOf(Kind::ClientAdded);
+    EXPECT_EQ(std::count_if(peers.begin(), peers.end(), [](const auto& p) { return p.rfind(L"127.0.0.1:", 0) == 0; }), 1)
+        << peers[0] << L" " << peers[1];
+    EXPECT_EQ(std::count_if(peers.begin(), peers.end(), [](const auto& p) { return p.rfind(L"::1:", 0) == 0; }), 1);
+    EXPECT_EQ(server.Send(MakeOutgoing({'h', 'i'})), SendResult::Queued);
+    for (PeerSocket* client : {&v4, &v6})
+        EXPECT_EQ(client->Receive(2, 5000), (std::vector<uint8_t>{'h', 'i'}));
 }

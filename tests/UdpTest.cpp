@@ -197,3 +197,22 @@ TEST_F(Udp, ListenerBindFailureIsReported)
     EXPECT_EQ(window.Events()[0]->text.rfind(L"UDP bind failed (WSA ", 0), 0u);
     EXPECT_FALSE(udp.SendNow({'x'}));
 }
+
+// A client whose destination is a broadcast address sends to it: the
+// socket asks for broadcast permission, without which the send failed.
+TEST_F(Udp, AClientSendsToABroadcastAddress)
+{
+    PeerSocket listener(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY); // a socket bound to one address hears no broadcast
+    ASSERT_EQ(bind(listener.Get(), reinterpret_cast<sockaddr*>(&any), sizeof(any)), 0);
+    int size = sizeof(any);
+    getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&any), &size);
+    ASSERT_TRUE(StartClient(L"127.255.255.255", ntohs(any.sin_port)));
+    ASSERT_EQ(udp.Send(MakeOutgoing({'a', 'l', 'l'})), SendResult::Queued);
+    ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Sent) + w.Count(Kind::Error) > 0; },
+                                 5000));
+    EXPECT_EQ(window.Count(Kind::Error), 0u) << window.Texts().back();
+    EXPECT_EQ(listener.Receive(3, 5000), (Bytes{'a', 'l', 'l'}));
+}
