@@ -19,6 +19,22 @@ struct ConnectionSettings {
     // What DTR and RTS are as the port opens, before its first byte.
     bool dtrAtOpen = true;
     bool rtsAtOpen = true;
+
+    // The local side of a network link: one local address instead of all
+    // (empty: all), and a client's own port (0: any the system picks).
+    std::wstring localIp;
+    uint16_t localPort = 0;
+    // An IPv4 group a UDP listener joins on the local address (empty: none);
+    // how a UDP client sends to a group.
+    std::wstring multicastGroup;
+    uint8_t multicastTtl = 1;
+    bool multicastLoopback = true;
+    // TCP over TLS. A client checks the server's certificate unless told to
+    // accept any; a server shows the certificate of a .pfx file.
+    bool tls = false;
+    bool acceptAnyCertificate = false;
+    std::wstring certificateFile;
+    std::wstring certificatePassword; // held for the run, never saved
 };
 
 // What the window's controls hold when the user connects: list positions

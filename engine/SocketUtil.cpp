@@ -101,6 +101,27 @@ int AnyAddress(bool v6, uint16_t port, sockaddr_storage& address)
     return sizeof(sockaddr_in);
 }
 
+int LocalAddress(const std::wstring& text, uint16_t port, sockaddr_storage& address)
+{
+    address = sockaddr_storage{};
+    addrinfoW hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+    hints.ai_family = AF_UNSPEC;
+    addrinfoW* found = nullptr;
+    const std::wstring service = std::to_wstring(port);
+    if (text.empty() || GetAddrInfoW(text.c_str(), service.c_str(), &hints, &found) != 0 || !found)
+        return 0;
+    const int length = int(std::min(found->ai_addrlen, sizeof(address)));
+    memcpy(&address, found->ai_addr, size_t(length));
+    FreeAddrInfoW(found);
+    return length;
+}
+
+bool BindLocal(SOCKET s, const sockaddr_storage& address, int length)
+{
+    return length == 0 || bind(s, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+}
+
 void CloseSocket(SOCKET& socket)
 {
     if (socket == INVALID_SOCKET)

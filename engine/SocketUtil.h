@@ -30,6 +30,14 @@ SOCKET OpenDualStackSocket(int type, int protocol, bool& v6);
 // Every local address of that family, at `port`; its length.
 int AnyAddress(bool v6, uint16_t port, sockaddr_storage& address);
 
+// A numeric local address (IPv4, or IPv6 with an optional "%scope") at
+// `port`; its length, or 0 for a text that is no such address.
+int LocalAddress(const std::wstring& text, uint16_t port, sockaddr_storage& address);
+// Binds to the local address chosen, or returns true without a bind when
+// none is (an empty text and port 0). False with the socket error as the
+// thread's last.
+bool BindLocal(SOCKET socket, const sockaddr_storage& address, int length);
+
 // Closes a worker's own socket (an orderly close for a connected one) and
 // marks it closed.
 void CloseSocket(SOCKET& socket);

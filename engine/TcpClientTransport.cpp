@@ -49,15 +49,22 @@ void TcpClientTransport::Run(ConnectionSettings settings)
         PostEnd(TransportEventKind::Error, L"Invalid IP address.");
         return;
     }
+    sockaddr_storage local{};
+    if (!settings.localIp.empty() && !LocalAddress(settings.localIp, 0, local)) {
+        FreeAddrInfoW(addresses);
+        PostEnd(TransportEventKind::Error, L"Invalid local IP address.");
+        return;
+    }
 
     // With Reconnect, a refused or timed-out connect and a lost connection
     // are tried again after 1, 2, 4 ... 30 s, until connected or stopped.
     uint32_t waitSeconds = 1;
     for (;;) {
         SocketEvent event;
-        SOCKET s = Connect(addresses, event);
+        std::wstring failed = L"TCP connect failed";
+        SOCKET s = Connect(addresses, event, settings, failed);
         if (s == INVALID_SOCKET) {
-            const std::wstring why = FormatSocketError(L"TCP connect failed");
+            const std::wstring why = FormatSocketError(failed);
             if (m_stopRequested || !m_options.reconnect) {
                 PostDropped(m_sendQueue.Close(), L"the connection failed");
                 PostEnd(TransportEventKind::Error, why);
@@ -97,11 +104,12 @@ void TcpClientTransport::Run(ConnectionSettings settings)
     FreeAddrInfoW(addresses);
 }
 
-SOCKET TcpClientTransport::Connect(const addrinfoW* addresses, SocketEvent& event)
+SOCKET TcpClientTransport::Connect(const addrinfoW* addresses, SocketEvent& event,
+                                   const ConnectionSettings& settings, std::wstring& failed)
 {
     SOCKET s = INVALID_SOCKET;
     for (const addrinfoW* a = addresses; a && s == INVALID_SOCKET && !m_stopRequested; a = a->ai_next)
-        s = ConnectOne(*a, event);
+        s = ConnectOne(*a, event, settings, failed);
     if (m_stopRequested && s == INVALID_SOCKET)
         WSASetLastError(WSAEINTR);
     return s;
@@ -124,11 +132,37 @@ bool TcpClientTransport::WaitToReconnect(uint32_t seconds)
 
 // The connected socket, watched by `event`; INVALID_SOCKET on failure, with
 // the reason as the thread's last socket error.
-SOCKET TcpClientTransport::ConnectOne(const addrinfoW& address, SocketEvent& event)
+SOCKET TcpClientTransport::ConnectOne(const addrinfoW& address, SocketEvent& event,
+                                      const ConnectionSettings& settings, std::wstring& failed)
 {
     SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
     if (s == INVALID_SOCKET)
         return INVALID_SOCKET;
+    // A chosen local address or port (a device that answers one source port
+    // only); otherwise the system picks both as it connects.
+    sockaddr_storage local{};
+    const int localLength = settings.localIp.empty()
+                          ? (settings.localPort ? AnyAddress(address.ai_family == AF_INET6, settings.localPort, local) : 0)
+                          : LocalAddress(settings.localIp, settings.localPort, local);
+    if (settings.localPort) {
+        // Reconnecting from the same port must not wait out the last
+        // connection's TIME_WAIT.
+        const BOOL reuse = TRUE;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+    }
+    if (localLength && local.ss_family != address.ai_family) {
+        CloseSocket(s);
+        failed = L"TCP bind failed";
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return INVALID_SOCKET;
+    }
+    if (!BindLocal(s, local, localLength)) {
+        const int error = WSAGetLastError();
+        CloseSocket(s);
+        failed = L"TCP bind failed";
+        WSASetLastError(error);
+        return INVALID_SOCKET;
+    }
     // Watching makes the socket non-blocking, so the connect can be waited
     // for together with a stop.
     if (event.Watch(s, FD_CONNECT | kStreamEvents)) {

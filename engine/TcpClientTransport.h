@@ -27,12 +27,15 @@ private:
     void Run(ConnectionSettings settings);
     // Connects to the first address that answers; INVALID_SOCKET with the
     // reason as the thread's last socket error.
-    SOCKET Connect(const addrinfoW* addresses, SocketEvent& event);
+    SOCKET Connect(const addrinfoW* addresses, SocketEvent& event, const ConnectionSettings& settings,
+                   std::wstring& failed);
     // Between tries; false when the link was stopped meanwhile.
     bool WaitToReconnect(uint32_t seconds);
     // What was queued for a lost connection is not sent to the next one.
     void GoDown(const wchar_t* why);
-    SOCKET ConnectOne(const addrinfoW& address, SocketEvent& event);
+    // `failed` names the step that failed: the bind or the connect.
+    SOCKET ConnectOne(const addrinfoW& address, SocketEvent& event, const ConnectionSettings& settings,
+                      std::wstring& failed);
     bool WaitForConnect(SOCKET socket, SocketEvent& event);
 
     SendQueue m_sendQueue;

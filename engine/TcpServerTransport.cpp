@@ -163,15 +163,27 @@ size_t TcpServerTransport::SessionCount()
 void TcpServerTransport::Run(ConnectionSettings settings)
 {
     // One socket for IPv6 and IPv4 clients alike; a system without IPv6
-    // listens on IPv4 alone, as before.
-    bool v6 = false;
-    SOCKET listener = OpenDualStackSocket(SOCK_STREAM, IPPROTO_TCP, v6);
+    // listens on IPv4 alone, as before. A chosen local address is listened
+    // on alone.
+    sockaddr_storage address{};
+    int addressLength = 0;
+    SOCKET listener = INVALID_SOCKET;
+    if (!settings.localIp.empty()) {
+        addressLength = LocalAddress(settings.localIp, settings.port, address);
+        if (!addressLength) {
+            PostEnd(TransportEventKind::Error, L"Invalid local IP address.");
+            return;
+        }
+        listener = socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+    } else {
+        bool v6 = false;
+        listener = OpenDualStackSocket(SOCK_STREAM, IPPROTO_TCP, v6);
+        addressLength = AnyAddress(v6, settings.port, address);
+    }
     if (listener == INVALID_SOCKET) {
         PostEnd(TransportEventKind::Error, FormatSocketError(L"TCP listen socket failed"));
         return;
     }
-    sockaddr_storage address{};
-    const int addressLength = AnyAddress(v6, settings.port, address);
     SocketEvent event;
     if (bind(listener, reinterpret_cast<const sockaddr*>(&address), addressLength) == SOCKET_ERROR ||
         listen(listener, SOMAXCONN) == SOCKET_ERROR || !event.Watch(listener, FD_ACCEPT)) {
@@ -182,7 +194,8 @@ void TcpServerTransport::Run(ConnectionSettings settings)
         return;
     }
 
-    Post(TransportEventKind::Status, L"TCP server listening on " + std::to_wstring(unsigned(settings.port)));
+    Post(TransportEventKind::Status, L"TCP server listening on " + std::to_wstring(unsigned(settings.port)) +
+                                         (settings.localIp.empty() ? L"" : L" at " + settings.localIp));
     for (;;) {
         const Woken woken = WaitForWork(Signals(), event.Get(), kBacklogLookMs);
         if (woken == Woken::Stop)

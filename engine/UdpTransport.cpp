@@ -146,10 +146,39 @@ void UdpTransport::Run(ConnectionSettings settings)
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(settings.isServer == 1 ? settings.port : uint16_t(0));
+    local.sin_port = htons(settings.isServer == 1 ? settings.port : settings.localPort);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!settings.localIp.empty() && InetPtonW(AF_INET, settings.localIp.c_str(), &local.sin_addr) != 1) {
+        FailStart(s, L"Invalid local IP address.");
+        return;
+    }
+    in_addr group{};
+    const bool joins = settings.isServer == 1 && !settings.multicastGroup.empty();
+    if (joins && (InetPtonW(AF_INET, settings.multicastGroup.c_str(), &group) != 1 ||
+                  !IN_MULTICAST(ntohl(group.s_addr)))) {
+        FailStart(s, L"Invalid multicast group address.");
+        return;
+    }
+    // A group's datagrams are addressed to the group, not to the adapter's
+    // own address: the listener takes them on every address and names the
+    // adapter when it joins. Others on this machine may listen to the group
+    // on the same port.
+    const in_addr adapter = local.sin_addr;
+    if (joins) {
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        const BOOL reuse = TRUE;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+    }
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
         FailStart(s, FormatSocketError(L"UDP bind failed"));
+        return;
+    }
+    ip_mreq membership{};
+    membership.imr_multiaddr = group;
+    membership.imr_interface = adapter;
+    if (joins && setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&membership),
+                            sizeof(membership)) == SOCKET_ERROR) {
+        FailStart(s, FormatSocketError(L"Multicast join failed"));
         return;
     }
 
@@ -160,6 +189,11 @@ void UdpTransport::Run(ConnectionSettings settings)
         FailStart(s, L"Invalid UDP destination IP address.");
         return;
     }
+    if (settings.isServer == 0 && IN_MULTICAST(ntohl(destination.sin_addr.s_addr)) &&
+        !SetMulticastSending(s, settings, adapter)) {
+        FailStart(s, FormatSocketError(L"Multicast send options failed"));
+        return;
+    }
     SocketEvent event;
     if (!event.Watch(s, FD_READ | FD_WRITE)) {
         FailStart(s, FormatSocketError(L"UDP socket failed"));
@@ -167,20 +201,33 @@ void UdpTransport::Run(ConnectionSettings settings)
     }
     m_sendQueue.Open();
     SetSocket(s, &destination);
+    if (joins)
+        Post(TransportEventKind::Status, L"Joined multicast group " + settings.multicastGroup +
+                                             (settings.localIp.empty() ? L"" : L" on " + settings.localIp));
     Post(TransportEventKind::Status, settings.isServer == 1 ? L"UDP listener started" : L"UDP client ready");
 
-    if (!ServeUntilStopped(s, event)) {
+    const bool stopped = ServeUntilStopped(s, event);
+    if (!stopped)
         Post(TransportEventKind::Error, FormatSocketError(L"UDP receive failed"), {}, {}, true);
-        SetSocket(INVALID_SOCKET, nullptr);
-        PostDropped(m_sendQueue.Close() + (m_pending ? m_pending->bytes.size() : 0), L"the link closed");
-        PostEnd(TransportEventKind::Status, L"UDP stopped");
-    } else {
-        SetSocket(INVALID_SOCKET, nullptr);
-        PostDropped(m_sendQueue.Close() + (m_pending ? m_pending->bytes.size() : 0), L"the link closed");
-        PostEnd(TransportEventKind::Status, L"UDP stopped");
-    }
+    SetSocket(INVALID_SOCKET, nullptr);
+    PostDropped(m_sendQueue.Close() + (m_pending ? m_pending->bytes.size() : 0), L"the link closed");
     m_pending.reset();
+    if (joins && setsockopt(s, IPPROTO_IP, IP_DROP_MEMBERSHIP, reinterpret_cast<const char*>(&membership),
+                            sizeof(membership)) == 0)
+        Post(TransportEventKind::Status, L"Left multicast group " + settings.multicastGroup);
     CloseSocket(s);
+    PostEnd(TransportEventKind::Status, L"UDP stopped");
+}
+
+bool UdpTransport::SetMulticastSending(SOCKET s, const ConnectionSettings& settings, in_addr adapter)
+{
+    const DWORD ttl = settings.multicastTtl;
+    const DWORD loopback = settings.multicastLoopback ? 1 : 0;
+    return setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) == 0 &&
+           setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&loopback),
+                      sizeof(loopback)) == 0 &&
+           (adapter.s_addr == htonl(INADDR_ANY) ||
+            setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&adapter), sizeof(adapter)) == 0);
 }
 
 // True when stopped; false when a receive failed, with its error as the

@@ -51,6 +51,9 @@ private:
     void SetSocket(SOCKET s, const sockaddr_in* destination);
     SendResult Queue(OutgoingPtr payload, const sockaddr* to, int length);
     void FailStart(SOCKET& s, const std::wstring& message);
+    // A client sending to a group: its TTL, whether its own datagrams come
+    // back to this machine, and the adapter they leave by.
+    static bool SetMulticastSending(SOCKET s, const ConnectionSettings& settings, in_addr adapter);
 
     // The destination becomes each datagram's sender.
     void Answer(const sockaddr_storage& sender, int length);
