@@ -91,6 +91,7 @@ ConnectionSettings SettingsFromControls(const ControlValues& c)
     s.flowControl = PositionOrZero(c.flowControl, 3);
     s.dtrAtOpen = c.dtr;
     s.rtsAtOpen = c.rts;
+    s.tls = c.tls;
     // An empty box keeps the default; any other text is taken as typed.
     if (s.isServer && !s.useSerial)
         s.ip = L"0.0.0.0";

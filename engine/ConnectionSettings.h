@@ -3,6 +3,25 @@
 #include <cstdint>
 #include <string>
 
+// A network link's choices besides its address and mode, set in a dialog
+// of their own.
+struct NetworkOptions {
+    // One local address instead of all (empty: all), and a client's own
+    // port (0: any the system picks).
+    std::wstring localIp;
+    uint16_t localPort = 0;
+    // An IPv4 group a UDP listener joins on the local address (empty: none);
+    // how a UDP client sends to a group.
+    std::wstring multicastGroup;
+    uint8_t multicastTtl = 1;
+    bool multicastLoopback = true;
+    // A TLS client checks the server's certificate unless told to accept
+    // any; a TLS server shows the certificate of a .pfx file.
+    bool acceptAnyCertificate = false;
+    std::wstring certificateFile;
+    friend bool operator==(const NetworkOptions&, const NetworkOptions&) = default;
+};
+
 // The user's link choices. A plain value: each worker gets its own copy.
 struct ConnectionSettings {
     uint32_t useSerial = 0;
@@ -20,20 +39,9 @@ struct ConnectionSettings {
     bool dtrAtOpen = true;
     bool rtsAtOpen = true;
 
-    // The local side of a network link: one local address instead of all
-    // (empty: all), and a client's own port (0: any the system picks).
-    std::wstring localIp;
-    uint16_t localPort = 0;
-    // An IPv4 group a UDP listener joins on the local address (empty: none);
-    // how a UDP client sends to a group.
-    std::wstring multicastGroup;
-    uint8_t multicastTtl = 1;
-    bool multicastLoopback = true;
-    // TCP over TLS. A client checks the server's certificate unless told to
-    // accept any; a server shows the certificate of a .pfx file.
+    // TCP over TLS.
     bool tls = false;
-    bool acceptAnyCertificate = false;
-    std::wstring certificateFile;
+    NetworkOptions net;
     std::wstring certificatePassword; // held for the run, never saved
 };
 
@@ -52,6 +60,7 @@ struct ControlValues {
     int flowControl = -1;
     bool dtr = true;
     bool rts = true;
+    bool tls = false;
 };
 
 enum CommunicationChoice { CommTcp = 0, CommUdp = 1, CommSerial = 2 };

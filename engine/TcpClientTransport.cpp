@@ -50,7 +50,7 @@ void TcpClientTransport::Run(ConnectionSettings settings)
         return;
     }
     sockaddr_storage local{};
-    if (!settings.localIp.empty() && !LocalAddress(settings.localIp, 0, local)) {
+    if (!settings.net.localIp.empty() && !LocalAddress(settings.net.localIp, 0, local)) {
         FreeAddrInfoW(addresses);
         PostEnd(TransportEventKind::Error, L"Invalid local IP address.");
         return;
@@ -141,10 +141,10 @@ SOCKET TcpClientTransport::ConnectOne(const addrinfoW& address, SocketEvent& eve
     // A chosen local address or port (a device that answers one source port
     // only); otherwise the system picks both as it connects.
     sockaddr_storage local{};
-    const int localLength = settings.localIp.empty()
-                          ? (settings.localPort ? AnyAddress(address.ai_family == AF_INET6, settings.localPort, local) : 0)
-                          : LocalAddress(settings.localIp, settings.localPort, local);
-    if (settings.localPort) {
+    const int localLength = settings.net.localIp.empty()
+                          ? (settings.net.localPort ? AnyAddress(address.ai_family == AF_INET6, settings.net.localPort, local) : 0)
+                          : LocalAddress(settings.net.localIp, settings.net.localPort, local);
+    if (settings.net.localPort) {
         // Reconnecting from the same port must not wait out the last
         // connection's TIME_WAIT.
         const BOOL reuse = TRUE;

@@ -168,8 +168,8 @@ void TcpServerTransport::Run(ConnectionSettings settings)
     sockaddr_storage address{};
     int addressLength = 0;
     SOCKET listener = INVALID_SOCKET;
-    if (!settings.localIp.empty()) {
-        addressLength = LocalAddress(settings.localIp, settings.port, address);
+    if (!settings.net.localIp.empty()) {
+        addressLength = LocalAddress(settings.net.localIp, settings.port, address);
         if (!addressLength) {
             PostEnd(TransportEventKind::Error, L"Invalid local IP address.");
             return;
@@ -195,7 +195,7 @@ void TcpServerTransport::Run(ConnectionSettings settings)
     }
 
     Post(TransportEventKind::Status, L"TCP server listening on " + std::to_wstring(unsigned(settings.port)) +
-                                         (settings.localIp.empty() ? L"" : L" at " + settings.localIp));
+                                         (settings.net.localIp.empty() ? L"" : L" at " + settings.net.localIp));
     for (;;) {
         const Woken woken = WaitForWork(Signals(), event.Get(), kBacklogLookMs);
         if (woken == Woken::Stop)

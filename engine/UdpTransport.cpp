@@ -146,15 +146,15 @@ void UdpTransport::Run(ConnectionSettings settings)
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(settings.isServer == 1 ? settings.port : settings.localPort);
+    local.sin_port = htons(settings.isServer == 1 ? settings.port : settings.net.localPort);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!settings.localIp.empty() && InetPtonW(AF_INET, settings.localIp.c_str(), &local.sin_addr) != 1) {
+    if (!settings.net.localIp.empty() && InetPtonW(AF_INET, settings.net.localIp.c_str(), &local.sin_addr) != 1) {
         FailStart(s, L"Invalid local IP address.");
         return;
     }
     in_addr group{};
-    const bool joins = settings.isServer == 1 && !settings.multicastGroup.empty();
-    if (joins && (InetPtonW(AF_INET, settings.multicastGroup.c_str(), &group) != 1 ||
+    const bool joins = settings.isServer == 1 && !settings.net.multicastGroup.empty();
+    if (joins && (InetPtonW(AF_INET, settings.net.multicastGroup.c_str(), &group) != 1 ||
                   !IN_MULTICAST(ntohl(group.s_addr)))) {
         FailStart(s, L"Invalid multicast group address.");
         return;
@@ -202,8 +202,8 @@ void UdpTransport::Run(ConnectionSettings settings)
     m_sendQueue.Open();
     SetSocket(s, &destination);
     if (joins)
-        Post(TransportEventKind::Status, L"Joined multicast group " + settings.multicastGroup +
-                                             (settings.localIp.empty() ? L"" : L" on " + settings.localIp));
+        Post(TransportEventKind::Status, L"Joined multicast group " + settings.net.multicastGroup +
+                                             (settings.net.localIp.empty() ? L"" : L" on " + settings.net.localIp));
     Post(TransportEventKind::Status, settings.isServer == 1 ? L"UDP listener started" : L"UDP client ready");
 
     const bool stopped = ServeUntilStopped(s, event);
@@ -214,15 +214,15 @@ void UdpTransport::Run(ConnectionSettings settings)
     m_pending.reset();
     if (joins && setsockopt(s, IPPROTO_IP, IP_DROP_MEMBERSHIP, reinterpret_cast<const char*>(&membership),
                             sizeof(membership)) == 0)
-        Post(TransportEventKind::Status, L"Left multicast group " + settings.multicastGroup);
+        Post(TransportEventKind::Status, L"Left multicast group " + settings.net.multicastGroup);
     CloseSocket(s);
     PostEnd(TransportEventKind::Status, L"UDP stopped");
 }
 
 bool UdpTransport::SetMulticastSending(SOCKET s, const ConnectionSettings& settings, in_addr adapter)
 {
-    const DWORD ttl = settings.multicastTtl;
-    const DWORD loopback = settings.multicastLoopback ? 1 : 0;
+    const DWORD ttl = settings.net.multicastTtl;
+    const DWORD loopback = settings.net.multicastLoopback ? 1 : 0;
     return setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) == 0 &&
            setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&loopback),
                       sizeof(loopback)) == 0 &&

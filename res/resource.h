@@ -77,6 +77,9 @@
 #define IDC_BREAK_MS 1069
 #define IDC_BREAK_MS_LABEL 1070
 #define IDC_LINE_LAMPS 1071
+// TLS beside the mode, and the network options.
+#define IDC_TLS 1072
+#define IDC_NET_OPTIONS 1073
 
 // The automation window.
 #define IDD_AUTOMATION 210
@@ -124,6 +127,20 @@
 #define IDC_FRAMING_PROMPT 1201
 #define IDC_FRAMING_VALUE 1202
 #define IDC_FRAMING_PROBLEM 1203
+// The network options' dialog, and the certificate's password.
+#define IDD_NETWORK_OPTIONS 230
+#define IDD_PASSWORD 231
+#define IDC_NET_LOCAL_ADDRESS 1501
+#define IDC_NET_LOCAL_PORT 1502
+#define IDC_NET_GROUP 1503
+#define IDC_NET_TTL 1504
+#define IDC_NET_LOOPBACK 1505
+#define IDC_NET_ACCEPT_ANY 1506
+#define IDC_NET_CERTIFICATE 1507
+#define IDC_NET_BROWSE 1508
+#define IDC_NET_PROBLEM 1509
+#define IDC_PASSWORD_PROMPT 1510
+#define IDC_PASSWORD_EDIT 1511
 // Created at run time
 #define IDC_LOG_TABS 1049
 #define IDC_SEND_TABS 1050

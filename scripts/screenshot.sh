@@ -78,7 +78,7 @@ wineserver -w
 settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
 for mode in "${modes[@]}"; do
     case "$mode" in
-    tcp-client|recording|framing) comm=0 protocol=0 server=0 ;;
+    tcp-client|recording|framing|options) comm=0 protocol=0 server=0 ;;
     tcp-server|clients|automation) comm=0 protocol=0 server=1 ;;
     udp)        comm=0 protocol=1 server=0 ;;
     serial)     comm=1 protocol=0 server=0 ;;
@@ -123,7 +123,7 @@ for mode in "${modes[@]}"; do
         xdotool type --delay 20 "Z:${work//\//\\}\\traffic.pcapng"
         xdotool key Return
         sleep 1.5
-        at 537 58   # Connect
+        at 685 58   # Connect
         at 380 660  # the send box
         xdotool type --delay 50 'READ?'
         at 811 626  # Send
@@ -152,7 +152,7 @@ for mode in "${modes[@]}"; do
     fi
     if [ "$mode" = clients ]; then
         at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click ${3:-1}; sleep 1.5; }
-        at 537 58   # Connect: the server listens
+        at 685 58   # Connect: the server listens
         talk=$(mktemp)
         printf '%s\n' 'sleep 1; printf "HELLO FROM $1\r\n"; sleep 0.5; printf "READY\r\n"; sleep 60' >"$talk"
         peers=()
@@ -173,7 +173,7 @@ for mode in "${modes[@]}"; do
     fi
     if [ "$mode" = automation ]; then
         at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
-        at 537 58   # Connect: the server listens
+        at 685 58   # Connect: the server listens
         at 643 665  # Automation...
         at 1284 42   # the Responder tab
         at 1122 482  # Answer received messages
@@ -183,6 +183,13 @@ for mode in "${modes[@]}"; do
         peer=$!
         sleep 4
         xdotool mousemove $((200 * dpi / 96)) $((140 * dpi / 96))
+        sleep 1
+    fi
+    if [ "$mode" = options ]; then
+        at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
+        at 249 58   # TLS
+        at 579 58   # Options...
+        at 1027 336 # its local addresses, with their adapters
         sleep 1
     fi
     if [ "$mode" = framing ]; then

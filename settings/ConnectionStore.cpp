@@ -21,7 +21,29 @@ ConnectionSettings LoadConnectionSettings()
     s.flowControl = uint32_t(ReadSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl)));
     s.dtrAtOpen = ReadSettingInt(L"Serial", L"DtrAtOpen", 1) != 0;
     s.rtsAtOpen = ReadSettingInt(L"Serial", L"RtsAtOpen", 1) != 0;
+    s.tls = ReadSettingInt(L"Connection", L"Tls", 0) != 0;
+    s.net.localIp = ReadSettingString(L"Network", L"LocalIP", L"");
+    const int32_t localPort = ReadSettingInt(L"Network", L"LocalPort", 0);
+    s.net.localPort = localPort >= 0 && localPort <= 65535 ? uint16_t(localPort) : 0;
+    s.net.multicastGroup = ReadSettingString(L"Network", L"MulticastGroup", L"");
+    const int32_t ttl = ReadSettingInt(L"Network", L"MulticastTTL", 1);
+    s.net.multicastTtl = ttl >= 0 && ttl <= 255 ? uint8_t(ttl) : 1;
+    s.net.multicastLoopback = ReadSettingInt(L"Network", L"MulticastLoopback", 1) != 0;
+    s.net.acceptAnyCertificate = ReadSettingInt(L"Network", L"AcceptAnyCertificate", 0) != 0;
+    s.net.certificateFile = ReadSettingString(L"Network", L"CertificateFile", L"");
     return s;
+}
+
+void SaveNetworkOptions(const NetworkOptions& o)
+{
+    SettingsLock lock;
+    WriteSetting(L"Network", L"LocalIP", o.localIp);
+    WriteSettingInt(L"Network", L"LocalPort", o.localPort);
+    WriteSetting(L"Network", L"MulticastGroup", o.multicastGroup);
+    WriteSettingInt(L"Network", L"MulticastTTL", o.multicastTtl);
+    WriteSettingInt(L"Network", L"MulticastLoopback", o.multicastLoopback ? 1 : 0);
+    WriteSettingInt(L"Network", L"AcceptAnyCertificate", o.acceptAnyCertificate ? 1 : 0);
+    WriteSetting(L"Network", L"CertificateFile", o.certificateFile);
 }
 
 void SaveConnectionSettings(const ConnectionSettings& s)
@@ -39,6 +61,8 @@ void SaveConnectionSettings(const ConnectionSettings& s)
     WriteSettingInt(L"Serial", L"Parity", s.parity);
     WriteSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl));
     SaveLinesAtOpen(s.dtrAtOpen, s.rtsAtOpen);
+    WriteSettingInt(L"Connection", L"Tls", s.tls ? 1 : 0);
+    SaveNetworkOptions(s.net);
 }
 
 void SaveLinesAtOpen(bool dtr, bool rts)

@@ -10,6 +10,8 @@
 // nor restored.
 ConnectionSettings LoadConnectionSettings();
 void SaveConnectionSettings(const ConnectionSettings& settings);
+// [Network], as the options dialog sets them. No password is ever saved.
+void SaveNetworkOptions(const NetworkOptions& options);
 // [Serial] DtrAtOpen and RtsAtOpen alone, as they are chosen.
 void SaveLinesAtOpen(bool dtr, bool rts);
 // [Serial] PulseMs and BreakMs; out of 1-10000 ms, the defaults.

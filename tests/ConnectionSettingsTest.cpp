@@ -1,4 +1,5 @@
 #include "engine/ConnectionSettings.h"
+#include "engine/NetworkOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -182,3 +183,56 @@ TEST(SettingsFromControls, OutOfRangeSerialValues)
     EXPECT_EQ(s.flowControl, 0u);
 }
 
+
+// The options dialog's boxes: a choice from the list gives its address
+// alone, numbers are whole and in range, a group is a multicast address,
+// and what is read shows again as it was.
+TEST(NetworkOptions, BoxesAreReadStrictlyAndShowAgainAsRead)
+{
+    NetworkOptionTexts t = TextsFor(NetworkOptions{});
+    EXPECT_EQ(t.localAddress, kAllAddressesText);
+    NetworkOptions o;
+    o.localPort = 7;
+    ASSERT_EQ(ReadNetworkOptions(t, o), L"");
+    EXPECT_EQ(o, NetworkOptions{});
+
+    t.localAddress = AddressChoiceText({L"fe80::1%3", L"Ethernet 2", true});
+    t.localPort = L" 502 ";
+    t.multicastGroup = L"239.255.0.1";
+    t.multicastTtl = L"0";
+    t.multicastLoopback = false;
+    t.acceptAnyCertificate = true;
+    t.certificateFile = L" C:\\certs\\server.pfx ";
+    ASSERT_EQ(ReadNetworkOptions(t, o), L"");
+    EXPECT_EQ(o.localIp, L"fe80::1%3");
+    EXPECT_EQ(o.localPort, 502);
+    EXPECT_EQ(o.multicastGroup, L"239.255.0.1");
+    EXPECT_EQ(o.multicastTtl, 0);
+    EXPECT_FALSE(o.multicastLoopback);
+    EXPECT_TRUE(o.acceptAnyCertificate);
+    EXPECT_EQ(o.certificateFile, L"C:\\certs\\server.pfx");
+    NetworkOptions again;
+    ASSERT_EQ(ReadNetworkOptions(TextsFor(o), again), L"");
+    EXPECT_EQ(again, o);
+
+    const struct {
+        std::wstring NetworkOptionTexts::*box;
+        const wchar_t* text;
+        const wchar_t* problemStart;
+    } bad[] = {
+        {&NetworkOptionTexts::localAddress, L"gateway.local", L"The local address must be"},
+        {&NetworkOptionTexts::localAddress, L"10.0.0.256", L"The local address must be"},
+        {&NetworkOptionTexts::localPort, L"65536", L"The local port must be"},
+        {&NetworkOptionTexts::localPort, L"-1", L"The local port must be"},
+        {&NetworkOptionTexts::multicastGroup, L"192.168.1.255", L"The multicast group must be"},
+        {&NetworkOptionTexts::multicastGroup, L"ff02::1", L"The multicast group must be"},
+        {&NetworkOptionTexts::multicastTtl, L"256", L"The TTL must be"},
+    };
+    for (const auto& c : bad) {
+        NetworkOptionTexts texts = TextsFor(NetworkOptions{});
+        texts.*c.box = c.text;
+        NetworkOptions kept = o;
+        EXPECT_EQ(ReadNetworkOptions(texts, kept).rfind(c.problemStart, 0), 0u) << c.text;
+        EXPECT_EQ(kept, o) << c.text; // left as it was
+    }
+}

@@ -78,10 +78,12 @@ TEST(Layout, NetworkSetAtWidth980)
     const auto l = Layout(980, 620, false);
     EXPECT_EQ(At(l, IDC_COMM_COMBO), (Box{12, 24, 116, 180}));
     EXPECT_EQ(At(l, IDC_MODE_COMBO), (Box{136, 24, 92, 180}));
-    EXPECT_EQ(At(l, IDC_IP_EDIT), (Box{236, 24, 150, 24}));
-    EXPECT_EQ(At(l, IDC_PORT_EDIT), (Box{394, 24, 78, 24}));
-    EXPECT_EQ(At(l, IDC_CONNECT), (Box{484, 24, 104, 24}));
-    EXPECT_EQ(At(l, IDC_STATUS), (Box{686, 29, 282, 16}));
+    EXPECT_EQ(At(l, IDC_TLS), (Box{236, 27, 48, 18}));
+    EXPECT_EQ(At(l, IDC_IP_EDIT), (Box{292, 24, 150, 24}));
+    EXPECT_EQ(At(l, IDC_PORT_EDIT), (Box{450, 24, 78, 24}));
+    EXPECT_EQ(At(l, IDC_NET_OPTIONS), (Box{536, 24, 84, 24}));
+    EXPECT_EQ(At(l, IDC_CONNECT), (Box{632, 24, 104, 24}));
+    EXPECT_EQ(At(l, IDC_STATUS), (Box{834, 29, 134, 16}));
     EXPECT_EQ(At(l, IDC_LOG_TABS).y, 58);
     // The log tool row and the send area hang from the bottom edge; the
     // find box takes what the row leaves.

@@ -111,13 +111,13 @@ TEST(LocalSide, AClientLeavesFromTheChosenAddressAndPort)
     ConnectionSettings s;
     s.ip = L"127.0.0.1";
     s.port = listener.Port();
-    s.localIp = L"127.0.0.2";
-    s.localPort = ClosedLoopbackPort();
+    s.net.localIp = L"127.0.0.2";
+    s.net.localPort = ClosedLoopbackPort();
     client.Start(window.Handle(), s);
     PeerSocket peer = listener.Accept(5000);
     ASSERT_TRUE(peer.Valid());
     ASSERT_TRUE(WaitForStatusOrError(window, L"TCP client connected")) << FirstError(window);
-    EXPECT_EQ(PeerName(peer), L"127.0.0.2:" + std::to_wstring(s.localPort));
+    EXPECT_EQ(PeerName(peer), L"127.0.0.2:" + std::to_wstring(s.net.localPort));
     client.Stop();
 
     // Wine binds a UDP socket to every address of the adapter that has the
@@ -126,15 +126,15 @@ TEST(LocalSide, AClientLeavesFromTheChosenAddressAndPort)
     UdpTransport udp;
     s.isUdp = 1;
     s.port = receiver.Port();
-    s.localIp = L"127.0.0.1";
-    s.localPort = ClosedLoopbackPort();
+    s.net.localIp = L"127.0.0.1";
+    s.net.localPort = ClosedLoopbackPort();
     udp.Start(window.Handle(), s);
     ASSERT_TRUE(WaitForStatusOrError(window, L"UDP client ready")) << FirstError(window);
     ASSERT_EQ(udp.Send(MakeOutgoing({'u'})), SendResult::Queued);
     Bytes got;
     std::wstring from;
     ASSERT_TRUE(receiver.Receive(got, from, 5000));
-    EXPECT_EQ(from, L"127.0.0.1:" + std::to_wstring(s.localPort));
+    EXPECT_EQ(from, L"127.0.0.1:" + std::to_wstring(s.net.localPort));
     udp.Stop();
 }
 
@@ -150,7 +150,7 @@ TEST(LocalSide, ARefusedBindIsAnErrorWithItsReason)
     ConnectionSettings s;
     s.ip = L"127.0.0.1";
     s.port = listener.Port();
-    s.localIp = L"192.0.2.1"; // a documentation address no test machine has
+    s.net.localIp = L"198.51.100.1"; // a documentation address no test machine has
     client.Start(window.Handle(), s);
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) > 0; }, 5000));
     EXPECT_EQ(FirstError(window).rfind(L"TCP bind failed (WSA 10049", 0), 0u) << FirstError(window);
@@ -166,7 +166,7 @@ TEST(LocalSide, ARefusedBindIsAnErrorWithItsReason)
         const size_t before = window.Count(Kind::Error);
         s.isServer = link == &server;
         s.isUdp = link == &udp;
-        s.localIp = L"localhost";
+        s.net.localIp = L"localhost";
         link->Start(window.Handle(), s);
         ASSERT_TRUE(window.WaitUntil([&](const EventWindow& w) { return w.Count(Kind::Error) > before; }, 5000));
         EXPECT_EQ(window.Texts().back(), L"Invalid local IP address.");
@@ -181,7 +181,7 @@ TEST(LocalSide, AServerOnOneAddressServesThatAddressAlone)
     ConnectionSettings s;
     s.isServer = 1;
     s.port = ClosedLoopbackPort();
-    s.localIp = L"127.0.0.2";
+    s.net.localIp = L"127.0.0.2";
     server.Start(window.Handle(), s);
     ASSERT_TRUE(WaitForStatusOrError(window, L"TCP server listening on " + std::to_wstring(s.port) + L" at 127.0.0.2"))
         << FirstError(window);
@@ -203,8 +203,8 @@ TEST(Multicast, AListenerJoinedOnLoopbackHearsTheGroup)
     s.isUdp = 1;
     s.isServer = 1;
     s.port = ClosedLoopbackPort();
-    s.localIp = L"127.0.0.1";
-    s.multicastGroup = kGroup;
+    s.net.localIp = L"127.0.0.1";
+    s.net.multicastGroup = kGroup;
     udp.Start(window.Handle(), s);
     ASSERT_TRUE(WaitForStatusOrError(window, L"UDP listener started")) << FirstError(window);
     EXPECT_TRUE(window.Has(Kind::Status, L"Joined multicast group 239.1.2.3 on 127.0.0.1"));
@@ -221,7 +221,7 @@ TEST(Multicast, AListenerJoinedOnLoopbackHearsTheGroup)
     EXPECT_TRUE(window.Has(Kind::Status, L"Left multicast group 239.1.2.3"));
     EXPECT_EQ(window.Texts().back(), L"UDP stopped");
 
-    s.multicastGroup = L"10.0.0.1";
+    s.net.multicastGroup = L"10.0.0.1";
     udp.Start(window.Handle(), s);
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) > 0; }, 5000));
     EXPECT_EQ(FirstError(window), L"Invalid multicast group address.");
@@ -241,9 +241,9 @@ TEST(Multicast, AClientSendsToTheGroupByTheChosenAdapter)
     s.isUdp = 1;
     s.ip = kGroup;
     s.port = member.Port();
-    s.localIp = L"127.0.0.1";
-    s.multicastTtl = 4;
-    s.multicastLoopback = false;
+    s.net.localIp = L"127.0.0.1";
+    s.net.multicastTtl = 4;
+    s.net.multicastLoopback = false;
     udp.Start(window.Handle(), s);
     ASSERT_TRUE(WaitForStatusOrError(window, L"UDP client ready")) << FirstError(window);
     ASSERT_EQ(udp.Send(MakeOutgoing({'m', 'c'})), SendResult::Queued);

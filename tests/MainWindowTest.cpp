@@ -103,7 +103,7 @@ TEST_F(MainWindow, SerialChoiceSwapsTheControlSets)
     for (int id : kSerialSet)
         EXPECT_FALSE(Item(id).Visible()) << id;
     EXPECT_EQ(Item(IDC_CONNECT).Text(), L"Connect");
-    EXPECT_EQ(Item(IDC_CONNECT).RectInParent().left, 484);
+    EXPECT_EQ(Item(IDC_CONNECT).RectInParent().left, 632);
 }
 
 TEST_F(MainWindow, ServerModeListensOnEveryAddress)

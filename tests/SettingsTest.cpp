@@ -168,6 +168,37 @@ TEST_F(Settings, ConnectionValuesAreNormalised)
     EXPECT_EQ(back.serialPort, L"COM7");
     EXPECT_EQ(back.flowControl, 2u);
     EXPECT_EQ(back.ip, L"::1");
+
+    // The network options come back as saved; a password is never written.
+    s.tls = true;
+    s.net.localIp = L"127.0.0.2";
+    s.net.localPort = 502;
+    s.net.multicastGroup = L"239.1.2.3";
+    s.net.multicastTtl = 8;
+    s.net.multicastLoopback = false;
+    s.net.acceptAnyCertificate = true;
+    s.net.certificateFile = L"C:\\certs\\a.pfx";
+    s.certificatePassword = L"secret-word";
+    SaveConnectionSettings(s);
+    const ConnectionSettings network = LoadConnectionSettings();
+    EXPECT_TRUE(network.tls);
+    EXPECT_EQ(network.net, s.net);
+    EXPECT_TRUE(network.certificatePassword.empty());
+    std::string file;
+    const HANDLE h = CreateFileW(SettingsFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(h, chunk, sizeof(chunk), &got, nullptr) && got)
+        file.append(chunk, got);
+    CloseHandle(h);
+    const std::wstring word = L"secret-word";
+    EXPECT_EQ(file.find("secret-word"), std::string::npos);
+    EXPECT_EQ(file.find(std::string(reinterpret_cast<const char*>(word.data()), word.size() * 2)), std::string::npos);
+    Put(L"Network", L"MulticastTTL", L"300");
+    Put(L"Network", L"LocalPort", L"70000");
+    EXPECT_EQ(LoadConnectionSettings().net.multicastTtl, 1);
+    EXPECT_EQ(LoadConnectionSettings().net.localPort, 0);
 }
 
 TEST_F(Settings, SavesLeaveForeignKeysAlone)

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <iterator>
 
-const int kNetworkSet[6] = {IDC_MODE_LABEL, IDC_MODE_COMBO, IDC_IP_LABEL,
-                            IDC_IP_EDIT,    IDC_PORT_LABEL, IDC_PORT_EDIT};
+const int kNetworkSet[8] = {IDC_MODE_LABEL, IDC_MODE_COMBO, IDC_TLS,       IDC_IP_LABEL,
+                            IDC_IP_EDIT,    IDC_PORT_LABEL, IDC_PORT_EDIT, IDC_NET_OPTIONS};
 const int kSerialSet[13] = {IDC_SERIAL_PORT_LABEL, IDC_SERIAL_PORT, IDC_REFRESH_PORTS, IDC_BAUD_LABEL,
                             IDC_BAUD,              IDC_DATA_LABEL,  IDC_DATA_BITS,     IDC_STOP_LABEL,
                             IDC_STOP_BITS,         IDC_PARITY_LABEL, IDC_PARITY,       IDC_FLOW_LABEL,
@@ -149,8 +149,10 @@ std::vector<FlowItem> ConnectionRow(bool serial)
         row.push_back({IDC_CONNECT, 12, 66});
     } else {
         row.push_back({IDC_MODE_COMBO, 8, 92, false, 0, 0, 180, IDC_MODE_LABEL, 0, false, show});
+        row.push_back({IDC_TLS, 8, 48, false, 18, 3, 0, 0, 0, false, show});
         row.push_back({IDC_IP_EDIT, 8, 150, false, kFieldHeight, 0, 0, IDC_IP_LABEL, 0, false, show});
         row.push_back({IDC_PORT_EDIT, 8, 78, false, kFieldHeight, 0, 0, IDC_PORT_LABEL, 0, false, show});
+        row.push_back({IDC_NET_OPTIONS, 8, 84, false, kFieldHeight, 0, 0, 0, 0, false, show});
         row.push_back({IDC_CONNECT, 12, 104});
     }
     row.push_back({IDC_RECONNECT, 10, 80, false, 18, 3});

@@ -51,7 +51,7 @@ ClientSize MinimumClientSize(int dpi);
 
 const Placement* FindPlacement(const std::vector<Placement>& layout, int id);
 
-extern const int kNetworkSet[6];
+extern const int kNetworkSet[8];
 extern const int kSerialSet[13];
 // The serial port's control lines, on a row of their own.
 extern const int kSerialLineSet[10];

@@ -12,6 +12,7 @@
 #include "settings/SettingsStore.h"
 #include "ui/ControlRules.h"
 #include "ui/EventRules.h"
+#include "ui/NetworkDialog.h"
 #include "ui/SerialOptions.h"
 
 #include <commctrl.h>
@@ -24,7 +25,8 @@ namespace {
 // Controls that only make sense while no link is open.
 const int kConnectionControls[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_PORT_EDIT, IDC_SERIAL_PORT,
                                    IDC_BAUD,       IDC_DATA_BITS,  IDC_STOP_BITS, IDC_PARITY,
-                                   IDC_FLOW,       IDC_REFRESH_PORTS, IDC_RECONNECT};
+                                   IDC_FLOW,       IDC_REFRESH_PORTS, IDC_RECONNECT, IDC_TLS,
+                                   IDC_NET_OPTIONS};
 
 const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SEND_TARGET,
                                      IDC_SERIAL_PORT, IDC_BAUD, IDC_DATA_BITS, IDC_STOP_BITS, IDC_PARITY, IDC_FLOW};
@@ -362,6 +364,10 @@ void CMainDlg::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             m_automation.ShowWindow();
         break;
+    case IDC_NET_OPTIONS:
+        if (code == BN_CLICKED)
+            EditNetworkOptions();
+        break;
     }
 }
 
@@ -501,8 +507,14 @@ void CMainDlg::OnConnect()
         m_logPane.Append(TransportEventKind::Error, problem);
         return;
     }
-    const ConnectionSettings settings = SettingsFromControls(values);
+    ConnectionSettings settings = SettingsFromControls(values);
+    settings.net = m_network;
     SaveConnectionSettings(settings);
+    if (LinkKindFor(settings) == LinkKind::TcpServer && settings.tls &&
+        !CertificatePassword(settings.net.certificateFile, settings.certificatePassword)) {
+        m_logPane.Append(TransportEventKind::Error, L"A TLS server needs its certificate's password.");
+        return;
+    }
     m_logPane.Append(TransportEventKind::Status, L"Starting connection...");
     m_endErrorShown = false;
     const LinkKind kind = LinkKindFor(settings);
@@ -707,6 +719,7 @@ ControlValues CMainDlg::ReadControlValues() const
     c.flowControl = Item(IDC_FLOW).Selection();
     c.dtr = m_serialStrip.DtrAtOpen();
     c.rts = m_serialStrip.RtsAtOpen();
+    c.tls = Item(IDC_TLS).Checked();
     return c;
 }
 
@@ -730,6 +743,30 @@ void CMainDlg::ApplySettingsToControls(const ConnectionSettings& settings)
     Item(IDC_PARITY).Select(c.parity);
     Item(IDC_FLOW).Select(c.flowControl);
     m_serialStrip.SetLinesAtOpen(settings.dtrAtOpen, settings.rtsAtOpen);
+    Item(IDC_TLS).SetCheck(settings.tls);
+    m_network = settings.net;
+}
+
+void CMainDlg::EditNetworkOptions()
+{
+    NetworkOptionsDialog dialog(m_network, ReadSettingsFromControls());
+    if (dialog.DoModal(Handle()) != IDOK)
+        return;
+    m_network = dialog.Options();
+    SaveNetworkOptions(m_network);
+}
+
+bool CMainDlg::CertificatePassword(const std::wstring& file, std::wstring& password)
+{
+    if (file != m_passwordFile || m_passwordFile.empty()) {
+        PasswordDialog dialog(file);
+        if (dialog.DoModal(Handle()) != IDOK)
+            return false;
+        m_passwordFile = file;
+        m_password = dialog.Password();
+    }
+    password = m_password;
+    return true;
 }
 
 void CMainDlg::FillSerialOptionLists()
@@ -789,6 +826,7 @@ void CMainDlg::OnModeChanged()
     // Only a TCP client or a serial port is tried again.
     Item(IDC_RECONNECT).Enable(!m_connected && (communication == CommSerial ||
                                                 (communication == CommTcp && Item(IDC_MODE_COMBO).Selection() == 0)));
+    Item(IDC_TLS).Enable(!m_connected && communication == CommTcp);
     if (IsSerialChosen())
         return;
     const Window ip = Item(IDC_IP_EDIT);

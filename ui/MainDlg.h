@@ -77,6 +77,10 @@ private:
     void LayoutControls(int cx, int cy);
     void LayoutForClientSize();
     bool IsSerialChosen() const;
+    void EditNetworkOptions();
+    // A TLS server's certificate password, asked once per file and run;
+    // false when the user gave none.
+    bool CertificatePassword(const std::wstring& file, std::wstring& password);
 
     HWND CreateTabs(int id);
     void DeleteQueuedEvents();
@@ -99,6 +103,9 @@ private:
     SendPane m_sendPane;
     AutomationSide m_automation;
     SerialStrip m_serialStrip;
+    NetworkOptions m_network;
+    std::wstring m_passwordFile; // the file `m_password` opens
+    std::wstring m_password;
     HFONT m_font = nullptr;
     int m_dpi = 96;      // the window's, as the system says
     int m_shownDpi = 96; // the layout's and the text's: lower where the window is too small
