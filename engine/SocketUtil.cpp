@@ -147,15 +147,37 @@ bool SocketEvent::Take(SOCKET socket, WSANETWORKEVENTS& events)
     return WSAEnumNetworkEvents(socket, m_event, &events) == 0;
 }
 
+namespace {
+
+class Plain : public StreamIo {
+public:
+    int Send(SOCKET s, const uint8_t* bytes, int count) override
+    {
+        return send(s, reinterpret_cast<const char*>(bytes), count, 0);
+    }
+    int Receive(SOCKET s, uint8_t* buffer, int count) override
+    {
+        return recv(s, reinterpret_cast<char*>(buffer), count, 0);
+    }
+};
+
+} // namespace
+
+StreamIo& PlainStream()
+{
+    static Plain plain;
+    return plain;
+}
+
 // Done when the payload went out whole; Full when the socket took only part
 // (the remainder stays); Dropped when it failed.
-static FlushResult SendPending(SOCKET s, PendingSend& pending)
+static FlushResult SendPending(SOCKET s, PendingSend& pending, StreamIo& io)
 {
     const std::vector<uint8_t>& bytes = pending.payload->bytes;
     while (!pending.Empty()) {
         const size_t left = bytes.size() - pending.offset;
         const int chunk = int(std::min<size_t>(left, 1u << 30));
-        const int sent = send(s, reinterpret_cast<const char*>(bytes.data() + pending.offset), chunk, 0);
+        const int sent = io.Send(s, bytes.data() + pending.offset, chunk);
         if (sent == SOCKET_ERROR)
             return WSAGetLastError() == WSAEWOULDBLOCK ? FlushResult::Full : FlushResult::Dropped;
         pending.offset += size_t(sent);
@@ -164,7 +186,7 @@ static FlushResult SendPending(SOCKET s, PendingSend& pending)
 }
 
 FlushResult FlushSendQueue(SOCKET s, SendQueue& queue, PendingSend& pending,
-                           const std::function<void(const OutgoingPtr&, size_t)>& onSent)
+                           const std::function<void(const OutgoingPtr&, size_t)>& onSent, StreamIo& io)
 {
     if (s == INVALID_SOCKET)
         return FlushResult::Done;
@@ -174,7 +196,7 @@ FlushResult FlushSendQueue(SOCKET s, SendQueue& queue, PendingSend& pending,
             if (!pending.payload)
                 return FlushResult::Done;
         }
-        const FlushResult result = SendPending(s, pending);
+        const FlushResult result = SendPending(s, pending, io);
         if (result == FlushResult::Full)
             return result;
         if (result == FlushResult::Done) {
@@ -211,10 +233,10 @@ enum class ReceiveResult { Drained, More, Closed, Failed };
 
 static ReceiveResult ReceiveWhatIsThere(SOCKET s, std::vector<uint8_t>& buffer,
                                         const std::function<void(std::vector<uint8_t>)>& onBlock, int& error,
-                                        const PostBudget& budget)
+                                        const PostBudget& budget, StreamIo& io)
 {
     for (int i = 0; i < kBlocksPerWake && budget.HasRoom(); ++i) {
-        const int received = recv(s, reinterpret_cast<char*>(buffer.data()), int(buffer.size()), 0);
+        const int received = io.Receive(s, buffer.data(), int(buffer.size()));
         if (received > 0) {
             onBlock(std::vector<uint8_t>(buffer.begin(), buffer.begin() + received));
             continue;
@@ -233,6 +255,7 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, S
 {
     int ignored = 0;
     int& failure = error ? *error : ignored;
+    StreamIo& io = hooks.io ? *hooks.io : PlainStream();
     std::vector<uint8_t> buffer(StreamReceiveBufferSize());
     PendingSend pending;
     PostBudget& budget = *worker.Budget();
@@ -256,7 +279,7 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, S
     };
     for (;;) {
         // A dropped payload ends a round; what is queued behind it goes next.
-        while (FlushSendQueue(s, queue, pending, hooks.onSent) == FlushResult::Dropped) {
+        while (FlushSendQueue(s, queue, pending, hooks.onSent, io) == FlushResult::Dropped) {
             const uint64_t left = pending.payload->bytes.size() - pending.offset;
             const int sendError = WSAGetLastError();
             if (pending.offset && hooks.onSent)
@@ -289,7 +312,7 @@ StreamEnd RunStream(SOCKET s, SocketEvent& event, const TransportBase& worker, S
         if (happened.lNetworkEvents & (FD_READ | FD_CLOSE))
             readAgain = true;
         if (readAgain && budget.HasRoom()) {
-            const ReceiveResult result = ReceiveWhatIsThere(s, buffer, hooks.onBlock, failure, budget);
+            const ReceiveResult result = ReceiveWhatIsThere(s, buffer, hooks.onBlock, failure, budget, io);
             if (result == ReceiveResult::Closed && closeError) {
                 failure = closeError;
                 return end(StreamEnd::Failed);

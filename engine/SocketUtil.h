@@ -60,6 +60,20 @@ private:
     WSAEVENT m_event;
 };
 
+// What a stream reads and writes through: the socket itself, or a layer
+// over it (TLS). Both as send and recv on a non-blocking socket: the bytes
+// taken or given, 0 for the peer's close, or SOCKET_ERROR with the error as
+// the thread's last (WSAEWOULDBLOCK: not now).
+class StreamIo {
+public:
+    virtual ~StreamIo() = default;
+    virtual int Send(SOCKET socket, const uint8_t* bytes, int count) = 0;
+    virtual int Receive(SOCKET socket, uint8_t* buffer, int count) = 0;
+};
+
+// The socket itself.
+StreamIo& PlainStream();
+
 // A payload the socket took only part of (or refused while full); it goes
 // out before anything still queued behind it, so no byte is lost or sent
 // twice.
@@ -76,7 +90,8 @@ enum class FlushResult { Done, Full, Dropped };
 // written whole goes to onSent. A send error other than WSAEWOULDBLOCK
 // drops that payload (its error stays the thread's last) and ends the round.
 FlushResult FlushSendQueue(SOCKET socket, SendQueue& queue, PendingSend& pending,
-                           const std::function<void(const OutgoingPtr&, size_t written)>& onSent);
+                           const std::function<void(const OutgoingPtr&, size_t written)>& onSent,
+                           StreamIo& io = PlainStream());
 
 // The size of one receive on the stream links. Replaceable so that the
 // benchmark can compare sizes.
@@ -93,6 +108,8 @@ struct StreamHooks {
     std::function<void(const OutgoingPtr&, size_t written)> onSent;
     // A failed send, its bytes dropped; the error is the thread's last.
     std::function<void(uint64_t bytes)> onDropped;
+    // What the bytes go through; the socket itself when not set.
+    StreamIo* io = nullptr;
 };
 
 // Runs a connected stream socket (watched by `event` for read, write and

@@ -1,6 +1,9 @@
 #include "engine/TcpClientTransport.h"
 
+#include "engine/TlsSession.h"
+
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -56,32 +59,57 @@ void TcpClientTransport::Run(ConnectionSettings settings)
         return;
     }
 
-    // With Reconnect, a refused or timed-out connect and a lost connection
-    // are tried again after 1, 2, 4 ... 30 s, until connected or stopped.
+    TlsCredentials credentials;
+    std::wstring tlsError;
+    if (settings.tls && !credentials.ForClient(tlsError)) {
+        FreeAddrInfoW(addresses);
+        PostEnd(TransportEventKind::Error, tlsError);
+        return;
+    }
+
+    // With Reconnect, a refused or timed-out connect, a failed handshake and
+    // a lost connection are tried again after 1, 2, 4 ... 30 s, until
+    // connected or stopped.
     uint32_t waitSeconds = 1;
     for (;;) {
         SocketEvent event;
         std::wstring failed = L"TCP connect failed";
         SOCKET s = Connect(addresses, event, settings, failed);
+        std::wstring why = s == INVALID_SOCKET ? FormatSocketError(failed) : std::wstring();
+        std::unique_ptr<TlsStream> tls;
+        if (s != INVALID_SOCKET && settings.tls) {
+            Post(TransportEventKind::Status, L"TCP client connected");
+            tls = std::make_unique<TlsStream>(credentials);
+            if (tls->Handshake(s, event, Signals().stop, settings.ip, settings.net.acceptAnyCertificate, why))
+                PostNote(L"TLS: " + tls->Summary());
+            else
+                CloseSocket(s);
+        }
         if (s == INVALID_SOCKET) {
-            const std::wstring why = FormatSocketError(failed);
             if (m_stopRequested || !m_options.reconnect) {
                 PostDropped(m_sendQueue.Close(), L"the connection failed");
-                PostEnd(TransportEventKind::Error, why);
+                if (tls && m_stopRequested) // a stop in the handshake is no failure
+                    PostEnd(TransportEventKind::Status, L"TCP client disconnected");
+                else
+                    PostEnd(TransportEventKind::Error, why);
                 break;
             }
             Post(TransportEventKind::Error, why);
         } else {
             m_sendQueue.Open();
             waitSeconds = 1;
-            Post(TransportEventKind::Status, L"TCP client connected");
+            if (!tls)
+                Post(TransportEventKind::Status, L"TCP client connected");
             int error = 0;
             uint64_t dropped = 0;
             StreamHooks hooks;
             hooks.onBlock = [&](std::vector<uint8_t> block) { PostReceived(std::move(block), settings.ip); };
             hooks.onSent = [&](const OutgoingPtr& payload, size_t written) { PostSent(payload, written, settings.ip); };
             hooks.onDropped = [&](uint64_t bytes) { PostDropped(bytes, FormatSocketError(L"the send failed")); };
+            hooks.io = tls.get();
             const StreamEnd end = RunStream(s, event, *this, m_sendQueue, hooks, &error, &dropped);
+            if (tls && end == StreamEnd::Stopped)
+                tls->Close(s);
             const std::wstring ended = L"TCP client disconnected" + StreamEndReason(end, error);
             if (end == StreamEnd::Stopped || !m_options.reconnect) {
                 CloseSocket(s);

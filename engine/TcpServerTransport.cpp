@@ -38,8 +38,8 @@ bool IsPassingAcceptError(int error)
 // ---- ClientSession --------------------------------------------------------
 
 ClientSession::ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop,
-                             std::shared_ptr<PostBudget> budget)
-    : TransportBase(serverStop, std::move(budget)), m_socket(socket), m_peer(std::move(peer))
+                             std::shared_ptr<PostBudget> budget, std::shared_ptr<TlsCredentials> tls)
+    : TransportBase(serverStop, std::move(budget)), m_socket(socket), m_peer(std::move(peer)), m_tls(std::move(tls))
 {
     m_clientId = id;
     m_sendQueue.Open();
@@ -87,10 +87,27 @@ void ClientSession::Run()
     hooks.onBlock = [this](std::vector<uint8_t> block) { PostReceived(std::move(block), m_peer); };
     hooks.onSent = [this](const OutgoingPtr& payload, size_t written) { PostSent(payload, written, m_peer); };
     hooks.onDropped = [this](uint64_t bytes) { PostDropped(bytes, FormatSocketError(L"the send failed"), m_peer); };
-    if (event.Watch(m_socket, FD_READ | FD_WRITE | FD_CLOSE))
-        end = RunStream(m_socket, event, *this, m_sendQueue, hooks, &error, &dropped);
-    else
+    std::unique_ptr<TlsStream> tls;
+    std::wstring tlsFailure;
+    if (!event.Watch(m_socket, FD_READ | FD_WRITE | FD_CLOSE)) {
         error = WSAGetLastError();
+    } else if (m_tls) {
+        // Each client its own session on the server's certificate.
+        tls = std::make_unique<TlsStream>(*m_tls);
+        if (tls->Handshake(m_socket, event, Signals().stop, L"", false, tlsFailure)) {
+            PostNote(L"TLS: " + tls->Summary(), m_peer);
+            hooks.io = tls.get();
+        } else if (m_stopRequested || WaitForSingleObject(Signals().stop, 0) == WAIT_OBJECT_0) {
+            end = StreamEnd::Stopped;
+        } else {
+            Post(TransportEventKind::Error, tlsFailure, m_peer);
+        }
+    }
+    if (hooks.io || (!m_tls && error == 0)) {
+        end = RunStream(m_socket, event, *this, m_sendQueue, hooks, &error, &dropped);
+        if (tls && end == StreamEnd::Stopped)
+            tls->Close(m_socket);
+    }
     m_running = false;
     // What was queued for a client that has gone will never be written.
     PostDropped(dropped + m_sendQueue.Close(), L"the client left", m_peer);
@@ -98,7 +115,8 @@ void ClientSession::Run()
     if (end == StreamEnd::Stopped)
         m_farewellOwed = true; // Close says it, after the join
     else
-        Post(TransportEventKind::ClientRemoved, L"Client disconnected" + StreamEndReason(end, error), m_peer);
+        Post(TransportEventKind::ClientRemoved,
+             L"Client disconnected" + (tlsFailure.empty() ? StreamEndReason(end, error) : L" (no TLS session)"), m_peer);
 }
 
 // ---- TcpServerTransport --------------------------------------------------
@@ -194,8 +212,20 @@ void TcpServerTransport::Run(ConnectionSettings settings)
         return;
     }
 
+    m_tls.reset();
+    if (settings.tls) {
+        auto credentials = std::make_shared<TlsCredentials>();
+        std::wstring why;
+        if (!credentials->ForServer(settings.net.certificateFile, settings.certificatePassword, why)) {
+            CloseSocket(listener);
+            PostEnd(TransportEventKind::Error, why);
+            return;
+        }
+        m_tls = std::move(credentials);
+    }
     Post(TransportEventKind::Status, L"TCP server listening on " + std::to_wstring(unsigned(settings.port)) +
-                                         (settings.net.localIp.empty() ? L"" : L" at " + settings.net.localIp));
+                                         (settings.net.localIp.empty() ? L"" : L" at " + settings.net.localIp) +
+                                         (settings.tls ? L" with TLS" : L""));
     for (;;) {
         const Woken woken = WaitForWork(Signals(), event.Get(), kBacklogLookMs);
         if (woken == Woken::Stop)
@@ -274,7 +304,7 @@ void TcpServerTransport::AddSession(SOCKET client, const sockaddr_storage& addre
         return;
     }
     auto session = std::make_shared<ClientSession>(client, FormatEndpoint(reinterpret_cast<const sockaddr*>(&address)),
-                                                   g_nextClientId++, Signals().stop, Budget());
+                                                   g_nextClientId++, Signals().stop, Budget(), m_tls);
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
         m_sessions.push_back(session);

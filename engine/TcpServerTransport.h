@@ -4,6 +4,8 @@
 #include "engine/Link.h"
 #include "engine/SocketUtil.h"
 
+#include "engine/TlsSession.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -16,8 +18,9 @@ class ClientSession : public TransportBase {
 public:
     // `serverStop` ends every session of the server at once.
     // Its posts spend the server's budget.
+    // With `tls`, the session is a TLS server's, on those credentials.
     ClientSession(SOCKET socket, std::wstring peer, uint32_t id, HANDLE serverStop,
-                  std::shared_ptr<PostBudget> budget);
+                  std::shared_ptr<PostBudget> budget, std::shared_ptr<TlsCredentials> tls = nullptr);
     ~ClientSession() { Close(); }
 
     bool Start(HWND notifyWnd);
@@ -39,6 +42,7 @@ private:
     bool m_farewellOwed = false;
     bool m_closed = false;
     SendQueue m_sendQueue;
+    std::shared_ptr<TlsCredentials> m_tls;
 };
 
 // Listens on every IPv4 address and accepts any number of clients; each
@@ -72,6 +76,7 @@ private:
     void Run(ConnectionSettings settings);
     bool AcceptWaiting(SOCKET listener);
     void AddSession(SOCKET client, const sockaddr_storage& address);
+    std::shared_ptr<TlsCredentials> m_tls; // a TLS server's, for its run
     void PruneSessions();
     // Past the cap a connection is closed at once; how many were is said
     // once a second at most.

@@ -157,6 +157,13 @@ bool TransportBase::DropForBacklog(size_t bytes) const
     return true;
 }
 
+void TransportBase::PostNote(std::wstring text, const std::wstring& peer) const
+{
+    TransportEvent event = Event(TransportEventKind::Status, std::move(text), peer);
+    event.logOnly = true;
+    PostTransportEvent(*this, std::move(event));
+}
+
 void TransportBase::PostLost(TransportEventKind kind, std::wstring text, const std::wstring& peer) const
 {
     TransportEvent event = Event(kind, std::move(text), peer);

@@ -180,6 +180,8 @@ protected:
     void PostReceived(std::vector<uint8_t> block, const std::wstring& peer, uint32_t damaged = 0) const;
     // An event of this worker, with its client id.
     TransportEvent Event(TransportEventKind kind, std::wstring text, const std::wstring& peer) const;
+    // A status line for the log alone.
+    void PostNote(std::wstring text, const std::wstring& peer = {}) const;
     // The connection is gone but the link goes on, to connect again.
     void PostLost(TransportEventKind kind, std::wstring text, const std::wstring& peer = {}) const;
     // The worker's last word about its link: it no longer runs, and the

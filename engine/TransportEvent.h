@@ -95,6 +95,9 @@ struct TransportEvent {
     SendTag sendTag;
     // A serial port's control lines (SerialLine bits) as of this event.
     SerialSignal serial = SerialSignal::None;
+    // A line for the log alone: the status keeps what it says (a TLS
+    // session's details).
+    bool logOnly = false;
     uint8_t serialLines = 0;
     // Bytes that were queued to be sent and never left (the link ended, a
     // send failed): the event says so, and they count as lost.

@@ -6,7 +6,8 @@ EventReaction ReactionTo(const TransportEvent& event, bool pauseRx, bool endErro
     switch (event.kind) {
     case TransportEventKind::Status:
         // A serial port's lines have lamps of their own.
-        reaction.showStatus = !(event.linkEnded && endErrorShown) && event.serial == SerialSignal::None;
+        reaction.showStatus =
+            !(event.linkEnded && endErrorShown) && event.serial == SerialSignal::None && !event.logOnly;
         reaction.endConnected = event.linkEnded;
         break;
     case TransportEventKind::Error:
