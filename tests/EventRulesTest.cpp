@@ -72,13 +72,21 @@ TEST(EventRules, PauseRxDropsOnlyReceivedData)
     EXPECT_TRUE(ReactionTo(Event(Kind::ClientAdded, L""), true, false).log);
 }
 
-TEST(EventRules, ASerialPortsLinesLeaveTheStatusLineAlone)
+// A serial port's lines and a TLS session's details are lines of the log;
+// the status keeps saying how the link is.
+TEST(EventRules, LinesAndNotesLeaveTheStatusLineAlone)
 {
     TransportEvent event;
     event.kind = TransportEventKind::Status;
     event.text = L"CTS on";
     event.serial = SerialSignal::Lines;
-    const EventReaction reaction = ReactionTo(event, false, false);
+    EventReaction reaction = ReactionTo(event, false, false);
+    EXPECT_FALSE(reaction.showStatus);
+    EXPECT_TRUE(reaction.log);
+    event.serial = SerialSignal::None;
+    event.text = L"TLS: TLS 1.2, AES 256, SHA-384";
+    event.logOnly = true;
+    reaction = ReactionTo(event, false, false);
     EXPECT_FALSE(reaction.showStatus);
     EXPECT_TRUE(reaction.log);
 }
