@@ -300,7 +300,9 @@ TEST_F(TcpClientConnected, AQueuedPayloadLeavesAtOnceAndStopIsPrompt)
     const double median = MedianDeliveryMs([&](const std::vector<uint8_t>& p) { return client.QueueSend(p); },
                                            [&](size_t n, int ms) { return peer.Receive(n, ms); }, 15);
     EXPECT_GE(median, 0.0);
-    EXPECT_LT(median, 5.0);
+    // The faults this catches wait for a tick (100 ms) or a look (250 ms);
+    // a busy machine now and then takes more than a few milliseconds.
+    EXPECT_LT(median, 20.0);
     const ULONGLONG stopping = GetTickCount64();
     client.Stop();
     EXPECT_LT(GetTickCount64() - stopping, 500u);

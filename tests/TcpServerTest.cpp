@@ -252,7 +252,9 @@ TEST_F(TcpServer, EachClientHasItsOwnIdAndCanBeSentToAlone)
     const double median = MedianDeliveryMs([&](const std::vector<uint8_t>& p) { return server.QueueSendTo(ids[1], p); },
                                            [&](size_t n, int ms) { return b.Receive(n, ms); }, 15);
     EXPECT_GE(median, 0.0);
-    EXPECT_LT(median, 5.0);
+    // The faults this catches wait for a tick (100 ms) or a look (250 ms);
+    // a busy machine now and then takes more than a few milliseconds.
+    EXPECT_LT(median, 20.0);
 }
 
 // Three clients: bytes for one reach only it, and one dropped by the server
