@@ -124,14 +124,6 @@ struct Writer {
 
 } // namespace
 
-std::wstring TrimBlanks(const std::wstring& text)
-{
-    const size_t first = text.find_first_not_of(L" \t");
-    if (first == std::wstring::npos)
-        return L"";
-    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-}
-
 bool NameLooksLikePayload(const std::wstring& name)
 {
     const std::wstring start = Lower(name.substr(0, 5));
@@ -153,22 +145,6 @@ std::vector<std::wstring> SplitLines(const std::wstring& text)
         start = end + 1;
     }
     return lines;
-}
-
-bool ParseWholeNumber(const std::wstring& text, uint32_t most, uint32_t& value)
-{
-    if (text.empty() || text.size() > 10)
-        return false;
-    uint64_t read = 0;
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9')
-            return false;
-        read = read * 10 + uint64_t(c - L'0');
-    }
-    if (read > most)
-        return false;
-    value = uint32_t(read);
-    return true;
 }
 
 std::wstring ShortcutText(const Shortcut& shortcut)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/Pattern.h"
+#include "text/Fields.h"
 #include "text/Payload.h"
 
 #include <cstdint>
@@ -45,15 +46,10 @@ struct Step {
 std::wstring StepText(const Step& step);
 // A command's name that a step would read as its payload ("text: …", "hex: …", in any case).
 bool NameLooksLikePayload(const std::wstring& name);
-// Without its blanks and tabs at both ends.
-std::wstring TrimBlanks(const std::wstring& text);
 
 // The text's lines, cut at LF with a CR before it dropped, as a file and an
 // edit box hold them.
 std::vector<std::wstring> SplitLines(const std::wstring& text);
-// Digits 0-9 only (the system's idea of a digit takes others too), at most
-// `most`; false for anything else.
-bool ParseWholeNumber(const std::wstring& text, uint32_t most, uint32_t& value);
 // An empty text when it was taken, else what is wrong with it.
 std::wstring ParseStep(const std::wstring& text, Step& step);
 

@@ -5,6 +5,7 @@
 #include <iphlpapi.h>
 
 #include "engine/SocketUtil.h"
+#include "text/Fields.h"
 
 #include <memory>
 
@@ -50,37 +51,17 @@ std::wstring AddressChoiceText(const AdapterAddress& address)
 
 namespace {
 
-std::wstring Trimmed(const std::wstring& text)
-{
-    const size_t first = text.find_first_not_of(L" \t");
-    if (first == std::wstring::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-}
-
-// A whole number from 0 to `most`; false for anything else.
+// A whole number from 0 to `most`, blanks around it allowed.
 bool ReadNumber(const std::wstring& text, uint32_t most, uint32_t& value)
 {
-    const std::wstring t = Trimmed(text);
-    if (t.empty() || t.size() > 10)
-        return false;
-    uint64_t v = 0;
-    for (const wchar_t c : t) {
-        if (c < L'0' || c > L'9')
-            return false;
-        v = v * 10 + uint64_t(c - L'0');
-    }
-    if (v > most)
-        return false;
-    value = uint32_t(v);
-    return true;
+    return ParseWholeNumber(TrimBlanks(text), most, value);
 }
 
 } // namespace
 
 std::wstring AddressOfChoice(const std::wstring& text)
 {
-    const std::wstring t = Trimmed(text);
+    const std::wstring t = TrimBlanks(text);
     if (t == kAllAddressesText)
         return {};
     const size_t open = t.find(L" (");
@@ -108,22 +89,22 @@ std::wstring ReadNetworkOptions(const NetworkOptionTexts& t, NetworkOptions& opt
     if (!o.localIp.empty() && !LocalAddress(o.localIp, 0, address))
         return L"The local address must be a numeric IPv4 or IPv6 address, not \"" + o.localIp + L"\".";
     uint32_t number = 0;
-    if (!Trimmed(t.localPort).empty() && !ReadNumber(t.localPort, 65535, number))
+    if (!TrimBlanks(t.localPort).empty() && !ReadNumber(t.localPort, 65535, number))
         return L"The local port must be a whole number from 0 to 65535, not \"" + t.localPort + L"\".";
     o.localPort = uint16_t(number);
-    o.multicastGroup = Trimmed(t.multicastGroup);
+    o.multicastGroup = TrimBlanks(t.multicastGroup);
     in_addr group{};
     if (!o.multicastGroup.empty() &&
         (InetPtonW(AF_INET, o.multicastGroup.c_str(), &group) != 1 || !IN_MULTICAST(ntohl(group.s_addr))))
         return L"The multicast group must be an IPv4 address from 224.0.0.0 to 239.255.255.255, not \"" +
                o.multicastGroup + L"\".";
     number = 1;
-    if (!Trimmed(t.multicastTtl).empty() && !ReadNumber(t.multicastTtl, 255, number))
+    if (!TrimBlanks(t.multicastTtl).empty() && !ReadNumber(t.multicastTtl, 255, number))
         return L"The TTL must be a whole number from 0 to 255, not \"" + t.multicastTtl + L"\".";
     o.multicastTtl = uint8_t(number);
     o.multicastLoopback = t.multicastLoopback;
     o.acceptAnyCertificate = t.acceptAnyCertificate;
-    o.certificateFile = Trimmed(t.certificateFile);
+    o.certificateFile = TrimBlanks(t.certificateFile);
     options = o;
     return {};
 }

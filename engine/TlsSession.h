@@ -2,7 +2,9 @@
 
 #include "engine/SocketUtil.h"
 
+#ifndef SECURITY_WIN32
 #define SECURITY_WIN32
+#endif
 #include <security.h>
 #include <schannel.h>
 #include <wincrypt.h>

@@ -197,11 +197,12 @@ TEST(TlsPeer, AServerWithAPfxServesOpensslsClient)
     server.Start(window.Handle(), s);
     const bool listening =
         WaitForStatusOrError(window, L"TCP server listening on " + std::to_wstring(s.port) + L" with TLS");
-    if (!listening && LastError(window).rfind(L"This system's TLS provider cannot serve TLS (0x80090302", 0) == 0) {
+    const std::wstring startError = LastError(window);
+    if (!listening && startError.find(L"This system's TLS provider cannot serve TLS (0x80090302") == 0) {
         // Wine's provider is a client only; the script is told not to wait.
         CloseHandle(CreateFileW((dir + L"\\no-server-side").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                 nullptr));
-        GTEST_SKIP() << "this system's TLS provider has no server side: " << LastError(window);
+        GTEST_SKIP() << "this system's TLS provider has no server side: " << startError;
     }
     ASSERT_TRUE(listening) << LastError(window);
     // The script's client connects once it sees this.
