@@ -4,6 +4,7 @@
 #include "engine/SerialTransport.h"
 #include "engine/SocketUtil.h"
 #include "engine/TcpClientTransport.h"
+#include "engine/TlsSession.h"
 #include "framing/Framer.h"
 #include "framework/Clipboard.h"
 #include "hexview/HexView.h"
@@ -1649,6 +1650,101 @@ void ResponderUnderLoad()
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
 }
 
+// The window's TCP client against a peer of bench/run.sh's that sends
+// `total` bytes as soon as it is connected, with TLS or without; the rate
+// is timed from the first byte, so that a handshake is not in it.
+void FloodFromPeer(uint16_t port, bool tls, size_t total)
+{
+    std::printf("-- %zu MB from a native peer, %s\n", total >> 20, tls ? "TLS" : "plain TCP");
+    DeleteFileW(SettingsFilePath().c_str());
+    NetworkOptions options;
+    options.acceptAnyCertificate = true; // the peer's certificate is the bench's own
+    SaveNetworkOptions(options);
+    CMainDlg dialog;
+    dialog.Create();
+    SendMessageW(GetDlgItem(dialog.Handle(), IDC_TLS), BM_SETCHECK, tls ? BST_CHECKED : BST_UNCHECKED, 0);
+    SetWindowTextW(GetDlgItem(dialog.Handle(), IDC_PORT_EDIT), std::to_wstring(port).c_str());
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    if (!PumpUntil(dialog, [&] { return dialog.Log().m_rxByteCount > 0; }, 20)) {
+        std::printf("  nothing came from the peer\n");
+        return;
+    }
+    RoundTripProber prober(dialog.Handle());
+    const double cpuBefore = ProcessCpuSeconds();
+    const auto start = Clock::now();
+    PumpUntil(dialog, [&] { return dialog.Log().m_rxByteCount >= total; }, 1200);
+    const double seconds = Seconds(start);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
+    const char* kind = tls ? "TLS" : "plain";
+    char name[128];
+    std::snprintf(name, sizeof(name), "%s flood through the window, MB/s", kind);
+    Figure(name, double(dialog.Log().m_rxByteCount) / 1e6 / seconds, "MB/s");
+    std::snprintf(name, sizeof(name), "  processor time of all threads per GB, %s", kind);
+    Figure(name, cpu / (double(total) / 1e9), "s");
+    std::snprintf(name, sizeof(name), "  window round trip during the %s flood, p99", kind);
+    Figure(name, Percentile(roundTrips, 0.99), "ms");
+    if (dialog.Log().m_rxByteCount != total)
+        std::printf("  received %llu bytes of %zu\n", (unsigned long long)dialog.Log().m_rxByteCount, total);
+    if (dialog.Controller().IsRunning())
+        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    PumpUntil(dialog, [&] { return !dialog.Controller().IsRunning(); }, 10);
+}
+
+// TLS handshakes with a native peer on loopback, as the TCP client makes
+// them: the credentials and the handshake, from a connected socket.
+void TlsHandshakes(uint16_t port, int count)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        const SOCKET s = Connect(port);
+        SocketEvent event;
+        event.Watch(s, FD_READ | FD_WRITE | FD_CLOSE);
+        const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        const auto start = Clock::now();
+        TlsCredentials credentials;
+        std::wstring why;
+        bool done = credentials.ForClient(why);
+        TlsStream tls(credentials);
+        done = done && tls.Handshake(s, event, stop, L"127.0.0.1", true, why);
+        if (done) {
+            ms.push_back(Seconds(start) * 1000);
+            if (i == 0) {
+                const std::vector<uint8_t> text = EncodeUtf8(tls.Summary());
+                std::printf("  %.*s\n", int(text.size()), reinterpret_cast<const char*>(text.data()));
+            }
+            tls.Close(s);
+        } else {
+            const std::vector<uint8_t> text = EncodeUtf8(why);
+            std::printf("  handshake failed: %.*s\n", int(text.size()), reinterpret_cast<const char*>(text.data()));
+        }
+        CloseHandle(stop);
+        closesocket(s);
+    }
+    if (ms.empty())
+        return;
+    Figure("TLS handshake on loopback (credentials and handshake), p50", Percentile(ms, 0.5), "ms");
+    Figure("TLS handshake on loopback, max", Percentile(ms, 1.0), "ms");
+}
+
+// bench/run.sh's peers: FERROLINK_BENCH_TLS = "plain-port tls-port
+// handshake-port", each sending the flood on its first connection (the
+// last answers any number).
+void TlsAgainstPlain(size_t total)
+{
+    wchar_t ports[64] = {};
+    if (!GetEnvironmentVariableW(L"FERROLINK_BENCH_TLS", ports, 64)) {
+        std::printf("-- TLS: bench/run.sh starts the peers\n");
+        return;
+    }
+    unsigned plain = 0, tls = 0, handshakes = 0;
+    if (swscanf(ports, L"%u %u %u", &plain, &tls, &handshakes) != 3)
+        return;
+    FloodFromPeer(uint16_t(plain), false, total);
+    FloodFromPeer(uint16_t(tls), true, total);
+    TlsHandshakes(uint16_t(handshakes), 20);
+}
+
 int main(int argc, char** argv)
 {
     WSADATA wsa{};
@@ -1715,6 +1811,8 @@ int main(int argc, char** argv)
         SequenceTiming();
     if (wanted("automation"))
         ResponderUnderLoad();
+    if (wanted("tls"))
+        TlsAgainstPlain(floodMb << 20);
     if (wanted("log")) {
         LogCosts();
         FramerCosts();

@@ -240,9 +240,11 @@ TEST(SerialControlLines, APortWithoutLinesSaysSoAndRefusesEachChangeWithItsAnswe
     link.ChangeLine({Line::Break, Action::Pulse, 10});
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) == 2; }, 5000));
     const std::wstring answer = L"(error " + std::to_wstring(FakeSerialPort::kRefusal);
-    for (const std::wstring& text : window.Texts())
-        if (text.find(L"refused") != std::wstring::npos)
+    for (const std::wstring& text : window.Texts()) {
+        if (text.find(L"refused") != std::wstring::npos) {
             EXPECT_NE(text.find(answer), std::wstring::npos) << text;
+        }
+    }
     EXPECT_EQ(window.Texts()[2].rfind(L"DTR off: the port refused it", 0), 0u) << window.Texts()[2];
     // Still open, and still moving bytes.
     link.Send(MakeOutgoing({'x'}));

@@ -510,7 +510,8 @@ void CMainDlg::OnConnect()
     ConnectionSettings settings = SettingsFromControls(values);
     settings.net = m_network;
     SaveConnectionSettings(settings);
-    if (LinkKindFor(settings) == LinkKind::TcpServer && settings.tls &&
+    // With no file chosen the server says so itself; there is nothing to unlock.
+    if (LinkKindFor(settings) == LinkKind::TcpServer && settings.tls && !settings.net.certificateFile.empty() &&
         !CertificatePassword(settings.net.certificateFile, settings.certificatePassword)) {
         m_logPane.Append(TransportEventKind::Error, L"A TLS server needs its certificate's password.");
         return;
