@@ -305,6 +305,7 @@ void TcpServerTransport::AddSession(SOCKET client, const sockaddr_storage& addre
     }
     auto session = std::make_shared<ClientSession>(client, FormatEndpoint(reinterpret_cast<const sockaddr*>(&address)),
                                                    g_nextClientId++, Signals().stop, Budget(), m_tls);
+    session->m_side = m_side;
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
         m_sessions.push_back(session);

@@ -153,6 +153,9 @@ public:
     bool HasWorker() const { return m_worker.joinable(); }
 
     HWND m_notifyWnd = nullptr;
+    // Which link of a bridge this is (see TransportEvent::side); set before
+    // it starts.
+    uint8_t m_side = 0;
     std::atomic<bool> m_running{false};
     // Set by Stop before it joins: a worker must no longer wait for the
     // window, which is blocked in that join.

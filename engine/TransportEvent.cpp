@@ -43,6 +43,7 @@ bool PostTransportEvent(const TransportBase& transport, TransportEvent event)
 {
     const HWND wnd = transport.m_notifyWnd;
     auto record = std::make_unique<TransportEvent>(std::move(event));
+    record->side = transport.m_side;
     DWORD pause = 1;
     while (wnd) {
         if (g_post.load()(wnd, WM_TRANSPORT_EVENT, 0, reinterpret_cast<LPARAM>(record.get()))) {

@@ -35,6 +35,9 @@ struct SendTag {
     // Set, it is taken back: a payload handed over ahead that has not left
     // by then never does.
     std::shared_ptr<const std::atomic<bool>> withdrawn;
+    // Handed on by a bridge from its other link: journalled and counted,
+    // with no line of its own.
+    bool bridged = false;
 };
 
 // What a serial port's event says about its control lines.
@@ -102,6 +105,9 @@ struct TransportEvent {
     // Bytes that were queued to be sent and never left (the link ended, a
     // send failed): the event says so, and they count as lost.
     uint64_t lostBytes = 0;
+    // Which of a bridge's two links posted it: 0 for the first (and a link
+    // that is not bridged), 1 for the second.
+    uint8_t side = 0;
     BudgetTicket ticket;
 };
 

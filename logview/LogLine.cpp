@@ -20,6 +20,11 @@ const wchar_t* LogTag(TransportEventKind kind)
     }
 }
 
+const wchar_t* SideMarker(uint8_t side)
+{
+    return side == 1 ? L"A> " : side == 2 ? L"B> " : L"";
+}
+
 std::wstring StripEscapeSequences(std::wstring text)
 {
     if (text.find(wchar_t(0x1B)) == std::wstring::npos)

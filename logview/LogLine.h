@@ -8,6 +8,11 @@
 // "RX  ", "TX  ", "ERR " or "SYS ".
 const wchar_t* LogTag(TransportEventKind kind);
 
+// A bridge's side after the tag: "A> " for the first link, "B> " for the
+// second; empty for a line of no side (no bridge, or the window's own).
+const wchar_t* SideMarker(uint8_t side);
+constexpr size_t kSideMarkerWidth = 3;
+
 // Drops each ESC and everything after it up to and including the next ASCII
 // letter (terminal colour and cursor sequences). No state carries between
 // calls: an escape still open at the end swallows the rest of the text.

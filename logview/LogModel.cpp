@@ -19,7 +19,7 @@ void LogModel::Append(LogRecord record)
     m_characters += Weight(record);
     // Stamp with milliseconds, tag, peer and its two blanks: the longest the
     // line can be shown.
-    const size_t longest = 26 + kSincePreviousWidth + 4 + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record));
+    const size_t longest = 26 + kSincePreviousWidth + 4 + kSideMarkerWidth + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record));
     if (longest > m_longest) {
         m_longest = longest;
         m_longestLine = EndLine();
@@ -138,6 +138,7 @@ std::wstring LogModel::LineText(uint64_t line, const LogShowOptions& options, si
     if (options.sincePrevious)
         head += FormatSincePrevious(record.sinceUs);
     head += LogTag(record.kind);
+    head += SideMarker(record.side);
     if (options.peers && !record.peer.empty())
         head += record.peer + L"  ";
     std::wstring text = from < head.size() ? head.substr(from, count) : std::wstring();
@@ -316,6 +317,8 @@ size_t LogModel::LineLength(uint64_t line, const LogShowOptions& options) const
     length += 4 + (ShowsHex(record, options) ? (byteCount ? 3 * byteCount - 1 : 0) : TextLength(record));
     if (options.peers && !record.peer.empty())
         length += record.peer.size() + 2;
+    if (record.side)
+        length += kSideMarkerWidth;
     return length;
 }
 

@@ -48,6 +48,7 @@ struct LogRecord {
     // Sent from the Hex face: its text is its bytes as "41 0A " pairs.
     bool hexPairs = false;
     int64_t sinceUs = 0; // after the line logged before it
+    uint8_t side = 0;    // a bridge's link it came from or went to (SideMarker)
 };
 
 // The text a traffic line of these bytes shows, by the record's kind and

@@ -43,7 +43,7 @@ bool LogState::Count(TransportEventKind kind, const std::vector<uint8_t>& bytes,
 void LogState::Clear()
 {
     m_rxByteCount = m_txByteCount = m_pausedRxBytes = m_unrecordedBytes = m_unpostedBytes = 0;
-    m_unsentBytes = m_backloggedBytes = 0;
+    m_unsentBytes = m_backloggedBytes = m_unbridgedBytes = 0;
     m_cutDatagrams = m_lineErrors = 0;
     m_logDirty = false;
     m_journal.Clear();
@@ -52,7 +52,8 @@ void LogState::Clear()
 std::wstring LostText(const LogState& state)
 {
     const uint64_t bytes = state.m_pausedRxBytes + state.m_unrecordedBytes + state.m_unpostedBytes +
-                           state.m_unsentBytes + state.m_backloggedBytes + state.NotKeptBytes();
+                           state.m_unsentBytes + state.m_backloggedBytes + state.m_unbridgedBytes +
+                           state.NotKeptBytes();
     const bool damaged = state.m_cutDatagrams + state.m_lineErrors > 0;
     if (!bytes && !damaged)
         return {};
@@ -71,6 +72,7 @@ std::wstring LostTipText(const LogState& state)
         {state.m_unpostedBytes, L"Received or sent while the link was closing, not logged: ", L" bytes"},
         {state.m_unsentBytes, L"Queued to be sent but never written (a send failed or the link ended): ", L" bytes"},
         {state.m_backloggedBytes, L"Datagrams dropped while the log was behind: ", L" bytes"},
+        {state.m_unbridgedBytes, L"Received on one side of the bridge, with nowhere to go on the other: ", L" bytes"},
         {state.NotKeptBytes(), L"Logged, but no longer kept for the hex view and exports: ", L" bytes"},
         {state.m_cutDatagrams, L"Datagrams cut short by the receive buffer: ", L" (their missing bytes are unknown)"},
         {state.m_lineErrors, L"Serial line errors (overrun, overflow, parity, framing): ", L""},

@@ -30,6 +30,7 @@ public:
     uint64_t m_unpostedBytes = 0; // received or sent, but no event reached the window
     uint64_t m_unsentBytes = 0; // queued to be sent, never written (a send failed, the link ended)
     uint64_t m_backloggedBytes = 0; // datagrams dropped while the window was behind
+    uint64_t m_unbridgedBytes = 0; // received on one side of a bridge with nowhere to go on the other
     uint64_t m_cutDatagrams = 0; // larger than the receive buffer
     uint64_t m_lineErrors = 0; // serial overrun, overflow, parity, framing
     // Traffic whose bytes the journal no longer holds (its disk cap, a

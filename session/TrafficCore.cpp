@@ -13,35 +13,65 @@ void TrafficCore::Append(TransportEventKind kind, std::wstring text)
     AddLine(std::move(record), MicrosecondsNow());
 }
 
-void TrafficCore::NewSession(JournalSession info, const FramingOptions& framing, bool retunable)
+void TrafficCore::NewSession(JournalSession info, const FramingOptions& framing, bool retunable, uint8_t side)
 {
+    side &= 1;
+    if (side == 0) {
+        // A bridge that was ends here: what its second link's framers hold
+        // is shown first.
+        m_side = 1;
+        RestartFraming(framing);
+        m_runs[1] = LinkRun{};
+        m_bridged = false;
+    } else {
+        m_bridged = true;
+    }
+    m_side = side;
     RestartFraming(framing);
-    m_retunable = retunable;
-    m_sessionInfo = info;
-    m_state.m_journal.BeginSession(++m_session, std::move(info));
+    Run().retunable = retunable;
+    Run().info = info;
+    Run().session = ++m_lastSession;
+    m_state.m_journal.BeginSession(Run().session, std::move(info));
+    m_side = 0;
 }
 
 void TrafficCore::Retune(const FramingOptions& framing)
 {
-    if (m_retunable)
-        RestartFraming(framing);
+    for (uint8_t side : {uint8_t(0), uint8_t(1)}) {
+        m_side = side;
+        if (Run().retunable)
+            RestartFraming(framing);
+    }
+    m_side = 0;
 }
 
 void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
+{
+    // Every line this event makes is of its side; the window's own lines
+    // are of none.
+    m_side = event.side & 1;
+    m_lineSide = LineSide();
+    AppendOfSide(std::move(event), namesPeer);
+    m_side = 0;
+    m_lineSide = 0;
+}
+
+void TrafficCore::AppendOfSide(TransportEvent&& event, bool namesPeer)
 {
     const uint64_t timeUs = event.arrivedUs ? event.arrivedUs : MicrosecondsNow();
     // A connection made again is a stream of its own in a capture, and what
     // the lost one left held is shown before the line that says it went.
     if (event.connectionLost) {
-        RestartFraming(m_framing);
-        m_state.m_journal.BeginSession(++m_session, m_sessionInfo);
+        RestartFraming(Run().framing);
+        Run().session = ++m_lastSession;
+        m_state.m_journal.BeginSession(Run().session, Run().info);
     }
     if (event.kind == TransportEventKind::ClientAdded)
-        m_openClients[event.clientId] = event.peer;
+        m_openClients[event.clientId] = OpenClient{m_side, event.peer};
     else if (event.kind == TransportEventKind::ClientRemoved && !m_openClients.erase(event.clientId))
         return; // said already, when its link ended
     m_state.m_unsentBytes += event.lostBytes;
-    if (m_framing.mode != FramingMode::AsReceived) {
+    if (Run().framing.mode != FramingMode::AsReceived) {
         if (event.kind == TransportEventKind::Received && !event.damaged) {
             AppendFramed(std::move(event), namesPeer, timeUs);
             return;
@@ -72,7 +102,9 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
         const bool cut = event.damaged && event.kind == TransportEventKind::Received;
         const size_t size = event.data.size();
         const SendTag tag = event.sendTag;
-        AppendBlock(event.kind, std::move(event.data), event.peer, event.clientId, timeUs, namesPeer, shape);
+        // What a bridge handed on is its other side's RX line already.
+        AppendBlock(event.kind, std::move(event.data), event.peer, event.clientId, timeUs, namesPeer, shape,
+                    event.kind == TransportEventKind::Sent && tag.bridged);
         if (event.kind == TransportEventKind::Sent && tag.note && m_note)
             if (std::wstring note = m_note(tag, timeUs); !note.empty())
                 Append(TransportEventKind::Status, std::move(note));
@@ -90,7 +122,7 @@ void TrafficCore::Append(TransportEvent&& event, bool namesPeer)
     }
     m_state.m_lineErrors += event.damaged;
     const size_t recordsBefore = m_state.m_journal.RecordCount();
-    m_state.Count(event.kind, {}, event.peer, event.clientId, m_session, timeUs);
+    m_state.Count(event.kind, {}, event.peer, event.clientId, Run().session, timeUs);
     LogRecord record = shape;
     if (namesPeer)
         record.peer = event.peer;
@@ -106,7 +138,7 @@ void TrafficCore::AppendSerial(TransportEvent&& event, uint64_t timeUs)
     const size_t recordsBefore = m_state.m_journal.RecordCount();
     m_state.m_journal.MarkSerial(isBreak ? JournalEvent::SerialBreak : JournalEvent::SerialLines,
                                  ours ? TrafficDirection::Sent : TrafficDirection::Received, event.serialLines, timeUs,
-                                 m_session, event.peer);
+                                 Run().session, event.peer);
     m_state.m_logDirty = true;
     if (!event.text.empty()) {
         LogRecord record;
@@ -118,10 +150,10 @@ void TrafficCore::AppendSerial(TransportEvent&& event, uint64_t timeUs)
 }
 
 void TrafficCore::AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer,
-                              uint32_t client, uint64_t timeUs, bool namesPeer, const LogRecord& shape)
+                              uint32_t client, uint64_t timeUs, bool namesPeer, const LogRecord& shape, bool lineless)
 {
     const Journalled journalled = JournalBlock(kind, bytes, peer, client, timeUs);
-    if (m_lines) {
+    if (m_lines && !lineless) {
         LogRecord record = shape;
         if (namesPeer)
             record.peer = peer;
@@ -136,7 +168,7 @@ void TrafficCore::AppendBlock(TransportEventKind kind, std::vector<uint8_t> byte
     // The watcher adds lines at most, never a journal record, which Record
     // takes the last of.
     if (kind == TransportEventKind::Received && m_watcher)
-        m_watcher(Message{bytes.data(), bytes.size(), client, peer, timeUs});
+        m_watcher(Message{bytes.data(), bytes.size(), client, peer, timeUs, m_side});
     Record(kind, std::move(bytes), journalled.recordsBefore);
 }
 
@@ -144,7 +176,11 @@ TrafficCore::Journalled TrafficCore::JournalBlock(TransportEventKind kind, const
                                                   const std::wstring& peer, uint32_t client, uint64_t timeUs)
 {
     Journalled journalled{m_state.m_journal.RecordCount(), m_state.m_journal.Size(), false};
-    journalled.stored = m_state.Count(kind, bytes, peer, client, m_session, timeUs);
+    journalled.stored = m_state.Count(kind, bytes, peer, client, Run().session, timeUs);
+    if (kind == TransportEventKind::Received)
+        m_counts[m_side].rx += bytes.size();
+    else if (kind == TransportEventKind::Sent)
+        m_counts[m_side].tx += bytes.size();
     m_journalGrew = m_journalGrew || journalled.stored;
     return journalled;
 }
@@ -154,6 +190,7 @@ void TrafficCore::AddLine(LogRecord record, uint64_t timeUs)
     if (!m_lines)
         return;
     record.stamped = m_stamped;
+    record.side = m_lineSide;
     record.time = LocalTimeAt(timeUs);
     record.sinceUs = m_lastLineUs ? int64_t(timeUs - m_lastLineUs) : 0;
     m_lastLineUs = timeUs;
@@ -164,9 +201,10 @@ void TrafficCore::AddLine(LogRecord record, uint64_t timeUs)
 void TrafficCore::AppendFramed(TransportEvent&& event, bool namesPeer, uint64_t timeUs)
 {
     const Journalled journalled = JournalBlock(event.kind, event.data, event.peer, event.clientId, timeUs);
-    auto found = m_framers.find(event.clientId);
-    if (found == m_framers.end())
-        found = m_framers.emplace(event.clientId, PeerFramer{Framer(m_framing), event.peer, namesPeer}).first;
+    auto& framers = Run().framers;
+    auto found = framers.find(event.clientId);
+    if (found == framers.end())
+        found = framers.emplace(event.clientId, PeerFramer{Framer(Run().framing), event.peer, namesPeer}).first;
     std::vector<FramedMessage> messages;
     found->second.framer.Add(event.data.data(), event.data.size(), event.receivedUs, messages,
                              journalled.stored ? journalled.at : FramedMessage::kNotStored);
@@ -187,7 +225,7 @@ void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, uint32_t 
         const uint64_t lastByte = arrivedUs ? arrivedUs : now > lastAgo ? now - lastAgo : now;
         if (!m_lines) {
             if (m_watcher)
-                m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, lastByte});
+                m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, lastByte, m_side});
             continue;
         }
         LogRecord record;
@@ -204,7 +242,7 @@ void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, uint32_t 
         const uint64_t ago = steadyNow > message.firstByteUs ? steadyNow - message.firstByteUs : 0;
         AddLine(std::move(record), now > ago ? now - ago : now);
         if (m_watcher)
-            m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, lastByte});
+            m_watcher(Message{message.bytes.data(), message.bytes.size(), client, peer, lastByte, m_side});
     }
     m_state.m_logDirty = m_state.m_logDirty || !messages.empty();
 }
@@ -212,23 +250,31 @@ void TrafficCore::AppendMessages(std::vector<FramedMessage>& messages, uint32_t 
 uint64_t TrafficCore::FramingDueUs() const
 {
     uint64_t due = UINT64_MAX;
-    for (const auto& [client, framer] : m_framers)
-        due = std::min(due, framer.framer.DueUs());
+    for (const LinkRun& run : m_runs)
+        for (const auto& [client, framer] : run.framers)
+            due = std::min(due, framer.framer.DueUs());
     return due;
 }
 
 void TrafficCore::FlushFraming(bool all)
 {
-    FlushFramers(all, UINT32_MAX);
+    for (uint8_t side : {uint8_t(0), uint8_t(1)}) {
+        m_side = side;
+        m_lineSide = LineSide();
+        FlushFramers(all, UINT32_MAX);
+    }
+    m_side = 0;
+    m_lineSide = 0;
 }
 
 void TrafficCore::FlushFramers(bool all, uint32_t onlyClient)
 {
-    if (m_framers.empty())
+    auto& framers = Run().framers;
+    if (framers.empty())
         return;
     const uint64_t now = SteadyMicroseconds();
     std::vector<FramedMessage> messages;
-    for (auto& [client, framer] : m_framers) {
+    for (auto& [client, framer] : framers) {
         if (onlyClient != UINT32_MAX && client != onlyClient)
             continue;
         messages.clear();
@@ -239,27 +285,30 @@ void TrafficCore::FlushFramers(bool all, uint32_t onlyClient)
         AppendMessages(messages, client, framer.peer, framer.namesPeer, 0);
     }
     if (onlyClient != UINT32_MAX)
-        m_framers.erase(onlyClient);
+        framers.erase(onlyClient);
 }
 
 // What every framer holds is shown, and framing starts over.
 void TrafficCore::RestartFraming(const FramingOptions& framing)
 {
     FlushFramers(true, UINT32_MAX);
-    m_framers.clear();
-    m_framing = framing;
+    Run().framers.clear();
+    Run().framing = framing;
 }
 
-std::vector<TransportEvent> TrafficCore::CloseOpenClients()
+std::vector<TransportEvent> TrafficCore::CloseOpenClients(uint8_t side)
 {
     std::vector<TransportEvent> gone;
-    const std::map<uint32_t, std::wstring> open = m_openClients;
-    for (const auto& [client, peer] : open) {
+    const std::map<uint32_t, OpenClient> open = m_openClients;
+    for (const auto& [client, was] : open) {
+        if (was.side != (side & 1))
+            continue;
         TransportEvent event;
         event.kind = TransportEventKind::ClientRemoved;
         event.text = L"Client disconnected";
-        event.peer = peer;
+        event.peer = was.peer;
         event.clientId = client;
+        event.side = was.side;
         gone.push_back(event);
         Append(std::move(event), true);
     }
@@ -371,9 +420,11 @@ void TrafficCore::SayPausedRx()
 
 void TrafficCore::Clear()
 {
-    for (auto& [client, framer] : m_framers)
-        framer.framer.ForgetStore(); // the journal they point into is emptied
+    for (LinkRun& run : m_runs)
+        for (auto& [client, framer] : run.framers)
+            framer.framer.ForgetStore(); // the journal they point into is emptied
     m_state.Clear();
+    m_counts[0] = m_counts[1] = SideCounts{};
     m_pausedThisTime = 0;
     m_lastLineUs = 0;
     m_journalGrew = false;

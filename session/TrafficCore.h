@@ -40,6 +40,7 @@ public:
         uint32_t client; // a server's client; 0 for the other links
         const std::wstring& peer;
         uint64_t arrivedUs; // when its last byte came, on the journal's clock
+        uint8_t side;       // the link it came on: a bridge's first (0) or second (1)
     };
     void SetMessageWatcher(std::function<void(const Message&)> watcher) { m_watcher = std::move(watcher); }
     // The line that follows a written payload's TX line, by its tag; an
@@ -57,8 +58,12 @@ public:
     void Append(TransportEvent&& event, bool namesPeer);
     // Blocks from here on belong to a new run of the link, whose received
     // lines are framed so (each peer on its own). `retunable`: a new choice
-    // of framing applies to this run at once.
-    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false);
+    // of framing applies to this run at once. Side 0 ends a bridge; side 1,
+    // begun after it, makes one: the second link's run, framed on its own,
+    // and every line of either side marked with it.
+    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false,
+                    uint8_t side = 0);
+    bool Bridged() const { return m_bridged; }
     // A choice of framing for the running link; ignored by one that cannot
     // take it now.
     void Retune(const FramingOptions& framing);
@@ -68,13 +73,19 @@ public:
     // When a framer next has a message whose time is up (SteadyMicroseconds);
     // UINT64_MAX when none holds any.
     uint64_t FramingDueUs() const;
-    // The link has ended: every client still open is said to have gone, so
-    // none is left behind with its framer and its capture stream open.
-    // Returns the events it made, for the client list.
-    std::vector<TransportEvent> CloseOpenClients();
+    // The link (of that side) has ended: every client still open is said to
+    // have gone, so none is left behind with its framer and its capture
+    // stream open. Returns the events it made, for the client list.
+    std::vector<TransportEvent> CloseOpenClients(uint8_t side = 0);
 
     // Received while Pause RX was ticked: counted as lost, and said in the
     // log once Pause RX is unticked.
+    // Received on one side of a bridge and not handed on: counted as lost.
+    void CountUnbridged(uint64_t bytes)
+    {
+        m_state.m_unbridgedBytes += bytes;
+        m_state.m_logDirty = m_state.m_logDirty || bytes;
+    }
     void CountPausedRx(size_t bytes);
     void SayPausedRx();
 
@@ -87,6 +98,12 @@ public:
     // engine dropped since is counted.
     void Check();
 
+    // Bytes received and sent on each side of a bridge, since the last Clear.
+    struct SideCounts {
+        uint64_t rx = 0, tx = 0;
+    };
+    const SideCounts& CountsOf(uint8_t side) const { return m_counts[side & 1]; }
+
     void Clear();
     const LogState& State() const { return m_state; }
     const Journal& Traffic() const { return m_state.m_journal; }
@@ -98,10 +115,11 @@ public:
     bool TakeJournalGrew();
 
 private:
-    // A block journalled and, with `textOfBytes`, shown as a line made from
+    // A block journalled and, unless `lineless`, shown as a line made from
     // its bytes by the record's rule.
     void AppendBlock(TransportEventKind kind, std::vector<uint8_t> bytes, const std::wstring& peer, uint32_t client,
-                     uint64_t timeUs, bool namesPeer, const LogRecord& shape);
+                     uint64_t timeUs, bool namesPeer, const LogRecord& shape, bool lineless = false);
+    void AppendOfSide(TransportEvent&& event, bool namesPeer);
     void AppendFramed(TransportEvent&& event, bool namesPeer, uint64_t timeUs);
     // A serial port's lines or a Break: journalled, and a line when it says something.
     void AppendSerial(TransportEvent&& event, uint64_t timeUs);
@@ -126,6 +144,24 @@ private:
     void RecordLastLine();
     void SayWhatIsNotKept();
 
+    // A framer per peer (a server's client id; 0 for the others), with what
+    // its lines show as the peer.
+    struct PeerFramer {
+        Framer framer;
+        std::wstring peer;
+        bool namesPeer = false;
+    };
+    // One link's run: its journal session and its framers.
+    struct LinkRun {
+        uint32_t session = 0;
+        JournalSession info; // a connection made again is a new session of it
+        FramingOptions framing;
+        bool retunable = false;
+        std::map<uint32_t, PeerFramer> framers;
+    };
+    LinkRun& Run() { return m_runs[m_side]; }
+    uint8_t LineSide() const { return m_bridged ? uint8_t(m_side + 1) : 0; }
+
     std::function<void(const Message&)> m_watcher;
     std::function<std::wstring(const SendTag&, uint64_t)> m_note;
     uint64_t m_lastLineUs = 0; // the time of the line before, for the next one's
@@ -134,20 +170,19 @@ private:
     bool m_stamped = true;
     LogState m_state;
     bool m_journalGrew = false;
-    uint32_t m_session = 0;
-    JournalSession m_sessionInfo; // a connection made again is a new session of it
-    FramingOptions m_framing;
-    bool m_retunable = false;
-    // A framer per peer (a server's client id; 0 for the others), with what
-    // its lines show as the peer.
-    struct PeerFramer {
-        Framer framer;
+    uint32_t m_lastSession = 0;
+    LinkRun m_runs[2];
+    bool m_bridged = false;
+    uint8_t m_side = 0;     // of the event being taken; the window's own lines are side 0's
+    uint8_t m_lineSide = 0; // what the lines made now are marked with (LogRecord::side)
+    SideCounts m_counts[2];
+    // A server's clients that joined and have not been seen leaving, with
+    // their side.
+    struct OpenClient {
+        uint8_t side;
         std::wstring peer;
-        bool namesPeer = false;
     };
-    std::map<uint32_t, PeerFramer> m_framers;
-    // A server's clients that joined and have not been seen leaving.
-    std::map<uint32_t, std::wstring> m_openClients;
+    std::map<uint32_t, OpenClient> m_openClients;
     uint64_t m_pausedThisTime = 0;
     uint64_t m_unpostedSeen = UnpostedTrafficBytes(); // of the engine's count, already counted here
     uint64_t m_backloggedSeen = BackloggedDatagramBytes();

@@ -36,6 +36,8 @@ LRESULT CALLBACK EventWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
     if (msg == WM_TRANSPORT_EVENT) {
         std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
         if (self && event) {
+            if (self->m_handler)
+                self->m_handler(*event);
             event->ticket.Release(); // handled, as the main window's are
             self->m_events.push_back(std::move(event));
         }

@@ -17,6 +17,9 @@ public:
     EventWindow& operator=(const EventWindow&) = delete;
 
     HWND Handle() const { return m_wnd; }
+    // Sees each event as it comes, before it is kept (and its budget
+    // ticket, if it left it there, let go).
+    void SetHandler(std::function<void(TransportEvent&)> handler) { m_handler = std::move(handler); }
 
     // Pumps messages until the predicate holds over the events collected so
     // far, or the time-out passes. Never blocks longer than the time-out.
@@ -36,6 +39,7 @@ public:
 private:
     static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
     HWND m_wnd = nullptr;
+    std::function<void(TransportEvent&)> m_handler;
     std::vector<std::unique_ptr<TransportEvent>> m_events;
 };
 
