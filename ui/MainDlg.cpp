@@ -12,6 +12,7 @@
 #include "settings/SettingsStore.h"
 #include "ui/ControlRules.h"
 #include "ui/EventRules.h"
+#include "ui/LinkFields.h"
 #include "ui/NetworkDialog.h"
 #include "ui/SerialOptions.h"
 
@@ -31,16 +32,9 @@ const int kConnectionControls[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_PORT_EDIT
 const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SEND_TARGET,
                                      IDC_SERIAL_PORT, IDC_BAUD, IDC_DATA_BITS, IDC_STOP_BITS, IDC_PARITY, IDC_FLOW};
 
-void AddItems(Window combo, const wchar_t* const* items, size_t count)
-{
-    for (size_t i = 0; i < count; ++i)
-        combo.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
-}
-
-int FindExact(Window combo, const std::wstring& text)
-{
-    return int(combo.Send(CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(text.c_str())));
-}
+const LinkFieldIds kMainLinkFields{IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_IP_EDIT,    IDC_PORT_EDIT,
+                                   IDC_SERIAL_PORT, IDC_BAUD,      IDC_DATA_BITS, IDC_STOP_BITS,
+                                   IDC_PARITY,      IDC_FLOW};
 
 TabInsets MeasureTabInsets(HWND tabs)
 {
@@ -83,12 +77,7 @@ BOOL CMainDlg::OnInitDialog()
         AppendMenuW(menu, MF_STRING, IDM_NEW_SESSION, L"New Session");
     }
 
-    const wchar_t* const communications[] = {L"TCP", L"UDP", L"Serial"};
-    const wchar_t* const modes[] = {L"Client", L"Server"};
-    AddItems(Item(IDC_COMM_COMBO), communications, 3);
-    AddItems(Item(IDC_MODE_COMBO), modes, 2);
-    FillSerialOptionLists();
-    RefreshSerialPorts();
+    FillLinkFields(Handle(), kMainLinkFields);
 
     Item(IDC_TIMESTAMP).SetCheck(true);
     Item(IDC_AUTOSCROLL).SetCheck(true);
@@ -354,7 +343,7 @@ void CMainDlg::OnCommand(int id, int code)
         break;
     case IDC_REFRESH_PORTS:
         if (code == BN_CLICKED)
-            RefreshSerialPorts();
+            RefreshSerialPortList(Item(IDC_SERIAL_PORT));
         break;
     case IDC_RECONNECT:
         if (code == BN_CLICKED)
@@ -707,17 +696,7 @@ ConnectionSettings CMainDlg::ReadSettingsFromControls() const
 
 ControlValues CMainDlg::ReadControlValues() const
 {
-    ControlValues c;
-    c.communication = Item(IDC_COMM_COMBO).Selection();
-    c.mode = Item(IDC_MODE_COMBO).Selection();
-    c.ipText = Item(IDC_IP_EDIT).Text();
-    c.portText = Item(IDC_PORT_EDIT).Text();
-    c.serialPortText = Item(IDC_SERIAL_PORT).Text();
-    c.baudText = Item(IDC_BAUD).Text();
-    c.dataBitsText = Item(IDC_DATA_BITS).Text();
-    c.stopBits = Item(IDC_STOP_BITS).Selection();
-    c.parity = Item(IDC_PARITY).Selection();
-    c.flowControl = Item(IDC_FLOW).Selection();
+    ControlValues c = ReadLinkFields(Handle(), kMainLinkFields);
     c.dtr = m_serialStrip.DtrAtOpen();
     c.rts = m_serialStrip.RtsAtOpen();
     c.tls = Item(IDC_TLS).Checked();
@@ -726,23 +705,7 @@ ControlValues CMainDlg::ReadControlValues() const
 
 void CMainDlg::ApplySettingsToControls(const ConnectionSettings& settings)
 {
-    const ControlSelections c = SelectionsFor(settings);
-    Item(IDC_COMM_COMBO).Select(c.communication);
-    Item(IDC_MODE_COMBO).Select(c.mode);
-    Item(IDC_IP_EDIT).SetText(c.ipText);
-    Item(IDC_PORT_EDIT).SetText(c.portText);
-    if (!c.serialPort.empty()) {
-        const int port = FindExact(Item(IDC_SERIAL_PORT), c.serialPort);
-        if (port != CB_ERR)
-            Item(IDC_SERIAL_PORT).Select(port);
-    }
-    Item(IDC_BAUD).SetText(c.baudText);
-    const int dataBits = FindExact(Item(IDC_DATA_BITS), c.dataBitsText);
-    if (dataBits != CB_ERR)
-        Item(IDC_DATA_BITS).Select(dataBits);
-    Item(IDC_STOP_BITS).Select(c.stopBits);
-    Item(IDC_PARITY).Select(c.parity);
-    Item(IDC_FLOW).Select(c.flowControl);
+    ShowLinkSettings(Handle(), kMainLinkFields, settings);
     m_serialStrip.SetLinesAtOpen(settings.dtrAtOpen, settings.rtsAtOpen);
     Item(IDC_TLS).SetCheck(settings.tls);
     m_network = settings.net;
@@ -768,34 +731,6 @@ bool CMainDlg::CertificatePassword(const std::wstring& file, std::wstring& passw
     }
     password = m_password;
     return true;
-}
-
-void CMainDlg::FillSerialOptionLists()
-{
-    AddItems(Item(IDC_BAUD), kBaudRates, 8);
-    Item(IDC_BAUD).SetText(L"115200");
-    AddItems(Item(IDC_DATA_BITS), kDataBitsChoices, 4);
-    Item(IDC_DATA_BITS).Select(3);
-    AddItems(Item(IDC_STOP_BITS), kStopBitsChoices, 3);
-    Item(IDC_STOP_BITS).Select(0);
-    AddItems(Item(IDC_PARITY), kParityChoices, 5);
-    Item(IDC_PARITY).Select(0);
-    AddItems(Item(IDC_FLOW), kFlowChoices, 3);
-    Item(IDC_FLOW).Select(0);
-}
-
-void CMainDlg::RefreshSerialPorts()
-{
-    const Window list = Item(IDC_SERIAL_PORT);
-    const std::wstring remembered = list.Text();
-    list.Send(CB_RESETCONTENT);
-    const std::vector<std::wstring> ports = FindSerialPorts();
-    for (const std::wstring& port : ports)
-        list.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.c_str()));
-    const int selection = PortSelectionAfterRefresh(ports, remembered);
-    if (selection >= 0)
-        list.Select(selection);
-    list.FitDroppedList();
 }
 
 void CMainDlg::OnCommunicationChanged()

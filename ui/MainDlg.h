@@ -72,8 +72,6 @@ private:
     ConnectionSettings ReadSettingsFromControls() const;
     ControlValues ReadControlValues() const;
     void ApplySettingsToControls(const ConnectionSettings& settings);
-    void FillSerialOptionLists();
-    void RefreshSerialPorts();
     void LayoutControls(int cx, int cy);
     void LayoutForClientSize();
     bool IsSerialChosen() const;
