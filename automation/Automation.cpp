@@ -35,14 +35,14 @@ uint32_t Automation::AddNote(std::wstring text, uint64_t requestUs, bool sequenc
 }
 
 void Automation::OnMessage(const uint8_t* data, size_t size, uint32_t client, const std::wstring& peer,
-                           uint64_t arrivedUs, uint64_t nowUs)
+                           uint64_t arrivedUs, uint64_t nowUs, uint8_t side)
 {
     m_runner.OnMessage(data, size, arrivedUs);
     if (!m_responderOn)
         return;
     for (Reply& reply : m_responder.Answer(data, size)) {
         const size_t rule = reply.rule;
-        Pending pending{client, peer, std::move(reply), arrivedUs, RuleWords(rule)};
+        Pending pending{side, client, peer, std::move(reply), arrivedUs, RuleWords(rule)};
         if (pending.reply.delayMs == 0)
             SendReply(pending);
         else
@@ -71,7 +71,7 @@ void Automation::SendReply(const Pending& pending)
     tag.checksumFrom = pending.reply.payload.checksum.from;
     tag.checksumCount = pending.reply.payload.checksum.count;
     tag.note = AddNote(who + L" answered" + to, pending.requestUs, false);
-    const SendResult result = m_port.Answer(pending.client, pending.peer, pending.reply.payload, tag);
+    const SendResult result = m_port.Answer(pending.side, pending.client, pending.peer, pending.reply.payload, tag);
     if (result == SendResult::Queued)
         return;
     m_notes.erase(tag.note);

@@ -18,8 +18,8 @@ public:
     // As Send sends: to the peers the send area has chosen.
     virtual SendResult Send(const BuiltPayload& payload, const SendTag& tag) = 0;
     // To the peer a message came from: a server's client, a listener's
-    // sender, or the one peer of any other link.
-    virtual SendResult Answer(uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
+    // sender, or the one peer of any other link; on a bridge, of its side.
+    virtual SendResult Answer(uint8_t side, uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
                               const SendTag& tag) = 0;
     virtual void Say(bool error, const std::wstring& text) = 0;
 };
@@ -47,9 +47,10 @@ public:
     const SequenceRunner& Runner() const { return m_runner; }
 
     // A received message as framed for the log, from `peer` (a server's
-    // client `client`), at `arrivedUs` on the journal's clock.
+    // client `client`) on a bridge's `side`, at `arrivedUs` on the
+    // journal's clock.
     void OnMessage(const uint8_t* data, size_t size, uint32_t client, const std::wstring& peer, uint64_t arrivedUs,
-                   uint64_t nowUs);
+                   uint64_t nowUs, uint8_t side = 0);
     // A payload was written at `writtenUs`: the line that follows its TX
     // line, or none.
     std::wstring OnWritten(const SendTag& tag, uint64_t writtenUs);
@@ -70,6 +71,7 @@ private:
     const Command* FindCommand(const std::wstring& name) const override { return m_library.FindCommand(name); }
 
     struct Pending {
+        uint8_t side;
         uint32_t client;
         std::wstring peer;
         Reply reply;

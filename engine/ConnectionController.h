@@ -42,10 +42,21 @@ public:
     SendResult SendTo(uint32_t clientId, const std::wstring& peer, std::vector<uint8_t> payload,
                       const SendTag& tag = {});
     // A serial port's DTR, RTS or Break; see Link.
+    // A bridge's lines are those of its serial port: the send side's if it
+    // is one, else the other's.
     SendResult ChangeLine(const LineControl& control)
     {
-        Link* link = SendLink();
+        const int side = SerialSide();
+        Link* link = side < 0 ? nullptr : m_sides[side].link.get();
         return link ? link->ChangeLine(control) : SendResult::Refused;
+    }
+    // The side whose link is a serial port, the send side first; -1 for none.
+    int SerialSide() const
+    {
+        for (uint8_t side : {m_sendSide, uint8_t(m_sendSide ^ 1)})
+            if (m_sides[side].link && m_sides[side].kind == LinkKind::Serial)
+                return side;
+        return -1;
     }
     // Bytes that wait to be written; see Link.
     size_t QueuedBytes() const { return QueuedBytesOn(m_sendSide); }

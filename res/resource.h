@@ -80,6 +80,8 @@
 // TLS beside the mode, and the network options.
 #define IDC_TLS 1072
 #define IDC_NET_OPTIONS 1073
+// The bridge's second link.
+#define IDC_BRIDGE 1074
 
 // The automation window.
 #define IDD_AUTOMATION 210
@@ -130,6 +132,21 @@
 // The network options' dialog, and the certificate's password.
 #define IDD_NETWORK_OPTIONS 230
 #define IDD_PASSWORD 231
+#define IDD_BRIDGE 232
+#define IDC_BR_ON 1521
+#define IDC_BR_COMM 1522
+#define IDC_BR_MODE 1523
+#define IDC_BR_IP 1524
+#define IDC_BR_PORT 1525
+#define IDC_BR_SERIAL 1526
+#define IDC_BR_BAUD 1527
+#define IDC_BR_DATA 1528
+#define IDC_BR_STOP 1529
+#define IDC_BR_PARITY 1530
+#define IDC_BR_FLOW 1531
+#define IDC_BR_STOP_BOTH 1532
+#define IDC_BR_KEEP 1533
+#define IDC_BR_PROBLEM 1534
 #define IDC_NET_LOCAL_ADDRESS 1501
 #define IDC_NET_LOCAL_PORT 1502
 #define IDC_NET_GROUP 1503

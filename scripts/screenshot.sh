@@ -10,7 +10,10 @@
 # "serial" opens a pseudo-terminal port as COM7 with DTR and RTS left off,
 # and sends a Break and a command to the device the script plays.
 # "automation" is a TCP server answering a client by its responder rules,
-# with the automation window open beside it.
+# with the automation window open beside it. "bridge" is a TCP server (A)
+# joined to a TCP client (B) of a device the script plays, a client of A
+# asking and the device answering through the bridge; "bridge-dialog" is
+# the bridge's settings.
 # The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -79,7 +82,7 @@ settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
 for mode in "${modes[@]}"; do
     case "$mode" in
     tcp-client|recording|framing|options) comm=0 protocol=0 server=0 ;;
-    tcp-server|clients|automation) comm=0 protocol=0 server=1 ;;
+    tcp-server|clients|automation|bridge|bridge-dialog) comm=0 protocol=0 server=1 ;;
     udp)        comm=0 protocol=1 server=0 ;;
     serial)     comm=1 protocol=0 server=0 ;;
     *) echo "unknown mode: $mode" >&2; exit 2 ;;
@@ -87,6 +90,9 @@ for mode in "${modes[@]}"; do
     mkdir -p "$settings"
     printf '[Connection]\r\nCommunication=%s\r\nIP=127.0.0.1\r\nPort=5000\r\nProtocol=%s\r\nMode=%s\r\n[Window]\r\nLeft=0\r\nTop=0\r\nRight=%s\r\nBottom=%s\r\n' \
         "$comm" "$protocol" "$server" "$width" "$height" > "$settings/Ferrolink.ini"
+    if [ "$mode" = bridge ] || [ "$mode" = bridge-dialog ]; then
+        printf '[Bridge]\r\nOn=1\r\nCommunication=0\r\nIP=127.0.0.1\r\nPort=5001\r\nProtocol=0\r\nMode=0\r\nWhenOneEnds=1\r\n' >> "$settings/Ferrolink.ini"
+    fi
     if [ "$mode" = serial ]; then
         # A port made of a pseudo-terminal pair, as COM7, with a device
         # behind it that the script speaks for.
@@ -183,6 +189,27 @@ for mode in "${modes[@]}"; do
         peer=$!
         sleep 4
         xdotool mousemove $((200 * dpi / 96)) $((140 * dpi / 96))
+        sleep 1
+    fi
+    if [ "$mode" = bridge ]; then
+        at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
+        # The device behind B answers each request; the client of A asks.
+        device=$(mktemp)
+        printf '%s\n' 'while IFS= read -r line; do printf "OK %s\n" "${line#GET }"; done' >"$device"
+        socat TCP-LISTEN:5001,bind=127.0.0.1,reuseaddr EXEC:"sh $device" &
+        peer=$!
+        sleep 1
+        at 685 58   # Connect: A listens, B connects to the device
+        talk=$(mktemp)
+        printf '%s\n' 'for t in T1 T2 T3 P1; do printf "GET $t\r\n"; sleep 0.8; done; sleep 60' >"$talk"
+        socat EXEC:"sh $talk" TCP:127.0.0.1:5000 &
+        sleep 5
+        xdotool mousemove $((200 * dpi / 96)) $((300 * dpi / 96))
+        sleep 1
+    fi
+    if [ "$mode" = bridge-dialog ]; then
+        at() { xdotool mousemove $(($1 * dpi / 96)) $(($2 * dpi / 96)) click 1; sleep 1.5; }
+        at 878 58   # Bridge...
         sleep 1
     fi
     if [ "$mode" = options ]; then

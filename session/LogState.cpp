@@ -111,3 +111,13 @@ std::wstring CounterTipText(const wchar_t* label, uint64_t count)
 {
     return std::wstring(label) + L": " + std::to_wstring(count) + L" bytes";
 }
+
+std::wstring SidesCounterText(const wchar_t* label, uint64_t a, uint64_t b)
+{
+    return std::wstring(label) + L" A: " + ShortCount(a) + L" B: " + ShortCount(b);
+}
+
+std::wstring SidesCounterTipText(const wchar_t* label, uint64_t a, uint64_t b)
+{
+    return std::wstring(label) + L": " + std::to_wstring(a) + L" bytes on A, " + std::to_wstring(b) + L" bytes on B";
+}

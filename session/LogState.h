@@ -53,3 +53,7 @@ std::wstring CounterText(const wchar_t* label, uint64_t count);
 std::wstring ShortCount(uint64_t count);
 // The exact count, for the counter's tooltip: "RX: 52431234 bytes".
 std::wstring CounterTipText(const wchar_t* label, uint64_t count);
+// A bridge's counter, each side's count: "RX A: 1200 B: 52.4 MB", and its
+// tooltip with the exact counts.
+std::wstring SidesCounterText(const wchar_t* label, uint64_t a, uint64_t b);
+std::wstring SidesCounterTipText(const wchar_t* label, uint64_t a, uint64_t b);

@@ -4,21 +4,55 @@
 
 #include <climits>
 
+namespace {
+
+// A link's choice, in the sections the keys are in: the connection's own,
+// or the bridge's second link's, which has its own serial port key.
+struct LinkKeys {
+    const wchar_t* link;
+    const wchar_t* serial;
+    const wchar_t* serialPort;
+};
+constexpr LinkKeys kConnectionKeys{L"Connection", L"Serial", L"Port"};
+constexpr LinkKeys kBridgeKeys{L"Bridge", L"Bridge", L"SerialPort"};
+
+void ReadLink(ConnectionSettings& s, const LinkKeys& k)
+{
+    s.useSerial = ReadSettingInt(k.link, L"Communication", 0) == 1 ? 1 : 0;
+    s.ip = ReadSettingString(k.link, L"IP", s.ip);
+    s.port = uint16_t(ReadSettingInt(k.link, L"Port", s.port));
+    s.isUdp = ReadSettingInt(k.link, L"Protocol", 0) != 0 ? 1 : 0;
+    s.isServer = ReadSettingInt(k.link, L"Mode", 0) != 0 ? 1 : 0;
+    s.serialPort = ReadSettingString(k.serial, k.serialPort, s.serialPort);
+    s.baud = uint32_t(ReadSettingInt(k.serial, L"Baud", int32_t(s.baud)));
+    s.dataBits = uint8_t(ReadSettingInt(k.serial, L"DataBits", s.dataBits));
+    s.stopBits = uint8_t(ReadSettingInt(k.serial, L"StopBits", s.stopBits));
+    s.parity = uint8_t(ReadSettingInt(k.serial, L"Parity", s.parity));
+    s.flowControl = uint32_t(ReadSettingInt(k.serial, L"FlowControl", int32_t(s.flowControl)));
+}
+
+void WriteLink(const ConnectionSettings& s, const LinkKeys& k)
+{
+    WriteSettingInt(k.link, L"Communication", s.useSerial == 1 ? 1 : 0);
+    WriteSetting(k.link, L"IP", s.ip);
+    WriteSettingInt(k.link, L"Port", s.port);
+    WriteSettingInt(k.link, L"Protocol", s.isUdp != 0 ? 1 : 0);
+    WriteSettingInt(k.link, L"Mode", s.isServer != 0 ? 1 : 0);
+    WriteSetting(k.serial, k.serialPort, s.serialPort);
+    WriteSettingInt(k.serial, L"Baud", int32_t(s.baud));
+    WriteSettingInt(k.serial, L"DataBits", s.dataBits);
+    WriteSettingInt(k.serial, L"StopBits", s.stopBits);
+    WriteSettingInt(k.serial, L"Parity", s.parity);
+    WriteSettingInt(k.serial, L"FlowControl", int32_t(s.flowControl));
+}
+
+} // namespace
+
 ConnectionSettings LoadConnectionSettings()
 {
     SettingsLock lock;
     ConnectionSettings s;
-    s.useSerial = ReadSettingInt(L"Connection", L"Communication", 0) == 1 ? 1 : 0;
-    s.ip = ReadSettingString(L"Connection", L"IP", s.ip);
-    s.port = uint16_t(ReadSettingInt(L"Connection", L"Port", s.port));
-    s.isUdp = ReadSettingInt(L"Connection", L"Protocol", 0) != 0 ? 1 : 0;
-    s.isServer = ReadSettingInt(L"Connection", L"Mode", 0) != 0 ? 1 : 0;
-    s.serialPort = ReadSettingString(L"Serial", L"Port", s.serialPort);
-    s.baud = uint32_t(ReadSettingInt(L"Serial", L"Baud", int32_t(s.baud)));
-    s.dataBits = uint8_t(ReadSettingInt(L"Serial", L"DataBits", s.dataBits));
-    s.stopBits = uint8_t(ReadSettingInt(L"Serial", L"StopBits", s.stopBits));
-    s.parity = uint8_t(ReadSettingInt(L"Serial", L"Parity", s.parity));
-    s.flowControl = uint32_t(ReadSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl)));
+    ReadLink(s, kConnectionKeys);
     s.dtrAtOpen = ReadSettingInt(L"Serial", L"DtrAtOpen", 1) != 0;
     s.rtsAtOpen = ReadSettingInt(L"Serial", L"RtsAtOpen", 1) != 0;
     s.tls = ReadSettingInt(L"Connection", L"Tls", 0) != 0;
@@ -49,20 +83,28 @@ void SaveNetworkOptions(const NetworkOptions& o)
 void SaveConnectionSettings(const ConnectionSettings& s)
 {
     SettingsLock lock;
-    WriteSettingInt(L"Connection", L"Communication", s.useSerial == 1 ? 1 : 0);
-    WriteSetting(L"Connection", L"IP", s.ip);
-    WriteSettingInt(L"Connection", L"Port", s.port);
-    WriteSettingInt(L"Connection", L"Protocol", s.isUdp != 0 ? 1 : 0);
-    WriteSettingInt(L"Connection", L"Mode", s.isServer != 0 ? 1 : 0);
-    WriteSetting(L"Serial", L"Port", s.serialPort);
-    WriteSettingInt(L"Serial", L"Baud", int32_t(s.baud));
-    WriteSettingInt(L"Serial", L"DataBits", s.dataBits);
-    WriteSettingInt(L"Serial", L"StopBits", s.stopBits);
-    WriteSettingInt(L"Serial", L"Parity", s.parity);
-    WriteSettingInt(L"Serial", L"FlowControl", int32_t(s.flowControl));
+    WriteLink(s, kConnectionKeys);
     SaveLinesAtOpen(s.dtrAtOpen, s.rtsAtOpen);
     WriteSettingInt(L"Connection", L"Tls", s.tls ? 1 : 0);
     SaveNetworkOptions(s.net);
+}
+
+BridgeSettings LoadBridgeSettings()
+{
+    SettingsLock lock;
+    BridgeSettings b;
+    b.on = ReadSettingInt(L"Bridge", L"On", 0) != 0;
+    ReadLink(b.second, kBridgeKeys);
+    b.whenOneEnds = ReadSettingInt(L"Bridge", L"WhenOneEnds", 0) == 1 ? BridgeEnd::KeepOther : BridgeEnd::StopBoth;
+    return b;
+}
+
+void SaveBridgeSettings(const BridgeSettings& b)
+{
+    SettingsLock lock;
+    WriteSettingInt(L"Bridge", L"On", b.on ? 1 : 0);
+    WriteLink(b.second, kBridgeKeys);
+    WriteSettingInt(L"Bridge", L"WhenOneEnds", b.whenOneEnds == BridgeEnd::KeepOther ? 1 : 0);
 }
 
 void SaveLinesAtOpen(bool dtr, bool rts)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/Bridge.h"
 #include "engine/ConnectionSettings.h"
 #include "engine/SerialLines.h"
 
@@ -10,6 +11,16 @@
 // nor restored.
 ConnectionSettings LoadConnectionSettings();
 void SaveConnectionSettings(const ConnectionSettings& settings);
+// A second link joined to the first ([Bridge]): whether it is, which link
+// it is (side B; its network options are the defaults), and what happens
+// when one of the two ends.
+struct BridgeSettings {
+    bool on = false;
+    ConnectionSettings second;
+    BridgeEnd whenOneEnds = BridgeEnd::StopBoth;
+};
+BridgeSettings LoadBridgeSettings();
+void SaveBridgeSettings(const BridgeSettings& settings);
 // [Network], as the options dialog sets them. No password is ever saved.
 void SaveNetworkOptions(const NetworkOptions& options);
 // [Serial] DtrAtOpen and RtsAtOpen alone, as they are chosen.

@@ -294,7 +294,7 @@ struct FakePort : AutomationPort {
         sent.push_back({payload.bytes, tag, 0, L""});
         return result;
     }
-    SendResult Answer(uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
+    SendResult Answer(uint8_t /*side*/, uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
                       const SendTag& tag) override
     {
         sent.push_back({payload.bytes, tag, client, peer});

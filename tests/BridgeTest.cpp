@@ -4,10 +4,14 @@
 #include "bridge/Bridge.h"
 #include "capture/PcapngExport.h"
 #include "engine/ConnectionController.h"
+#include "res/resource.h"
 #include "session/TrafficCore.h"
+#include "settings/ConnectionStore.h"
+#include "tests/DialogPump.h"
 #include "tests/EventWindow.h"
 #include "tests/LoopbackPeer.h"
 #include "tests/SerialPeer.h"
+#include "ui/MainDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -388,4 +392,67 @@ TEST(BridgeRules, HeldBytesGoInOrderAndDropsAreSaidOnce)
     bridge.Received(0, {9}, {});
     EXPECT_EQ(bridge.HeldFor(1), 0u);
     EXPECT_EQ(bridge.DroppedFrom(0), 2u);
+}
+
+// Through the window: a TCP server (A) joined to a TCP client (B) of an
+// upstream server; each side's lines are marked, each side counted, and
+// when the upstream goes the bridge stops as a whole.
+TEST(BridgeWindow, AProxyThroughTheWindowMarksItsSidesAndStopsAsAWhole)
+{
+    Listener upstream;
+    BridgeSettings bridge;
+    bridge.on = true;
+    bridge.second = ClientTo(upstream.Port());
+    SaveBridgeSettings(bridge);
+    CMainDlg dialog;
+    ASSERT_TRUE(dialog.Create());
+    const auto command = [&](int id, int code) {
+        SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(id, code),
+                     reinterpret_cast<LPARAM>(dialog.Item(id).Handle()));
+    };
+    const auto log = [&] {
+        SendMessageW(dialog.Handle(), WM_TIMER, 2, 0);
+        return dialog.Item(IDC_LOG_EDIT).Text();
+    };
+    const auto logHas = [&](const std::wstring& part) { return log().find(part) != std::wstring::npos; };
+    dialog.Item(IDC_MODE_COMBO).Select(1);
+    command(IDC_MODE_COMBO, CBN_SELCHANGE);
+    const uint16_t port = ClosedLoopbackPort();
+    dialog.Item(IDC_PORT_EDIT).SetText(std::to_wstring(port));
+    command(IDC_CONNECT, BN_CLICKED);
+    PeerSocket server = upstream.Accept(5000);
+    ASSERT_TRUE(server.Valid());
+    PeerSocket client;
+    for (int i = 0; i < 50 && !client.Valid(); ++i) {
+        client = ConnectTo(L"127.0.0.1", port);
+        if (!client.Valid())
+            PumpDialogUntil(dialog, [] { return false; }, 20);
+    }
+    ASSERT_TRUE(client.Valid());
+
+    // The window hands on what comes: it must run while the peers wait.
+    Bytes there;
+    std::thread upstreamReader([&] { there = server.Receive(4, 5000); });
+    ASSERT_TRUE(client.SendAll({'p', 'i', 'n', 'g'}));
+    PumpDialogUntil(dialog, [&] { return dialog.LogSide().Core().CountsOf(1).tx >= 4; }, 5000);
+    upstreamReader.join();
+    EXPECT_EQ(there, (Bytes{'p', 'i', 'n', 'g'}));
+    ASSERT_TRUE(server.SendAll({'p', 'o', 'n', 'g', '!'}));
+    Bytes back;
+    std::thread reader([&] { back = client.Receive(5, 5000); });
+    PumpDialogUntil(dialog, [&] { return dialog.LogSide().Core().CountsOf(0).tx >= 5; }, 5000);
+    reader.join();
+    EXPECT_EQ(back, (Bytes{'p', 'o', 'n', 'g', '!'}));
+    ASSERT_TRUE(PumpDialogUntil(dialog, [&] { return logHas(L"RX  B> pong!"); }, 5000)) << log();
+    EXPECT_TRUE(logHas(L"  ping")) << log();
+    EXPECT_TRUE(logHas(L"RX  A> 127.0.0.1:")) << log();
+    EXPECT_FALSE(logHas(L"TX  ")) << "what the bridge hands on is the other side's RX line";
+    EXPECT_EQ(dialog.Item(IDC_RX_COUNT).Text(), L"RX A: 4 B: 5");
+    EXPECT_EQ(dialog.Item(IDC_TX_COUNT).Text(), L"TX A: 5 B: 4");
+
+    server.Close();
+    ASSERT_TRUE(PumpDialogUntil(dialog, [&] { return !dialog.Connected(); }, 5000));
+    EXPECT_TRUE(logHas(L"Bridge stopped: B has ended.")) << log();
+    EXPECT_TRUE(client.WaitClosed(5000));
+    EXPECT_FALSE(dialog.Controller().AnyWorker() && dialog.Controller().IsRunningOn(0));
 }

@@ -30,7 +30,7 @@ void AutomationSide::Attach(Window dialog, ConnectionController& controller, Log
     m_automation.SetLibrary(std::move(library));
     TrafficCore& core = log.Core();
     core.SetMessageWatcher([this](const TrafficCore::Message& m) {
-        m_automation.OnMessage(m.bytes, m.size, m.client, m.peer, m.arrivedUs, SteadyMicroseconds());
+        m_automation.OnMessage(m.bytes, m.size, m.client, m.peer, m.arrivedUs, SteadyMicroseconds(), m.side);
         m_pumpDue = true; // once the event or tick that made it is done
     });
     core.SetWrittenNote(
@@ -211,23 +211,29 @@ SendResult AutomationSide::Send(const BuiltPayload& payload, const SendTag& tag)
     return m_send->SendPayload(payload, tag);
 }
 
-SendResult AutomationSide::Answer(uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
+SendResult AutomationSide::Answer(uint8_t side, uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
                                   const SendTag& tag)
 {
+    // The answer goes back on the side the message came on, whichever
+    // side the send area has chosen.
+    const uint8_t chosen = m_controller->SendSide();
+    m_controller->SetSendSide(side);
     SendTag to = tag;
+    SendResult result = SendResult::Refused;
     switch (m_controller->ActiveKind()) {
     case LinkKind::TcpServer:
         to.toOnePeer = true;
-        return m_controller->SendTo(client, peer, payload.bytes, to);
+        result = m_controller->SendTo(client, peer, payload.bytes, to);
+        break;
     case LinkKind::Udp:
-        if (m_clients->Senders()) {
-            to.toOnePeer = true;
-            return m_controller->SendTo(0, peer, payload.bytes, to);
-        }
-        return m_controller->Send(payload.bytes, to);
+        to.toOnePeer = m_controller->ActiveSettings().isServer == 1;
+        result = to.toOnePeer ? m_controller->SendTo(0, peer, payload.bytes, to) : m_controller->Send(payload.bytes, to);
+        break;
     default:
-        return m_controller->Send(payload.bytes, to);
+        result = m_controller->Send(payload.bytes, to);
     }
+    m_controller->SetSendSide(chosen);
+    return result;
 }
 
 void AutomationSide::Say(bool error, const std::wstring& text)

@@ -64,7 +64,7 @@ public:
 
 private:
     SendResult Send(const BuiltPayload& payload, const SendTag& tag) override;
-    SendResult Answer(uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
+    SendResult Answer(uint8_t side, uint32_t client, const std::wstring& peer, const BuiltPayload& payload,
                       const SendTag& tag) override;
     void Say(bool error, const std::wstring& text) override;
     void Pump();

@@ -156,6 +156,7 @@ std::vector<FlowItem> ConnectionRow(bool serial)
         row.push_back({IDC_CONNECT, 12, 104});
     }
     row.push_back({IDC_RECONNECT, 10, 80, false, 18, 3});
+    row.push_back({IDC_BRIDGE, 6, 84, false, kFieldHeight});
     row.push_back({IDC_STATUS, 8, serial ? 90 : 120, true, 16, 5});
     return row;
 }
@@ -233,7 +234,7 @@ void PutTabArea(Builder& b, int tabId, int editId, int hexId, int x, int y, int 
 // The send box beside two columns: Send, Escapes and the target; the
 // history, the checksum and Send File. The history gives up width first,
 // then the box.
-void PutSendArea(Builder& b, int cx, int top, bool clientList, const TabInsets& sendTabs)
+void PutSendArea(Builder& b, int cx, int top, bool target, const TabInsets& sendTabs)
 {
     const int right = cx - kMargin;
     int history = 210;
@@ -246,7 +247,7 @@ void PutSendArea(Builder& b, int cx, int top, bool clientList, const TabInsets& 
     PutTabArea(b, IDC_SEND_TABS, IDC_SEND_EDIT, IDC_SEND_HEX, kMargin, top, box, kSendHeight, sendTabs);
     b.Put(IDC_SEND, column, top, kSendColumn, kFieldHeight);
     b.Put(IDC_ESCAPES, column, top + 34, kSendColumn, 18);
-    if (clientList)
+    if (target)
         b.Put(IDC_SEND_TARGET, column, top + 56, kSendColumn, 150, Visibility::Show);
     else
         b.Hide(IDC_SEND_TARGET);
@@ -342,7 +343,7 @@ std::vector<Placement> LayoutFor(const LayoutInput& in)
     const int Y = toolsTop + rows.tools;
     PutTabArea(b, IDC_LOG_TABS, IDC_LOG_EDIT, IDC_LOG_HEX, kMargin, logTop, W, toolsTop - 8 - logTop, in.logTabs);
     Flow(&b, LogToolRow(), cx, toolsTop);
-    PutSendArea(b, cx, Y - rows.send, in.clientList, in.sendTabs);
+    PutSendArea(b, cx, Y - rows.send, in.clientList || in.sideChoice, in.sendTabs);
     Flow(&b, SendOptionRow(), cx, Y - rows.options);
     if (in.clientList)
         b.Put(IDC_CLIENT_LIST, kMargin, Y - rows.clients, W, kClientListHeight, Visibility::Show);

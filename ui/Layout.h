@@ -25,6 +25,7 @@ struct LayoutInput {
     int dpi = 96;
     bool serial = false;
     bool clientList = false; // a TCP server or a UDP listener: the list of its peers is shown
+    bool sideChoice = false; // a bridge: the send target names the side
     TabInsets logTabs, sendTabs; // measured, so already in the window's pixels
 };
 

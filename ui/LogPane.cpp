@@ -91,9 +91,11 @@ bool LogPane::OnNotify(const NMHDR& header)
     if (from == m_dialog.Item(IDC_LOST).Handle())
         m_tipText = LostTipText(m_core.State());
     else if (from == m_dialog.Item(IDC_RX_COUNT).Handle())
-        m_tipText = CounterTipText(L"RX", m_core.State().m_rxByteCount);
+        m_tipText = m_core.Bridged() ? SidesCounterTipText(L"RX", m_core.CountsOf(0).rx, m_core.CountsOf(1).rx)
+                                     : CounterTipText(L"RX", m_core.State().m_rxByteCount);
     else
-        m_tipText = CounterTipText(L"TX", m_core.State().m_txByteCount);
+        m_tipText = m_core.Bridged() ? SidesCounterTipText(L"TX", m_core.CountsOf(0).tx, m_core.CountsOf(1).tx)
+                                     : CounterTipText(L"TX", m_core.State().m_txByteCount);
     info.lpszText = m_tipText.data();
     return true;
 }
@@ -347,8 +349,13 @@ void LogPane::Clear()
 void LogPane::UpdateCounters()
 {
     const LogState& state = m_core.State();
-    m_dialog.Item(IDC_RX_COUNT).SetText(CounterText(L"RX", state.m_rxByteCount));
-    m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", state.m_txByteCount));
+    if (m_core.Bridged()) {
+        m_dialog.Item(IDC_RX_COUNT).SetText(SidesCounterText(L"RX", m_core.CountsOf(0).rx, m_core.CountsOf(1).rx));
+        m_dialog.Item(IDC_TX_COUNT).SetText(SidesCounterText(L"TX", m_core.CountsOf(0).tx, m_core.CountsOf(1).tx));
+    } else {
+        m_dialog.Item(IDC_RX_COUNT).SetText(CounterText(L"RX", state.m_rxByteCount));
+        m_dialog.Item(IDC_TX_COUNT).SetText(CounterText(L"TX", state.m_txByteCount));
+    }
     // Nothing lost in a normal run: then it takes no room.
     const Window lost = m_dialog.Item(IDC_LOST);
     const std::wstring text = LostText(state);

@@ -39,9 +39,10 @@ public:
     // lines are framed so (each peer on its own). `retunable`: a choice from
     // the log's menu applies to this run at once (a TCP link; a serial
     // line's worker cuts its lines or not from its start).
-    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false)
+    void NewSession(JournalSession info, const FramingOptions& framing = {}, bool retunable = false,
+                    uint8_t side = 0)
     {
-        m_core.NewSession(std::move(info), framing, retunable);
+        m_core.NewSession(std::move(info), framing, retunable, side);
     }
     // What the framers hold goes to the log now (the link is being closed).
     void FlushFraming() { m_core.FlushFraming(true); }

@@ -11,6 +11,7 @@
 #include "settings/SendOptions.h"
 #include "settings/SettingsStore.h"
 #include "ui/ControlRules.h"
+#include "ui/BridgeDialog.h"
 #include "ui/EventRules.h"
 #include "ui/LinkFields.h"
 #include "ui/NetworkDialog.h"
@@ -27,7 +28,7 @@ namespace {
 const int kConnectionControls[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_PORT_EDIT, IDC_SERIAL_PORT,
                                    IDC_BAUD,       IDC_DATA_BITS,  IDC_STOP_BITS, IDC_PARITY,
                                    IDC_FLOW,       IDC_REFRESH_PORTS, IDC_RECONNECT, IDC_TLS,
-                                   IDC_NET_OPTIONS};
+                                   IDC_NET_OPTIONS, IDC_BRIDGE};
 
 const int kCombosWithItemHeight[] = {IDC_COMM_COMBO, IDC_MODE_COMBO, IDC_HISTORY, IDC_CHECKSUM, IDC_SEND_TARGET,
                                      IDC_SERIAL_PORT, IDC_BAUD, IDC_DATA_BITS, IDC_STOP_BITS, IDC_PARITY, IDC_FLOW};
@@ -103,6 +104,8 @@ BOOL CMainDlg::OnInitDialog()
 
     ApplySettingsToControls(LoadConnectionSettings());
     Item(IDC_RECONNECT).SetCheck(LoadReconnect());
+    m_bridgeSettings = LoadBridgeSettings();
+    ShowBridgeChoice();
 
     m_controller.SetNotifyWindow(wnd);
     SetConnectedState(false);
@@ -223,6 +226,13 @@ void CMainDlg::SaveWindowState()
     else
         GetWindowRect(Handle(), &rect);
     SaveWindowRect(rect);
+}
+
+PeerChoice CMainDlg::ChoiceOf(const ConnectionSettings& settings)
+{
+    if (!ManyPeers(settings))
+        return PeerChoice::None;
+    return LinkKindFor(settings) == LinkKind::Udp ? PeerChoice::Senders : PeerChoice::Clients;
 }
 
 // A server's clients and a listener's senders are listed and can be chosen.
@@ -357,6 +367,10 @@ void CMainDlg::OnCommand(int id, int code)
         if (code == BN_CLICKED)
             EditNetworkOptions();
         break;
+    case IDC_BRIDGE:
+        if (code == BN_CLICKED)
+            EditBridge();
+        break;
     }
 }
 
@@ -460,11 +474,38 @@ void CMainDlg::TakeQueuedEvents()
 
 // A client whose leaving never reached the window (its event was lost)
 // leaves now, with the link.
-void CMainDlg::LinkEnded()
+void CMainDlg::LinkEnded(uint8_t side)
 {
-    for (const TransportEvent& gone : m_logPane.Core().CloseOpenClients())
-        m_clients.OnEvent(gone, ClientListChange::Remove);
+    for (const TransportEvent& gone : m_logPane.Core().CloseOpenClients(side))
+        if (side == m_listedSide)
+            m_clients.OnEvent(gone, ClientListChange::Remove);
     m_automation.LinkEnded();
+}
+
+void CMainDlg::BridgeNews()
+{
+    if (!m_bridge)
+        return;
+    m_logPane.Core().CountUnbridged(m_bridge->TakeDropped());
+    for (std::wstring& news : m_bridge->TakeNews())
+        m_logPane.Append(TransportEventKind::Status, std::move(news));
+}
+
+// One side has ended and the bridge with it: the other is stopped, and
+// what both posted last is shown before the line that says so.
+void CMainDlg::EndBridge(uint8_t side)
+{
+    m_bridge.reset();
+    m_controller.StopAll();
+    TakeQueuedEvents();
+    LinkEnded(0);
+    LinkEnded(1);
+    m_logPane.FlushFraming();
+    m_logPane.Append(TransportEventKind::Status, std::wstring(L"Bridge stopped: ") + SideName(side) + L" has ended.");
+    if (m_connected) {
+        SetConnectedState(false);
+        UpdateWindowTitle(nullptr);
+    }
 }
 
 void CMainDlg::DeleteQueuedEvents()
@@ -480,8 +521,10 @@ void CMainDlg::OnConnect()
         m_controller.StopAll();
         // What came before Disconnect is shown before the line that says
         // so, and nothing after it: the stopped workers posted their last.
+        m_bridge.reset();
         TakeQueuedEvents();
-        LinkEnded();
+        LinkEnded(0);
+        LinkEnded(1);
         m_logPane.FlushFraming();
         m_status.SetLink(L"Disconnected");
         m_logPane.Append(TransportEventKind::Status, L"Disconnected.");
@@ -507,8 +550,45 @@ void CMainDlg::OnConnect()
     }
     m_logPane.Append(TransportEventKind::Status, L"Starting connection...");
     m_endErrorShown = false;
+    const BridgeSettings bridge = m_bridgeSettings;
+    const LogOptions bounds = LoadLogOptions();
+    // The client list shows A's peers, or B's when only B has them.
+    const bool peersOnB = bridge.on && ManyPeers(bridge.second) && !ManyPeers(settings);
+    const ConnectionSettings& listed = peersOnB ? bridge.second : settings;
+    m_clients.Reset(LinkKindFor(listed) == LinkKind::Udp && listed.isServer == 1, size_t(bounds.udpSenders));
+    m_listedSide = peersOnB ? 1 : 0;
+    m_bridge.reset();
+    StartLink(0, settings);
+    if (bridge.on) {
+        const auto waits = [this](const ConnectionSettings& s) {
+            const LinkKind kind = LinkKindFor(s);
+            return Item(IDC_RECONNECT).Checked() && (kind == LinkKind::TcpClient || kind == LinkKind::Serial);
+        };
+        m_bridge = std::make_unique<Bridge>(
+            [this](uint8_t side, OutgoingPtr payload) { return m_controller.SendOn(side, std::move(payload)); },
+            waits(settings), waits(bridge.second));
+        m_logPane.Append(TransportEventKind::Status, L"Bridge: A is " + WindowTitle(&settings) + L", B is " +
+                                                         WindowTitle(&bridge.second) + L".");
+        StartLink(1, bridge.second);
+    }
+    m_sendPane.SetBridge(bridge.on, m_listedSide, ChoiceOf(listed));
+    SetConnectedState(true);
+    UpdateWindowTitle(&settings);
+    if (bridge.on)
+        SetWindowTextW(Handle(), (WindowTitle(&settings) + L"  <->  " + WindowTitle(&bridge.second)).c_str());
+}
+
+bool CMainDlg::ManyPeers(const ConnectionSettings& settings)
+{
     const LinkKind kind = LinkKindFor(settings);
-    m_manyPeers = kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
+    return kind == LinkKind::TcpServer || (kind == LinkKind::Udp && settings.isServer == 1);
+}
+
+// One link's run: its framing, its session in the journal, its start.
+void CMainDlg::StartLink(uint8_t side, const ConnectionSettings& settings)
+{
+    const LinkKind kind = LinkKindFor(settings);
+    m_manyPeers[side] = ManyPeers(settings);
     FramingOptions framing = FramingFor(kind, settings);
     // A serial line cuts its own lines, as it always did; any other framing
     // sees every read as it came.
@@ -516,16 +596,15 @@ void CMainDlg::OnConnect()
     LinkOptions options;
     options.serialCutsLines = portCutsLines;
     options.reconnect = Item(IDC_RECONNECT).Checked();
-    const LogOptions bounds = LoadLogOptions();
-    options.maxClients = size_t(bounds.tcpClients);
+    options.maxClients = size_t(LoadLogOptions().tcpClients);
     if (portCutsLines)
         framing.mode = FramingMode::AsReceived;
     m_logPane.NewSession(SessionFor(kind, settings), framing,
-                         kind == LinkKind::TcpClient || kind == LinkKind::TcpServer);
-    m_clients.Reset(kind == LinkKind::Udp && settings.isServer == 1, size_t(bounds.udpSenders));
-    m_controller.Start(settings, options);
-    SetConnectedState(true);
-    UpdateWindowTitle(&settings);
+                         kind == LinkKind::TcpClient || kind == LinkKind::TcpServer, side);
+    if (side == 0)
+        m_controller.Start(settings, options);
+    else
+        m_controller.StartSecond(settings, options);
 }
 
 LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
@@ -533,30 +612,47 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
     std::unique_ptr<TransportEvent> event(reinterpret_cast<TransportEvent*>(lp));
     if (!event)
         return 0;
+    const uint8_t side = event->side & 1;
+    // A bridge hands on what came before anything else is done with it.
+    const BridgeAction bridgeAction =
+        m_bridge ? m_bridge->Take(*event, m_bridgeSettings.whenOneEnds, m_controller.IsRunningOn(side ^ 1))
+                 : BridgeAction::None;
     const bool paused = Item(IDC_PAUSE_RX).Checked();
-    const EventReaction reaction = ReactionTo(*event, paused, m_endErrorShown);
+    EventReaction reaction = ReactionTo(*event, paused, m_endErrorShown);
+    // A bridge is connected until it ends as a whole.
+    if (m_bridge && bridgeAction != BridgeAction::StopBoth)
+        reaction.endConnected = false;
     if (paused && event->kind == TransportEventKind::Received)
         m_logPane.CountPausedRx(event->data.size());
-    m_clients.OnEvent(*event, reaction.clientList);
-    m_serialStrip.OnEvent(*event);
+    // The list is one side's; the other's writes are not its clients'.
+    if (side == m_listedSide)
+        m_clients.OnEvent(*event, reaction.clientList);
+    if (!m_bridge || side == m_controller.SerialSide())
+        m_serialStrip.OnEvent(*event);
     if (reaction.showStatus) {
-        m_status.SetLink(event->text);
+        m_status.SetLink(m_bridge ? std::wstring(SideName(side)) + L": " + event->text : event->text);
         m_endErrorShown = event->kind == TransportEventKind::Error;
     }
-    if (reaction.endConnected) {
+    if (reaction.endConnected && bridgeAction != BridgeAction::StopBoth) {
         SetConnectedState(false);
         UpdateWindowTitle(nullptr);
     }
     const bool ended = event->linkEnded;
     if (reaction.log) {
-        const bool namesPeer = m_manyPeers && event->kind != TransportEventKind::Status &&
+        const bool namesPeer = m_manyPeers[side] && event->kind != TransportEventKind::Status &&
                                event->kind != TransportEventKind::Error;
         const bool received = event->kind == TransportEventKind::Received;
         m_logPane.Append(std::move(*event), namesPeer);
         m_automation.AfterEvent(received);
     }
+    BridgeNews();
     if (ended)
-        LinkEnded();
+        LinkEnded(side);
+    if (bridgeAction == BridgeAction::KeepOther)
+        m_logPane.Append(TransportEventKind::Status, std::wstring(L"Bridge: ") + SideName(side) + L" has ended; " +
+                                                         SideName(side ^ 1) + L" stays open.");
+    if (bridgeAction == BridgeAction::StopBoth && m_bridge)
+        EndBridge(side);
     // The timer's message waits for an empty queue, which a flood never
     // leaves: then the events themselves keep the window moving.
     if (GetTickCount64() - m_lastRefresh >= kRefreshMs)
@@ -648,6 +744,10 @@ void CMainDlg::OnTimer(UINT_PTR id)
 void CMainDlg::OnRefreshTick()
 {
     m_lastRefresh = GetTickCount64();
+    if (m_bridge) {
+        m_bridge->Pump();
+        BridgeNews();
+    }
     m_logPane.Refresh();
     m_clients.Refresh();
     m_automation.Refresh();
@@ -672,6 +772,8 @@ void CMainDlg::SetConnectedState(bool connected, bool byUser)
     Item(IDC_CONNECT).SetText(ConnectCaption(IsSerialChosen(), connected));
     for (int id : kConnectionControls)
         Item(id).Enable(!connected);
+    if (!connected)
+        m_sendPane.SetBridge(false);
     if (connected)
         Item(IDC_IP_EDIT).Enable(false);
     else
@@ -709,6 +811,22 @@ void CMainDlg::ApplySettingsToControls(const ConnectionSettings& settings)
     m_serialStrip.SetLinesAtOpen(settings.dtrAtOpen, settings.rtsAtOpen);
     Item(IDC_TLS).SetCheck(settings.tls);
     m_network = settings.net;
+}
+
+void CMainDlg::EditBridge()
+{
+    BridgeDialog dialog(m_bridgeSettings);
+    if (dialog.DoModal(Handle()) != IDOK)
+        return;
+    m_bridgeSettings = dialog.Settings();
+    SaveBridgeSettings(m_bridgeSettings);
+    ShowBridgeChoice();
+}
+
+void CMainDlg::ShowBridgeChoice()
+{
+    Item(IDC_BRIDGE).SetText(m_bridgeSettings.on ? L"Bridge: on..." : L"Bridge...");
+    LayoutForClientSize(); // B's peers may be listed
 }
 
 void CMainDlg::EditNetworkOptions()
@@ -785,7 +903,9 @@ void CMainDlg::LayoutControls(int cx, int cy)
     input.cy = cy;
     input.dpi = m_dpi;
     input.serial = IsSerialChosen();
-    input.clientList = PeersChosen() != PeerChoice::None;
+    // A bridge's second link lists its peers where the first has none.
+    input.clientList = PeersChosen() != PeerChoice::None || (m_bridgeSettings.on && ManyPeers(m_bridgeSettings.second));
+    input.sideChoice = m_bridgeSettings.on;
     // A layout made smaller has its text made smaller first, which the tabs'
     // insets follow.
     const int shown = LayoutDpi(input);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/Bridge.h"
 #include "engine/ConnectionController.h"
 #include "framework/Dialog.h"
 #include "framework/Subclass.h"
@@ -9,9 +10,11 @@
 #include "ui/LogPane.h"
 #include "ui/SendPane.h"
 #include "ui/SerialStrip.h"
+#include "settings/ConnectionStore.h"
 #include "ui/StatusText.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,7 +87,16 @@ private:
     void DeleteQueuedEvents();
     // Handles the events the link's workers posted last, in order.
     void TakeQueuedEvents();
-    void LinkEnded();
+    // That side's link has ended (side 0 when not bridged).
+    void LinkEnded(uint8_t side);
+    void StartLink(uint8_t side, const ConnectionSettings& settings);
+    static bool ManyPeers(const ConnectionSettings& settings);
+    static PeerChoice ChoiceOf(const ConnectionSettings& settings);
+    void EditBridge();
+    void ShowBridgeChoice();
+    // What the bridge dropped and has to say, into the log.
+    void BridgeNews();
+    void EndBridge(uint8_t side);
 
     static constexpr UINT_PTR kRefreshTimerId = 2;
     static constexpr UINT kRefreshMs = 100;
@@ -94,7 +106,10 @@ private:
     ConnectionController m_controller;
     bool m_connected = false;
     bool m_endErrorShown = false; // the status line shows why the link ended
-    bool m_manyPeers = false;     // the link has several peers: its lines name them
+    bool m_manyPeers[2] = {};     // a side's link has several peers: its lines name them
+    BridgeSettings m_bridgeSettings;
+    std::unique_ptr<Bridge> m_bridge; // while two links are joined
+    uint8_t m_listedSide = 0;         // whose peers the client list shows
     StatusText m_status;
     LogPane m_logPane;
     ClientList m_clients;

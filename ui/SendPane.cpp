@@ -1,5 +1,6 @@
 #include "ui/SendPane.h"
 
+#include "bridge/Bridge.h"
 #include "framework/FileDialog.h"
 #include "framework/PopupMenu.h"
 #include "hexview/HexView.h"
@@ -99,7 +100,9 @@ SendOptions SendPane::ReadOptions() const
     options.repeatMs = int32_t(RepeatInterval(Item(IDC_REPEAT_MS).Text()));
     options.clearAfterSend = Item(IDC_CLEAR_AFTER_SEND).Checked();
     options.hexFace = HexFace();
-    options.toSelected = Item(IDC_SEND_TARGET).Selection() == 1;
+    // While bridged the choice names sides: what is kept is the choice as
+    // it was before.
+    options.toSelected = m_sideItems.empty() ? Item(IDC_SEND_TARGET).Selection() == 1 : LoadSendOptions().toSelected;
     return options;
 }
 
@@ -128,6 +131,8 @@ void SendPane::SetLinkOpen(bool open, bool byUser)
 void SendPane::SetPeerChoice(PeerChoice choice)
 {
     m_peerChoice = choice;
+    if (!m_sideItems.empty())
+        return; // the bridge's choice stays until the bridge goes
     const Window target = Item(IDC_SEND_TARGET);
     const int chosen = std::max(0, target.Selection());
     target.Send(CB_RESETCONTENT);
@@ -137,9 +142,43 @@ void SendPane::SetPeerChoice(PeerChoice choice)
     target.Select(chosen);
 }
 
+void SendPane::SetBridge(bool bridged, uint8_t listedSide, PeerChoice listed)
+{
+    m_sideItems.clear();
+    m_peerChoice = bridged ? listed : m_peerChoice;
+    if (!bridged) {
+        SetPeerChoice(m_peerChoice);
+        m_controller->SetSendSide(0);
+        return;
+    }
+    const Window target = Item(IDC_SEND_TARGET);
+    target.Send(CB_RESETCONTENT);
+    for (uint8_t side : {uint8_t(0), uint8_t(1)}) {
+        m_sideItems.push_back({side, false});
+        target.Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((std::wstring(L"to ") + SideName(side)).c_str()));
+        if (side == listedSide && m_peerChoice != PeerChoice::None) {
+            m_sideItems.push_back({side, true});
+            target.Send(CB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>((std::wstring(L"to ") + SideName(side) + L": selected").c_str()));
+        }
+    }
+    target.Select(0);
+    FollowSideChoice();
+}
+
+void SendPane::FollowSideChoice()
+{
+    const int chosen = Item(IDC_SEND_TARGET).Selection();
+    if (chosen >= 0 && size_t(chosen) < m_sideItems.size())
+        m_controller->SetSendSide(m_sideItems[size_t(chosen)].side);
+}
+
 bool SendPane::ChoiceIsSelected() const
 {
-    return m_peerChoice != PeerChoice::None && Item(IDC_SEND_TARGET).Selection() == 1;
+    const int chosen = Item(IDC_SEND_TARGET).Selection();
+    if (!m_sideItems.empty())
+        return chosen >= 0 && size_t(chosen) < m_sideItems.size() && m_sideItems[size_t(chosen)].selected;
+    return m_peerChoice != PeerChoice::None && chosen == 1;
 }
 
 bool SendPane::Send(bool toSelected)
@@ -447,6 +486,8 @@ bool SendPane::OnCommand(int id, int code)
     case IDC_ENTER_SENDS:
     case IDC_CLEAR_AFTER_SEND:
     case IDC_SEND_TARGET:
+        if (code == CBN_SELCHANGE)
+            FollowSideChoice();
         if (code == BN_CLICKED || code == CBN_SELCHANGE)
             SaveSendOptions(ReadOptions());
         return true;

@@ -39,6 +39,10 @@ public:
     // The choice beside Send is offered for a server's clients or a
     // listener's senders, and hidden otherwise.
     void SetPeerChoice(PeerChoice choice);
+    // A bridge: the choice names the side too ("to A", "to B", and "to B:
+    // selected" for the side whose peers the list shows), and the
+    // controller's send side follows it. Not bridged: side A alone.
+    void SetBridge(bool bridged, uint8_t listedSide = 0, PeerChoice listed = PeerChoice::None);
 
     // `toSelected`: to the clients picked in the list, whatever the choice.
     // False when it failed (said in the log); nothing to send is no failure.
@@ -119,6 +123,13 @@ private:
     ClientList* m_clients = nullptr;
     bool m_linkOpen = false;
     PeerChoice m_peerChoice = PeerChoice::None;
+    // What each item of the choice stands for while bridged.
+    struct SideItem {
+        uint8_t side;
+        bool selected;
+    };
+    std::vector<SideItem> m_sideItems;
+    void FollowSideChoice();
     UINT_PTR m_repeatTimer = 0;
     bool m_inRepeatTick = false;
     bool m_backedUp = false;     // the last send was refused for a full queue
