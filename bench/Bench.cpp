@@ -1650,6 +1650,256 @@ void ResponderUnderLoad()
     SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
 }
 
+// CRC-32 (zlib's), by table: what the bridge steps compare both ends by.
+class Crc32 {
+public:
+    Crc32()
+    {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            m_table[i] = c;
+        }
+    }
+    void Add(const char* data, size_t size)
+    {
+        for (size_t i = 0; i < size; ++i)
+            m_crc = m_table[(m_crc ^ uint8_t(data[i])) & 0xFF] ^ (m_crc >> 8);
+    }
+    uint32_t Value() const { return ~m_crc; }
+
+private:
+    uint32_t m_table[256];
+    uint32_t m_crc = 0xFFFFFFFFu;
+};
+
+// Block `index` of a stream: its number in its first bytes, so that a block
+// lost, doubled or out of order changes the CRC.
+void FillBlock(std::vector<char>& block, uint64_t index, uint32_t seed)
+{
+    uint32_t x = uint32_t(index) * 2654435761u ^ seed;
+    for (char& c : block) {
+        x = x * 1103515245u + 12345u;
+        c = char(x >> 24);
+    }
+    std::memcpy(block.data(), &index, sizeof(index));
+}
+
+// Sends `total` bytes of numbered blocks; their CRC in `crc`.
+std::thread StreamOut(SOCKET s, size_t total, uint32_t seed, uint32_t& crc)
+{
+    return std::thread([s, total, seed, &crc] {
+        std::vector<char> block(65536);
+        Crc32 sum;
+        for (uint64_t index = 0, sent = 0; sent < total; ++index) {
+            FillBlock(block, index, seed);
+            const size_t size = std::min(block.size(), total - sent);
+            sum.Add(block.data(), size);
+            for (size_t off = 0; off < size;) {
+                const int n = send(s, block.data() + off, int(size - off), 0);
+                if (n <= 0) {
+                    crc = sum.Value();
+                    return;
+                }
+                off += size_t(n);
+            }
+            sent += size;
+        }
+        crc = sum.Value();
+    });
+}
+
+// Reads up to `total` bytes; how many came and their CRC.
+std::thread StreamIn(SOCKET s, size_t total, std::atomic<size_t>& got, uint32_t& crc)
+{
+    return std::thread([s, total, &got, &crc] {
+        std::vector<char> buffer(65536);
+        Crc32 sum;
+        while (got < total) {
+            const int n = recv(s, buffer.data(), int(std::min(buffer.size(), total - got)), 0);
+            if (n <= 0)
+                break;
+            sum.Add(buffer.data(), size_t(n));
+            got += size_t(n);
+        }
+        crc = sum.Value();
+    });
+}
+
+// The raw loop a bridge is measured against: recv from one socket and send
+// all of it to the other, with the links' own receive size.
+double RawCopyLoop(size_t total)
+{
+    uint16_t inPort = 0, outPort = 0;
+    const SOCKET inListener = Listen(inPort), outListener = Listen(outPort);
+    const SOCKET source = Connect(inPort);
+    const SOCKET from = accept(inListener, nullptr, nullptr);
+    const SOCKET to = Connect(outPort);
+    const SOCKET sink = accept(outListener, nullptr, nullptr);
+    uint32_t sentCrc = 0, gotCrc = 0;
+    std::atomic<size_t> got{0};
+    const auto start = Clock::now();
+    std::thread out = StreamOut(source, total, 1, sentCrc);
+    std::thread in = StreamIn(sink, total, got, gotCrc);
+    std::vector<char> buffer(StreamReceiveBufferSize());
+    for (size_t copied = 0; copied < total;) {
+        const int n = recv(from, buffer.data(), int(buffer.size()), 0);
+        if (n <= 0)
+            break;
+        for (int off = 0; off < n;) {
+            const int w = send(to, buffer.data() + off, n - off, 0);
+            if (w <= 0)
+                break;
+            off += w;
+        }
+        copied += size_t(n);
+    }
+    in.join();
+    const double seconds = Seconds(start);
+    out.join();
+    for (SOCKET s : {source, from, to, sink, inListener, outListener})
+        closesocket(s);
+    return double(got) / 1e6 / seconds;
+}
+
+// A TCP proxy through the window: a source sends to A (the window's TCP
+// server), B (its TCP client) hands it on to a sink; both ends' CRC-32s.
+void BridgeTcpToTcp(size_t total)
+{
+    std::printf("-- bridge: %zu MB from a client of A to the server B connects to\n", total >> 20);
+    DeleteFileW(SettingsFilePath().c_str());
+    uint16_t sinkPort = 0;
+    const SOCKET sinkListener = Listen(sinkPort);
+    BridgeSettings bridge;
+    bridge.on = true;
+    bridge.second.ip = L"127.0.0.1";
+    bridge.second.port = sinkPort;
+    SaveBridgeSettings(bridge);
+    CMainDlg dialog;
+    dialog.Create();
+    const uint16_t port = StartServer(dialog);
+    const SOCKET sink = accept(sinkListener, nullptr, nullptr);
+    const SOCKET source = Connect(port);
+    PumpUntil(dialog, [&] { return dialog.Clients().Roster().Size() > 0; }, 5);
+    uint32_t sentCrc = 0, gotCrc = 0;
+    std::atomic<size_t> got{0};
+    RoundTripProber prober(dialog.Handle());
+    const auto start = Clock::now();
+    std::thread out = StreamOut(source, total, 1, sentCrc);
+    std::thread in = StreamIn(sink, total, got, gotCrc);
+    PumpUntil(dialog, [&] { return got >= total; }, 1200);
+    const double seconds = Seconds(start);
+    const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
+    in.join();
+    out.join();
+    Figure("bridge TCP to TCP through the window, MB/s", double(got) / 1e6 / seconds, "MB/s");
+    const double raw = RawCopyLoop(total);
+    Figure("raw Winsock copy loop (recv, send), MB/s", raw, "MB/s");
+    Figure("bridge / raw", double(got) / 1e6 / seconds / raw * 100, "%");
+    Figure("window round trip during the bridge, p99", Percentile(roundTrips, 0.99), "ms");
+    Figure("window round trip during the bridge, max", Percentile(roundTrips, 1.0), "ms");
+    std::printf("  %zu of %zu bytes; CRC-32 sent %08X, received %08X: %s\n", got.load(), total, sentCrc, gotCrc,
+                got == total && sentCrc == gotCrc ? "equal" : "DIFFERENT");
+    std::printf("  lost: %ls\n", LostText(dialog.Log()).empty() ? L"nothing" : LostText(dialog.Log()).c_str());
+    for (SOCKET s : {source, sink, sinkListener})
+        closesocket(s);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+}
+
+// A serial port served on a TCP port, both ways at once: the bench plays
+// the device on the far end of the pseudo-terminal pair and B's client.
+void BridgeSerialToTcp(const wchar_t* port, const wchar_t* devicePort, size_t total)
+{
+    std::printf("-- bridge: %ls to a TCP server, %zu MB each way at once\n", port, total >> 20);
+    const HANDLE device = CreateFileW((std::wstring(L"\\\\.\\") + devicePort).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        std::printf("  %ls could not be opened\n", devicePort);
+        return;
+    }
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 20, 2, 200};
+    SetCommTimeouts(device, &timeouts);
+    DeleteFileW(SettingsFilePath().c_str());
+    ConnectionSettings serial;
+    serial.useSerial = 1;
+    serial.serialPort = port;
+    SaveConnectionSettings(serial);
+    const uint16_t tcpPort = FreeServerPort();
+    BridgeSettings bridge;
+    bridge.on = true;
+    bridge.second.isServer = 1;
+    bridge.second.port = tcpPort;
+    SaveBridgeSettings(bridge);
+    CMainDlg dialog;
+    dialog.Create();
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    PumpUntil(dialog, [&] { return dialog.Controller().IsRunningOn(0) && dialog.Controller().IsRunningOn(1); }, 5);
+    IdleFor(dialog, 0.3);
+    const SOCKET client = Connect(tcpPort);
+    PumpUntil(dialog, [&] { return dialog.Clients().Roster().Size() > 0; }, 5);
+
+    uint32_t toDeviceCrc = 0, atDeviceCrc = 0, toClientCrc = 0, atClientCrc = 0;
+    std::atomic<size_t> atDevice{0}, atClient{0};
+    // The device's two directions, each on a thread of its own.
+    const auto deviceIo = [&](bool write) {
+        return std::thread([&, write] {
+            std::vector<char> block(write ? 4096 : 65536);
+            Crc32 sum;
+            const auto deadline = Clock::now() + std::chrono::seconds(300);
+            size_t done = 0;
+            for (uint64_t index = 0; done < total && Clock::now() < deadline; ++index) {
+                DWORD n = 0;
+                if (write)
+                    FillBlock(block, index, 2);
+                const DWORD want = DWORD(std::min(block.size(), total - done));
+                if (write) {
+                    // A write that times out part-way goes on from where it stopped.
+                    for (DWORD off = 0; off < want && Clock::now() < deadline; off += n)
+                        if (!WriteFile(device, block.data() + off, want - off, &n, nullptr))
+                            break;
+                    sum.Add(block.data(), want);
+                    done += want;
+                    continue;
+                }
+                if (!ReadFile(device, block.data(), want, &n, nullptr))
+                    break;
+                sum.Add(block.data(), n);
+                done += n;
+                atDevice = done;
+            }
+            (write ? toDeviceCrc : atDeviceCrc) = sum.Value();
+        });
+    };
+    RoundTripProber prober(dialog.Handle());
+    const auto start = Clock::now();
+    std::thread deviceOut = deviceIo(true);
+    std::thread deviceIn = deviceIo(false);
+    std::thread clientOut = StreamOut(client, total, 3, toClientCrc);
+    std::thread clientIn = StreamIn(client, total, atClient, atClientCrc);
+    PumpUntil(dialog, [&] { return atDevice >= total && atClient >= total; }, 300);
+    const double seconds = Seconds(start);
+    const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
+    if (atDevice < total || atClient < total)
+        CancelIoEx(device, nullptr);
+    deviceOut.join();
+    deviceIn.join();
+    clientOut.join();
+    shutdown(client, SD_BOTH);
+    clientIn.join();
+    Figure("bridge serial to TCP, both ways at once, each way MB/s", double(std::min(atDevice.load(), atClient.load())) / 1e6 / seconds, "MB/s");
+    Figure("window round trip during it, p99", Percentile(roundTrips, 0.99), "ms");
+    std::printf("  device to client: %zu of %zu bytes, CRC-32 %08X / %08X: %s\n", atClient.load(), total, toDeviceCrc,
+                atClientCrc, atClient == total && toDeviceCrc == atClientCrc ? "equal" : "DIFFERENT");
+    std::printf("  client to device: %zu of %zu bytes, CRC-32 %08X / %08X: %s\n", atDevice.load(), total, toClientCrc,
+                atDeviceCrc, atDevice == total && toClientCrc == atDeviceCrc ? "equal" : "DIFFERENT");
+    std::printf("  lost: %ls\n", LostText(dialog.Log()).empty() ? L"nothing" : LostText(dialog.Log()).c_str());
+    closesocket(client);
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CONNECT, BN_CLICKED), 0);
+    PumpUntil(dialog, [&] { return !dialog.Controller().AnyWorker() || !dialog.Connected(); }, 5);
+    CloseHandle(device);
+}
+
 // The window's TCP client against a peer of bench/run.sh's that sends
 // `total` bytes as soon as it is connected, with TLS or without; the rate
 // is timed from the first byte, so that a handshake is not in it.
@@ -1813,6 +2063,11 @@ int main(int argc, char** argv)
         ResponderUnderLoad();
     if (wanted("tls"))
         TlsAgainstPlain(floodMb << 20);
+    // "bridge" runs both; "bridgetcp" or "bridgepty" one of them.
+    if (wanted("bridge") && !wanted("bridgepty"))
+        BridgeTcpToTcp(size_t(argc > 5 ? std::atoi(argv[5]) : 1024) << 20);
+    if (wanted("bridge") && !wanted("bridgetcp"))
+        BridgeSerialToTcp(L"COM7", L"COM8", size_t(argc > 6 ? std::atoi(argv[6]) : 10) << 20);
     if (wanted("log")) {
         LogCosts();
         FramerCosts();
