@@ -1788,8 +1788,11 @@ void BridgeTcpToTcp(size_t total)
     const auto start = Clock::now();
     std::thread out = StreamOut(source, total, 1, sentCrc);
     std::thread in = StreamIn(sink, total, got, gotCrc);
-    PumpUntil(dialog, [&] { return got >= total; }, 1200);
+    PumpProfile profile;
+    const double cpuBefore = ProcessCpuSeconds();
+    PumpUntil(dialog, [&] { return got >= total; }, 1200, &profile);
     const double seconds = Seconds(start);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
     const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
     in.join();
     out.join();
@@ -1799,6 +1802,8 @@ void BridgeTcpToTcp(size_t total)
     Figure("bridge / raw", double(got) / 1e6 / seconds / raw * 100, "%");
     Figure("window round trip during the bridge, p99", Percentile(roundTrips, 0.99), "ms");
     Figure("window round trip during the bridge, max", Percentile(roundTrips, 1.0), "ms");
+    Figure("processor time of all threads per GB bridged", cpu / (double(total) / 1e9), "s");
+    ProfileFigures(profile, seconds);
     std::printf("  %zu of %zu bytes; CRC-32 sent %08X, received %08X: %s\n", got.load(), total, sentCrc, gotCrc,
                 got == total && sentCrc == gotCrc ? "equal" : "DIFFERENT");
     std::printf("  lost: %ls\n", LostText(dialog.Log()).empty() ? L"nothing" : LostText(dialog.Log()).c_str());

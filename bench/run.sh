@@ -3,12 +3,15 @@
 # Optional arguments: the size of the receive flood in MB (default 100), the
 # largest number of server clients to try (100, 500 or 1000; default 1000) and
 # the steps to run (any of record,flood,file,send,server,serial,settings,log,
-# automation, sequence, tls; default
+# automation, sequence, tls, bridge; default
 # all but record; record floods with a pcapng recording and then without;
 # flood also checks that a reader's place holds; file sends a file of the
 # flood's size with Send File; tls floods the TCP client from native peers,
-# plain and then TLS, and times TLS handshakes) and the
-# serial port for the serial step (default COM7, the tests' virtual port).
+# plain and then TLS, and times TLS handshakes; bridge joins two links, a
+# TCP proxy and the virtual serial port served on TCP, bridgetcp and
+# bridgepty one of them), the serial port for the serial step (default
+# COM7, the tests' virtual port), and the MB of the TCP bridge (1024) and
+# of each way of the serial one (10).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLINK_BUILD:-$root/build}

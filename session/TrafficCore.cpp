@@ -17,10 +17,9 @@ void TrafficCore::NewSession(JournalSession info, const FramingOptions& framing,
 {
     side &= 1;
     if (side == 0) {
-        // A bridge that was ends here: what its second link's framers hold
-        // is shown first.
-        m_side = 1;
-        RestartFraming(framing);
+        // What the last run's framers hold is shown first, marked as its
+        // lines were; a bridge that was ends here.
+        FlushFraming(true);
         m_runs[1] = LinkRun{};
         m_bridged = false;
     } else {

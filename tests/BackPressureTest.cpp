@@ -56,14 +56,6 @@ protected:
     EventWindow window;
 };
 
-ConnectionSettings ClientOf(uint16_t port)
-{
-    ConnectionSettings s;
-    s.ip = L"127.0.0.1";
-    s.port = port;
-    return s;
-}
-
 } // namespace
 
 // While the window takes nothing, the worker stops reading once its budget
@@ -73,7 +65,7 @@ TEST_F(Bounded, AStreamStopsReadingPastItsBudgetAndLosesNothing)
 {
     Listener listener;
     TcpClientTransport client;
-    client.Start(window.Handle(), ClientOf(listener.Port()));
+    client.Start(window.Handle(), LoopbackClientSettings(listener.Port()));
     PeerSocket peer = listener.Accept(5000);
     ASSERT_TRUE(peer.Valid());
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client connected", 5000));
@@ -163,7 +155,7 @@ TEST_F(Bounded, PayloadsDroppedAtALinksEndAreNeverSaidToBeSent)
 {
     Listener listener;
     TcpClientTransport client;
-    client.Start(window.Handle(), ClientOf(listener.Port()));
+    client.Start(window.Handle(), LoopbackClientSettings(listener.Port()));
     PeerSocket peer = listener.Accept(5000); // never reads
     ASSERT_TRUE(window.WaitForText(Kind::Status, L"TCP client connected", 5000));
     const Bytes block = Pattern(128 * 1024);
@@ -187,7 +179,7 @@ TEST_F(Bounded, PayloadsDroppedAtALinksEndAreNeverSaidToBeSent)
 
     window.Clear();
     TcpClientTransport refused;
-    refused.Start(window.Handle(), ClientOf(ClosedLoopbackPort()));
+    refused.Start(window.Handle(), LoopbackClientSettings(ClosedLoopbackPort()));
     ASSERT_EQ(refused.Send(MakeOutgoing({'w', 'a', 'i', 't'})), SendResult::Queued); // waits for the connect
     ASSERT_TRUE(window.WaitUntil([](const EventWindow& w) { return w.Count(Kind::Error) >= 2; }, 10000));
     EXPECT_TRUE(window.Has(Kind::Error, L"4 queued bytes were not sent: the connection failed."));

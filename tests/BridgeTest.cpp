@@ -35,13 +35,6 @@ ConnectionSettings ServerOn(uint16_t port)
     return s;
 }
 
-ConnectionSettings ClientTo(uint16_t port)
-{
-    ConnectionSettings s;
-    s.ip = L"127.0.0.1";
-    s.port = port;
-    return s;
-}
 
 // The window's part: the links' events through the bridge, then into the
 // traffic core, what the bridge dropped counted and said there, and a bridge
@@ -159,7 +152,7 @@ TEST_F(BridgeTest, ProxyCarriesBothWaysAndASlowSideHoldsTheOtherBack)
 {
     Proxy proxy;
     ASSERT_TRUE(proxy.server.Valid());
-    Start(ServerOn(proxy.port), ClientTo(proxy.server.Port()));
+    Start(ServerOn(proxy.port), LoopbackClientSettings(proxy.server.Port()));
     proxy.client = ClientOf(proxy.port);
     proxy.upstream = proxy.server.Accept(5000);
     ASSERT_TRUE(proxy.client.Valid() && proxy.upstream.Valid());
@@ -252,7 +245,7 @@ TEST_F(BridgeTest, ASideThatEndsStopsBothOrLeavesTheOtherOpen)
         window.Clear();
         actions.clear();
         Proxy proxy;
-        Start(ServerOn(proxy.port), ClientTo(proxy.server.Port()));
+        Start(ServerOn(proxy.port), LoopbackClientSettings(proxy.server.Port()));
         proxy.client = ClientOf(proxy.port);
     proxy.upstream = proxy.server.Accept(5000);
     ASSERT_TRUE(proxy.client.Valid() && proxy.upstream.Valid());
@@ -278,7 +271,7 @@ TEST_F(BridgeTest, ASideThatEndsStopsBothOrLeavesTheOtherOpen)
 TEST_F(BridgeTest, CaptureHoldsBothSidesAsStreamsOfOneSession)
 {
     Proxy proxy;
-    Start(ServerOn(proxy.port), ClientTo(proxy.server.Port()));
+    Start(ServerOn(proxy.port), LoopbackClientSettings(proxy.server.Port()));
     proxy.client = ClientOf(proxy.port);
     proxy.upstream = proxy.server.Accept(5000);
     ASSERT_TRUE(proxy.client.Valid() && proxy.upstream.Valid());
@@ -402,7 +395,7 @@ TEST(BridgeWindow, AProxyThroughTheWindowMarksItsSidesAndStopsAsAWhole)
     Listener upstream;
     BridgeSettings bridge;
     bridge.on = true;
-    bridge.second = ClientTo(upstream.Port());
+    bridge.second = LoopbackClientSettings(upstream.Port());
     SaveBridgeSettings(bridge);
     CMainDlg dialog;
     ASSERT_TRUE(dialog.Create());

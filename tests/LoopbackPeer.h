@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "engine/ConnectionSettings.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,6 +56,15 @@ uint16_t ClosedLoopbackPort();
 
 // A blocking TCP connection to a numeric address; invalid on failure.
 PeerSocket ConnectTo(const wchar_t* address, uint16_t port);
+
+// A TCP client's settings for that port on 127.0.0.1.
+inline ConnectionSettings LoopbackClientSettings(uint16_t port)
+{
+    ConnectionSettings s;
+    s.ip = L"127.0.0.1";
+    s.port = port;
+    return s;
+}
 
 // A UDP socket bound to 127.0.0.1 on a port of its own.
 class UdpPeer {

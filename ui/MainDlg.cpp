@@ -767,8 +767,10 @@ void CMainDlg::SetConnectedState(bool connected, bool byUser)
 {
     m_connected = connected;
     m_sendPane.SetLinkOpen(connected, byUser);
-    m_serialStrip.SetOpen(connected && m_controller.ActiveKind() == LinkKind::Serial,
-                          m_controller.ActiveSettings().flowControl);
+    // A bridge's serial port may be either side.
+    const int serialSide = m_controller.SerialSide();
+    m_serialStrip.SetOpen(connected && serialSide >= 0,
+                          serialSide >= 0 ? m_controller.SettingsOf(uint8_t(serialSide)).flowControl : 0);
     Item(IDC_CONNECT).SetText(ConnectCaption(IsSerialChosen(), connected));
     for (int id : kConnectionControls)
         Item(id).Enable(!connected);
