@@ -38,10 +38,12 @@ void TrafficCore::Retune(const FramingOptions& framing)
 {
     for (uint8_t side : {uint8_t(0), uint8_t(1)}) {
         m_side = side;
+        m_lineSide = LineSide();
         if (Run().retunable)
             RestartFraming(framing);
     }
     m_side = 0;
+    m_lineSide = 0;
 }
 
 void TrafficCore::Append(TransportEvent&& event, bool namesPeer)

@@ -482,6 +482,17 @@ void CMainDlg::LinkEnded(uint8_t side)
     m_automation.LinkEnded();
 }
 
+// What it still held for a side never goes: counted as lost, and said.
+void CMainDlg::ForgetBridge()
+{
+    if (!m_bridge)
+        return;
+    m_bridge->Ended(0);
+    m_bridge->Ended(1);
+    BridgeNews();
+    m_bridge.reset();
+}
+
 void CMainDlg::BridgeNews()
 {
     if (!m_bridge)
@@ -495,7 +506,7 @@ void CMainDlg::BridgeNews()
 // what both posted last is shown before the line that says so.
 void CMainDlg::EndBridge(uint8_t side)
 {
-    m_bridge.reset();
+    ForgetBridge();
     m_controller.StopAll();
     TakeQueuedEvents();
     LinkEnded(0);
@@ -521,7 +532,7 @@ void CMainDlg::OnConnect()
         m_controller.StopAll();
         // What came before Disconnect is shown before the line that says
         // so, and nothing after it: the stopped workers posted their last.
-        m_bridge.reset();
+        ForgetBridge();
         TakeQueuedEvents();
         LinkEnded(0);
         LinkEnded(1);

@@ -97,6 +97,7 @@ private:
     // What the bridge dropped and has to say, into the log.
     void BridgeNews();
     void EndBridge(uint8_t side);
+    void ForgetBridge();
 
     static constexpr UINT_PTR kRefreshTimerId = 2;
     static constexpr UINT kRefreshMs = 100;
