@@ -1794,6 +1794,10 @@ void BridgeTcpToTcp(size_t total)
     const double seconds = Seconds(start);
     const double cpu = ProcessCpuSeconds() - cpuBefore;
     const std::vector<double> roundTrips = prober.Stop([&] { Pump(dialog); });
+    if (got < total) { // what did not come never will: the readers end
+        shutdown(sink, SD_BOTH);
+        shutdown(source, SD_BOTH);
+    }
     in.join();
     out.join();
     Figure("bridge TCP to TCP through the window, MB/s", double(got) / 1e6 / seconds, "MB/s");
@@ -1860,11 +1864,14 @@ void BridgeSerialToTcp(const wchar_t* port, const wchar_t* devicePort, size_t to
                 const DWORD want = DWORD(std::min(block.size(), total - done));
                 if (write) {
                     // A write that times out part-way goes on from where it stopped.
-                    for (DWORD off = 0; off < want && Clock::now() < deadline; off += n)
+                    DWORD off = 0;
+                    for (; off < want && Clock::now() < deadline; off += n)
                         if (!WriteFile(device, block.data() + off, want - off, &n, nullptr))
                             break;
-                    sum.Add(block.data(), want);
-                    done += want;
+                    sum.Add(block.data(), off);
+                    done += off;
+                    if (off < want)
+                        break;
                     continue;
                 }
                 if (!ReadFile(device, block.data(), want, &n, nullptr))

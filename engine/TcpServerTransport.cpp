@@ -145,6 +145,13 @@ void TcpServerTransport::Stop()
 SendResult TcpServerTransport::Send(OutgoingPtr payload)
 {
     std::lock_guard<std::mutex> lock(m_sessionsMutex);
+    // What a bridge hands on reaches every client or waits for all: one
+    // that is behind holds the bridge back rather than miss bytes. Only the
+    // window pushes, so room seen here is still there below.
+    if (payload->tag.bridged)
+        for (const auto& session : m_sessions)
+            if (session->IsFullFor(payload->bytes.size()))
+                return SendResult::BackedUp;
     SendResult result = SendResult::Refused;
     for (const auto& session : m_sessions) {
         const SendResult one = session->QueueSend(payload);

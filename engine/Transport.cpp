@@ -233,6 +233,19 @@ void PostBudget::Give(size_t bytes)
         SetEvent(m_room);
 }
 
+bool SendQueue::HasRoomFor(size_t bytes) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    // One payload larger than the cap still goes, into an empty queue.
+    return m_open && (m_payloads.empty() || m_bytes + bytes <= SendQueueCap());
+}
+
+bool SendQueue::IsOpen() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_open;
+}
+
 SendResult SendQueue::Push(OutgoingPtr payload)
 {
     std::lock_guard<std::mutex> guard(m_lock);

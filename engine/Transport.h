@@ -70,6 +70,9 @@ public:
     // back before it are dropped); UINT64_MAX when none waits.
     uint64_t NextSequence();
     size_t Bytes() const;
+    // Whether Push would take a payload of that size now; false once closed.
+    bool HasRoomFor(size_t bytes) const;
+    bool IsOpen() const;
     // Takes payloads from now on.
     void Open();
     // Takes none until opened again; what waited is dropped and its bytes

@@ -8,8 +8,9 @@
 // "RX  ", "TX  ", "ERR " or "SYS ".
 const wchar_t* LogTag(TransportEventKind kind);
 
-// A bridge's side after the tag: "A> " for the first link, "B> " for the
-// second; empty for a line of no side (no bridge, or the window's own).
+// A bridge's side after the tag, by LogRecord::side: 1 is the first link
+// ("A> "), 2 the second ("B> "); 0, a line of no side (no bridge, or the
+// window's own), has none.
 const wchar_t* SideMarker(uint8_t side);
 constexpr size_t kSideMarkerWidth = 3;
 

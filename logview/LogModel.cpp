@@ -19,7 +19,7 @@ void LogModel::Append(LogRecord record)
     m_characters += Weight(record);
     // Stamp with milliseconds, tag, peer and its two blanks: the longest the
     // line can be shown.
-    const size_t longest = 26 + kSincePreviousWidth + 4 + kSideMarkerWidth + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record));
+    const size_t longest = 26 + kSincePreviousWidth + 4 + (record.side ? kSideMarkerWidth : 0) + record.peer.size() + 2 + std::max(TextLength(record), 3 * ByteCount(record));
     if (longest > m_longest) {
         m_longest = longest;
         m_longestLine = EndLine();

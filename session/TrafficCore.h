@@ -80,14 +80,14 @@ public:
 
     // Received while Pause RX was ticked: counted as lost, and said in the
     // log once Pause RX is unticked.
+    void CountPausedRx(size_t bytes);
+    void SayPausedRx();
     // Received on one side of a bridge and not handed on: counted as lost.
     void CountUnbridged(uint64_t bytes)
     {
         m_state.m_unbridgedBytes += bytes;
         m_state.m_logDirty = m_state.m_logDirty || bytes;
     }
-    void CountPausedRx(size_t bytes);
-    void SayPausedRx();
 
     // Records to that file from now on, in the format its name says; an ERR
     // line when it cannot be made. Stops a recording already running.

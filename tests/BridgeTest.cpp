@@ -194,6 +194,35 @@ TEST_F(BridgeTest, ProxyCarriesBothWaysAndASlowSideHoldsTheOtherBack)
     EXPECT_EQ(LostText(core.State()), L"");
 }
 
+// A server side gives every client all of it: one that reads late holds
+// the bridge back instead of missing what the others got.
+TEST_F(BridgeTest, EveryClientOfAServerSideGetsAllOfItEvenOneThatReadsLate)
+{
+    Listener upstream;
+    const uint16_t port = ClosedLoopbackPort();
+    Start(LoopbackClientSettings(upstream.Port()), ServerOn(port));
+    PeerSocket source = upstream.Accept(5000);
+    PeerSocket quick = ClientOf(port), late = ClientOf(port);
+    ASSERT_TRUE(source.Valid() && quick.Valid() && late.Valid());
+    ASSERT_TRUE(PumpUntil([&] { return window.Count(Kind::ClientAdded) == 2; }, 5000));
+
+    const size_t total = 8u << 20;
+    const Bytes flood = PatternBytes(total, 5);
+    std::atomic<bool> sent{false};
+    std::thread sender([&] { sent = source.SendAll(flood); });
+    Bytes atQuick, atLate;
+    std::thread quickReader([&] { atQuick = quick.Receive(total, 30000); });
+    PumpUntil([] { return false; }, 1000); // the late one reads nothing yet
+    std::thread lateReader([&] { atLate = late.Receive(total, 30000); });
+    PumpUntil([&] { return sent.load() && core.CountsOf(1).tx >= total; }, 30000);
+    sender.join();
+    quickReader.join();
+    lateReader.join();
+    EXPECT_TRUE(atQuick == flood) << atQuick.size();
+    EXPECT_TRUE(atLate == flood) << atLate.size();
+    EXPECT_EQ(LostText(core.State()), L"");
+}
+
 // A device on the serial port served on a TCP port, both ways at once.
 TEST_F(BridgeTest, SerialServedOnATcpPortBothWaysAtOnce)
 {
@@ -397,6 +426,9 @@ TEST(BridgeWindow, AProxyThroughTheWindowMarksItsSidesAndStopsAsAWhole)
     bridge.on = true;
     bridge.second = LoopbackClientSettings(upstream.Port());
     SaveBridgeSettings(bridge);
+    struct Unbridge {
+        ~Unbridge() { SaveBridgeSettings({}); } // the tests after this one have no bridge
+    } unbridge;
     CMainDlg dialog;
     ASSERT_TRUE(dialog.Create());
     const auto command = [&](int id, int code) {

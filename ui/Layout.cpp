@@ -179,10 +179,10 @@ std::vector<FlowItem> SerialLineRow()
 }
 
 // The rows above the log, and the height they take.
-int UpperRows(Builder* b, int cx, bool serial)
+int UpperRows(Builder* b, int cx, bool serial, bool serialLines = false)
 {
     int height = Flow(b, ConnectionRow(serial), cx, 8);
-    if (serial)
+    if (serial || serialLines)
         height += kLineGap + Flow(b, SerialLineRow(), cx, 8 + height + kLineGap);
     return height;
 }
@@ -291,7 +291,7 @@ bool FitsAt(const LayoutInput& in, int dpi)
 {
     // In 96-DPI pixels, rounded down: what fits must fit whole.
     const int64_t cx = int64_t(in.cx) * 96 / dpi, cy = int64_t(in.cy) * 96 / dpi;
-    return cx >= kMinWidth && cy >= NeededHeight(int(cx), in.serial, in.clientList);
+    return cx >= kMinWidth && cy >= NeededHeight(int(cx), in.serial || in.serialLines, in.clientList);
 }
 
 } // namespace
@@ -333,10 +333,11 @@ std::vector<Placement> LayoutFor(const LayoutInput& in)
     else {
         for (int id : kSerialSet)
             b.Hide(id);
-        for (int id : kSerialLineSet)
-            b.Hide(id);
+        if (!in.serialLines)
+            for (int id : kSerialLineSet)
+                b.Hide(id);
     }
-    const int logTop = 8 + UpperRows(&b, cx, in.serial) + 10;
+    const int logTop = 8 + UpperRows(&b, cx, in.serial, in.serialLines) + 10;
     const LowerRows rows = LowerRowsFor(cx, in.clientList);
     const int toolsTop = std::max(cy - rows.tools, logTop + kLogMinHeight + 8);
     // Below the least height the rows keep their places under the log.

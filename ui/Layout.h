@@ -26,6 +26,7 @@ struct LayoutInput {
     bool serial = false;
     bool clientList = false; // a TCP server or a UDP listener: the list of its peers is shown
     bool sideChoice = false; // a bridge: the send target names the side
+    bool serialLines = false; // a bridge's second link is a serial port: its control lines' row too
     TabInsets logTabs, sendTabs; // measured, so already in the window's pixels
 };
 

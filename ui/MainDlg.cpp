@@ -479,16 +479,24 @@ void CMainDlg::LinkEnded(uint8_t side)
     for (const TransportEvent& gone : m_logPane.Core().CloseOpenClients(side))
         if (side == m_listedSide)
             m_clients.OnEvent(gone, ClientListChange::Remove);
-    m_automation.LinkEnded();
+    // A bridge's other side goes on, and what the automation does with it.
+    if (!m_bridge || m_bridgeEnding || !m_controller.IsRunningOn(side ^ 1))
+        m_automation.LinkEnded();
 }
 
-// What it still held for a side never goes: counted as lost, and said.
+// Both links are stopped first, so what is held keeps them from reading;
+// then what was held, and what they posted last, is counted as lost (the
+// last is still logged), and said after it.
 void CMainDlg::ForgetBridge()
 {
     if (!m_bridge)
         return;
+    m_controller.StopAll();
     m_bridge->Ended(0);
     m_bridge->Ended(1);
+    m_bridgeEnding = true;
+    TakeQueuedEvents();
+    m_bridgeEnding = false;
     BridgeNews();
     m_bridge.reset();
 }
@@ -504,15 +512,14 @@ void CMainDlg::BridgeNews()
 
 // One side has ended and the bridge with it: the other is stopped, and
 // what both posted last is shown before the line that says so.
-void CMainDlg::EndBridge(uint8_t side)
+void CMainDlg::EndBridge(uint8_t side, bool lost)
 {
     ForgetBridge();
-    m_controller.StopAll();
-    TakeQueuedEvents();
     LinkEnded(0);
     LinkEnded(1);
     m_logPane.FlushFraming();
-    m_logPane.Append(TransportEventKind::Status, std::wstring(L"Bridge stopped: ") + SideName(side) + L" has ended.");
+    m_logPane.Append(TransportEventKind::Status, std::wstring(L"Bridge stopped: ") + SideName(side) +
+                                                     (lost ? L" lost its connection." : L" has ended."));
     if (m_connected) {
         SetConnectedState(false);
         UpdateWindowTitle(nullptr);
@@ -625,9 +632,11 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         return 0;
     const uint8_t side = event->side & 1;
     // A bridge hands on what came before anything else is done with it.
-    const BridgeAction bridgeAction =
+    BridgeAction bridgeAction =
         m_bridge ? m_bridge->Take(*event, m_bridgeSettings.whenOneEnds, m_controller.IsRunningOn(side ^ 1))
                  : BridgeAction::None;
+    if (m_bridgeEnding)
+        bridgeAction = BridgeAction::None; // it is being ended already
     const bool paused = Item(IDC_PAUSE_RX).Checked();
     EventReaction reaction = ReactionTo(*event, paused, m_endErrorShown);
     // A bridge is connected until it ends as a whole.
@@ -649,6 +658,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         UpdateWindowTitle(nullptr);
     }
     const bool ended = event->linkEnded;
+    const bool lost = event->connectionLost && !ended;
     if (reaction.log) {
         const bool namesPeer = m_manyPeers[side] && event->kind != TransportEventKind::Status &&
                                event->kind != TransportEventKind::Error;
@@ -663,7 +673,7 @@ LRESULT CMainDlg::OnTransportEvent(WPARAM, LPARAM lp)
         m_logPane.Append(TransportEventKind::Status, std::wstring(L"Bridge: ") + SideName(side) + L" has ended; " +
                                                          SideName(side ^ 1) + L" stays open.");
     if (bridgeAction == BridgeAction::StopBoth && m_bridge)
-        EndBridge(side);
+        EndBridge(side, lost);
     // The timer's message waits for an empty queue, which a flood never
     // leaves: then the events themselves keep the window moving.
     if (GetTickCount64() - m_lastRefresh >= kRefreshMs)
@@ -834,12 +844,12 @@ void CMainDlg::EditBridge()
     m_bridgeSettings = dialog.Settings();
     SaveBridgeSettings(m_bridgeSettings);
     ShowBridgeChoice();
+    OnCommunicationChanged(); // B's peers may be listed, its serial lines shown
 }
 
 void CMainDlg::ShowBridgeChoice()
 {
     Item(IDC_BRIDGE).SetText(m_bridgeSettings.on ? L"Bridge: on..." : L"Bridge...");
-    LayoutForClientSize(); // B's peers may be listed
 }
 
 void CMainDlg::EditNetworkOptions()
@@ -874,7 +884,7 @@ void CMainDlg::OnCommunicationChanged()
     for (int id : kSerialSet)
         Item(id).Show(serial);
     for (int id : kSerialLineSet)
-        Item(id).Show(serial);
+        Item(id).Show(serial || (m_bridgeSettings.on && m_bridgeSettings.second.useSerial == 1));
     OnModeChanged();
     Item(IDC_CONNECT).SetText(ConnectCaption(serial, false));
     if (Item(IDC_LOG_EDIT))
@@ -919,6 +929,7 @@ void CMainDlg::LayoutControls(int cx, int cy)
     // A bridge's second link lists its peers where the first has none.
     input.clientList = PeersChosen() != PeerChoice::None || (m_bridgeSettings.on && ManyPeers(m_bridgeSettings.second));
     input.sideChoice = m_bridgeSettings.on;
+    input.serialLines = m_bridgeSettings.on && m_bridgeSettings.second.useSerial == 1;
     // A layout made smaller has its text made smaller first, which the tabs'
     // insets follow.
     const int shown = LayoutDpi(input);

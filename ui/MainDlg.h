@@ -96,7 +96,8 @@ private:
     void ShowBridgeChoice();
     // What the bridge dropped and has to say, into the log.
     void BridgeNews();
-    void EndBridge(uint8_t side);
+    // `lost`: its connection went, to be made again; else its link ended.
+    void EndBridge(uint8_t side, bool lost);
     void ForgetBridge();
 
     static constexpr UINT_PTR kRefreshTimerId = 2;
@@ -111,6 +112,7 @@ private:
     BridgeSettings m_bridgeSettings;
     std::unique_ptr<Bridge> m_bridge; // while two links are joined
     uint8_t m_listedSide = 0;         // whose peers the client list shows
+    bool m_bridgeEnding = false;      // its links' last events are being taken
     StatusText m_status;
     LogPane m_logPane;
     ClientList m_clients;

@@ -144,13 +144,21 @@ void SendPane::SetPeerChoice(PeerChoice choice)
 
 void SendPane::SetBridge(bool bridged, uint8_t listedSide, PeerChoice listed)
 {
+    const bool was = !m_sideItems.empty();
     m_sideItems.clear();
-    m_peerChoice = bridged ? listed : m_peerChoice;
     if (!bridged) {
-        SetPeerChoice(m_peerChoice);
+        if (was) {
+            // The single link's choice comes back as it was.
+            SetPeerChoice(m_peerChoiceUnbridged);
+            Item(IDC_SEND_TARGET).Select(LoadSendOptions().toSelected ? 1 : 0);
+        }
         m_controller->SetSendSide(0);
         return;
     }
+    if (!was)
+        m_peerChoiceUnbridged = m_peerChoice;
+    m_peerChoice = listed;
+    m_listedSide = listedSide;
     const Window target = Item(IDC_SEND_TARGET);
     target.Send(CB_RESETCONTENT);
     for (uint8_t side : {uint8_t(0), uint8_t(1)}) {
@@ -168,6 +176,9 @@ void SendPane::SetBridge(bool bridged, uint8_t listedSide, PeerChoice listed)
 
 void SendPane::FollowSideChoice()
 {
+    // A file goes whole to the side it began on; the choice applies after.
+    if (m_file.IsOpen())
+        return;
     const int chosen = Item(IDC_SEND_TARGET).Selection();
     if (chosen >= 0 && size_t(chosen) < m_sideItems.size())
         m_controller->SetSendSide(m_sideItems[size_t(chosen)].side);
@@ -235,7 +246,8 @@ SendPane::SendTargets SendPane::TargetsNow(bool toSelected) const
         targets.peers = m_clients->SelectedEntries();
         if (targets.peers.empty())
             targets.problem = L"Send failed: no client is selected.";
-    } else if (m_linkOpen && m_clients->Senders()) {
+    } else if (m_linkOpen && m_clients->Senders() &&
+               (m_sideItems.empty() || m_controller->SendSide() == m_listedSide)) {
         // A listener answers whoever sent last as the list saw it, so the
         // log, the counts and the file all name the same peer.
         targets.everyone = false;
@@ -690,6 +702,7 @@ void SendPane::EndFile(const std::wstring& line, bool error)
 {
     KillTimer(m_dialog.Handle(), kFileTimerId);
     m_file.Close();
+    FollowSideChoice();
     Item(IDC_SEND_FILE).SetText(L"Send File\u2026");
     m_status->SetProgress(L"");
     m_log->Append(error ? TransportEventKind::Error : TransportEventKind::Status, line);

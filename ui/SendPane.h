@@ -129,6 +129,8 @@ private:
         bool selected;
     };
     std::vector<SideItem> m_sideItems;
+    uint8_t m_listedSide = 0; // whose peers the list shows
+    PeerChoice m_peerChoiceUnbridged = PeerChoice::None; // the choice to come back to
     void FollowSideChoice();
     UINT_PTR m_repeatTimer = 0;
     bool m_inRepeatTick = false;
