@@ -13,7 +13,8 @@
 # with the automation window open beside it. "bridge" is a TCP server (A)
 # joined to a TCP client (B) of a device the script plays, a client of A
 # asking and the device answering through the bridge; "bridge-dialog" is
-# the bridge's settings.
+# the bridge's settings; "bridge-serial" a server whose bridge's second link
+# is a serial port, with that port's control lines.
 # The pictures go to doc/screenshots/<mode>.png, or <mode>-144dpi.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -82,7 +83,7 @@ settings="$prefix/drive_c/users/$(whoami)/AppData/Local/Ferrolink"
 for mode in "${modes[@]}"; do
     case "$mode" in
     tcp-client|recording|framing|options) comm=0 protocol=0 server=0 ;;
-    tcp-server|clients|automation|bridge|bridge-dialog) comm=0 protocol=0 server=1 ;;
+    tcp-server|clients|automation|bridge|bridge-dialog|bridge-serial) comm=0 protocol=0 server=1 ;;
     udp)        comm=0 protocol=1 server=0 ;;
     serial)     comm=1 protocol=0 server=0 ;;
     *) echo "unknown mode: $mode" >&2; exit 2 ;;
@@ -92,6 +93,9 @@ for mode in "${modes[@]}"; do
         "$comm" "$protocol" "$server" "$width" "$height" > "$settings/Ferrolink.ini"
     if [ "$mode" = bridge ] || [ "$mode" = bridge-dialog ]; then
         printf '[Bridge]\r\nOn=1\r\nCommunication=0\r\nIP=127.0.0.1\r\nPort=5001\r\nProtocol=0\r\nMode=0\r\nWhenOneEnds=1\r\n' >> "$settings/Ferrolink.ini"
+    fi
+    if [ "$mode" = bridge-serial ]; then
+        printf '[Bridge]\r\nOn=1\r\nCommunication=1\r\nSerialPort=COM1\r\n' >> "$settings/Ferrolink.ini"
     fi
     if [ "$mode" = serial ]; then
         # A port made of a pseudo-terminal pair, as COM7, with a device

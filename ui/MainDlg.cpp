@@ -568,7 +568,12 @@ void CMainDlg::OnConnect()
     }
     m_logPane.Append(TransportEventKind::Status, L"Starting connection...");
     m_endErrorShown = false;
-    const BridgeSettings bridge = m_bridgeSettings;
+    BridgeSettings bridge = m_bridgeSettings;
+    // A serial B opens with its lines as the row's boxes say, when the row is its.
+    if (bridge.second.useSerial == 1 && !IsSerialChosen()) {
+        bridge.second.dtrAtOpen = m_serialStrip.DtrAtOpen();
+        bridge.second.rtsAtOpen = m_serialStrip.RtsAtOpen();
+    }
     const LogOptions bounds = LoadLogOptions();
     // The client list shows A's peers, or B's when only B has them.
     const bool peersOnB = bridge.on && ManyPeers(bridge.second) && !ManyPeers(settings);
