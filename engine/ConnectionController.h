@@ -25,9 +25,6 @@ public:
     // Side 1 beside side 0, started after it.
     void StartSecond(const ConnectionSettings& settings, const LinkOptions& options = {});
     void StopAll();
-    // One side alone; the other runs on.
-    void StopSide(uint8_t side);
-    bool Bridged() const { return m_sides[1].link != nullptr; }
 
     void SetSendSide(uint8_t side) { m_sendSide = side < 2 && m_sides[side].link ? side : 0; }
     uint8_t SendSide() const { return m_sendSide; }
@@ -69,7 +66,6 @@ public:
     LinkKind ActiveKind() const { return m_sides[m_sendSide].kind; }
     const ConnectionSettings& ActiveSettings() const { return m_sides[m_sendSide].settings; }
     bool IsRunning() const { return IsRunningOn(m_sendSide); }
-    LinkKind KindOf(uint8_t side) const { return m_sides[side & 1].kind; }
     const ConnectionSettings& SettingsOf(uint8_t side) const { return m_sides[side & 1].settings; }
     bool IsRunningOn(uint8_t side) const;
     bool AnyWorker() const;
@@ -81,6 +77,7 @@ private:
         std::unique_ptr<Link> link; // kept after a stop, until the next Start
     };
     void StartSide(uint8_t side, const ConnectionSettings& settings, const LinkOptions& options);
+    void StopSide(uint8_t side);
     Link* SendLink() const { return m_sides[m_sendSide].link.get(); }
 
     HWND m_notifyWnd = nullptr;

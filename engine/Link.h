@@ -14,6 +14,12 @@ enum class LinkKind { TcpClient, TcpServer, Udp, Serial };
 // Serial wins over UDP, UDP over the server, the server over the client.
 LinkKind LinkKindFor(const ConnectionSettings& settings);
 
+// A TCP client or a serial port that is lost is tried again when asked to.
+inline bool Reconnects(LinkKind kind, bool reconnect)
+{
+    return reconnect && (kind == LinkKind::TcpClient || kind == LinkKind::Serial);
+}
+
 // How a link runs besides its settings, fixed for a run.
 struct LinkOptions {
     // A TCP client or a serial port that is lost is tried again until it is

@@ -32,7 +32,7 @@ public:
     SendResult QueueSend(const OutgoingPtr& payload);
     size_t QueuedBytes() { return m_sendQueue.Bytes(); }
     // An open queue that has no room for that many bytes now.
-    bool IsFullFor(size_t bytes) const { return m_sendQueue.IsOpen() && !m_sendQueue.HasRoomFor(bytes); }
+    bool IsFullFor(size_t bytes) const { return m_sendQueue.FullFor(bytes); }
     const std::wstring& Peer() const { return m_peer; }
     uint32_t Id() const { return m_clientId; }
 

@@ -233,17 +233,10 @@ void PostBudget::Give(size_t bytes)
         SetEvent(m_room);
 }
 
-bool SendQueue::HasRoomFor(size_t bytes) const
+bool SendQueue::FullFor(size_t bytes) const
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    // One payload larger than the cap still goes, into an empty queue.
-    return m_open && (m_payloads.empty() || m_bytes + bytes <= SendQueueCap());
-}
-
-bool SendQueue::IsOpen() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_open;
+    return m_open && !m_payloads.empty() && m_bytes + bytes > SendQueueCap(); // as Push sees it
 }
 
 SendResult SendQueue::Push(OutgoingPtr payload)

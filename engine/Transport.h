@@ -70,9 +70,8 @@ public:
     // back before it are dropped); UINT64_MAX when none waits.
     uint64_t NextSequence();
     size_t Bytes() const;
-    // Whether Push would take a payload of that size now; false once closed.
-    bool HasRoomFor(size_t bytes) const;
-    bool IsOpen() const;
+    // Open, and Push would back a payload of that size up now.
+    bool FullFor(size_t bytes) const;
     // Takes payloads from now on.
     void Open();
     // Takes none until opened again; what waited is dropped and its bytes

@@ -4,6 +4,30 @@
 #include "text/SystemError.h"
 #include "text/Utf8.h"
 
+JournalSession SessionFor(LinkKind kind, const ConnectionSettings& settings)
+{
+    JournalSession session;
+    switch (kind) {
+    case LinkKind::TcpClient:
+        session.link = JournalSession::Link::TcpClient;
+        break;
+    case LinkKind::TcpServer:
+        session.link = JournalSession::Link::TcpServer;
+        session.localPort = settings.port;
+        break;
+    case LinkKind::Udp:
+        session.link = JournalSession::Link::Udp;
+        if (settings.isServer)
+            session.localPort = settings.port;
+        break;
+    case LinkKind::Serial:
+        session.link = JournalSession::Link::Serial;
+        break;
+    }
+    session.remote = settings.ip + L":" + std::to_wstring(settings.port);
+    return session;
+}
+
 void TrafficCore::Append(TransportEventKind kind, std::wstring text)
 {
     LogRecord record;

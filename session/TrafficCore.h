@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/Recorder.h"
+#include "engine/Link.h"
 #include "engine/Transport.h"
 #include "framing/Framer.h"
 #include "logview/LogModel.h"
@@ -11,6 +12,9 @@
 #include <map>
 #include <string>
 #include <vector>
+
+// What the journal needs to write a run of that link's traffic as packets.
+JournalSession SessionFor(LinkKind kind, const ConnectionSettings& settings);
 
 // What the links' traffic becomes, with no window: every block journalled
 // as it came, each peer's received bytes framed into lines, each run of a

@@ -59,35 +59,13 @@ protected:
     void Start(const ConnectionSettings& a, const ConnectionSettings& b, LinkOptions optionsA = {},
                LinkOptions optionsB = {})
     {
-        const auto waits = [](const ConnectionSettings& s, const LinkOptions& o) {
-            const LinkKind kind = LinkKindFor(s);
-            return o.reconnect && (kind == LinkKind::TcpClient || kind == LinkKind::Serial);
-        };
         bridge = std::make_unique<Bridge>(
             [this](uint8_t side, OutgoingPtr payload) { return controller.SendOn(side, std::move(payload)); },
-            waits(a, optionsA), waits(b, optionsB));
-        core.NewSession(SessionOf(a), {}, false, 0);
+            Reconnects(LinkKindFor(a), optionsA.reconnect), Reconnects(LinkKindFor(b), optionsB.reconnect));
+        core.NewSession(SessionFor(LinkKindFor(a), a), {}, false, 0);
         controller.Start(a, optionsA);
-        core.NewSession(SessionOf(b), {}, false, 1);
+        core.NewSession(SessionFor(LinkKindFor(b), b), {}, false, 1);
         controller.StartSecond(b, optionsB);
-    }
-
-    static JournalSession SessionOf(const ConnectionSettings& s)
-    {
-        JournalSession session;
-        switch (LinkKindFor(s)) {
-        case LinkKind::TcpServer:
-            session.link = JournalSession::Link::TcpServer;
-            session.localPort = uint16_t(s.port);
-            break;
-        case LinkKind::Serial:
-            session.link = JournalSession::Link::Serial;
-            session.remote = s.serialPort;
-            break;
-        default:
-            session.remote = s.ip + L":" + std::to_wstring(s.port);
-        }
-        return session;
     }
 
     void Take(TransportEvent& event)

@@ -135,31 +135,6 @@ ScreenRect WorkAreaOf(HMONITOR monitor)
     return ToScreenRect(work);
 }
 
-// What the journal needs to write a run's traffic as packets.
-JournalSession SessionFor(LinkKind kind, const ConnectionSettings& settings)
-{
-    JournalSession session;
-    switch (kind) {
-    case LinkKind::TcpClient:
-        session.link = JournalSession::Link::TcpClient;
-        break;
-    case LinkKind::TcpServer:
-        session.link = JournalSession::Link::TcpServer;
-        session.localPort = settings.port;
-        break;
-    case LinkKind::Udp:
-        session.link = JournalSession::Link::Udp;
-        if (settings.isServer)
-            session.localPort = settings.port;
-        break;
-    case LinkKind::Serial:
-        session.link = JournalSession::Link::Serial;
-        break;
-    }
-    session.remote = settings.ip + L":" + std::to_wstring(settings.port);
-    return session;
-}
-
 } // namespace
 
 // The framing chosen for the link about to start.
@@ -583,13 +558,10 @@ void CMainDlg::OnConnect()
     m_bridge.reset();
     StartLink(0, settings);
     if (bridge.on) {
-        const auto waits = [this](const ConnectionSettings& s) {
-            const LinkKind kind = LinkKindFor(s);
-            return Item(IDC_RECONNECT).Checked() && (kind == LinkKind::TcpClient || kind == LinkKind::Serial);
-        };
+        const bool reconnect = Item(IDC_RECONNECT).Checked();
         m_bridge = std::make_unique<Bridge>(
             [this](uint8_t side, OutgoingPtr payload) { return m_controller.SendOn(side, std::move(payload)); },
-            waits(settings), waits(bridge.second));
+            Reconnects(LinkKindFor(settings), reconnect), Reconnects(LinkKindFor(bridge.second), reconnect));
         m_logPane.Append(TransportEventKind::Status, L"Bridge: A is " + WindowTitle(&settings) + L", B is " +
                                                          WindowTitle(&bridge.second) + L".");
         StartLink(1, bridge.second);

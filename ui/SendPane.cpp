@@ -102,7 +102,7 @@ SendOptions SendPane::ReadOptions() const
     options.hexFace = HexFace();
     // While bridged the choice names sides: what is kept is the choice as
     // it was before.
-    options.toSelected = m_sideItems.empty() ? Item(IDC_SEND_TARGET).Selection() == 1 : LoadSendOptions().toSelected;
+    options.toSelected = m_sideItems.empty() ? Item(IDC_SEND_TARGET).Selection() == 1 : m_toSelectedUnbridged;
     return options;
 }
 
@@ -150,13 +150,15 @@ void SendPane::SetBridge(bool bridged, uint8_t listedSide, PeerChoice listed)
         if (was) {
             // The single link's choice comes back as it was.
             SetPeerChoice(m_peerChoiceUnbridged);
-            Item(IDC_SEND_TARGET).Select(LoadSendOptions().toSelected ? 1 : 0);
+            Item(IDC_SEND_TARGET).Select(m_toSelectedUnbridged ? 1 : 0);
         }
         m_controller->SetSendSide(0);
         return;
     }
-    if (!was)
+    if (!was) {
         m_peerChoiceUnbridged = m_peerChoice;
+        m_toSelectedUnbridged = Item(IDC_SEND_TARGET).Selection() == 1;
+    }
     m_peerChoice = listed;
     m_listedSide = listedSide;
     const Window target = Item(IDC_SEND_TARGET);

@@ -130,7 +130,9 @@ private:
     };
     std::vector<SideItem> m_sideItems;
     uint8_t m_listedSide = 0; // whose peers the list shows
-    PeerChoice m_peerChoiceUnbridged = PeerChoice::None; // the choice to come back to
+    // The choice to come back to after a bridge.
+    PeerChoice m_peerChoiceUnbridged = PeerChoice::None;
+    bool m_toSelectedUnbridged = false;
     void FollowSideChoice();
     UINT_PTR m_repeatTimer = 0;
     bool m_inRepeatTick = false;
