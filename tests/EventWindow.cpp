@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <climits>
 
 static const wchar_t kClassName[] = L"FerrolinkTestEventWindow";
 
@@ -187,13 +188,20 @@ size_t CountProcessHandles()
 long HandlesLeftBehind(const std::function<void()>& cycle)
 {
     cycle();
-    const size_t before = CountProcessHandles();
-    cycle();
-    // A leak stays; what the system is still tidying away (Wine ends its own
-    // helper threads for a port a little after the port is closed) goes soon.
-    for (int i = 0; i < 200 && CountProcessHandles() > before; ++i)
-        Sleep(50);
-    return long(CountProcessHandles()) - long(before);
+    // A leak adds handles on every run. The thread library makes a mutex's
+    // wait event the first time the mutex is contended, which may be in any
+    // run, and keeps it as long as the mutex lives: that adds once.
+    long least = LONG_MAX;
+    for (int run = 0; run < 3 && least > 0; ++run) {
+        const size_t before = CountProcessHandles();
+        cycle();
+        // What the system is still tidying away (Wine ends its own helper
+        // threads for a port a little after the port is closed) goes soon.
+        for (int i = 0; i < 200 && CountProcessHandles() > before; ++i)
+            Sleep(50);
+        least = std::min(least, long(CountProcessHandles()) - long(before));
+    }
+    return least;
 }
 
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed)
