@@ -447,11 +447,7 @@ TEST_F(SerialPort, WritesThatOutgrowTheDeviceArriveWholeAndInOrder)
     EXPECT_EQ(window.Count(Kind::Error), 0u);
 }
 
-// The leak check runs with nothing left in flight at the stop: a cancelled
-// write that is still draining into the port keeps one of Wine's own threads
-// and its handles for as long as the far end leaves it unread, which says
-// nothing about this program. So it also comes before the stop during a
-// write below, whose port a run of the next test may still find that way.
+// Nothing is in flight at the stop here; a stop during a write is the next test.
 TEST_F(SerialPort, OpeningSendingAndClosingLeavesNoHandlesOrThreads)
 {
     const size_t threadsBefore = CountProcessThreads();
