@@ -47,24 +47,94 @@ std::vector<uint8_t> EncodeUtf8(const std::wstring& text)
     return out;
 }
 
+namespace {
+
+// UTF-8 as the system's decoder takes it when told to refuse invalid
+// characters: false at the first byte that is not part of a whole, shortest,
+// in-range sequence that is no surrogate.
+bool DecodeStrictUtf8(const uint8_t* bytes, size_t length, std::wstring& text)
+{
+    text.resize(length); // never more UTF-16 units than bytes
+    wchar_t* out = text.data();
+    for (size_t i = 0; i < length;) {
+        const uint8_t b = bytes[i];
+        if (b < 0x80) {
+            *out++ = wchar_t(b);
+            ++i;
+            continue;
+        }
+        size_t count = 0;
+        uint32_t code = 0, least = 0;
+        if (b >= 0xC2 && b <= 0xDF) {
+            count = 2, code = b & 0x1Fu, least = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            count = 3, code = b & 0x0Fu, least = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            count = 4, code = b & 0x07u, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (length - i < count)
+            return false;
+        for (size_t k = 1; k < count; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (bytes[i + k] & 0x3Fu);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        if (code >= 0x10000) {
+            *out++ = wchar_t(0xD800 + ((code - 0x10000) >> 10));
+            *out++ = wchar_t(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            *out++ = wchar_t(code);
+        }
+        i += count;
+    }
+    text.resize(size_t(out - text.data()));
+    return true;
+}
+
+// The ANSI code page's character for each byte, where every byte is one
+// character; null for a code page with lead bytes. The system's decoder is
+// slow enough to hold back a flood's log.
+const wchar_t* SingleByteAnsiTable()
+{
+    static const wchar_t* const table = []() -> const wchar_t* {
+        static wchar_t chars[256];
+        CPINFO info{};
+        if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 1)
+            return nullptr;
+        char all[256];
+        for (int i = 0; i < 256; ++i)
+            all[i] = char(i);
+        return MultiByteToWideChar(CP_ACP, 0, all, 256, chars, 256) == 256 ? chars : nullptr;
+    }();
+    return table;
+}
+
+} // namespace
+
 std::wstring DecodeReceivedText(const uint8_t* bytes, size_t length)
 {
     if (length == 0 || length > size_t(INT_MAX))
         return {};
+    std::wstring text;
+    if (DecodeStrictUtf8(bytes, length, text))
+        return text;
+    if (const wchar_t* ansi = SingleByteAnsiTable()) {
+        text.resize(length);
+        for (size_t i = 0; i < length; ++i)
+            text[i] = ansi[bytes[i]];
+        return text;
+    }
     const auto source = reinterpret_cast<const char*>(bytes);
     const int size = int(length);
-
-    UINT codePage = CP_UTF8;
-    int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, source, size, nullptr, 0);
-    if (chars <= 0) {
-        codePage = CP_ACP;
-        chars = MultiByteToWideChar(CP_ACP, 0, source, size, nullptr, 0);
-    }
+    const int chars = MultiByteToWideChar(CP_ACP, 0, source, size, nullptr, 0);
     if (chars <= 0)
         return {};
-
-    std::wstring text(size_t(chars), L'\0');
-    const int written = MultiByteToWideChar(codePage, 0, source, size, text.data(), chars);
+    text.assign(size_t(chars), L'\0');
+    const int written = MultiByteToWideChar(CP_ACP, 0, source, size, text.data(), chars);
     text.resize(size_t(std::max(written, 0)));
     return text;
 }
