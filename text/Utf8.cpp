@@ -26,6 +26,52 @@ void AppendUtf8(std::vector<uint8_t>& out, uint32_t cp)
     }
 }
 
+// The well-formed UTF-8 character at the start of `bytes`, which has
+// `available` bytes: its code point and length, or length 0 where none
+// starts there (no overlong forms, surrogates or code points past U+10FFFF).
+struct Utf8Char {
+    uint32_t code = 0;
+    size_t length = 0;
+};
+
+Utf8Char Utf8CharAt(const uint8_t* bytes, size_t available)
+{
+    const uint8_t b = bytes[0];
+    if (b < 0x80)
+        return {b, 1};
+    size_t length = 0;
+    uint32_t code = 0, least = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2, code = b & 0x1Fu, least = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3, code = b & 0x0Fu, least = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4, code = b & 0x07u, least = 0x10000;
+    } else {
+        return {};
+    }
+    if (available < length)
+        return {};
+    for (size_t k = 1; k < length; ++k) {
+        if ((bytes[k] & 0xC0) != 0x80)
+            return {};
+        code = (code << 6) | (bytes[k] & 0x3Fu);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return {};
+    return {code, length};
+}
+
+void AppendUtf16(std::wstring& text, uint32_t code)
+{
+    if (code >= 0x10000) {
+        text += wchar_t(0xD800 + ((code - 0x10000) >> 10));
+        text += wchar_t(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+        text += wchar_t(code);
+    }
+}
+
 } // namespace
 
 std::vector<uint8_t> EncodeUtf8(const std::wstring& text)
@@ -50,48 +96,18 @@ std::vector<uint8_t> EncodeUtf8(const std::wstring& text)
 namespace {
 
 // UTF-8 as the system's decoder takes it when told to refuse invalid
-// characters: false at the first byte that is not part of a whole, shortest,
-// in-range sequence that is no surrogate.
+// characters: false at the first byte that is not part of a character.
 bool DecodeStrictUtf8(const uint8_t* bytes, size_t length, std::wstring& text)
 {
-    text.resize(length); // never more UTF-16 units than bytes
-    wchar_t* out = text.data();
+    text.clear();
+    text.reserve(length); // never more UTF-16 units than bytes
     for (size_t i = 0; i < length;) {
-        const uint8_t b = bytes[i];
-        if (b < 0x80) {
-            *out++ = wchar_t(b);
-            ++i;
-            continue;
-        }
-        size_t count = 0;
-        uint32_t code = 0, least = 0;
-        if (b >= 0xC2 && b <= 0xDF) {
-            count = 2, code = b & 0x1Fu, least = 0x80;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            count = 3, code = b & 0x0Fu, least = 0x800;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            count = 4, code = b & 0x07u, least = 0x10000;
-        } else {
+        const Utf8Char c = Utf8CharAt(bytes + i, length - i);
+        if (!c.length)
             return false;
-        }
-        if (length - i < count)
-            return false;
-        for (size_t k = 1; k < count; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (bytes[i + k] & 0x3Fu);
-        }
-        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        if (code >= 0x10000) {
-            *out++ = wchar_t(0xD800 + ((code - 0x10000) >> 10));
-            *out++ = wchar_t(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            *out++ = wchar_t(code);
-        }
-        i += count;
+        AppendUtf16(text, c.code);
+        i += c.length;
     }
-    text.resize(size_t(out - text.data()));
     return true;
 }
 
@@ -144,7 +160,6 @@ std::wstring DecodeSentText(const uint8_t* bytes, size_t size, size_t binaryFrom
     std::wstring text;
     text.reserve(size);
     const size_t binaryTo = binaryFrom + std::min(binaryCount, size - std::min(binaryFrom, size));
-    const auto continuation = [&](size_t at) { return at < size && (bytes[at] & 0xC0) == 0x80; };
     for (size_t i = 0; i < size;) {
         const uint8_t b = bytes[i];
         if (i >= binaryFrom && i < binaryTo) {
@@ -152,48 +167,18 @@ std::wstring DecodeSentText(const uint8_t* bytes, size_t size, size_t binaryFrom
             ++i;
             continue;
         }
-        // The length of a well-formed sequence from here, and its first
-        // byte's bits; a sequence may not run into the raw bytes.
-        size_t length = 0;
-        uint32_t code = 0;
-        if (b < 0x80) {
-            length = 1;
-            code = b;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            code = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            code = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            code = b & 0x07;
-        }
-        bool whole = length > 0 && (i >= binaryTo || i + length <= binaryFrom || binaryFrom >= binaryTo);
-        for (size_t k = 1; whole && k < length; ++k) {
-            whole = continuation(i + k);
-            if (whole)
-                code = (code << 6) | (bytes[i + k] & 0x3F);
-        }
-        // No overlong forms, surrogates or code points past U+10FFFF; nor
-        // the characters that stand for raw bytes, nor ESC, which the log
-        // would take for the start of a terminal sequence and hide with
-        // what follows it.
-        whole = whole && !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF)) &&
-                !(code >= 0xD800 && code <= 0xDFFF) && !IsRawByteChar(wchar_t(code)) && code != 0x1B;
-        if (!whole) {
+        // A character may not run into the raw bytes. Nor may it be one
+        // that stands for a raw byte, nor ESC, which the log would take for
+        // the start of a terminal sequence and hide with what follows it.
+        const size_t end = binaryFrom < binaryTo && i < binaryFrom ? binaryFrom : size;
+        const Utf8Char c = Utf8CharAt(bytes + i, end - i);
+        if (!c.length || IsRawByteChar(wchar_t(c.code)) || c.code == 0x1B) {
             text += RawByteChar(b);
             ++i;
             continue;
         }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            text += wchar_t(0xD800 + (code >> 10));
-            text += wchar_t(0xDC00 + (code & 0x3FF));
-        } else {
-            text += wchar_t(code);
-        }
-        i += length;
+        AppendUtf16(text, c.code);
+        i += c.length;
     }
     return text;
 }
